@@ -1,0 +1,53 @@
+/*
+ * Console front end: terminal settings, note names, start-up, status
+ * report, device selection, main loop and key dispatch.
+ */
+#ifndef VOLTANIS_FRONTEND_H
+#define VOLTANIS_FRONTEND_H
+
+#include "../platform/platform.h"
+
+#include <stdint.h>
+
+/* terminal settings */
+extern int32_t gMode;           /* I/O mode 0..3 */
+extern uint8_t gNumBase;        /* 16 hexadecimal, anything else decimal */
+extern int32_t gbBlockRealTime; /* hide Timing Clock and Active Sensing */
+extern uint8_t gChannel;        /* MIDI channel minus one */
+extern uint8_t gIdStr[4];       /* SysEx manufacturer ID, FF-filled */
+extern uint32_t goSelDev, giSelDev;
+extern uint32_t goNumDevs, giNumDevs;
+extern char gMidiOutName[64], gMidiInName[64];
+extern char gPresetFileName[32], gRecFileName[32], gSendFileName[32];
+
+/* front-end state */
+extern HMIDIOUT gOutHandle;
+extern HMIDIIN gInHandle;
+extern MIDIOUTCAPSA gMoc;
+extern MIDIINCAPSA gMic;
+extern int32_t gbCheckFuncKey;
+extern uint8_t gEnterSysex;
+extern char gCmdStr[512];
+extern int32_t gCmdPtr;
+
+extern char gNotes[128][8];
+
+/* start-up */
+void fillNoteNames(void);
+void initSettings(void);     /* steps 1 to 4 of the start-up */
+void printBanner(void);
+void statusReport(void);     /* ends with the ports open and the line abandoned */
+void selectDevices(void);    /* asks for both ports, then "Selection:\n" */
+void closePorts(void);       /* the port close sequence */
+void changePorts(void);      /* CTRL-N */
+
+/* main loop */
+void printHelp(void);
+void processKey(uint8_t key);   /* prefix handling, then dispatch */
+void dispatchKey(uint8_t key);  /* the ordinary dispatch */
+int exitPrompt(void);           /* 1: the user confirmed the exit */
+int mainLoopPass(void);         /* 0 once the user confirmed the exit */
+void runMainLoop(void);
+int voltanisMain(void);         /* the whole program; returns its status */
+
+#endif

@@ -1,0 +1,7 @@
+#include "frontend.h"
+
+int main(void)
+{
+    platformInit();
+    return voltanisMain();
+}

@@ -1,0 +1,221 @@
+/*
+ * The main loop: one key, or one received entry, or the idle checks and a
+ * pause of one millisecond per pass; the key dispatch, the help screen and
+ * the exit prompt.
+ */
+#include "frontend.h"
+
+#include "../entry/entry.h"
+#include "../input/input.h"
+#include "../output/output.h"
+#include "../preset/preset.h"
+
+#include <stdio.h>
+
+enum {
+    KEY_CTRL_A = 1, KEY_CTRL_B = 2, KEY_CTRL_E = 5, KEY_CTRL_G = 7,
+    KEY_CTRL_N = 14, KEY_CTRL_P = 16, KEY_CTRL_Q = 17, KEY_CTRL_R = 18,
+    KEY_CTRL_W = 23, KEY_ESC = 27, KEY_ENTER = 13
+};
+
+/* scan codes that follow the function-key prefix */
+enum {
+    SC_F1 = 0x3B, SC_F2, SC_F3, SC_F4, SC_F5, SC_F6, SC_F7, SC_F8, SC_F9, SC_F10,
+    SC_F11 = 0x85, SC_F12 = 0x86
+};
+
+static int sExitConfirmed;
+
+void printHelp(void)
+{
+    printf("\nshort list of commands: (letters case insensitive, parameters hex or decimal)\n");
+    printf("-------------------------------------------------------------------------\n");
+    printf("enter MESSAGE type - then DATA bytes: separated by SPACE, terminated by ENTER:\n");
+    printf("M  set MIDI channel of Msg: 1...16(hex10)\nX  send NOTE OFF\n");
+    printf("N  send NOTE ON 1.data=value, 2.data=velocity. Example: n45 40<ENTER>\n");
+    printf("Y  send POLY KEY PRESSURE\n");
+    printf("K  send CONTROL CHANGE 1.data=controller number, 2.data=value\n");
+    printf("P  send PROGRAM CHANGE, data byte 0...127(hex7F) ------ NOT 1...128 !\n");
+    printf("Z  send CHANNEL PRESSURE\n");
+    printf("W  send PITCH WHEEL CHANGE 1.data=LSB, 2.data=MSB\n");
+    printf("F  send div. MIDI Realtime 1.data(in HEX!)=lowNibble=type, 2.+ 3.data=optional\n");
+    printf("S  send SYSEX text or \\<hex byte>. Terminated by <ENTER>. EOX auto-inserted\n");
+    printf("I  set manufacturer ID. 3 bytes, ID+FF FF=1byte ID - default:private 7D FF FF\n");
+    printf("$ (default)  enter numbers in HEX, & enter numbers in DECIMAL\n");
+    printf("CTRL-QWER or KEY F1-F4  change I/O mode,\n");
+    printf("CTRL-A or KEY F5  repeats transmission of last MIDI Message\n");
+    printf("CTRL-B blocks Timing Clock and Active Sensing(default),CTRL-G releases blocking\n");
+    printf("KEY F6 Send File Slowly, KEY F7 Send File Fast, KEY F8 Abort Transmission\n");
+    printf("KEY F9 Start or Continue Receive_Rec while displayed, Key F10 same w/o display\n");
+    printf("KEY F11 Pause Receive_Rec, KEY F12 Close Record File (VOLTANIS.REC)\n");
+    printf("CTRL-N change MIDIport, CTRL-P save config as Preset (VOLTANIS.SET)\n");
+}
+
+/* a key waits for the user; the platform's pause ends as soon as one comes */
+static int waitKey(void)
+{
+    while (!_kbhit())
+        _sleep(10);
+    return _getch();
+}
+
+int exitPrompt(void)
+{
+    closePorts();
+    printf("EXIT? <ENTER>=exit  <SPACE>=continue");
+    if (waitKey() == KEY_ENTER) {
+        if (gbRecFileOpen)
+            CloseHandle(ghRecFile);
+        return 1;
+    }
+    printf("\r");
+    statusReport();
+    return 0;
+}
+
+static void setMode(int32_t mode)
+{
+    int hex = gNumBase == 16;
+    gMode = mode;
+    switch (mode) {
+    case 0:
+        printf("\nmode 0: type MIDI MSG - display MIDI MSG\n");
+        break;
+    case 1:
+        printf(hex ? "\nmode 1: type MIDI MSG - display HEX BYTES\n"
+                   : "\nmode 1: type MIDI MSG - display DECIMAL BYTES\n");
+        break;
+    case 2:
+        printf(hex ? "\nmode 2: type HEX BYTES- display MIDI MSG\n"
+                   : "\nmode 2: type DECIMAL BYTES- display MIDI MSG\n");
+        break;
+    default:
+        printf(hex ? "\nmode 3: type HEX BYTES- display HEX BYTES\n"
+                   : "\nmode 3: type DECIMAL BYTES- display DECIMAL BYTES\n");
+        break;
+    }
+    gCmdPtr = 0;
+}
+
+void dispatchKey(uint8_t key)
+{
+    /* after an S the rest of the line is SysEx text, where ? is a character */
+    if (key == 's' || key == 'S')
+        gEnterSysex = 1;
+
+    if (key == '?' && !gEnterSysex) {
+        printHelp();
+        return;
+    }
+    switch (key) {
+    case KEY_ESC:
+        gCmdPtr = 0;
+        if (exitPrompt())
+            sExitConfirmed = 1;
+        return;
+    case KEY_CTRL_Q: setMode(0); return;
+    case KEY_CTRL_W: setMode(1); return;
+    case KEY_CTRL_E: setMode(2); return;
+    case KEY_CTRL_R: setMode(3); return;
+    case KEY_CTRL_P:
+        if (savePreset())
+            printf("preset saved in file VOLTANIS.SET\n");
+        gCmdPtr = 0;
+        return;
+    case KEY_CTRL_A:
+        if (gMsgLength != 0)
+            repeatLastMsg();
+        else
+            printf("no Msg !\n");
+        return;
+    case KEY_CTRL_B:
+        gbBlockRealTime = 1;
+        printf("display of Timing Clock and Active Sensing blocked\n");
+        gCmdPtr = 0;
+        return;
+    case KEY_CTRL_G:
+        gbBlockRealTime = 0;
+        printf("Timing Clock and Active Sensing are displayed\n");
+        gCmdPtr = 0;
+        return;
+    case KEY_CTRL_N:
+        changePorts();
+        return;
+    default:
+        enterChar(key);
+        return;
+    }
+}
+
+static void functionKey(uint8_t scan)
+{
+    switch (scan) {
+    case SC_F1: dispatchKey(KEY_CTRL_Q); break;
+    case SC_F2: dispatchKey(KEY_CTRL_W); break;
+    case SC_F3: dispatchKey(KEY_CTRL_E); break;
+    case SC_F4: dispatchKey(KEY_CTRL_R); break;
+    case SC_F5: dispatchKey(KEY_CTRL_A); break;
+    case SC_F6: SendFile(1); break;
+    case SC_F7: SendFile(0); break;
+    case SC_F9:
+        gbRecQuiet = 0;
+        StartRecReceive();
+        break;
+    case SC_F10:
+        gbRecQuiet = 1;
+        StartRecReceive();
+        break;
+    case SC_F11: PauseRecReceive(); break;
+    case SC_F12: closeRecFile(); break;
+    default: break; /* F8 outside a transfer, cursor keys, Alt combinations */
+    }
+}
+
+void processKey(uint8_t key)
+{
+    if (key == 0 || key == 0xE0) {
+        gbCheckFuncKey = 1;
+        return;
+    }
+    if (gbCheckFuncKey) {
+        gbCheckFuncKey = 0;
+        functionKey(key);
+        return;
+    }
+    dispatchKey(key);
+}
+
+int mainLoopPass(void)
+{
+    if (_kbhit()) {
+        processKey((uint8_t)_getch());
+        return !sExitConfirmed;
+    }
+    if (showOneEntry())
+        return 1;
+    receiveIdleChecks();
+    _sleep(1);
+    return 1;
+}
+
+void runMainLoop(void)
+{
+    sExitConfirmed = 0;
+    while (mainLoopPass())
+        ;
+}
+
+int voltanisMain(void)
+{
+    initSettings();
+    printBanner();
+    goNumDevs = midiOutGetNumDevs();
+    giNumDevs = midiInGetNumDevs();
+    if (loadPreset())
+        printf("Preset loaded:");
+    else
+        selectDevices();
+    statusReport();
+    runMainLoop();
+    return 0;
+}

@@ -1,0 +1,108 @@
+/*
+ * Device selection: the user picks one output and one input port by number;
+ * the port change of CTRL-N; the port close sequence.
+ */
+#include "frontend.h"
+
+#include "../input/input.h"
+
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+
+/* A port number needs a few characters; what is typed beyond the buffer is
+   not kept, so "0000000000000000001" reads as its first characters only. */
+#define SELECTION_LINE 16
+
+/* decimal conversion of a line as atoi does it (white space, sign, digits up
+   to the first other character, 0 without digits), but saturating instead
+   of overflowing */
+static long lineToNumber(const char *s)
+{
+    while (*s == ' ' || *s == '\t' || *s == '\n' || *s == '\r' || *s == '\f' || *s == '\v')
+        s++;
+    int negative = 0;
+    if (*s == '+' || *s == '-')
+        negative = *s++ == '-';
+    long value = 0;
+    while (*s >= '0' && *s <= '9') {
+        if (value < (long)INT_MAX + 1)
+            value = value * 10 + (*s - '0');
+        s++;
+    }
+    if (negative)
+        return value > (long)INT_MAX + 1 ? INT_MIN : -value;
+    return value > INT_MAX ? INT_MAX : value;
+}
+
+static MMRESULT portName(int isOut, UINT i, const char **name)
+{
+    MMRESULT r;
+    if (isOut) {
+        r = midiOutGetDevCapsA(i, &gMoc, sizeof gMoc);
+        gMoc.szPname[31] = 0;
+        *name = gMoc.szPname;
+    } else {
+        r = midiInGetDevCapsA(i, &gMic, sizeof gMic);
+        gMic.szPname[31] = 0;
+        *name = gMic.szPname;
+    }
+    return r;
+}
+
+/* asks until a number below count is typed; the list is shown again after
+   every refused number */
+static uint32_t choosePort(int isOut, uint32_t count)
+{
+    for (;;) {
+        printf(isOut ? "Select MIDI OUT device:\n" : "Select MIDI IN device:\n");
+        for (uint32_t i = 0; i < count; i++) {
+            const char *name;
+            if (portName(isOut, i, &name) == MMSYSERR_NOERROR)
+                printf("# %u: %s \n", i, name);
+            else
+                printf(isOut ? "ERROR identifying MIDI OUT device # %u \n"
+                             : "ERROR identifying MIDI IN device # %u \n", i);
+        }
+        printf("type selection number and finish with <ENTER>:");
+        char line[SELECTION_LINE];
+        readLine(line, sizeof line);
+        /* negative numbers turn into huge unsigned ones and are refused */
+        uint32_t choice = (uint32_t)(int)lineToNumber(line);
+        if (choice > count - 1) {
+            printf("\nERROR, repeat: ");
+            continue;
+        }
+        if (isOut)
+            printf("\n");
+        return choice;
+    }
+}
+
+void selectDevices(void)
+{
+    goNumDevs = midiOutGetNumDevs();
+    giNumDevs = midiInGetNumDevs();
+    if (goNumDevs != 0)
+        goSelDev = choosePort(1, goNumDevs);
+    if (giNumDevs != 0)
+        giSelDev = choosePort(0, giNumDevs);
+    gMode = 0;
+    printf("Selection:\n");
+}
+
+void closePorts(void)
+{
+    if (gOutHandle != 0)
+        midiOutClose(gOutHandle);
+    if (gInHandle != 0)
+        inputStop();
+}
+
+void changePorts(void)
+{
+    closePorts();
+    printf("\n");
+    selectDevices();
+    statusReport();
+}

@@ -1,0 +1,33 @@
+/*
+ * MIDI output: the output buffer and its transmission, the repeat of the
+ * last message, and the send file.
+ */
+#ifndef VOLTANIS_OUTPUT_H
+#define VOLTANIS_OUTPUT_H
+
+#include "../platform/platform.h"
+
+#include <stdint.h>
+
+#define SBUF_SIZE 65536
+
+extern uint8_t gSbuf[SBUF_SIZE];
+extern int32_t gOutPtr;
+extern int32_t gMsgLength;
+extern uint8_t gStatus;
+extern MIDIHDR gMidiOutHdr;
+
+void sendMidiMsg_1(void);
+void sendMidiMsg_2(void);
+void sendMidiMsg_3(void);
+void sendMidiByte(int b);
+void sendLongMsg(int n);
+void repeatLastMsg(void);
+
+/* send file */
+extern HANDLE ghSendFile;
+extern int32_t gTXCol;
+void SendFile(uint8_t pace);
+int ReadSendLine(void);
+
+#endif

@@ -1,0 +1,171 @@
+/*
+ * The platform contract: the operating-system operations the system code
+ * calls, by their Windows names and with their Windows contracts.
+ *
+ * On Windows these are the real API (winmm, conio, kernel32), reached
+ * through win/winapi.h.  Everywhere else the platform layer provides them:
+ * MIDI ports from the ALSA sequencer and the built-in loopback port, a raw
+ * terminal keyboard, and files on POSIX calls.  Nothing outside
+ * src/platform includes an operating-system header; the system code
+ * includes only this file.
+ */
+#ifndef VOLTANIS_PLATFORM_H
+#define VOLTANIS_PLATFORM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef _WIN32
+#include "win/winapi.h"
+#else
+
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef uint32_t UINT;
+typedef int BOOL;
+typedef char CHAR;
+typedef char *LPSTR;
+typedef const char *LPCSTR;
+typedef uintptr_t DWORD_PTR;
+typedef UINT MMRESULT;
+typedef UINT MMVERSION;
+typedef void *HANDLE;
+
+struct HMIDIOUT__;
+struct HMIDIIN__;
+typedef struct HMIDIOUT__ *HMIDIOUT;
+typedef struct HMIDIIN__ *HMIDIIN;
+typedef HMIDIOUT *LPHMIDIOUT;
+typedef HMIDIIN *LPHMIDIIN;
+
+#define CALLBACK
+
+/* long-message header, laid out as the Windows one */
+typedef struct midihdr_tag {
+    LPSTR lpData;
+    DWORD dwBufferLength;
+    DWORD dwBytesRecorded;
+    DWORD_PTR dwUser;
+    DWORD dwFlags;
+    struct midihdr_tag *lpNext;
+    DWORD_PTR reserved;
+    DWORD dwOffset;
+    DWORD_PTR dwReserved[8];
+} MIDIHDR, *LPMIDIHDR;
+
+/* capability records: 52 bytes out, 44 bytes in, as on Windows */
+typedef struct {
+    WORD wMid;
+    WORD wPid;
+    MMVERSION vDriverVersion;
+    CHAR szPname[32];
+    WORD wTechnology;
+    WORD wVoices;
+    WORD wNotes;
+    WORD wChannelMask;
+    DWORD dwSupport;
+} MIDIOUTCAPSA, *LPMIDIOUTCAPSA;
+
+typedef struct {
+    WORD wMid;
+    WORD wPid;
+    MMVERSION vDriverVersion;
+    CHAR szPname[32];
+    DWORD dwSupport;
+} MIDIINCAPSA, *LPMIDIINCAPSA;
+
+#define MMSYSERR_NOERROR 0
+#define MMSYSERR_ERROR 1
+#define MMSYSERR_BADDEVICEID 2
+#define MMSYSERR_ALLOCATED 4
+#define MMSYSERR_INVALHANDLE 5
+#define MMSYSERR_NODRIVER 6
+#define MMSYSERR_NOMEM 7
+#define MMSYSERR_INVALFLAG 10
+#define MMSYSERR_INVALPARAM 11
+#define MIDIERR_UNPREPARED 64
+#define MIDIERR_STILLPLAYING 65
+#define MIDIERR_NOTREADY 67
+
+#define MIM_OPEN 961
+#define MIM_CLOSE 962
+#define MIM_DATA 963
+#define MIM_LONGDATA 964
+#define MIM_ERROR 965
+#define MIM_LONGERROR 966
+#define MIM_MOREDATA 972
+
+#define MHDR_DONE 0x00000001
+#define MHDR_PREPARED 0x00000002
+#define MHDR_INQUEUE 0x00000004
+
+#define CALLBACK_NULL 0x00000000
+#define CALLBACK_FUNCTION 0x00030000
+#define MIDI_IO_STATUS 0x00000020
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define FILE_ATTRIBUTE_NORMAL 0x80
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+UINT midiOutGetNumDevs(void);
+MMRESULT midiOutGetDevCapsA(UINT uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc);
+MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
+                     DWORD_PTR dwInstance, DWORD fdwOpen);
+MMRESULT midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
+MMRESULT midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
+MMRESULT midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
+MMRESULT midiOutClose(HMIDIOUT hmo);
+
+UINT midiInGetNumDevs(void);
+MMRESULT midiInGetDevCapsA(UINT uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic);
+MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
+                    DWORD_PTR dwInstance, DWORD fdwOpen);
+MMRESULT midiInStart(HMIDIIN hmi);
+MMRESULT midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
+MMRESULT midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
+MMRESULT midiInReset(HMIDIIN hmi);
+MMRESULT midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
+MMRESULT midiInClose(HMIDIIN hmi);
+
+/* console keyboard: is a key waiting (never blocks); one byte, no echo */
+int _kbhit(void);
+int _getch(void);
+
+/* pause; the platform may end it early when a key or a MIDI notification
+   arrives, so that what arrives is shown at once */
+void _sleep(unsigned long ms);
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security,
+                   DWORD creation, DWORD attributes, HANDLE templ);
+BOOL ReadFile(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped);
+BOOL WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped);
+BOOL CloseHandle(HANDLE h);
+
+#endif /* !_WIN32 */
+
+/*
+ * Extensions, the same on every platform.
+ */
+
+/* Notification kind sent to the input callback when the port layer itself
+   lost messages (its own queue overflowed); parameter 1 is how many. */
+#define MIM_VT_OVERRUN 0x3F0
+
+/* The signature of the input callback the system passes to midiInOpen. */
+typedef void (CALLBACK *VtMidiInProc)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
+
+/* Prepares the console once at start: every print reaches it at once, the
+   keyboard delivers single unechoed keys; all is restored at exit. */
+void platformInit(void);
+
+/* Line input with echo up to Enter, bounded: at most size-1 characters are
+   kept and the line is zero-terminated; what is typed beyond that is not
+   stored.  Returns the number of characters kept, or -1 at the end of the
+   input (then buf holds an empty line). */
+int readLine(char *buf, unsigned size);
+
+#endif /* VOLTANIS_PLATFORM_H */

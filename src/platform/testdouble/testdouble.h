@@ -1,0 +1,86 @@
+/*
+ * A scriptable test double of the MIDI port service, the console keyboard
+ * and the files, for running the system code without MIDI hardware or a
+ * terminal.  Tests only.
+ */
+#ifndef VOLTANIS_TESTDOUBLE_H
+#define VOLTANIS_TESTDOUBLE_H
+
+#include "../platform.h"
+
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+namespace td {
+
+/* Routes the MIDI ports, the console and the files through the double and
+   resets it: no ports, no keys, no failures, nothing captured. */
+void install();
+/* Puts the real services back. */
+void uninstall();
+
+void addOutPort(const char *name);
+void addInPort(const char *name);
+
+enum Op {
+    OutCaps, InCaps, OutOpen, InOpen, InStart, InPrepare, InAdd,
+    OutPrepare, OutLongMsg, OutUnprepare, InReset, InUnprepare, InClose, OutClose
+};
+/* Every later call of op fails (a non-zero result; a failing open leaves the
+   handle 0).  For the capability queries and the opens, port chooses the
+   port number the failure applies to, -1 all ports. */
+void fail(Op op, int port = -1);
+/* The next `times` unprepare calls of the input header answer 65 (still
+   playing) before the one that succeeds. */
+void inUnprepareStillPlaying(int times);
+/* Clears all failures. */
+void heal();
+
+/* Every midiOutLongMsg that succeeded, in order, as the bytes it sent. */
+const std::vector<std::vector<uint8_t>> &sent();
+void clearSent();
+/* How many times each operation was called since install. */
+int calls(Op op);
+
+bool outIsOpen();
+bool inIsOpen();
+bool inIsStarted();
+int queuedHeaders();
+
+/* A notification for the open input's callback, delivered on another
+   thread; returns once the callback has returned.  False when no input is
+   open (then nothing is delivered). */
+bool deliver(UINT msg, DWORD_PTR param1, DWORD_PTR param2 = 0);
+bool deliverShort(uint8_t status, uint8_t d1 = 0, uint8_t d2 = 0);
+/* Copies the bytes into the first queued header (cut at its length), sets
+   dwBytesRecorded, marks it done and delivers MIM_LONGDATA with its
+   address.  False when no header is queued. */
+bool deliverLong(const std::vector<uint8_t> &bytes);
+/* The same, notified as MIM_LONGERROR. */
+bool deliverLongError(const std::vector<uint8_t> &bytes);
+
+/* Keys for _kbhit/_getch, appended to the queue; readLine takes its line
+   from the same queue up to a carriage return or line feed, echoing the
+   characters and a line end as a console does. */
+void keys(const std::string &bytes);
+/* On (the default): once the queue is empty, the keyboard behaves as a
+   piped input at its end does (keys ESC, Enter, ESC, Enter ...; readLine
+   answers -1), so that a whole run ends through the exit prompt.  Off: an
+   empty queue means no key is waiting. */
+void endOfInput(bool on);
+/* _sleep calls since install, and their milliseconds added up; the double
+   does not really pause. */
+unsigned sleeps();
+unsigned long sleptMs();
+
+/* The files are the real ones, with faults on demand: once `bytes` bytes
+   have been written (read) through the double in all, every further write
+   (read) fails: the write reports fewer bytes than asked, the read returns
+   FALSE.  -1 (the default) never. */
+void failFileWriteAfter(long bytes);
+void failFileReadAfter(long bytes);
+
+} // namespace td
+
+#endif
