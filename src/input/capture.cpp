@@ -1,0 +1,255 @@
+/*
+ * Input capture and the receive display loop.
+ *
+ * midiCallback runs on the port service's thread and only stores; every
+ * print and every record write happens on the main thread in showOneEntry
+ * and receiveIdleChecks.  Nothing is locked: each queue below has exactly
+ * one writer (the callback) and one reader (the main loop), and each index
+ * is published with a release store and read with an acquire load.
+ */
+#include "inputpriv.h"
+#include "../frontend/frontend.h"
+
+#include <stdio.h>
+#include <string.h>
+
+uint32_t gRecvBuf[RING_SIZE];
+std::atomic<uint32_t> gRHead{0}, gRTail{0};
+std::atomic<uint32_t> gMsg{0};
+std::atomic<DWORD_PTR> gParam1{0};
+uint8_t gRbuf1[RBUF_SIZE], gRbuf2[RBUF_SIZE];
+MIDIHDR gMidiInHdr;
+uint32_t gReceived;
+std::atomic<uint32_t> gRLost{0};
+
+/* The latest-notification slot is overwritten by every notification, so a
+   returned long-message buffer is announced here as well, where nothing
+   but its own hand-back can overwrite it: MIM_LONGDATA or MIM_LONGERROR
+   while the buffer waits on the main thread, 0 while the service has it.
+   There is only one buffer, so at most one hand-back can be pending. */
+static std::atomic<uint32_t> sLongBack{0};
+
+/* Invalid-byte notices in order of arrival, each with its own parameter,
+   so that a burst of them is neither merged nor lost to the single slot. */
+#define ERRQ_SIZE 256
+static uint32_t sErrQ[ERRQ_SIZE];
+static std::atomic<uint32_t> sErrHead{0}, sErrTail{0};
+
+static inline uint32_t ringNext(uint32_t i) { return (i + 1) & (RING_SIZE - 1); }
+
+void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance,
+                           DWORD_PTR param1, DWORD_PTR param2)
+{
+    (void)h;
+    (void)instance;
+    (void)param2;   /* the service's time stamp: messages are shown untimed */
+
+    gMsg.store(msg, std::memory_order_release);
+    gParam1.store(param1, std::memory_order_release);
+
+    if (msg == MIM_DATA || msg == MIM_MOREDATA) {
+        uint32_t head = gRHead.load(std::memory_order_relaxed);
+        uint32_t next = ringNext(head);
+        /* 8191 waiting is full: one more would look like an empty ring.
+           The newest message is dropped and counted, never waited for. */
+        if (next == gRTail.load(std::memory_order_acquire)) {
+            gRLost.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        gRecvBuf[head] = (uint32_t)param1;
+        gRHead.store(next, std::memory_order_release);
+    } else if (msg == MIM_LONGDATA || msg == MIM_LONGERROR) {
+        /* release: the service filled gRbuf1 and the header before this */
+        sLongBack.store(msg, std::memory_order_release);
+    } else if (msg == MIM_ERROR) {
+        uint32_t head = sErrHead.load(std::memory_order_relaxed);
+        uint32_t next = (head + 1) % ERRQ_SIZE;
+        if (next == sErrTail.load(std::memory_order_acquire)) {
+            gRLost.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        sErrQ[head] = (uint32_t)param1;
+        sErrHead.store(next, std::memory_order_release);
+    } else if (msg == MIM_VT_OVERRUN) {
+        gRLost.fetch_add((uint32_t)param1, std::memory_order_relaxed);
+    }
+}
+
+/* Forgets everything captured from a previous port.  Only while no
+   callback can run: before input starts, or after the port was closed. */
+static void clearCapture(void)
+{
+    gRHead.store(0, std::memory_order_release);
+    gRTail.store(0, std::memory_order_release);
+    sErrHead.store(0, std::memory_order_release);
+    sErrTail.store(0, std::memory_order_release);
+    sLongBack.store(0, std::memory_order_release);
+    gRLost.store(0, std::memory_order_release);
+}
+
+void inputSetup(void)
+{
+    clearCapture();
+    if (gInHandle == 0)
+        return;
+
+    gMidiInHdr.lpData = (LPSTR)gRbuf1;
+    gMidiInHdr.dwBufferLength = RBUF_SIZE;
+    gMidiInHdr.dwFlags = 0;
+
+    if (midiInStart(gInHandle) != MMSYSERR_NOERROR)
+        printf("\nERROR MIDI IN START\n");
+    if (midiInPrepareHeader(gInHandle, &gMidiInHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR)
+        printf("\nERROR MIDI IN PREPARE\n");
+    if (midiInAddBuffer(gInHandle, &gMidiInHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR)
+        printf("\nERROR MIDI IN ADDBUFFER\n");
+}
+
+void inputStop(void)
+{
+    if (gInHandle == 0)
+        return;
+    midiInReset(gInHandle);
+    /* the service may still hold the buffer for a moment after the reset */
+    while (midiInUnprepareHeader(gInHandle, &gMidiInHdr, sizeof(MIDIHDR)) == MIDIERR_STILLPLAYING) {
+    }
+    midiInClose(gInHandle);
+    /* The reset hands the buffer back empty; it belongs to the closed port
+       and must not be taken for a message nor queued again later. */
+    sLongBack.store(0, std::memory_order_release);
+    sErrTail.store(sErrHead.load(std::memory_order_acquire), std::memory_order_release);
+}
+
+int showOneEntry(void)
+{
+    uint32_t tail = gRTail.load(std::memory_order_relaxed);
+    if (tail == gRHead.load(std::memory_order_acquire))
+        return 0;
+    gReceived = gRecvBuf[tail];
+    gRTail.store(ringNext(tail), std::memory_order_release);
+    decodeChannelMessage();
+    return 1;
+}
+
+static void requeueInputBuffer(void)
+{
+    gMidiInHdr.lpData = (LPSTR)gRbuf1;
+    gMidiInHdr.dwBytesRecorded = 0;
+    if (midiInAddBuffer(gInHandle, &gMidiInHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR)
+        printf("\nERROR MIDI IN ADDBUFFER\n");
+}
+
+static void showSysexText(uint32_t n)
+{
+    uint32_t start;
+
+    printf("  SysEx( ");
+    /* identifier bytes only as far as the message reaches: a message cut
+       short must not show what an earlier one left in the buffer */
+    if (n > 1 && gRbuf2[1] != 0) {
+        printf("%x ) ", gRbuf2[1]);
+        start = 2;
+    } else if (n > 1) {
+        printf("%x", gRbuf2[1]);
+        for (uint32_t i = 2; i < 4 && i < n; i++)
+            printf(" %x", gRbuf2[i]);
+        printf(") ");
+        start = 4;
+    } else {
+        printf(") ");
+        start = n;
+    }
+    /* the last byte ends the message and is not shown */
+    for (uint32_t i = start; i + 1 < n; i++) {
+        uint8_t b = gRbuf2[i];
+        if (b >= 0x20 && b <= 0x7E)
+            printf("%c", b);
+        else
+            printf(" \\%x ", b);
+    }
+    printf(" EOX\n");
+}
+
+static void showSysexBytes(uint32_t n)
+{
+    printf("-");
+    for (uint32_t i = 0; i < n; i++)
+        printf(gNumBase == 16 ? "%x " : "%d ", gRbuf2[i]);
+}
+
+/* A long-message buffer handed back by the service, if one is waiting. */
+static void takeLongMessage(void)
+{
+    uint32_t kind = sLongBack.load(std::memory_order_acquire);
+    if (kind == 0)
+        return;
+
+    uint32_t n = gMidiInHdr.dwBytesRecorded;
+    if (n > RBUF_SIZE)
+        n = RBUF_SIZE;
+    if (kind == MIM_LONGDATA && n > 0)
+        memcpy(gRbuf2, gRbuf1, n);
+
+    /* Cleared before the buffer goes back: once queued, the service may
+       return it again at any moment. */
+    sLongBack.store(0, std::memory_order_release);
+    uint32_t expected = kind;
+    gMsg.compare_exchange_strong(expected, 0);
+
+    /* A broken-off message (MIM_LONGERROR) or an empty hand-back is no
+       message: nothing is shown or recorded, but the buffer goes back so
+       that SysEx input carries on. */
+    requeueInputBuffer();
+    if (kind != MIM_LONGDATA || n == 0)
+        return;
+
+    if (gbRecRecv) {
+        if (!recWrite(gRbuf2, n))
+            return;
+        gByteCount += n;
+        recDotCheck();
+    }
+    if (gbRecQuiet)
+        return;
+    if (gMode == 0 || gMode == 2)
+        showSysexText(n);
+    else if (gMode == 1 || gMode == 3)
+        showSysexBytes(n);
+}
+
+/* The oldest waiting invalid-byte notice, if any. */
+static void showWildByte(void)
+{
+    uint32_t tail = sErrTail.load(std::memory_order_relaxed);
+    if (tail == sErrHead.load(std::memory_order_acquire))
+        return;
+    gReceived = sErrQ[tail];
+    sErrTail.store((tail + 1) % ERRQ_SIZE, std::memory_order_release);
+    uint32_t expected = MIM_ERROR;
+    gMsg.compare_exchange_strong(expected, 0);
+
+    /* shown even while recording quietly, and never recorded */
+    uint8_t b = (uint8_t)(gReceived & 0xFF);
+    if (gMode == 0 || gMode == 2)
+        printf("  wild byte      %x\n", b);
+    else if (gMode == 1 || gMode == 3)
+        printf(gNumBase == 16 ? "%x " : "%d ", b);
+}
+
+/* Once the display has caught up, says how many messages never reached
+   it, in a line of its own whatever the display mode. */
+static void reportLosses(void)
+{
+    if (gRTail.load(std::memory_order_relaxed) != gRHead.load(std::memory_order_acquire))
+        return;
+    uint32_t lost = gRLost.exchange(0, std::memory_order_acq_rel);
+    if (lost != 0)
+        printf("\nERROR MIDI IN: %u messages lost, receive buffer full\n", lost);
+}
+
+void receiveIdleChecks(void)
+{
+    takeLongMessage();
+    showWildByte();
+    reportLosses();
+}
