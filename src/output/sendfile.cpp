@@ -1,0 +1,148 @@
+/*
+ * Send file: a file of raw MIDI bytes leaves the output port in blocks of
+ * up to 64 bytes, one long message each, slowly (100 ms between blocks) or
+ * as fast as the port takes them.  F8 stops a running transfer.
+ */
+#include "output.h"
+
+#include "../frontend/frontend.h"
+
+#include <stdio.h>
+#include <string.h>
+
+HANDLE ghSendFile = INVALID_HANDLE_VALUE;
+int32_t gTXCol = 0;
+
+#define TX_BLOCK 64
+#define SLOW_PAUSE_MS 100
+/* poll step of a key wait: long enough not to spin a core, and the console
+   ends the pause early when a key arrives */
+#define KEY_POLL_MS 10
+/* room for a typed name that is too long, so that it can be told apart
+   from one that fits */
+#define NAME_LINE 256
+
+#define KEY_CTRL_F 6
+#define SCAN_F8 0x42
+
+/* The blocks are built in gSbuf, where the repeat key finds the last typed
+   message; its first bytes are kept here for the transfer and put back
+   afterwards, so that CTRL-A still repeats what the user typed. */
+static uint8_t sKeptBytes[TX_BLOCK];
+
+static int waitKey(void)
+{
+    while (!_kbhit())
+        _sleep(KEY_POLL_MS);
+    return _getch();
+}
+
+/* Reads a name into gSendFileName; a name that does not fit is refused and
+   the stored one kept.  0 when nothing is to be sent. */
+static int readSendFileName(void)
+{
+    char line[NAME_LINE];
+    int n = readLine(line, sizeof line);
+    if (n < 0) {
+        /* end of the console input: taken as an empty line */
+        line[0] = 0;
+        n = 0;
+    }
+    if (strlen(line) > sizeof gSendFileName - 1) {
+        printf("File name too long (%u characters at most)!\n",
+               (unsigned)(sizeof gSendFileName - 1));
+        return 0;
+    }
+    memcpy(gSendFileName, line, strlen(line) + 1);
+    return 1;
+}
+
+static void restoreKeptBytes(void)
+{
+    memcpy(gSbuf, sKeptBytes, sizeof sKeptBytes);
+}
+
+int ReadSendLine(void)
+{
+    gTXCol = 0;
+    for (;;) {
+        DWORD done = 0;
+        if (!ReadFile(ghSendFile, &gSbuf[gTXCol], 1, &done, NULL))
+            return 0;
+        if (done == 0)
+            return 255;
+        if (++gTXCol == TX_BLOCK)
+            return 1;
+    }
+}
+
+void SendFile(uint8_t pace)
+{
+    const char *paceWord = pace == 1 ? "'slowly'" : "'fast'";
+
+    if (gSendFileName[0] == 0) {
+        printf("\nType file name to be sent %s and finish with <ENTER>:\n", paceWord);
+        if (!readSendFileName())
+            return;
+    } else {
+        printf("Send file %s %s - confirm with <ENTER>.\nTo select another file type CTRL_F  ",
+               gSendFileName, paceWord);
+        int key = waitKey();
+        if (key == KEY_CTRL_F) {
+            printf("\rType file name to be sent %s and finish with <ENTER>:\n", paceWord);
+            if (!readSendFileName())
+                return;
+        } else {
+            /* a function key confirms as a whole: its scan code must not
+               reach the transfer or the main loop as a key of its own */
+            if (key == 0 || key == 0xE0)
+                waitKey();
+            printf("\n");
+        }
+    }
+
+    ghSendFile = CreateFileA(gSendFileName, GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, NULL);
+    if (ghSendFile == INVALID_HANDLE_VALUE) {
+        printf("Cannot open Send File!\n");
+        return;
+    }
+
+    memcpy(sKeptBytes, gSbuf, sizeof sKeptBytes);
+    printf("-Sending ");
+    int blocks = 1;
+    int r;
+    for (;;) {
+        r = ReadSendLine();
+        if (r == 0) {
+            printf("File Read Error");
+            break;
+        }
+        sendLongMsg(gTXCol);
+        if (r == 255)
+            break;
+        if (pace == 1)
+            _sleep(SLOW_PAUSE_MS);
+        blocks++;
+        if (blocks % 25 == 2)
+            printf(".");
+        if (_kbhit()) {
+            int key = _getch();
+            if (key == 0 || key == 0xE0) {
+                int scan = waitKey();
+                if (key == 0 && scan == SCAN_F8) {
+                    printf("Aborted\n");
+                    CloseHandle(ghSendFile);
+                    ghSendFile = INVALID_HANDLE_VALUE;
+                    restoreKeptBytes();
+                    return;
+                }
+            }
+        }
+    }
+    CloseHandle(ghSendFile);
+    ghSendFile = INVALID_HANDLE_VALUE;
+    restoreKeptBytes();
+    if (r != 0)
+        printf("Ready\n");
+}
