@@ -1,0 +1,85 @@
+/* Shared set-up for the front-end tests: the test double in place of the
+   port service, console and files, and every setting at its start value. */
+#ifndef VOLTANIS_TEST_FRONTEND_FIXTURE_H
+#define VOLTANIS_TEST_FRONTEND_FIXTURE_H
+
+#include "entry/entry.h"
+#include "frontend/frontend.h"
+#include "input/input.h"
+#include "output/output.h"
+#include "platform/testdouble/testdouble.h"
+#include "preset/preset.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+#include <unistd.h>
+
+class FrontendTest : public ::testing::Test {
+protected:
+    char oldDir[4096];
+    char tmpDir[64];
+
+    void SetUp() override
+    {
+        td::install();
+        td::endOfInput(false);
+        ASSERT_NE(getcwd(oldDir, sizeof oldDir), nullptr);
+        strcpy(tmpDir, "/tmp/vt-frontend-XXXXXX");
+        ASSERT_NE(mkdtemp(tmpDir), nullptr);
+        ASSERT_EQ(chdir(tmpDir), 0);
+        resetSettings();
+    }
+
+    void TearDown() override
+    {
+        if (gbRecFileOpen)
+            closeRecFile();
+        closePorts();
+        gOutHandle = 0;
+        gInHandle = 0;
+        td::uninstall();
+        EXPECT_EQ(chdir(oldDir), 0);
+        std::string cmd = std::string("rm -rf ") + tmpDir;
+        EXPECT_EQ(system(cmd.c_str()), 0);
+    }
+
+    static void resetSettings()
+    {
+        gMode = 0;
+        gNumBase = 16;
+        gChannel = 0;
+        gbCheckFuncKey = 0;
+        gEnterSysex = 0;
+        gCmdPtr = 0;
+        goSelDev = giSelDev = 0;
+        goNumDevs = giNumDevs = 0;
+        gMidiOutName[0] = gMidiInName[0] = gSendFileName[0] = 0;
+        gOutHandle = 0;
+        gInHandle = 0;
+        gMsgLength = 0;
+        gOutPtr = 0;
+        gbRecQuiet = 0;
+        initSettings();
+    }
+
+    /* runs f with the console captured and returns what it printed */
+    template <class F> static std::string printed(F f)
+    {
+        fflush(stdout);
+        testing::internal::CaptureStdout();
+        f();
+        fflush(stdout);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    static void typeKeys(const std::string &keys)
+    {
+        for (unsigned char c : keys)
+            processKey(c);
+    }
+};
+
+#endif
