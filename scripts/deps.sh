@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs with apt-get whatever of the named package groups is missing.
+#   deps.sh build      compiler, CMake, libasound, GoogleTest, Google Benchmark
+#   deps.sh test       build + what the tests need (clang, sanitizer runtimes,
+#                      alsa-utils, qemu for the ALSA virtual machine, the
+#                      MinGW-w64 cross compiler and wine)
+set -euo pipefail
+
+build_pkgs=(g++ cmake make pkg-config libasound2-dev libgtest-dev libbenchmark-dev python3)
+test_pkgs=(clang libclang-rt-14-dev alsa-utils qemu-system-x86 busybox-static
+           g++-mingw-w64-x86-64-posix googletest wine wine64 util-linux procps)
+
+want=("${build_pkgs[@]}")
+if [ "${1:-build}" = test ]; then
+    want+=("${test_pkgs[@]}")
+fi
+
+missing=()
+for p in "${want[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

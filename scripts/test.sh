@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Voltanis and runs every test:
+#   1. the unit and end-to-end tests (GCC build, benchmarks built too)
+#   2. the same under AddressSanitizer + UndefinedBehaviorSanitizer (Clang)
+#   3. the concurrency tests under ThreadSanitizer (Clang)
+#   4. the fuzz targets, each for a bounded time (libFuzzer)
+#   5. the Windows build under wine (MinGW-w64 cross build)
+#   6. the ALSA sequencer tests in a small virtual machine with a real kernel
+# Any failing stage fails the whole run.  VOLTANIS_STAGES (e.g. "1 2")
+# runs only some stages.
+set -uo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+jobs="$(nproc)"
+stages="${VOLTANIS_STAGES:-1 2 3 4 5 6}"
+passed=0
+failed=0
+failures=()
+
+bash scripts/deps.sh test || { echo "dependency installation failed"; exit 1; }
+
+stage() {
+    local n="$1" name="$2"
+    shift 2
+    case " $stages " in *" $n "*) ;; *) return 0 ;; esac
+    echo
+    echo "=== stage $n: $name ==="
+    local t0=$SECONDS
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "=== stage $n passed ($((SECONDS - t0)) s) ==="
+    else
+        failed=$((failed + 1))
+        failures+=("$n: $name")
+        echo "=== stage $n FAILED ($((SECONDS - t0)) s) ==="
+    fi
+}
+
+linux_tests() {
+    cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+    cmake --build build-test -j"$jobs" &&
+    ctest --test-dir build-test --output-on-failure -j"$jobs"
+}
+
+asan_tests() {
+    cmake -S . -B build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+        -DVOLTANIS_SANITIZE=address,undefined -DVOLTANIS_BENCH=OFF >/dev/null &&
+    cmake --build build-asan -j"$jobs" &&
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --test-dir build-asan --output-on-failure -j"$jobs"
+}
+
+tsan_tests() {
+    cmake -S . -B build-tsan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVOLTANIS_SANITIZE=thread -DVOLTANIS_BENCH=OFF >/dev/null &&
+    cmake --build build-tsan -j"$jobs" --target voltanis_tests voltanis &&
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+        ctest --test-dir build-tsan --output-on-failure -R "Concurren|Stress|Thread|Loopback|Host|e2e"
+}
+
+fuzz_runs() {
+    bash scripts/fuzz.sh "${VOLTANIS_FUZZ_SECONDS:-60}"
+}
+
+windows_tests() {
+    bash scripts/windows-tests.sh
+}
+
+alsa_tests() {
+    bash tests/alsa/run.sh
+}
+
+stage 1 "unit and end-to-end tests" linux_tests
+stage 2 "AddressSanitizer + UndefinedBehaviorSanitizer" asan_tests
+stage 3 "ThreadSanitizer" tsan_tests
+stage 4 "fuzzing" fuzz_runs
+stage 5 "Windows build under wine" windows_tests
+stage 6 "ALSA sequencer in a virtual machine" alsa_tests
+
+echo
+for f in "${failures[@]}"; do echo "failed stage $f"; done
+echo "stages: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
