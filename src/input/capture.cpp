@@ -196,11 +196,15 @@ static void takeLongMessage(void)
     uint32_t expected = kind;
     gMsg.compare_exchange_strong(expected, 0);
 
-    /* A broken-off message (MIM_LONGERROR) or an empty hand-back is no
-       message: nothing is shown or recorded, but the buffer goes back so
-       that SysEx input carries on. */
+    /* The service hands the buffer back empty only when input is reset,
+       that is when the port is being stopped: no message, and queueing it
+       again would keep the port from letting go of it. */
+    if (kind == MIM_LONGDATA && n == 0)
+        return;
     requeueInputBuffer();
-    if (kind != MIM_LONGDATA || n == 0)
+    /* A broken-off message is not shown or recorded; the buffer went back
+       all the same, so SysEx input carries on. */
+    if (kind != MIM_LONGDATA)
         return;
 
     if (gbRecRecv) {

@@ -1,0 +1,389 @@
+/*
+ * Input capture and the receive display loop: the callback's stores, the
+ * set-up and stop of the input port, SysEx in text and byte display, wild
+ * bytes, the order of what waits together, the ring's wrap and overrun,
+ * and notifications that follow each other before the main loop looks.
+ */
+#include "test_input_fixture.h"
+
+namespace {
+
+class InputCapture : public InputTest {};
+
+const std::vector<uint8_t> kRoland = {0xF0, 0x41, 0x10, 0x42, 0x12, 0xF7};
+
+/* ---- the callback ------------------------------------------------------ */
+
+TEST_F(InputCapture, ShortDataIsPackedIntoTheRingAndTheLatestNotification)
+{
+    for (UINT kind : {(UINT)MIM_DATA, (UINT)MIM_MOREDATA}) {
+        SCOPED_TRACE(kind);
+        uint32_t head = gRHead;
+        midiCallback(0, kind, 0, 0x7F3C90, 1234);
+        EXPECT_EQ(gRecvBuf[head], 0x7F3C90u);
+        EXPECT_EQ(gRHead, head + 1);
+        EXPECT_EQ(gMsg, kind);
+        EXPECT_EQ(gParam1, (DWORD_PTR)0x7F3C90);
+    }
+}
+
+TEST_F(InputCapture, OtherNotificationsLeaveTheRingAlone)
+{
+    for (UINT kind : {(UINT)MIM_OPEN, (UINT)MIM_CLOSE, (UINT)MIM_LONGDATA, (UINT)MIM_ERROR,
+                      (UINT)MIM_LONGERROR}) {
+        SCOPED_TRACE(kind);
+        midiCallback(0, kind, 0, 0x42, 0);
+        EXPECT_EQ(gRHead, 0u);
+        EXPECT_EQ(gMsg, kind);
+        EXPECT_EQ(gParam1, (DWORD_PTR)0x42);
+    }
+}
+
+/* ---- set-up and stop --------------------------------------------------- */
+
+TEST_F(InputCapture, SetUpWithoutAPortEmptiesTheRingAndCallsNothing)
+{
+    midiCallback(0, MIM_DATA, 0, 0x90, 0);
+    midiCallback(0, MIM_DATA, 0, 0x80, 0);
+    ASSERT_EQ(gRHead, 2u);
+    EXPECT_EQ(printed(inputSetup), "");
+    EXPECT_EQ(gRHead, 0u);
+    EXPECT_EQ(gRTail, 0u);
+    EXPECT_EQ(showOneEntry(), 0);
+    for (td::Op op : {td::InStart, td::InPrepare, td::InAdd})
+        EXPECT_EQ(td::calls(op), 0);
+}
+
+TEST_F(InputCapture, SetUpStartsThenPreparesThenQueuesTheBuffer)
+{
+    std::string out = printed(openInput);
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(td::inIsStarted());
+    EXPECT_EQ(td::queuedHeaders(), 1);
+    EXPECT_EQ(gMidiInHdr.lpData, (LPSTR)gRbuf1);
+    EXPECT_EQ(gMidiInHdr.dwBufferLength, (DWORD)RBUF_SIZE);
+}
+
+TEST_F(InputCapture, EachFailingSetUpStepSaysSoAndTheRestGoesOn)
+{
+    struct Row {
+        td::Op op;
+        const char *text;
+    } rows[] = {
+        {td::InStart, "\nERROR MIDI IN START\n"},
+        {td::InPrepare, "\nERROR MIDI IN PREPARE\n"},
+        {td::InAdd, "\nERROR MIDI IN ADDBUFFER\n"},
+    };
+    td::addInPort("In");
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.text);
+        gInHandle = 0;
+        ASSERT_EQ(midiInOpen(&gInHandle, 0, (DWORD_PTR)midiCallback, 0,
+                             CALLBACK_FUNCTION | MIDI_IO_STATUS), (MMRESULT)MMSYSERR_NOERROR);
+        memset(&gMidiInHdr, 0, sizeof gMidiInHdr);
+        int start = td::calls(td::InStart), prep = td::calls(td::InPrepare), add = td::calls(td::InAdd);
+        td::fail(r.op);
+        EXPECT_EQ(printed(inputSetup), r.text);
+        td::heal();
+        EXPECT_EQ(td::calls(td::InStart), start + 1);
+        EXPECT_EQ(td::calls(td::InPrepare), prep + 1);
+        EXPECT_EQ(td::calls(td::InAdd), add + 1);
+        inputStop();
+        EXPECT_FALSE(td::inIsOpen());
+    }
+    gInHandle = 0;
+}
+
+TEST_F(InputCapture, StopRetriesTheUnprepareWhileThePortHoldsTheBuffer)
+{
+    openInput();
+    td::inUnprepareStillPlaying(3);
+    EXPECT_EQ(printed(inputStop), "");
+    EXPECT_EQ(td::calls(td::InReset), 1);
+    EXPECT_EQ(td::calls(td::InUnprepare), 4);
+    EXPECT_FALSE(td::inIsOpen());
+    gInHandle = 0;
+}
+
+/* ---- SysEx ------------------------------------------------------------- */
+
+TEST_F(InputCapture, SysExInTextAndByteDisplay)
+{
+    struct Row {
+        int mode;
+        uint8_t base;
+        std::vector<uint8_t> bytes;
+        const char *shown;
+    } rows[] = {
+        {0, 16, kRoland, "  SysEx( 41 )  \\10 B \\12  EOX\n"},
+        {2, 10, kRoland, "  SysEx( 41 )  \\10 B \\12  EOX\n"},   /* text is hexadecimal always */
+        {1, 10, kRoland, "-240 65 16 66 18 247 "},
+        {3, 16, kRoland, "-f0 41 10 42 12 f7 "},
+        {0, 16, {0xF0, 0x00, 0x20, 0x33, 0x01, 0x02, 0xF7}, "  SysEx( 0 20 33)  \\1  \\2  EOX\n"},
+        {2, 16, {0xF0, 0x00, 0x20, 0x33, 'o', 'k', 0xF7}, "  SysEx( 0 20 33) ok EOX\n"},
+        {0, 16, {0xF0, 0x7D, 'H', 'i', ' ', '~', 0x7F, 0x1F, 0xF7}, "  SysEx( 7d ) Hi ~ \\7f  \\1f  EOX\n"},
+        {0, 16, {0xF0, 0x7D, 0xF7}, "  SysEx( 7d )  EOX\n"},
+        {3, 10, {0xF0, 0x00, 0x20, 0x33, 0xF7}, "-240 0 32 51 247 "},
+        /* shorter than its identifier: only what arrived */
+        {0, 16, {0xF0, 0x00, 0xF7}, "  SysEx( 0 f7)  EOX\n"},
+        {0, 16, {0xF0, 0x00, 0x20, 0xF7}, "  SysEx( 0 20 f7)  EOX\n"},
+        {0, 16, {0xF0, 0xF7}, "  SysEx( f7 )  EOX\n"},
+        {0, 16, {0xF0}, "  SysEx( )  EOX\n"},
+        {1, 16, {0xF0}, "-f0 "},
+    };
+    openInput();
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.shown);
+        gMode = r.mode;
+        gNumBase = r.base;
+        /* the buffer is left full of another message, which must not show */
+        memset(gRbuf1, 0x41, 64);
+        ASSERT_TRUE(td::deliverLong(r.bytes));
+        EXPECT_EQ(drained(), r.shown);
+        EXPECT_EQ(gMsg, 0u);
+        EXPECT_EQ(td::queuedHeaders(), 1);
+        EXPECT_EQ(printed(receiveIdleChecks), "");   /* shown once only */
+    }
+}
+
+TEST_F(InputCapture, ALongMessageFillingTheWholeBufferEndsWithItsLastByte)
+{
+    openInput();
+    std::vector<uint8_t> big(RBUF_SIZE + 10, 'A');
+    big[0] = 0xF0;
+    big[1] = 0x41;
+    ASSERT_TRUE(td::deliverLong(big));   /* cut at the buffer's length */
+    std::string out = drained();
+    std::string expected = "  SysEx( 41 ) " + std::string(RBUF_SIZE - 3, 'A') + " EOX\n";
+    EXPECT_EQ(out.size(), expected.size());
+    EXPECT_TRUE(out == expected);
+}
+
+TEST_F(InputCapture, AFailedRequeueSaysSoAndTheMessageIsStillShown)
+{
+    openInput();
+    td::fail(td::InAdd);
+    ASSERT_TRUE(td::deliverLong(kRoland));
+    EXPECT_EQ(drained(), "\nERROR MIDI IN ADDBUFFER\n  SysEx( 41 )  \\10 B \\12  EOX\n");
+    td::heal();
+    EXPECT_EQ(td::queuedHeaders(), 0);
+}
+
+TEST_F(InputCapture, ABrokenOffLongMessageIsQueuedAgainAndNotShown)
+{
+    openInput();
+    ASSERT_TRUE(td::deliverLongError({0xF0, 0x41, 0x10}));
+    EXPECT_EQ(drained(), "");
+    EXPECT_EQ(td::queuedHeaders(), 1);
+    /* and SysEx input carries on */
+    ASSERT_TRUE(td::deliverLong(kRoland));
+    EXPECT_EQ(drained(), "  SysEx( 41 )  \\10 B \\12  EOX\n");
+}
+
+TEST_F(InputCapture, TheEmptyHandBackOfAResetIsNoMessage)
+{
+    openInput();
+    gbRecQuiet = 0;
+    ASSERT_TRUE(td::deliverLong(kRoland));
+    EXPECT_EQ(drained(), "  SysEx( 41 )  \\10 B \\12  EOX\n");
+    int adds = td::calls(td::InAdd);
+
+    /* the reset returns the queued buffer with nothing in it */
+    EXPECT_EQ(midiInReset(gInHandle), (MMRESULT)MMSYSERR_NOERROR);
+    EXPECT_EQ(printed(receiveIdleChecks), "");
+    EXPECT_EQ(td::calls(td::InAdd), adds);   /* not queued again */
+
+    /* the stop lets go of the buffer at once */
+    inputStop();
+    EXPECT_EQ(td::calls(td::InUnprepare), 1);
+    EXPECT_EQ(printed(receiveIdleChecks), "");
+    gInHandle = 0;
+}
+
+TEST_F(InputCapture, TheStopsOwnHandBackIsNeverShownAfterwards)
+{
+    openInput();
+    ASSERT_TRUE(td::deliverLong(kRoland));
+    EXPECT_EQ(drained(), "  SysEx( 41 )  \\10 B \\12  EOX\n");
+    inputStop();
+    EXPECT_EQ(printed(receiveIdleChecks), "");
+    EXPECT_EQ(td::queuedHeaders(), 0);
+    gInHandle = 0;
+}
+
+/* ---- wild bytes -------------------------------------------------------- */
+
+TEST_F(InputCapture, WildByteInAllFourModesAndBothBases)
+{
+    struct Row {
+        int mode;
+        uint8_t base;
+        const char *shown;
+    } rows[] = {
+        {0, 16, "  wild byte      3c\n"},
+        {0, 10, "  wild byte      3c\n"},
+        {2, 16, "  wild byte      3c\n"},
+        {2, 10, "  wild byte      3c\n"},
+        {1, 16, "3c "},
+        {1, 10, "60 "},
+        {3, 16, "3c "},
+        {3, 10, "60 "},
+    };
+    openInput();
+    for (const Row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "mode " << r.mode << " base " << (int)r.base);
+        gMode = r.mode;
+        gNumBase = r.base;
+        ASSERT_TRUE(td::deliver(MIM_ERROR, 0x7F203C));
+        EXPECT_EQ(drained(), r.shown);
+        EXPECT_EQ(gReceived, 0x7F203Cu);
+        EXPECT_EQ(gMsg, 0u);
+        EXPECT_EQ(printed(receiveIdleChecks), "");
+    }
+}
+
+TEST_F(InputCapture, WildBytesShowEvenWhileRecordingQuietly)
+{
+    openInput();
+    gbRecQuiet = 1;
+    ASSERT_TRUE(td::deliver(MIM_ERROR, 0xF5));
+    EXPECT_EQ(drained(), "  wild byte      f5\n");
+}
+
+TEST_F(InputCapture, EveryWildByteShowsOnceWithItsOwnByte)
+{
+    openInput();
+    ASSERT_TRUE(td::deliver(MIM_ERROR, 0x3C));
+    ASSERT_TRUE(td::deliver(MIM_ERROR, 0x3D));
+    ASSERT_TRUE(td::deliverShort(0xC0, 0x05));   /* overwrites the latest notification */
+    std::string out = printed([] {
+        while (showOneEntry()) {
+        }
+        for (int i = 0; i < 4; i++)
+            receiveIdleChecks();
+    });
+    EXPECT_EQ(out, "  Program Change   c0  5\n  wild byte      3c\n  wild byte      3d\n");
+}
+
+/* ---- what waits together ----------------------------------------------- */
+
+TEST_F(InputCapture, FiveShortMessagesComeBeforeTheWaitingSysEx)
+{
+    openInput();
+    ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x7F));
+    ASSERT_TRUE(td::deliverLong(kRoland));
+    ASSERT_TRUE(td::deliverShort(0x80, 0x3C, 0x00));
+    ASSERT_TRUE(td::deliverShort(0xB0, 0x07, 0x64));
+    ASSERT_TRUE(td::deliverShort(0xC0, 0x05));
+    ASSERT_TRUE(td::deliverShort(0xF6));
+    const char *perPass[] = {
+        "  MIDI Note ON     90 3c 7f  ( C 3 )\n",
+        "  MIDI Note OFF    80 3c  0  ( C 3 )\n",
+        "  Control Change   b0  7 64\n",
+        "  Program Change   c0  5\n",
+        "  Tune Request   f6\n",
+    };
+    for (const char *line : perPass) {
+        int shown = 0;
+        EXPECT_EQ(printed([&] { shown = showOneEntry(); }), line);
+        EXPECT_EQ(shown, 1);
+    }
+    int shown = 1;
+    EXPECT_EQ(printed([&] { shown = showOneEntry(); }), "");
+    EXPECT_EQ(shown, 0);
+    /* the SysEx was overwritten in the latest-notification slot, yet shows */
+    EXPECT_EQ(printed(receiveIdleChecks), "  SysEx( 41 )  \\10 B \\12  EOX\n");
+    EXPECT_EQ(td::queuedHeaders(), 1);
+}
+
+TEST_F(InputCapture, ASysExFollowedByAWildByteShowsBoth)
+{
+    openInput();
+    ASSERT_TRUE(td::deliverLong(kRoland));
+    ASSERT_TRUE(td::deliver(MIM_ERROR, 0x33));
+    EXPECT_EQ(drained(), "  SysEx( 41 )  \\10 B \\12  EOX\n  wild byte      33\n");
+    EXPECT_EQ(td::queuedHeaders(), 1);
+}
+
+/* ---- the ring's limits ------------------------------------------------- */
+
+std::string bytesOf(uint32_t from, uint32_t to)   /* byte display of note-ons from..to-1 */
+{
+    std::string s;
+    char one[32];
+    for (uint32_t i = from; i < to; i++) {
+        snprintf(one, sizeof one, "-90 %x %x ", (i >> 7) & 0x7F, i & 0x7F);
+        s += one;
+    }
+    return s;
+}
+
+void pushNotes(uint32_t from, uint32_t to)
+{
+    for (uint32_t i = from; i < to; i++)
+        midiCallback(0, MIM_DATA, 0, 0x90 | ((i >> 7) & 0x7F) << 8 | (i & 0x7F) << 16, 0);
+}
+
+TEST_F(InputCapture, TheRingWrapsAt8191)
+{
+    gMode = 1;
+    pushNotes(0, 8191);
+    EXPECT_EQ(gRHead, 8191u);
+    EXPECT_EQ(drained(), bytesOf(0, 8191));
+    EXPECT_EQ(gRTail, 8191u);
+    pushNotes(8191, 8192);
+    EXPECT_EQ(gRecvBuf[8191], 0x90u | (8191u >> 7 & 0x7F) << 8 | (8191u & 0x7F) << 16);
+    EXPECT_EQ(gRHead, 0u);
+    pushNotes(8192, 8200);
+    EXPECT_EQ(gRHead, 8u);
+    EXPECT_EQ(drained(), bytesOf(8191, 8200));
+    EXPECT_EQ(gRTail, 8u);
+}
+
+TEST_F(InputCapture, AFullRingDropsTheNewestAndCountsThem)
+{
+    gMode = 1;
+    pushNotes(0, 8191 + 25);   /* 8191 fit, 25 do not */
+    EXPECT_EQ(gRHead, 8191u);
+    EXPECT_EQ(gRLost, 25u);
+
+    /* the loss line waits until the display has caught up */
+    std::string part = printed([] {
+        for (int i = 0; i < 100; i++)
+            showOneEntry();
+        receiveIdleChecks();
+    });
+    EXPECT_EQ(part, bytesOf(0, 100));
+    pushNotes(9000, 9010);   /* room again: kept, after the older ones */
+    EXPECT_EQ(drained(), bytesOf(100, 8191) + bytesOf(9000, 9010) +
+                             "\nERROR MIDI IN: 25 messages lost, receive buffer full\n");
+    EXPECT_EQ(gRLost, 0u);
+    EXPECT_EQ(printed(receiveIdleChecks), "");   /* said once */
+}
+
+TEST_F(InputCapture, ThePortLayersOwnLossesJoinTheCount)
+{
+    openInput();
+    gbRecQuiet = 1;   /* also while recording quietly */
+    ASSERT_TRUE(td::deliver(MIM_VT_OVERRUN, 40));
+    ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x7F));
+    ASSERT_TRUE(td::deliver(MIM_VT_OVERRUN, 2));
+    EXPECT_EQ(drained(), "\nERROR MIDI IN: 42 messages lost, receive buffer full\n");
+    EXPECT_EQ(printed(receiveIdleChecks), "");
+}
+
+TEST_F(InputCapture, ANewPortForgetsWhatTheOldOneLeft)
+{
+    openInput();
+    ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x7F));
+    ASSERT_TRUE(td::deliver(MIM_ERROR, 0x3C));
+    ASSERT_TRUE(td::deliver(MIM_VT_OVERRUN, 3));
+    inputStop();
+    EXPECT_EQ(midiInOpen(&gInHandle, 0, (DWORD_PTR)midiCallback, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS),
+              (MMRESULT)MMSYSERR_NOERROR);
+    inputSetup();
+    EXPECT_EQ(drained(), "");
+    EXPECT_EQ(td::queuedHeaders(), 1);
+}
+
+} // namespace
