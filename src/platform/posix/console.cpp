@@ -1,0 +1,580 @@
+/*
+ * The console on a POSIX terminal: single unechoed keys in the shape of a PC
+ * console keyboard (see keydecode.h), a pause that ends early when a key or
+ * a MIDI notification comes, and echoed line input.
+ *
+ * A terminal on standard input is put in raw mode for the whole run: no
+ * echo, no line editing, no flow control (CTRL-Q and CTRL-S are keys here),
+ * no CR to LF translation, no literal-next or discard characters; CTRL-C,
+ * CTRL-Z and CTRL-\ keep their signals, and output processing stays, so
+ * "\n" still starts a new line.  The terminal is put back on every way out:
+ * exit, a fatal signal (then the signal is raised again, so the exit status
+ * tells of it), and around a suspend.
+ *
+ * Standard input that is not a terminal (a pipe, a file) is taken as typed
+ * keys without any decoding: each byte is one key, so a script can send a
+ * function key as its two bytes (0x00 0x3B is F1).  Line ends may be LF,
+ * CR or CR LF, all of them one Enter (13); DEL is Backspace as on the
+ * terminal.  Escape sequences are not decoded there: without a person at a
+ * keyboard there is no wait to tell ESC from a sequence, and a script that
+ * writes ESC means ESC.
+ *
+ * At the end of the input the keyboard answers so that the program ends as
+ * if the user had confirmed the exit: a key is always waiting, and the keys
+ * are ESC, Enter, ESC, Enter ...; line input reports the end (-1).
+ */
+#include "posix.h"
+#include "keydecode.h"
+
+#include <atomic>
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+#include <fcntl.h>
+#ifdef __linux__
+#include <sys/eventfd.h>
+#endif
+
+namespace {
+
+/* ---- terminal modes, also reached from signal handlers ---------------- */
+
+int gTermFd = -1;
+struct termios gCooked;              /* as the terminal was */
+struct termios gRaw;                 /* as we run it */
+volatile sig_atomic_t gRawWanted = 0;
+
+/* async-signal-safe */
+void termCooked(void)
+{
+    if (gRawWanted)
+        tcsetattr(gTermFd, TCSANOW, &gCooked);
+}
+
+/* async-signal-safe; a process in the background leaves the terminal to
+   the foreground (it gets its modes back at its next SIGCONT).  A terminal
+   that is not our controlling one has no foreground to ask. */
+void termRaw(void)
+{
+    if (!gRawWanted)
+        return;
+    pid_t fg = tcgetpgrp(gTermFd);
+    if (fg == -1 || fg == getpgrp())
+        tcsetattr(gTermFd, TCSANOW, &gRaw);
+}
+
+bool termEnter(int fd)
+{
+    if (!isatty(fd) || tcgetattr(fd, &gCooked) != 0)
+        return false;
+    gRaw = gCooked;
+    gRaw.c_iflag &= ~(tcflag_t)(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
+    gRaw.c_lflag &= ~(tcflag_t)(ICANON | ECHO | ECHONL | IEXTEN);
+    gRaw.c_cc[VMIN] = 1;
+    gRaw.c_cc[VTIME] = 0;
+    gTermFd = fd;
+    gRawWanted = 1;
+    termRaw();
+    return true;
+}
+
+void termLeave(void)
+{
+    termCooked();
+    gRawWanted = 0;
+}
+
+/* ---- signals ------------------------------------------------------------ */
+
+const int kFatal[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
+                      SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+struct sigaction gPrevious[sizeof kFatal / sizeof kFatal[0]];
+
+void onFatal(int sig)
+{
+    int saved = errno;
+    termCooked();
+    /* hand the signal to whoever had it before (normally the default
+       action); it is blocked in here and arrives when we return */
+    for (unsigned i = 0; i < sizeof kFatal / sizeof kFatal[0]; i++)
+        if (kFatal[i] == sig)
+            sigaction(sig, &gPrevious[i], nullptr);
+    raise(sig);
+    errno = saved;
+}
+
+void onStop(int sig)
+{
+    int saved = errno;
+    termCooked();
+    struct sigaction dfl;
+    memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);                      /* stops here until SIGCONT */
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    struct sigaction again;
+    memset(&again, 0, sizeof again);
+    again.sa_handler = onStop;
+    sigemptyset(&again.sa_mask);
+    again.sa_flags = SA_RESTART;
+    sigaction(sig, &again, nullptr);
+    termRaw();
+    errno = saved;
+}
+
+void onContinue(int)
+{
+    int saved = errno;
+    termRaw();                       /* also after a SIGSTOP we never saw */
+    errno = saved;
+}
+
+/* Installs the handler unless the signal is ignored (as for a program
+   started in the background by a shell without job control). */
+void catchSignal(int sig, void (*handler)(int), struct sigaction *previous)
+{
+    struct sigaction mine;
+    struct sigaction *old = previous ? previous : &mine;
+    if (sigaction(sig, nullptr, old) != 0 || old->sa_handler == SIG_IGN)
+        return;
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(sig, &sa, nullptr);
+}
+
+void atExit(void)
+{
+    termLeave();
+}
+
+/* ---- wake-up ------------------------------------------------------------ */
+
+std::atomic<int> gWakeRead{-1};
+std::atomic<int> gWakeWrite{-1};
+
+void wakeCreate(void)
+{
+    if (gWakeRead.load(std::memory_order_acquire) >= 0)
+        return;
+#ifdef __linux__
+    int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd >= 0) {
+        gWakeWrite.store(fd, std::memory_order_release);
+        gWakeRead.store(fd, std::memory_order_release);
+        return;
+    }
+#endif
+    int p[2];
+    if (pipe(p) != 0)
+        return;
+    for (int i = 0; i < 2; i++) {
+        fcntl(p[i], F_SETFL, fcntl(p[i], F_GETFL) | O_NONBLOCK);
+        fcntl(p[i], F_SETFD, FD_CLOEXEC);
+    }
+    gWakeWrite.store(p[1], std::memory_order_release);
+    gWakeRead.store(p[0], std::memory_order_release);
+}
+
+void wakeDrain(int fd)
+{
+    uint8_t buf[64];
+    while (read(fd, buf, sizeof buf) > 0) {
+    }
+}
+
+/* ---- the keyboard ------------------------------------------------------- */
+
+const unsigned kQueue = 512;
+const uint16_t kPrefixed = 0x100;   /* the prefix byte of a function or cursor key */
+
+struct Console {
+    bool ready;
+    int in, out;
+    bool terminal;        /* keys decoded, line input echoed */
+    bool eof;
+    bool eofEnter;        /* at the end: the next key is Enter, not ESC */
+    bool afterCR;         /* piped: a LF right after CR is the same line end */
+    VtKeyDecoder dec;
+    int64_t lastByteUs;   /* when the decoder was last fed */
+    unsigned arrivals;    /* keys that came, and the end of the input */
+    uint16_t q[kQueue];
+    unsigned head, count;
+};
+
+Console gCon;
+
+int64_t nowUs(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
+}
+
+void push(uint16_t key)
+{
+    if (gCon.count < kQueue) {
+        gCon.q[(gCon.head + gCon.count) % kQueue] = key;
+        gCon.count++;
+        gCon.arrivals++;
+    }
+}
+
+uint16_t pop(void)
+{
+    uint16_t key = gCon.q[gCon.head];
+    gCon.head = (gCon.head + 1) % kQueue;
+    gCon.count--;
+    return key;
+}
+
+void pushDecoded(const uint8_t *out, unsigned n)
+{
+    if (n == 2) {
+        push((uint16_t)(out[0] | kPrefixed));
+        push(out[1]);
+    } else if (n == 1) {
+        push(out[0]);
+    }
+}
+
+void feed(const uint8_t *p, size_t n)
+{
+    for (size_t i = 0; i < n; i++) {
+        uint8_t b = p[i];
+        if (gCon.terminal) {
+            uint8_t out[VT_KEY_OUT_MAX];
+            pushDecoded(out, vtKeyFeed(&gCon.dec, b, out));
+            continue;
+        }
+        if (gCon.afterCR && b == '\n') {
+            gCon.afterCR = false;
+            continue;
+        }
+        gCon.afterCR = b == '\r';
+        push(b == '\n' ? 13 : b == 0x7F ? 8 : b);
+    }
+    if (gCon.terminal && n)
+        gCon.lastByteUs = nowUs();
+}
+
+void flushPending(void)
+{
+    uint8_t out[VT_KEY_OUT_MAX];
+    pushDecoded(out, vtKeyTimeout(&gCon.dec, out));
+}
+
+void reachEnd(void)
+{
+    if (gCon.terminal && vtKeyPending(&gCon.dec))
+        flushPending();
+    gCon.eof = true;
+    gCon.arrivals++;
+}
+
+/* Microseconds until a started sequence counts as complete, or -1 when
+   none is started; the lone ESC comes out when this is 0. */
+int64_t escLeftUs(void)
+{
+    if (!gCon.terminal || !vtKeyPending(&gCon.dec))
+        return -1;
+    int64_t left = gCon.lastByteUs + VT_KEY_ESC_WAIT_MS * 1000 - nowUs();
+    return left > 0 ? left : 0;
+}
+
+void checkEscWait(void)
+{
+    if (escLeftUs() == 0)
+        flushPending();
+}
+
+bool canRead(void)
+{
+    /* a byte can make two keys; leave the rest in the system's buffer */
+    return !gCon.eof && kQueue - gCon.count >= 2 * VT_KEY_OUT_MAX;
+}
+
+/* Reads what the keyboard descriptor has (poll said it has something). */
+void readSome(short revents)
+{
+    if (revents & POLLNVAL) {
+        reachEnd();
+        return;
+    }
+    uint8_t buf[64];
+    size_t want = (kQueue - gCon.count) / VT_KEY_OUT_MAX;
+    if (want > sizeof buf)
+        want = sizeof buf;
+    ssize_t n = read(gCon.in, buf, want);
+    if (n > 0)
+        feed(buf, (size_t)n);
+    else if (n == 0 || (errno != EINTR && errno != EAGAIN))
+        reachEnd();      /* end of the pipe, or the terminal hung up */
+}
+
+int msFromUs(int64_t us)
+{
+    if (us < 0)
+        return -1;
+    int64_t ms = (us + 999) / 1000;
+    return ms > 1000000 ? 1000000 : (int)ms;
+}
+
+/* Waits up to timeoutMs (-1 without limit) for bytes and reads them. */
+void waitKeys(int timeoutMs)
+{
+    if (!canRead()) {
+        if (timeoutMs > 0)
+            poll(nullptr, 0, timeoutMs);
+        return;
+    }
+    struct pollfd p = {gCon.in, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) > 0)
+        readSome(p.revents);
+}
+
+void start(int in, int out)
+{
+    wakeCreate();
+    gCon.in = in;
+    gCon.out = out;
+    gCon.eof = false;
+    gCon.eofEnter = false;
+    gCon.afterCR = false;
+    gCon.head = gCon.count = 0;
+    gCon.lastByteUs = 0;
+    vtKeyInit(&gCon.dec);
+    gCon.terminal = termEnter(in);
+    gCon.ready = true;
+}
+
+void conInit(void)
+{
+    if (gCon.ready)
+        return;
+    fflush(stdout);
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    start(STDIN_FILENO, STDOUT_FILENO);
+    if (!gCon.terminal)
+        return;
+    atexit(atExit);
+    for (unsigned i = 0; i < sizeof kFatal / sizeof kFatal[0]; i++)
+        catchSignal(kFatal[i], onFatal, &gPrevious[i]);
+    catchSignal(SIGTSTP, onStop, nullptr);
+    catchSignal(SIGCONT, onContinue, nullptr);
+}
+
+int conKbhit(void)
+{
+    conInit();
+    if (gCon.count == 0 && canRead()) {
+        struct pollfd p = {gCon.in, POLLIN, 0};
+        if (poll(&p, 1, 0) > 0)
+            readSome(p.revents);
+    }
+    if (gCon.count == 0)
+        checkEscWait();
+    return gCon.count > 0 || gCon.eof;
+}
+
+/* The next queued key with its prefix mark, waiting for it; -1 at the end
+   of the input. */
+int nextKey(void)
+{
+    for (;;) {
+        if (gCon.count)
+            return pop();
+        if (gCon.eof)
+            return -1;
+        waitKeys(msFromUs(escLeftUs()));
+        if (gCon.count == 0)
+            checkEscWait();
+    }
+}
+
+int conGetch(void)
+{
+    conInit();
+    int key = nextKey();
+    if (key >= 0)
+        return key & 0xFF;
+    int end = gCon.eofEnter ? 13 : 27;
+    gCon.eofEnter = !gCon.eofEnter;
+    return end;
+}
+
+void conSleep(unsigned long ms)
+{
+    conInit();
+    unsigned seen = gCon.arrivals;
+    int64_t deadline = nowUs() + (int64_t)(ms > 86400000UL ? 86400000UL : ms) * 1000;
+    for (;;) {
+        int64_t left = deadline - nowUs();
+        int64_t esc = escLeftUs();
+        if (esc == 0) {
+            checkEscWait();
+            esc = -1;
+        }
+        if (gCon.arrivals != seen || left <= 0)
+            return;
+        if (esc >= 0 && esc < left)
+            left = esc;
+        struct pollfd p[2];
+        nfds_t n = 0;
+        int wake = gWakeRead.load(std::memory_order_acquire);
+        if (wake >= 0)
+            p[n++] = {wake, POLLIN, 0};
+        nfds_t key = n;
+        if (canRead())
+            p[n++] = {gCon.in, POLLIN, 0};
+        int r = poll(p, n, msFromUs(left));
+        if (r < 0 && errno != EINTR)
+            return;
+        if (r <= 0)
+            continue;
+        if (wake >= 0 && p[0].revents) {
+            wakeDrain(wake);
+            return;
+        }
+        if (key < n && p[key].revents)
+            readSome(p[key].revents);
+    }
+}
+
+void echo(const char *p, size_t n)
+{
+    if (!gCon.terminal)
+        return;
+    while (n) {
+        ssize_t w = write(gCon.out, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return;
+        p += w;
+        n -= (size_t)w;
+    }
+}
+
+unsigned utf8Length(uint8_t lead)
+{
+    if (lead >= 0xF0) return 4;
+    if (lead >= 0xE0) return 3;
+    if (lead >= 0xC0) return 2;
+    return 1;
+}
+
+/*
+ * Line input.  Characters are kept and echoed while they fit; a character
+ * of several UTF-8 bytes is kept whole or not at all, and Backspace rubs
+ * out a whole character.  Control characters, function and cursor keys
+ * are ignored.
+ */
+int conReadLine(char *buf, unsigned size)
+{
+    conInit();
+    unsigned limit = size ? size - 1 : 0;
+    unsigned count = 0;
+    bool dropping = false;   /* the rest of a character that did not fit */
+    for (;;) {
+        int key = nextKey();
+        if (key < 0) {
+            if (count == 0) {
+                if (size)
+                    buf[0] = 0;
+                return -1;
+            }
+            break;
+        }
+        if (key & kPrefixed) {
+            if (gCon.count)
+                pop();       /* its scan code */
+            continue;
+        }
+        uint8_t c = (uint8_t)key;
+        if (c == 13 || c == 10) {
+            echo("\n", 1);
+            break;
+        }
+        if (c == 8) {
+            if (count) {
+                do
+                    count--;
+                while (count && ((uint8_t)buf[count] & 0xC0) == 0x80);
+                echo("\b \b", 3);
+            }
+            dropping = false;
+            continue;
+        }
+        if (c < 0x20)
+            continue;
+        if (c >= 0x80 && c < 0xC0) {
+            if (dropping || count >= limit)
+                continue;
+        } else {
+            dropping = count + utf8Length(c) > limit;
+            if (dropping)
+                continue;
+        }
+        buf[count++] = (char)c;
+        echo((const char *)&c, 1);
+    }
+    if (size)
+        buf[count] = 0;
+    return (int)count;
+}
+
+const VtConsole kConsole = {conInit, conKbhit, conGetch, conSleep, conReadLine};
+
+} // namespace
+
+const VtConsole *vtPosixConsole(void)
+{
+    return &kConsole;
+}
+
+void vtWake(void)
+{
+    int fd = gWakeWrite.load(std::memory_order_acquire);
+    if (fd < 0)
+        return;
+#ifdef __linux__
+    if (fd == gWakeRead.load(std::memory_order_acquire)) {
+        uint64_t one = 1;
+        ssize_t r = write(fd, &one, sizeof one);
+        (void)r;
+        return;
+    }
+#endif
+    char one = 1;
+    ssize_t r = write(fd, &one, 1);   /* a full pipe already wakes */
+    (void)r;
+}
+
+void vtPosixConsoleAttach(int inFd, int outFd)
+{
+    if (gCon.ready && gCon.terminal)
+        termLeave();
+    start(inFd, outFd);
+}
+
+void vtPosixConsoleDetach(void)
+{
+    if (gCon.ready && gCon.terminal)
+        termLeave();
+    gCon.ready = false;
+}
