@@ -1,34 +1,572 @@
 /*
- * The port host: the real port service on POSIX.  For now it offers no
- * ports at all; the backends join it next.
+ * The port host: the real port service on POSIX.
+ *
+ * Ports of all backends are numbered one after another per direction, the
+ * ALSA sequencer's first and the loopback port last.  A count call takes a
+ * fresh snapshot of every backend; capability queries and opens refer to
+ * the latest one.  Handles and headers follow the Windows service: opaque
+ * non-zero handles, the prepared/queued/done flags with their error codes,
+ * a long message that has left when the call returns, input buffers queued
+ * and handed back with MIM_LONGDATA (empty on a reset).
+ *
+ * Each open input is the sink of its backend port.  Its bytes go through
+ * an input parser under the input's mutex, which the main thread's buffer
+ * operations take too; the system's callback runs under it, so reset and
+ * close find no callback half done.  The callback only stores (the service
+ * forbids calling the service from it), so holding the mutex through it
+ * cannot deadlock.  Close stops the backend port outside the mutex: the
+ * port waits for its running sink call, which may be waiting for the mutex.
+ *
+ * Choices of this service: MIM_OPEN and MIM_CLOSE are notified on the
+ * caller's thread inside midiInOpen/midiInClose; MIM_MOREDATA is never
+ * given (the system handles it as MIM_DATA anyway); parameter 2 is the time
+ * in milliseconds since midiInStart; a reset stops delivery until the next
+ * midiInStart, the backend port itself keeps running until the close.
  */
+#include "../common/backend.h"
+#include "../common/inparser.h"
 #include "../common/service.h"
+#include "../loopback/loopback.h"
+#include "host.h"
+
+#include <string.h>
+
+#include <chrono>
+#include <mutex>
+
+#ifdef VOLTANIS_HAVE_ALSA
+vt::Backend *vtAlsaBackend(void);
+#endif
 
 namespace {
 
-UINT noDevs(void) { return 0; }
-MMRESULT outCaps(UINT, LPMIDIOUTCAPSA, UINT) { return MMSYSERR_BADDEVICEID; }
-MMRESULT inCaps(UINT, LPMIDIINCAPSA, UINT) { return MMSYSERR_BADDEVICEID; }
-MMRESULT outOpen(LPHMIDIOUT ph, UINT, DWORD_PTR, DWORD_PTR, DWORD)
+const DWORD kCallbackTypeMask = 0x00070000;
+const UINT kMinHeaderSize = (UINT)offsetof(MIDIHDR, dwOffset);
+const int kMaxBackends = 4;
+const int kOutSlots = 8;
+const int kInSlots = 4;
+const int kQueue = 32; /* input headers one input may hold */
+
+/* ---- the backends and their numbering -------------------------------- */
+
+std::mutex gPortsMx; /* backend list, snapshots, open/close bookkeeping */
+vt::Backend *gBackends[kMaxBackends];
+int gNumBackends = -1;
+
+void initBackends()
 {
-    if (ph)
-        *ph = nullptr;
-    return MMSYSERR_BADDEVICEID;
+    if (gNumBackends >= 0)
+        return;
+    gNumBackends = 0;
+#ifdef VOLTANIS_HAVE_ALSA
+    if (vt::Backend *alsa = vtAlsaBackend())
+        gBackends[gNumBackends++] = alsa;
+#endif
+    gBackends[gNumBackends++] = vtLoopbackBackend();
+    for (int i = 0; i < gNumBackends; i++)
+        gBackends[i]->snapshot();
 }
-MMRESULT inOpen(LPHMIDIIN ph, UINT, DWORD_PTR, DWORD_PTR, DWORD)
+
+} // namespace
+
+void vtHostSetBackends(vt::Backend *const *list, int n)
 {
-    if (ph)
-        *ph = nullptr;
-    return MMSYSERR_BADDEVICEID;
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    if (!list) {
+        gNumBackends = -1; /* the real ones again, at the next use */
+        return;
+    }
+    gNumBackends = 0;
+    for (int i = 0; i < n && i < kMaxBackends; i++) {
+        gBackends[gNumBackends++] = list[i];
+        list[i]->snapshot();
+    }
 }
-MMRESULT outHdr(HMIDIOUT, LPMIDIHDR, UINT) { return MMSYSERR_INVALHANDLE; }
-MMRESULT outClose(HMIDIOUT) { return MMSYSERR_INVALHANDLE; }
-MMRESULT inOnly(HMIDIIN) { return MMSYSERR_INVALHANDLE; }
-MMRESULT inHdr(HMIDIIN, LPMIDIHDR, UINT) { return MMSYSERR_INVALHANDLE; }
+
+namespace {
+
+UINT countAll(bool out)
+{
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    initBackends();
+    UINT n = 0;
+    for (int i = 0; i < gNumBackends; i++) {
+        gBackends[i]->snapshot();
+        n += out ? gBackends[i]->outCount() : gBackends[i]->inCount();
+    }
+    return n;
+}
+
+/* The backend and its own number for a port number; gPortsMx held. */
+vt::Backend *locate(bool out, UINT id, unsigned *local)
+{
+    initBackends();
+    for (int i = 0; i < gNumBackends; i++) {
+        unsigned n = out ? gBackends[i]->outCount() : gBackends[i]->inCount();
+        if (id < n) {
+            *local = id;
+            return gBackends[i];
+        }
+        id -= n;
+    }
+    return nullptr;
+}
+
+template <class Caps>
+MMRESULT caps(bool out, UINT id, Caps *p, UINT size)
+{
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    unsigned local;
+    vt::Backend *b = locate(out, id, &local);
+    if (!b)
+        return MMSYSERR_BADDEVICEID;
+    if (!p)
+        return MMSYSERR_INVALPARAM;
+    Caps c;
+    memset(&c, 0, sizeof c);
+    char name[32] = {0};
+    if (!(out ? b->outName(local, name) : b->inName(local, name)))
+        return MMSYSERR_NODRIVER; /* gone since the snapshot */
+    name[31] = 0;
+    memcpy(c.szPname, name, sizeof c.szPname);
+    memcpy(p, &c, size < sizeof c ? size : sizeof c);
+    return MMSYSERR_NOERROR;
+}
+
+/* ---- output ---------------------------------------------------------- */
+
+struct OutSlot {
+    bool open = false;
+    vt::OutPort *port = nullptr;
+};
+
+OutSlot gOut[kOutSlots];
+int gNextOut = 0;
+
+/* gPortsMx held */
+OutSlot *outSlot(HMIDIOUT h)
+{
+    for (OutSlot &s : gOut)
+        if ((HMIDIOUT)(void *)&s == h)
+            return s.open ? &s : nullptr;
+    return nullptr;
+}
+
+UINT outGetNumDevs(void) { return countAll(true); }
+MMRESULT outGetDevCaps(UINT id, LPMIDIOUTCAPSA p, UINT size) { return caps(true, id, p, size); }
+
+MMRESULT outOpen(LPHMIDIOUT ph, UINT id, DWORD_PTR, DWORD_PTR, DWORD flags)
+{
+    if (!ph)
+        return MMSYSERR_INVALPARAM;
+    *ph = nullptr;
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    unsigned local;
+    vt::Backend *b = locate(true, id, &local);
+    if (!b)
+        return MMSYSERR_BADDEVICEID;
+    if ((flags & kCallbackTypeMask) != CALLBACK_NULL)
+        return MMSYSERR_INVALFLAG; /* sends are synchronous: nothing to notify */
+    /* A fresh slot each time, so a handle kept past its close goes stale. */
+    OutSlot *slot = nullptr;
+    for (int k = 0; k < kOutSlots && !slot; k++) {
+        OutSlot &s = gOut[(gNextOut + k) % kOutSlots];
+        if (!s.open) {
+            slot = &s;
+            gNextOut = (int)(&s - gOut) + 1;
+        }
+    }
+    if (!slot)
+        return MMSYSERR_NOMEM;
+    vt::OutPort *port = b->openOut(local);
+    if (!port)
+        return MMSYSERR_ALLOCATED;
+    slot->port = port;
+    slot->open = true;
+    *ph = (HMIDIOUT)(void *)slot;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT headerCheck(LPMIDIHDR hdr, UINT size)
+{
+    return !hdr || size < kMinHeaderSize ? MMSYSERR_INVALPARAM : MMSYSERR_NOERROR;
+}
+
+MMRESULT prepare(LPMIDIHDR hdr)
+{
+    if (!(hdr->dwFlags & MHDR_PREPARED)) {
+        hdr->dwFlags |= MHDR_PREPARED;
+        hdr->dwFlags &= ~(DWORD)(MHDR_DONE | MHDR_INQUEUE);
+    }
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT unprepare(LPMIDIHDR hdr)
+{
+    if (hdr->dwFlags & MHDR_INQUEUE)
+        return MIDIERR_STILLPLAYING;
+    hdr->dwFlags &= ~(DWORD)MHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT outPrepareHeader(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
+{
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    if (!outSlot(h))
+        return MMSYSERR_INVALHANDLE;
+    if (MMRESULT r = headerCheck(hdr, size))
+        return r;
+    return prepare(hdr);
+}
+
+MMRESULT outLongMsg(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
+{
+    vt::OutPort *port;
+    {
+        std::lock_guard<std::mutex> lk(gPortsMx);
+        OutSlot *s = outSlot(h);
+        if (!s)
+            return MMSYSERR_INVALHANDLE;
+        port = s->port;
+    }
+    if (MMRESULT r = headerCheck(hdr, size))
+        return r;
+    if (!hdr->lpData && hdr->dwBufferLength)
+        return MMSYSERR_INVALPARAM;
+    if (!(hdr->dwFlags & MHDR_PREPARED))
+        return MIDIERR_UNPREPARED;
+    if (hdr->dwFlags & MHDR_INQUEUE)
+        return MIDIERR_STILLPLAYING;
+    /* Sent outside the lock: a full loopback makes the sender wait for its
+       delivery thread, which must be free to reach the input meanwhile.
+       Only the main thread sends and closes, so the port stays. */
+    hdr->dwFlags &= ~(DWORD)MHDR_DONE;
+    hdr->dwFlags |= MHDR_INQUEUE;
+    bool ok = port->send((const uint8_t *)hdr->lpData, hdr->dwBufferLength);
+    hdr->dwFlags &= ~(DWORD)MHDR_INQUEUE;
+    hdr->dwFlags |= MHDR_DONE;
+    return ok ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+}
+
+MMRESULT outUnprepareHeader(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
+{
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    if (!outSlot(h))
+        return MMSYSERR_INVALHANDLE;
+    if (MMRESULT r = headerCheck(hdr, size))
+        return r;
+    return unprepare(hdr);
+}
+
+MMRESULT outClose(HMIDIOUT h)
+{
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    OutSlot *s = outSlot(h);
+    if (!s)
+        return MMSYSERR_INVALHANDLE;
+    delete s->port;
+    s->port = nullptr;
+    s->open = false;
+    return MMSYSERR_NOERROR;
+}
+
+/* ---- input ----------------------------------------------------------- */
+
+class InSlot : public vt::InputSink, public vt::InParserTarget {
+public:
+    InSlot() : parser_(this) {}
+
+    /* gPortsMx held, slot free */
+    MMRESULT open(vt::Backend *b, unsigned local, VtMidiInProc cb, DWORD_PTR instance)
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        cb_ = cb;
+        instance_ = instance;
+        started_ = false;
+        portStarted_ = false;
+        count_ = 0;
+        parser_.reset();
+        port_ = b->openIn(local, this);
+        if (!port_)
+            return MMSYSERR_ALLOCATED;
+        open_ = true;
+        return MMSYSERR_NOERROR;
+    }
+
+    bool isOpen()
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        return open_;
+    }
+
+    void notifyOpen() { call(MIM_OPEN, 0, 0); }
+
+    MMRESULT start()
+    {
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            if (!open_)
+                return MMSYSERR_INVALHANDLE;
+            if (started_)
+                return MMSYSERR_NOERROR;
+        }
+        /* outside the mutex: the backend may be delivering already */
+        if (!portStarted_ && !port_->start())
+            return MMSYSERR_ERROR;
+        std::lock_guard<std::mutex> lk(mx_);
+        portStarted_ = true;
+        started_ = true;
+        parser_.reset();
+        t0_ = std::chrono::steady_clock::now();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT prepareHeader(LPMIDIHDR hdr, UINT size)
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        if (!open_)
+            return MMSYSERR_INVALHANDLE;
+        if (MMRESULT r = headerCheck(hdr, size))
+            return r;
+        return prepare(hdr);
+    }
+
+    MMRESULT addBuffer(LPMIDIHDR hdr, UINT size)
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        if (!open_)
+            return MMSYSERR_INVALHANDLE;
+        if (MMRESULT r = headerCheck(hdr, size))
+            return r;
+        if (!hdr->lpData || !hdr->dwBufferLength)
+            return MMSYSERR_INVALPARAM;
+        if (!(hdr->dwFlags & MHDR_PREPARED))
+            return MIDIERR_UNPREPARED;
+        if (hdr->dwFlags & MHDR_INQUEUE)
+            return MIDIERR_STILLPLAYING;
+        if (count_ == kQueue)
+            return MMSYSERR_NOMEM;
+        hdr->dwFlags &= ~(DWORD)MHDR_DONE;
+        hdr->dwFlags |= MHDR_INQUEUE;
+        hdr->dwBytesRecorded = 0;
+        queue_[(first_ + count_++) % kQueue] = hdr;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT reset()
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        if (!open_)
+            return MMSYSERR_INVALHANDLE;
+        started_ = false;
+        parser_.reset();
+        while (count_) {
+            LPMIDIHDR hdr = queue_[first_];
+            hdr->dwBytesRecorded = 0;
+            headerBack(hdr, MIM_LONGDATA);
+        }
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT unprepareHeader(LPMIDIHDR hdr, UINT size)
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        if (!open_)
+            return MMSYSERR_INVALHANDLE;
+        if (MMRESULT r = headerCheck(hdr, size))
+            return r;
+        return unprepare(hdr);
+    }
+
+    /* gPortsMx held */
+    MMRESULT close()
+    {
+        vt::InPort *port;
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            if (!open_)
+                return MMSYSERR_INVALHANDLE;
+            if (count_)
+                return MIDIERR_STILLPLAYING;
+            open_ = false;
+            started_ = false;
+            port = port_;
+            port_ = nullptr;
+        }
+        /* waits for a sink call under way; it finds the input closed */
+        port->stop();
+        delete port;
+        call(MIM_CLOSE, 0, 0);
+        cb_ = nullptr;
+        return MMSYSERR_NOERROR;
+    }
+
+    /* vt::InputSink, on the backend's thread */
+    void bytes(const uint8_t *p, size_t n) override
+    {
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            if (!started_)
+                return; /* before start or after reset: nobody listens */
+            notified_ = false;
+            parser_.feed(p, n);
+            if (!notified_)
+                return;
+        }
+        vtWake();
+    }
+
+    void overrun(unsigned count) override
+    {
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            if (!started_)
+                return;
+            call(MIM_VT_OVERRUN, count, stamp());
+        }
+        vtWake();
+    }
+
+    /* vt::InParserTarget, mx_ held */
+    void shortMessage(UINT kind, DWORD word) override
+    {
+        notified_ = true;
+        call(kind, word, stamp());
+    }
+
+    LPMIDIHDR firstHeader() override { return count_ ? queue_[first_] : nullptr; }
+
+    void headerBack(LPMIDIHDR hdr, UINT kind) override
+    {
+        first_ = (first_ + 1) % kQueue;
+        count_--;
+        hdr->dwFlags &= ~(DWORD)MHDR_INQUEUE;
+        hdr->dwFlags |= MHDR_DONE;
+        notified_ = true;
+        call(kind, (DWORD_PTR)hdr, stamp());
+    }
+
+private:
+    DWORD_PTR stamp()
+    {
+        return (DWORD_PTR)(DWORD)std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - t0_)
+            .count();
+    }
+
+    void call(UINT msg, DWORD_PTR p1, DWORD_PTR p2)
+    {
+        if (cb_)
+            cb_((HMIDIIN)(void *)this, msg, instance_, p1, p2);
+    }
+
+    std::mutex mx_;
+    bool open_ = false;
+    bool started_ = false;
+    bool portStarted_ = false; /* main thread only */
+    bool notified_ = false;
+    vt::InPort *port_ = nullptr;
+    VtMidiInProc cb_ = nullptr;
+    DWORD_PTR instance_ = 0;
+    std::chrono::steady_clock::time_point t0_;
+    LPMIDIHDR queue_[kQueue] = {};
+    int first_ = 0;
+    int count_ = 0;
+    vt::InParser parser_;
+};
+
+InSlot gIn[kInSlots];
+int gNextIn = 0;
+
+InSlot *inSlot(HMIDIIN h)
+{
+    for (InSlot &s : gIn)
+        if ((HMIDIIN)(void *)&s == h)
+            return &s;
+    return nullptr;
+}
+
+UINT inGetNumDevs(void) { return countAll(false); }
+MMRESULT inGetDevCaps(UINT id, LPMIDIINCAPSA p, UINT size) { return caps(false, id, p, size); }
+
+MMRESULT inOpen(LPHMIDIIN ph, UINT id, DWORD_PTR cb, DWORD_PTR instance, DWORD flags)
+{
+    if (!ph)
+        return MMSYSERR_INVALPARAM;
+    *ph = nullptr;
+    InSlot *slot = nullptr;
+    {
+        std::lock_guard<std::mutex> lk(gPortsMx);
+        unsigned local;
+        vt::Backend *b = locate(false, id, &local);
+        if (!b)
+            return MMSYSERR_BADDEVICEID;
+        DWORD type = flags & kCallbackTypeMask;
+        if (type != CALLBACK_NULL && type != CALLBACK_FUNCTION)
+            return MMSYSERR_INVALFLAG; /* windows, threads, events: not here */
+        if (type == CALLBACK_FUNCTION && !cb)
+            return MMSYSERR_INVALPARAM;
+        for (int k = 0; k < kInSlots && !slot; k++) {
+            InSlot &s = gIn[(gNextIn + k) % kInSlots];
+            if (!s.isOpen()) {
+                slot = &s;
+                gNextIn = (int)(&s - gIn) + 1;
+            }
+        }
+        if (!slot)
+            return MMSYSERR_NOMEM;
+        MMRESULT r = slot->open(b, local, type == CALLBACK_FUNCTION ? (VtMidiInProc)cb : nullptr, instance);
+        if (r)
+            return r;
+    }
+    *ph = (HMIDIIN)(void *)slot;
+    slot->notifyOpen();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT inStart(HMIDIIN h)
+{
+    InSlot *s = inSlot(h);
+    return s ? s->start() : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT inPrepareHeader(HMIDIIN h, LPMIDIHDR hdr, UINT size)
+{
+    InSlot *s = inSlot(h);
+    return s ? s->prepareHeader(hdr, size) : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT inAddBuffer(HMIDIIN h, LPMIDIHDR hdr, UINT size)
+{
+    InSlot *s = inSlot(h);
+    return s ? s->addBuffer(hdr, size) : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT inReset(HMIDIIN h)
+{
+    InSlot *s = inSlot(h);
+    return s ? s->reset() : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT inUnprepareHeader(HMIDIIN h, LPMIDIHDR hdr, UINT size)
+{
+    InSlot *s = inSlot(h);
+    return s ? s->unprepareHeader(hdr, size) : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT inClose(HMIDIIN h)
+{
+    InSlot *s = inSlot(h);
+    if (!s)
+        return MMSYSERR_INVALHANDLE;
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    return s->close();
+}
 
 const VtMidiService kHost = {
-    noDevs, outCaps, outOpen, outHdr, outHdr, outHdr, outClose,
-    noDevs, inCaps, inOpen, inOnly, inHdr, inHdr, inOnly, inHdr, inOnly,
+    outGetNumDevs, outGetDevCaps, outOpen, outPrepareHeader, outLongMsg,
+    outUnprepareHeader, outClose, inGetNumDevs, inGetDevCaps, inOpen, inStart,
+    inPrepareHeader, inAddBuffer, inReset, inUnprepareHeader, inClose,
 };
 
 } // namespace

@@ -1,0 +1,186 @@
+/*
+ * Loopback port.  The sender copies its bytes into a fixed ring and returns
+ * as soon as they are in it; the input's own delivery thread takes them out
+ * and hands them to the sink, so the sink never runs on the sender's stack
+ * (a sender that is also the input's reader cannot then deadlock on
+ * itself).  A full ring makes the sender wait: a cable drops nothing.
+ * While no input is listening, sent bytes go nowhere, as on a cable with
+ * nothing plugged in at the other end.
+ */
+#include "loopback.h"
+
+#include <string.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+const size_t kRing = 64 * 1024;
+const size_t kChunk = 4096; /* most bytes handed to the sink in one call */
+
+class Loopback;
+
+class LoopOut : public vt::OutPort {
+public:
+    explicit LoopOut(Loopback *lb) : lb_(lb) {}
+    bool send(const uint8_t *p, size_t n) override;
+
+private:
+    Loopback *lb_;
+};
+
+class LoopIn : public vt::InPort {
+public:
+    LoopIn(Loopback *lb, vt::InputSink *sink) : lb_(lb), sink_(sink) {}
+    ~LoopIn() override;
+    bool start() override;
+    void stop() override;
+
+private:
+    Loopback *lb_;
+    vt::InputSink *sink_;
+};
+
+class Loopback : public vt::Backend {
+public:
+    void snapshot() override {}
+    unsigned outCount() override { return 1; }
+    unsigned inCount() override { return 1; }
+    bool outName(unsigned i, char name[32]) override { return portName(i, name); }
+    bool inName(unsigned i, char name[32]) override { return portName(i, name); }
+
+    vt::OutPort *openOut(unsigned i) override { return i == 0 ? new LoopOut(this) : nullptr; }
+
+    vt::InPort *openIn(unsigned i, vt::InputSink *sink) override
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        if (i != 0 || !sink || inOpen_)
+            return nullptr; /* one listener at a time, like one cable end */
+        inOpen_ = true;
+        return new LoopIn(this, sink);
+    }
+
+    bool send(const uint8_t *p, size_t n)
+    {
+        std::unique_lock<std::mutex> lk(mx_);
+        while (n > 0 && listening_) {
+            notFull_.wait(lk, [this] { return count_ < kRing || !listening_; });
+            if (!listening_)
+                break;
+            size_t room = kRing - count_;
+            size_t tail = (head_ + count_) % kRing;
+            size_t k = n < room ? n : room;
+            if (k > kRing - tail)
+                k = kRing - tail; /* up to the end of the ring; the loop does the rest */
+            memcpy(ring_ + tail, p, k);
+            count_ += k;
+            p += k;
+            n -= k;
+            notEmpty_.notify_one();
+        }
+        return true;
+    }
+
+    bool start(vt::InputSink *sink)
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        if (listening_)
+            return true;
+        head_ = count_ = 0;
+        sink_ = sink;
+        listening_ = true;
+        try {
+            thread_ = std::thread(&Loopback::deliver, this);
+        } catch (...) {
+            listening_ = false;
+            return false;
+        }
+        return true;
+    }
+
+    void stop()
+    {
+        std::thread t;
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            if (!listening_)
+                return;
+            listening_ = false;
+            count_ = 0; /* what was not delivered yet falls off the cable */
+            t.swap(thread_);
+        }
+        notEmpty_.notify_all();
+        notFull_.notify_all();
+        t.join();
+    }
+
+    void closeIn()
+    {
+        stop();
+        std::lock_guard<std::mutex> lk(mx_);
+        inOpen_ = false;
+    }
+
+private:
+    static bool portName(unsigned i, char name[32])
+    {
+        if (i != 0)
+            return false;
+        strncpy(name, VT_LOOPBACK_NAME, 31);
+        name[31] = 0;
+        return true;
+    }
+
+    void deliver()
+    {
+        for (;;) {
+            size_t n;
+            vt::InputSink *sink;
+            {
+                std::unique_lock<std::mutex> lk(mx_);
+                notEmpty_.wait(lk, [this] { return count_ > 0 || !listening_; });
+                if (!listening_)
+                    return;
+                n = count_ < kChunk ? count_ : kChunk;
+                if (n > kRing - head_)
+                    n = kRing - head_;
+                memcpy(chunk_, ring_ + head_, n);
+                head_ = (head_ + n) % kRing;
+                count_ -= n;
+                sink = sink_;
+            }
+            notFull_.notify_all();
+            sink->bytes(chunk_, n);
+        }
+    }
+
+    std::mutex mx_;
+    std::condition_variable notEmpty_;
+    std::condition_variable notFull_;
+    uint8_t ring_[kRing];
+    size_t head_ = 0;
+    size_t count_ = 0;
+    uint8_t chunk_[kChunk]; /* the delivery thread's alone */
+    bool inOpen_ = false;
+    bool listening_ = false;
+    vt::InputSink *sink_ = nullptr;
+    std::thread thread_;
+};
+
+bool LoopOut::send(const uint8_t *p, size_t n) { return lb_->send(p, n); }
+
+LoopIn::~LoopIn() { lb_->closeIn(); }
+bool LoopIn::start() { return lb_->start(sink_); }
+void LoopIn::stop() { lb_->stop(); }
+
+} // namespace
+
+vt::Backend *vtLoopbackBackend(void)
+{
+    /* Never destroyed: an input left open at exit keeps its thread, which
+       must not find the ring torn down under it. */
+    static Loopback *lb = new Loopback;
+    return lb;
+}

@@ -1,0 +1,353 @@
+/*
+ * The port host with backends of the test's own: the numbering across
+ * backends, the snapshot taken by each count, the handle and header rules,
+ * and the input path from a backend's bytes to the callback.
+ */
+#include "platform/common/backend.h"
+#include "platform/common/service.h"
+#include "platform/host/host.h"
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+class FakeOut : public vt::OutPort {
+public:
+    explicit FakeOut(std::vector<uint8_t> *wire, bool *fails) : wire_(wire), fails_(fails) {}
+    bool send(const uint8_t *p, size_t n) override
+    {
+        if (*fails_)
+            return false;
+        wire_->insert(wire_->end(), p, p + n);
+        return true;
+    }
+
+private:
+    std::vector<uint8_t> *wire_;
+    bool *fails_;
+};
+
+class FakeIn : public vt::InPort {
+public:
+    FakeIn(vt::InputSink **slot, int *starts, int *stops) : slot_(slot), starts_(starts), stops_(stops) {}
+    ~FakeIn() override { *slot_ = nullptr; }
+    bool start() override { return ++*starts_ > 0; }
+    void stop() override { ++*stops_; }
+
+private:
+    vt::InputSink **slot_;
+    int *starts_;
+    int *stops_;
+};
+
+/* A backend whose port lists change only at a snapshot, as a real one's
+   would when hardware comes and goes. */
+class FakeBackend : public vt::Backend {
+public:
+    FakeBackend(std::vector<std::string> outs, std::vector<std::string> ins) : nextOut(outs), nextIn(ins) {}
+    void snapshot() override
+    {
+        snapshots++;
+        outs_ = nextOut;
+        ins_ = nextIn;
+    }
+    unsigned outCount() override { return (unsigned)outs_.size(); }
+    unsigned inCount() override { return (unsigned)ins_.size(); }
+    bool outName(unsigned i, char name[32]) override { return copy(outs_, i, name); }
+    bool inName(unsigned i, char name[32]) override { return copy(ins_, i, name); }
+    vt::OutPort *openOut(unsigned i) override
+    {
+        lastOut = (int)i;
+        return new FakeOut(&wire, &sendFails);
+    }
+    vt::InPort *openIn(unsigned i, vt::InputSink *s) override
+    {
+        lastIn = (int)i;
+        if (refuseIn)
+            return nullptr;
+        sink = s;
+        return new FakeIn(&sink, &starts, &stops);
+    }
+
+    /* the backend's thread, delivering */
+    void feed(std::vector<uint8_t> bytes)
+    {
+        vt::InputSink *s = sink;
+        std::thread t([s, bytes] { s->bytes(bytes.data(), bytes.size()); });
+        t.join();
+    }
+
+    std::vector<std::string> nextOut, nextIn;
+    int snapshots = 0;
+    int lastOut = -1, lastIn = -1;
+    bool refuseIn = false;
+    bool sendFails = false;
+    std::vector<uint8_t> wire;
+    vt::InputSink *sink = nullptr;
+    int starts = 0, stops = 0;
+
+private:
+    static bool copy(const std::vector<std::string> &v, unsigned i, char name[32])
+    {
+        if (i >= v.size())
+            return false;
+        strncpy(name, v[i].c_str(), 31);
+        name[31] = 0;
+        return true;
+    }
+    std::vector<std::string> outs_, ins_;
+};
+
+struct Note {
+    UINT msg;
+    DWORD_PTR p1;
+    DWORD_PTR instance;
+    DWORD recorded;
+};
+std::mutex gMx;
+std::vector<Note> gNotes;
+
+void CALLBACK onInput(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR)
+{
+    std::lock_guard<std::mutex> lk(gMx);
+    DWORD rec = msg == MIM_LONGDATA || msg == MIM_LONGERROR ? ((LPMIDIHDR)p1)->dwBytesRecorded : 0;
+    gNotes.push_back({msg, p1, instance, rec});
+}
+
+std::vector<UINT> kinds()
+{
+    std::lock_guard<std::mutex> lk(gMx);
+    std::vector<UINT> k;
+    for (const Note &n : gNotes)
+        k.push_back(n.msg);
+    return k;
+}
+
+class Host : public ::testing::Test {
+protected:
+    Host() : a({"Synth A", "A port name that is longer than thirty-one"}, {"Keys A"}), b({"Net"}, {"Net In", "Pad"}) {}
+    void SetUp() override
+    {
+        vtInstallMidi(nullptr);
+        vt::Backend *list[] = {&a, &b};
+        vtHostSetBackends(list, 2);
+        gNotes.clear();
+    }
+    void TearDown() override { vtHostSetBackends(nullptr, 0); }
+
+    FakeBackend a, b;
+};
+
+std::string outName(UINT i)
+{
+    MIDIOUTCAPSA c;
+    memset(&c, 0x77, sizeof c);
+    MMRESULT r = midiOutGetDevCapsA(i, &c, sizeof c);
+    if (r)
+        return "error " + std::to_string(r);
+    EXPECT_EQ(0, c.wMid);
+    EXPECT_EQ(0u, c.dwSupport);
+    return c.szPname;
+}
+
+std::string inName(UINT i)
+{
+    MIDIINCAPSA c;
+    MMRESULT r = midiInGetDevCapsA(i, &c, sizeof c);
+    return r ? "error " + std::to_string(r) : std::string(c.szPname);
+}
+
+TEST_F(Host, PortsNumberedAcrossBackendsInOrder)
+{
+    EXPECT_EQ(3u, midiOutGetNumDevs());
+    EXPECT_EQ(3u, midiInGetNumDevs());
+    const struct {
+        UINT i;
+        const char *out, *in;
+    } rows[] = {
+        {0, "Synth A", "Keys A"},
+        {1, "A port name that is longer than", "Net In"},
+        {2, "Net", "Pad"},
+        {3, "error 2", "error 2"},
+        {99, "error 2", "error 2"},
+    };
+    for (const auto &r : rows) {
+        EXPECT_EQ(r.out, outName(r.i)) << r.i;
+        EXPECT_EQ(r.in, inName(r.i)) << r.i;
+    }
+    HMIDIOUT o = nullptr;
+    ASSERT_EQ(0u, midiOutOpen(&o, 2, 0, 0, 0));
+    EXPECT_EQ(0, b.lastOut);
+    EXPECT_EQ(-1, a.lastOut);
+    EXPECT_EQ(0u, midiOutClose(o));
+    HMIDIIN in = nullptr;
+    ASSERT_EQ(0u, midiInOpen(&in, 1, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+    EXPECT_EQ(0, b.lastIn);
+    EXPECT_EQ(0u, midiInClose(in));
+    EXPECT_EQ((UINT)MMSYSERR_BADDEVICEID, midiOutOpen(&o, 3, 0, 0, 0));
+    EXPECT_EQ(nullptr, o);
+}
+
+TEST_F(Host, EachCountTakesAFreshSnapshot)
+{
+    int before = a.snapshots;
+    EXPECT_EQ(3u, midiOutGetNumDevs());
+    a.nextOut = {"Hot plugged", "Synth A", "Other"};
+    EXPECT_EQ("Synth A", outName(0)); /* the list counted last */
+    EXPECT_EQ(3u, midiInGetNumDevs());
+    EXPECT_EQ(before + 2, a.snapshots);
+    EXPECT_EQ(b.snapshots, a.snapshots);
+    EXPECT_EQ(4u, midiOutGetNumDevs());
+    EXPECT_EQ("Hot plugged", outName(0));
+    EXPECT_EQ("Net", outName(3));
+}
+
+TEST_F(Host, OutputHandleAndHeaderRules)
+{
+    HMIDIOUT h = nullptr;
+    EXPECT_EQ((UINT)MMSYSERR_INVALFLAG, midiOutOpen(&h, 0, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+    ASSERT_EQ(0u, midiOutOpen(&h, 0, 0, 0, 0));
+    char data[] = {'\xc0', '\x05'};
+    MIDIHDR hdr;
+    memset(&hdr, 0, sizeof hdr);
+    hdr.lpData = data;
+    hdr.dwBufferLength = hdr.dwBytesRecorded = 2;
+    const struct {
+        const char *what;
+        std::function<MMRESULT()> call;
+        MMRESULT want;
+    } rows[] = {
+        {"send unprepared", [&] { return midiOutLongMsg(h, &hdr, sizeof hdr); }, MIDIERR_UNPREPARED},
+        {"prepare no handle", [&] { return midiOutPrepareHeader(nullptr, &hdr, sizeof hdr); }, MMSYSERR_INVALHANDLE},
+        {"prepare short size", [&] { return midiOutPrepareHeader(h, &hdr, 8); }, MMSYSERR_INVALPARAM},
+        {"prepare no header", [&] { return midiOutPrepareHeader(h, nullptr, sizeof hdr); }, MMSYSERR_INVALPARAM},
+        {"prepare", [&] { return midiOutPrepareHeader(h, &hdr, sizeof hdr); }, MMSYSERR_NOERROR},
+        {"send no handle", [&] { return midiOutLongMsg(nullptr, &hdr, sizeof hdr); }, MMSYSERR_INVALHANDLE},
+        {"send", [&] { return midiOutLongMsg(h, &hdr, sizeof hdr); }, MMSYSERR_NOERROR},
+        {"send failing port", [&] { a.sendFails = true; return midiOutLongMsg(h, &hdr, sizeof hdr); }, MMSYSERR_ERROR},
+        {"unprepare", [&] { return midiOutUnprepareHeader(h, &hdr, sizeof hdr); }, MMSYSERR_NOERROR},
+        {"send after unprepare", [&] { a.sendFails = false; return midiOutLongMsg(h, &hdr, sizeof hdr); }, MIDIERR_UNPREPARED},
+        {"close", [&] { return midiOutClose(h); }, MMSYSERR_NOERROR},
+        {"close again", [&] { return midiOutClose(h); }, MMSYSERR_INVALHANDLE},
+        {"prepare closed", [&] { return midiOutPrepareHeader(h, &hdr, sizeof hdr); }, MMSYSERR_INVALHANDLE},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(r.want, r.call()) << r.what;
+    EXPECT_EQ((std::vector<uint8_t>{0xc0, 0x05}), a.wire);
+    EXPECT_EQ((DWORD)MHDR_DONE, hdr.dwFlags);
+
+    /* a handle kept past its close does not reach the next open */
+    HMIDIOUT again = nullptr;
+    ASSERT_EQ(0u, midiOutOpen(&again, 0, 0, 0, 0));
+    EXPECT_NE(h, again);
+    EXPECT_EQ((UINT)MMSYSERR_INVALHANDLE, midiOutClose(h));
+    EXPECT_EQ(0u, midiOutClose(again));
+}
+
+TEST_F(Host, InputHeaderRulesAndReset)
+{
+    HMIDIIN h = nullptr;
+    ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)onInput, 42, CALLBACK_FUNCTION | MIDI_IO_STATUS));
+    static char buf[8];
+    MIDIHDR hdr;
+    memset(&hdr, 0, sizeof hdr);
+    hdr.lpData = buf;
+    hdr.dwBufferLength = sizeof buf;
+    const struct {
+        const char *what;
+        std::function<MMRESULT()> call;
+        MMRESULT want;
+    } rows[] = {
+        {"add unprepared", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr); }, MIDIERR_UNPREPARED},
+        {"start", [&] { return midiInStart(h); }, MMSYSERR_NOERROR},
+        {"prepare", [&] { return midiInPrepareHeader(h, &hdr, sizeof hdr); }, MMSYSERR_NOERROR},
+        {"add", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr); }, MMSYSERR_NOERROR},
+        {"add twice", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr); }, MIDIERR_STILLPLAYING},
+        {"unprepare queued", [&] { return midiInUnprepareHeader(h, &hdr, sizeof hdr); }, MIDIERR_STILLPLAYING},
+        {"close queued", [&] { return midiInClose(h); }, MIDIERR_STILLPLAYING},
+        {"add no handle", [&] { return midiInAddBuffer(nullptr, &hdr, sizeof hdr); }, MMSYSERR_INVALHANDLE},
+        {"reset", [&] { return midiInReset(h); }, MMSYSERR_NOERROR},
+        {"unprepare", [&] { return midiInUnprepareHeader(h, &hdr, sizeof hdr); }, MMSYSERR_NOERROR},
+        {"close", [&] { return midiInClose(h); }, MMSYSERR_NOERROR},
+        {"reset closed", [&] { return midiInReset(h); }, MMSYSERR_INVALHANDLE},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(r.want, r.call()) << r.what;
+    EXPECT_EQ((std::vector<UINT>{MIM_OPEN, MIM_LONGDATA, MIM_CLOSE}), kinds());
+    std::lock_guard<std::mutex> lk(gMx);
+    EXPECT_EQ((DWORD_PTR)&hdr, gNotes[1].p1);
+    EXPECT_EQ(0u, gNotes[1].recorded);
+    EXPECT_EQ(42u, gNotes[1].instance);
+    EXPECT_EQ(1, a.starts);
+    EXPECT_EQ(1, a.stops);
+}
+
+TEST_F(Host, BytesBecomeNotificationsOnlyWhileStarted)
+{
+    HMIDIIN h = nullptr;
+    ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS));
+    ASSERT_NE(nullptr, a.sink);
+    static char buf[4];
+    MIDIHDR hdr;
+    memset(&hdr, 0, sizeof hdr);
+    hdr.lpData = buf;
+    hdr.dwBufferLength = sizeof buf;
+    ASSERT_EQ(0u, midiInPrepareHeader(h, &hdr, sizeof hdr));
+    ASSERT_EQ(0u, midiInAddBuffer(h, &hdr, sizeof hdr));
+
+    a.feed({0x90, 0x3c, 0x40}); /* before start: nobody listens */
+    ASSERT_EQ(0u, midiInStart(h));
+    a.feed({0x90, 0x3c});
+    a.feed({0x40, 0xf0, 0x01, 0x02});
+    a.feed({0x03, 0x04, 0xf7, 0x33});
+    a.sink->overrun(17);
+    ASSERT_EQ(0u, midiInReset(h));
+    a.feed({0xfe}); /* after the reset: nobody listens */
+    ASSERT_EQ(0u, midiInUnprepareHeader(h, &hdr, sizeof hdr));
+    ASSERT_EQ(0u, midiInClose(h));
+    EXPECT_EQ(nullptr, a.sink); /* the port was let go of */
+
+    std::lock_guard<std::mutex> lk(gMx);
+    const struct {
+        UINT msg;
+        DWORD_PTR p1;
+        DWORD recorded;
+    } want[] = {
+        {MIM_OPEN, 0, 0},
+        {MIM_DATA, 0x403c90, 0},
+        {MIM_LONGDATA, (DWORD_PTR)&hdr, 4}, /* full: f0 01 02 03; the rest is dropped, no header */
+        {MIM_ERROR, 0x33, 0},
+        {MIM_VT_OVERRUN, 17, 0},
+        {MIM_CLOSE, 0, 0},
+    };
+    ASSERT_EQ(sizeof want / sizeof want[0], gNotes.size());
+    for (size_t i = 0; i < gNotes.size(); i++) {
+        EXPECT_EQ(want[i].msg, gNotes[i].msg) << i;
+        EXPECT_EQ(want[i].p1, gNotes[i].p1) << i;
+        EXPECT_EQ(want[i].recorded, gNotes[i].recorded) << i;
+    }
+    EXPECT_EQ(0, memcmp(buf, "\xf0\x01\x02\x03", 4));
+}
+
+TEST_F(Host, RefusedOpensLeaveNoHandle)
+{
+    b.refuseIn = true;
+    HMIDIIN h = (HMIDIIN)(void *)&h;
+    EXPECT_EQ((UINT)MMSYSERR_ALLOCATED, midiInOpen(&h, 2, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+    EXPECT_EQ(nullptr, h);
+    h = (HMIDIIN)(void *)&h;
+    EXPECT_EQ((UINT)MMSYSERR_INVALPARAM, midiInOpen(&h, 0, 0, 0, CALLBACK_FUNCTION));
+    EXPECT_EQ(nullptr, h);
+    EXPECT_TRUE(kinds().empty());
+}
+
+} // namespace
