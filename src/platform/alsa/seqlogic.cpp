@@ -1,0 +1,281 @@
+#include "seqlogic.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+namespace vt {
+namespace seq {
+
+unsigned pickPorts(const PortDesc *all, unsigned n, int self, Direction dir,
+                   PortDesc *out, unsigned max)
+{
+    const unsigned need = dir == kOutput
+        ? SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE
+        : SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+    unsigned k = 0;
+    for (unsigned i = 0; i < n; i++) {
+        const PortDesc &d = all[i];
+        if (d.client == SND_SEQ_CLIENT_SYSTEM || d.client == self)
+            continue;
+        if ((d.caps & need) != need || (d.caps & SND_SEQ_PORT_CAP_NO_EXPORT))
+            continue;
+        /* Keep the lowest addresses when there are more ports than room:
+           the list is then the same at every count, whatever order the
+           sequencer reported them in. */
+        if (k == max) {
+            PortDesc *last = std::max_element(out, out + k, [](const PortDesc &a, const PortDesc &b) {
+                return a.client != b.client ? a.client < b.client : a.port < b.port;
+            });
+            if (k == 0 || last->client < d.client || (last->client == d.client && last->port < d.port))
+                continue;
+            *last = d;
+        } else {
+            out[k++] = d;
+        }
+    }
+    std::sort(out, out + k, [](const PortDesc &a, const PortDesc &b) {
+        return a.client != b.client ? a.client < b.client : a.port < b.port;
+    });
+    return k;
+}
+
+void portName(const char *seqName, char name[32])
+{
+    size_t n = strnlen(seqName, 31);
+    if (n == 31 && seqName[31] != '\0') {
+        /* Cut inside a multibyte character?  Step back over its
+           continuation bytes and its lead byte unless it is complete. */
+        size_t lead = n;
+        while (lead > 0 && ((uint8_t)seqName[lead - 1] & 0xC0) == 0x80)
+            lead--;
+        if (lead > 0 && ((uint8_t)seqName[lead - 1] & 0x80)) {
+            uint8_t c = (uint8_t)seqName[lead - 1];
+            size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+            if (lead - 1 + len > n)
+                n = lead - 1;
+        }
+    }
+    memcpy(name, seqName, n);
+    name[n] = '\0';
+}
+
+EventDecoder::EventDecoder() : dev_(nullptr)
+{
+    if (snd_midi_event_new(16, &dev_) < 0)
+        dev_ = nullptr;
+    else
+        snd_midi_event_no_status(dev_, 1);
+}
+
+EventDecoder::~EventDecoder()
+{
+    if (dev_)
+        snd_midi_event_free(dev_);
+}
+
+size_t EventDecoder::deliver(const snd_seq_event_t *ev, InputSink *sink)
+{
+    if (ev->type == SND_SEQ_EVENT_SYSEX) {
+        /* A chunk of a SysEx, of any length: its bytes as they are. */
+        if ((ev->flags & SND_SEQ_EVENT_LENGTH_MASK) != SND_SEQ_EVENT_LENGTH_VARIABLE ||
+            !ev->data.ext.ptr || ev->data.ext.len == 0)
+            return 0;
+        sink->bytes((const uint8_t *)ev->data.ext.ptr, ev->data.ext.len);
+        return ev->data.ext.len;
+    }
+    if (!dev_)
+        return 0;
+    /* Up to four messages: a 14-bit controller or a parameter number
+       event unfolds into several controller messages. */
+    unsigned char buf[16];
+    long n = snd_midi_event_decode(dev_, buf, sizeof buf, ev);
+    if (n <= 0)
+        return 0;
+    sink->bytes(buf, (size_t)n);
+    return (size_t)n;
+}
+
+EventEncoder::EventEncoder() : dev_(nullptr), sysex_(false), held_(0), status_(0), common_(0)
+{
+    if (snd_midi_event_new(kChunk, &dev_) < 0)
+        dev_ = nullptr;
+}
+
+EventEncoder::~EventEncoder()
+{
+    if (dev_)
+        snd_midi_event_free(dev_);
+}
+
+void EventEncoder::reset()
+{
+    if (dev_)
+        snd_midi_event_reset_encode(dev_);
+    sysex_ = false;
+    held_ = 0;
+    status_ = 0;
+    common_ = 0;
+}
+
+bool EventEncoder::emitHeld(Emit emit, void *ctx)
+{
+    if (held_ == 0)
+        return true;
+    snd_seq_event_t ev;
+    snd_seq_ev_clear(&ev);
+    snd_seq_ev_set_sysex(&ev, held_, copy_);
+    held_ = 0;
+    return emit(ctx, &ev);
+}
+
+bool EventEncoder::encode(const uint8_t *p, size_t n, Emit emit, void *ctx)
+{
+    if (!dev_)
+        return false;
+    for (size_t i = 0; i < n; i++) {
+        uint8_t b = p[i];
+        snd_seq_event_t ev;
+        snd_seq_ev_clear(&ev);
+        if (b >= 0xF8) {
+            /* real time: leaves at once, whatever it interrupts */
+            if (snd_midi_event_encode_byte(dev_, b, &ev) > 0 && ev.type != SND_SEQ_EVENT_NONE &&
+                !emit(ctx, &ev)) {
+                reset();
+                return false;
+            }
+            continue;
+        }
+        if (b & 0x80) {
+            if (sysex_ && b != 0xF7) {
+                /* A status byte cuts the SysEx short, as on a cable: what
+                   the encoder holds of it still leaves (it would drop it),
+                   and the receiver sees the SysEx end without F7. */
+                bool ok = emitHeld(emit, ctx);
+                snd_midi_event_reset_encode(dev_);
+                sysex_ = false;
+                if (!ok) {
+                    reset();
+                    return false;
+                }
+            }
+            if (b == 0xF0) {
+                sysex_ = true;
+                held_ = 0;
+            }
+            if (b < 0xF0) {
+                status_ = b;
+                common_ = 0;
+            } else {
+                /* system common cancels running status */
+                status_ = 0;
+                common_ = b == 0xF2 ? 2 : (b == 0xF1 || b == 0xF3) ? 1 : 0;
+            }
+        } else if (!sysex_) {
+            /* A data byte that belongs to no message goes nowhere; fed to
+               the encoder after a reset it would become a Note Off. */
+            if (status_ == 0 && common_ == 0)
+                continue;
+            if (common_ > 0)
+                common_--;
+        }
+        if (sysex_ && held_ < kChunk)
+            copy_[held_++] = b;
+        int rc = snd_midi_event_encode_byte(dev_, b, &ev);
+        if (rc <= 0)
+            continue;
+        if (ev.type == SND_SEQ_EVENT_SYSEX) {
+            held_ = 0; /* these bytes leave now */
+            if (b == 0xF7)
+                sysex_ = false;
+        }
+        if (ev.type != SND_SEQ_EVENT_NONE && !emit(ctx, &ev)) {
+            reset();
+            return false;
+        }
+    }
+    return true;
+}
+
+InputRouter::Slot *InputRouter::find(int port)
+{
+    for (Slot &s : slots_)
+        if (s.port == port && s.sink)
+            return &s;
+    return nullptr;
+}
+
+bool InputRouter::add(int port, InputSink *sink)
+{
+    std::lock_guard<std::mutex> lk(mx_);
+    if (!sink || port < 0 || find(port))
+        return false;
+    for (Slot &s : slots_) {
+        if (!s.sink) {
+            if (!s.dec.ok())
+                return false;
+            s.port = port;
+            s.sink = sink;
+            s.started = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+void InputRouter::remove(int port)
+{
+    std::lock_guard<std::mutex> lk(mx_);
+    if (Slot *s = find(port)) {
+        s->port = -1;
+        s->sink = nullptr;
+        s->started = false;
+    }
+}
+
+bool InputRouter::start(int port)
+{
+    std::lock_guard<std::mutex> lk(mx_);
+    Slot *s = find(port);
+    if (!s)
+        return false;
+    s->started = true;
+    return true;
+}
+
+void InputRouter::stop(int port)
+{
+    std::lock_guard<std::mutex> lk(mx_);
+    if (Slot *s = find(port))
+        s->started = false;
+}
+
+unsigned InputRouter::count()
+{
+    std::lock_guard<std::mutex> lk(mx_);
+    unsigned k = 0;
+    for (Slot &s : slots_)
+        k += s.sink != nullptr;
+    return k;
+}
+
+void InputRouter::route(const snd_seq_event_t *ev)
+{
+    /* The lock is held while the sink runs: that is what lets stop()
+       promise that no sink call is running once it returns. */
+    std::lock_guard<std::mutex> lk(mx_);
+    Slot *s = find(ev->dest.port);
+    if (s && s->started)
+        s->dec.deliver(ev, s->sink);
+}
+
+void InputRouter::overrun(unsigned lost)
+{
+    std::lock_guard<std::mutex> lk(mx_);
+    for (Slot &s : slots_)
+        if (s.sink && s.started)
+            s.sink->overrun(lost);
+}
+
+} // namespace seq
+} // namespace vt
