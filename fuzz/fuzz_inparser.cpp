@@ -1,0 +1,186 @@
+/*
+ * The input parser on an arbitrary byte stream, with input headers of an
+ * arbitrary small size and an arbitrary number of them queued.
+ *
+ * Checked:
+ * - every short message is well formed: a status byte, data bytes below
+ *   0x80 as many as the status takes, the unused bytes and bits 24-31
+ *   zero; an invalid-byte notice holds one data byte alone;
+ * - every header handed back was queued, comes back once, in queue order,
+ *   with no more bytes recorded than it holds; a SysEx starts with F0, its
+ *   bytes in between are data bytes, and only MIM_LONGDATA may end in F7;
+ *   a header is never written once handed back;
+ * - the stream fed whole, byte by byte, or cut at any place gives the same
+ *   notifications in the same order;
+ * - no byte is counted twice: the data bytes shown in short messages,
+ *   invalid-byte notices and headers never outnumber those fed.
+ */
+#include "fuzz_common.h"
+
+#include "platform/common/inparser.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <stdint.h>
+#include <string.h>
+
+#include <vector>
+
+namespace {
+
+const unsigned kMaxHeaders = 4;
+const unsigned kMaxHeaderSize = 40;
+
+struct Note {
+    UINT kind;
+    DWORD word;                 /* short messages */
+    int header;                 /* long messages: which header */
+    std::vector<uint8_t> bytes; /* long messages: what it held */
+    bool operator==(const Note &o) const
+    {
+        return kind == o.kind && word == o.word && header == o.header && bytes == o.bytes;
+    }
+};
+
+unsigned dataBytesOf(uint8_t s)
+{
+    if (s < 0xF0)
+        return (s & 0xE0) == 0xC0 ? 1 : 2;
+    if (s == 0xF1 || s == 0xF3)
+        return 1;
+    if (s == 0xF2)
+        return 2;
+    return 0;
+}
+
+class Target : public vt::InParserTarget {
+public:
+    Target(unsigned headers, unsigned headerSize) : count_(headers), size_(headerSize)
+    {
+        for (unsigned i = 0; i < count_; i++) {
+            memset(&hdr_[i], 0, sizeof hdr_[i]);
+            memset(buf_[i], 0xEE, sizeof buf_[i]);
+            hdr_[i].lpData = (LPSTR)buf_[i];
+            hdr_[i].dwBufferLength = size_;
+            hdr_[i].dwFlags = MHDR_PREPARED | MHDR_INQUEUE;
+        }
+    }
+
+    void shortMessage(UINT kind, DWORD word) override
+    {
+        uint8_t s = word & 0xFF, d1 = (word >> 8) & 0xFF, d2 = (word >> 16) & 0xFF;
+        FUZZ_CHECK((word >> 24) == 0, "bits 24-31 set in %08x", (unsigned)word);
+        if (kind == MIM_ERROR) {
+            FUZZ_CHECK(s < 0x80 && d1 == 0 && d2 == 0, "invalid-byte notice %06x", (unsigned)word);
+            dataShown_ += 1;
+        } else {
+            FUZZ_CHECK(kind == MIM_DATA, "short notification kind %u", kind);
+            FUZZ_CHECK(s >= 0x80 && s != 0xF0, "status %02x", s);
+            unsigned need = s >= 0xF8 ? 0 : dataBytesOf(s);
+            FUZZ_CHECK(need >= 1 ? d1 < 0x80 : d1 == 0, "first data byte of %06x", (unsigned)word);
+            FUZZ_CHECK(need >= 2 ? d2 < 0x80 : d2 == 0, "second data byte of %06x", (unsigned)word);
+            dataShown_ += need;
+        }
+        notes_.push_back(Note{kind, word, -1, {}});
+    }
+
+    LPMIDIHDR firstHeader() override
+    {
+        checkUntouched();
+        return next_ < count_ ? &hdr_[next_] : nullptr;
+    }
+
+    void headerBack(LPMIDIHDR h, UINT kind) override
+    {
+        FUZZ_CHECK(next_ < count_ && h == &hdr_[next_], "header handed back out of order");
+        FUZZ_CHECK(kind == MIM_LONGDATA || kind == MIM_LONGERROR, "long notification kind %u", kind);
+        DWORD n = h->dwBytesRecorded;
+        FUZZ_CHECK(n >= 1 && n <= size_, "%u bytes recorded in a header of %u", n, size_);
+        const uint8_t *b = (const uint8_t *)h->lpData;
+        /* a message that filled a header goes on in the next one: only the
+           first piece starts with F0 */
+        DWORD start = 1;
+        if (b[0] != 0xF0) {
+            FUZZ_CHECK(continued_, "SysEx starts with %02x", b[0]);
+            start = 0;
+        }
+        for (DWORD i = start; i < n; i++) {
+            bool last = i == n - 1;
+            if (last && b[i] == 0xF7) {
+                FUZZ_CHECK(kind == MIM_LONGDATA, "a broken-off SysEx ends in F7");
+                continue;
+            }
+            FUZZ_CHECK(b[i] < 0x80, "byte %02x inside a SysEx at %u of %u", b[i], i, n);
+        }
+        bool full = n == size_ && b[n - 1] != 0xF7;
+        continued_ = full && kind == MIM_LONGDATA;
+        dataShown_ += n;
+        h->dwFlags = (h->dwFlags & ~(DWORD)MHDR_INQUEUE) | MHDR_DONE;
+        memcpy(back_[next_], buf_[next_], sizeof back_[next_]);
+        notes_.push_back(Note{kind, 0, (int)next_, std::vector<uint8_t>(b, b + n)});
+        next_++;
+    }
+
+    /* a header handed back belongs to the program: the parser keeps off */
+    void checkUntouched() const
+    {
+        for (unsigned i = 0; i < next_; i++)
+            FUZZ_CHECK(memcmp(back_[i], buf_[i], sizeof buf_[i]) == 0, "header %u written after it went back", i);
+        for (unsigned i = next_; i < count_; i++)
+            for (unsigned j = size_; j < kMaxHeaderSize; j++)
+                FUZZ_CHECK(buf_[i][j] == 0xEE, "header %u written past its length at %u", i, j);
+    }
+
+    std::vector<Note> notes_;
+    size_t dataShown_ = 0;
+
+private:
+    unsigned count_, size_;
+    unsigned next_ = 0;
+    bool continued_ = false;
+    MIDIHDR hdr_[kMaxHeaders];
+    uint8_t buf_[kMaxHeaders][kMaxHeaderSize];
+    uint8_t back_[kMaxHeaders][kMaxHeaderSize];
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    unsigned headers = in.ConsumeIntegralInRange<unsigned>(0, kMaxHeaders);
+    unsigned headerSize = in.ConsumeIntegralInRange<unsigned>(1, kMaxHeaderSize);
+    size_t cut = in.ConsumeIntegral<uint16_t>();
+    std::vector<uint8_t> bytes = in.ConsumeRemainingBytes<uint8_t>();
+    if (cut > bytes.size())
+        cut = bytes.size();
+
+    Target whole(headers, headerSize);
+    {
+        vt::InParser p(&whole);
+        p.feed(bytes.data(), bytes.size());
+    }
+    whole.checkUntouched();
+
+    size_t fedData = 0;
+    for (uint8_t b : bytes)
+        fedData += b < 0x80 || b == 0xF0 || b == 0xF7;
+    FUZZ_CHECK(whole.dataShown_ <= fedData, "%zu bytes shown of %zu fed", whole.dataShown_, fedData);
+
+    Target single(headers, headerSize);
+    {
+        vt::InParser p(&single);
+        for (uint8_t b : bytes)
+            p.feed(b);
+    }
+    FUZZ_CHECK(single.notes_ == whole.notes_, "byte by byte differs from whole");
+
+    Target split(headers, headerSize);
+    {
+        vt::InParser p(&split);
+        p.feed(bytes.data(), cut);
+        p.feed(bytes.data() + cut, bytes.size() - cut);
+    }
+    FUZZ_CHECK(split.notes_ == whole.notes_, "cut at %zu differs from whole", cut);
+    return 0;
+}

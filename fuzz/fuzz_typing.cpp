@@ -1,0 +1,231 @@
+/*
+ * Line and byte entry on arbitrary key sequences.
+ *
+ * In the byte modes every key is checked against a model of the two digit
+ * machines written from their state tables: the same echo and messages,
+ * and the same bytes sent, each alone in a long message of one byte.
+ * In the line modes the command line must hold exactly the characters
+ * typed (with backspace taking the last one back, and nothing beyond 511
+ * characters), and every line handed to the interpreter may send no more
+ * than its characters allow.
+ */
+#include "fuzz_common.h"
+
+#include "entry/entry.h"
+#include "frontend/frontend.h"
+#include "output/output.h"
+#include "platform/testdouble/testdouble.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const uint8_t BS = 0x08, TAB = 0x09, LF = 0x0A, CR = 0x0D;
+
+/* Byte entry as its state tables tell it. */
+struct ByteModel {
+    int count = 0;
+    int first = 0, middle = 0, last = 0;
+    uint8_t base = 16;
+    std::string out;
+    std::vector<uint8_t> sent;
+
+    void clear() { count = first = middle = last = 0; }
+
+    void rubOut()
+    {
+        out.append((size_t)count, (char)BS);
+        out.append((size_t)count, ' ');
+        out.append((size_t)count, (char)BS);
+    }
+
+    void key(uint8_t c)
+    {
+        if (c == LF)
+            return;
+        if (c == TAB)
+            c = ' ';
+        if (c == '$' || c == '&') {
+            base = c == '$' ? 16 : 10;
+            out += c == '$' ? "\nnumber base is HEX\n" : "\nnumber base is DECIMAL\n";
+            clear();
+            return;
+        }
+        char tmp[64];
+        if (base == 16) {
+            if (c > 0x60)
+                c = (uint8_t)(c - 0x20);
+            if (c == BS) {
+                rubOut();
+                clear();
+            } else if (c == ' ' || c == CR) {
+                out += " ";
+                sent.push_back((uint8_t)(first * 16 + last));
+                clear();
+            } else if (count == 2) {
+                snprintf(tmp, sizeof tmp, " SyncERR:>%x digits ", 2);
+                out += tmp;
+                clear();
+            } else if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) {
+                int v = c <= '9' ? c - '0' : c - 'A' + 10;
+                out += (char)c;
+                if (count == 0) {
+                    first = 0;
+                    last = v;
+                } else {
+                    first = last;
+                    last = v;
+                }
+                count++;
+            } else {
+                snprintf(tmp, sizeof tmp, " hexERR,typed:%c ", c);
+                out.append(tmp, strlen(" hexERR,typed:") + 2);
+                clear();
+            }
+            return;
+        }
+        if (c == BS) {
+            rubOut();
+            clear();
+        } else if (c == ' ' || c == CR) {
+            int v = first * 100 + middle * 10 + last;
+            if (v > 255) {
+                out += " rangeERR:>255 ";
+            } else {
+                out += " ";
+                sent.push_back((uint8_t)v);
+            }
+            clear();
+        } else if (count == 3) {
+            out += " SyncERR:>3digits ";
+            clear();
+        } else if (c >= '0' && c <= '9') {
+            out += (char)c;
+            first = middle;
+            middle = last;
+            last = c - '0';
+            count++;
+        } else {
+            snprintf(tmp, sizeof tmp, " decimalERR,typed:%c ", c);
+            out.append(tmp, strlen(" decimalERR,typed:") + 2);
+            clear();
+        }
+    }
+};
+
+void setUp(void)
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    td::install();
+    td::endOfInput(false);
+    td::addOutPort("Fuzz Out");
+    fillNoteNames();
+}
+
+void resetState(void)
+{
+    clearDigitState();
+    memset(gCmdStr, 0, sizeof gCmdStr);
+    gCmdPtr = 0;
+    gEnterSysex = 0;
+    gChannel = 0;
+    gIdStr[0] = 0x7D;
+    gIdStr[1] = gIdStr[2] = gIdStr[3] = 0xFF;
+    gOutPtr = 0;
+    gMsgLength = 0;
+    td::clearSent();
+}
+
+void byteModes(FuzzedDataProvider &in)
+{
+    ByteModel model;
+    model.base = gNumBase;
+    std::vector<uint8_t> keys = in.ConsumeRemainingBytes<uint8_t>();
+
+    OutputCapture cap;
+    for (uint8_t k : keys)
+        enterChar(k);
+    std::string out = cap.text();
+    for (uint8_t k : keys)
+        model.key(k);
+
+    if (!cap.cut())
+        FUZZ_CHECK(out == model.out, "echo differs after %zu keys:\n got [%s]\nwant [%s]",
+                   keys.size(), out.c_str(), model.out.c_str());
+    const std::vector<std::vector<uint8_t>> &sent = td::sent();
+    FUZZ_CHECK(sent.size() == model.sent.size(), "%zu bytes sent, %zu typed", sent.size(),
+               model.sent.size());
+    for (size_t i = 0; i < sent.size(); i++) {
+        FUZZ_CHECK(sent[i].size() == 1, "byte %zu left as %zu bytes", i, sent[i].size());
+        FUZZ_CHECK(sent[i][0] == model.sent[i], "byte %zu is %02x, typed %02x", i, sent[i][0],
+                   model.sent[i]);
+    }
+    if (!model.sent.empty())
+        FUZZ_CHECK(gMsgLength == 1 && gSbuf[0] == model.sent.back(),
+                   "repeat length %d, first byte %02x after a typed byte", gMsgLength, gSbuf[0]);
+    FUZZ_CHECK(gNumBase == model.base, "base %u, model %u", gNumBase, model.base);
+}
+
+void lineModes(FuzzedDataProvider &in)
+{
+    std::string line; /* what the command line must hold */
+    std::vector<uint8_t> keys = in.ConsumeRemainingBytes<uint8_t>();
+    OutputCapture cap; /* the echo is not judged here, only kept quiet */
+    for (uint8_t k : keys) {
+        size_t before = td::sent().size();
+        enterChar(k);
+        uint8_t c = k == TAB ? ' ' : k;
+        if (c == LF)
+            continue;
+        if (line.empty() && (c == '$' || c == '&'))
+            continue;
+        if (c == CR) {
+            if (td::sent().size() > before) {
+                const std::vector<uint8_t> &m = td::sent().back();
+                FUZZ_CHECK(td::sent().size() == before + 1, "one line sent %zu messages",
+                           td::sent().size() - before);
+                FUZZ_CHECK(m.size() <= line.size() + 5, "%zu bytes from a line of %zu characters",
+                           m.size(), line.size());
+            }
+            line.clear();
+        } else if (c == BS) {
+            if (!line.empty())
+                line.pop_back();
+        } else if (line.size() < sizeof gCmdStr - 1) {
+            line += (char)c;
+        }
+        FUZZ_CHECK(gCmdPtr >= 0 && (size_t)gCmdPtr == line.size(), "line position %d, typed %zu",
+                   gCmdPtr, line.size());
+        FUZZ_CHECK(memcmp(gCmdStr, line.data(), line.size()) == 0, "the line differs from the keys");
+        FUZZ_CHECK(gOutPtr >= 0 && gOutPtr <= (int32_t)sizeof gCmdStr + 5, "write position %d",
+                   gOutPtr);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    setUp();
+    if (!gOutHandle && midiOutOpen(&gOutHandle, 0, 0, 0, 0) != MMSYSERR_NOERROR)
+        abort();
+    resetState();
+    FuzzedDataProvider in(data, size);
+    uint8_t sel = in.ConsumeIntegral<uint8_t>();
+    gMode = sel & 3;
+    gNumBase = (sel & 4) ? 10 : 16;
+    if (gMode >= 2)
+        byteModes(in);
+    else
+        lineModes(in);
+    return 0;
+}
