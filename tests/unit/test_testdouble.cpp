@@ -290,7 +290,7 @@ TEST_F(TestDouble, KeysThenEndOfInput)
 TEST_F(TestDouble, ReadLineEchoesAndBounds)
 {
     struct Row {
-        const char *typed;
+        std::string typed;
         unsigned size;
         int ret;
         const char *line;
@@ -301,7 +301,8 @@ TEST_F(TestDouble, ReadLineEchoesAndBounds)
         {"\n", 16, 0, "", "\n"},
         {"abcdef\r", 4, 3, "abc", "abc\n"},
         {"ab\bc\r", 16, 2, "ac", "ab\b \bc\n"},
-        {"tail", 16, 4, "tail", "tail\n"},
+        {"tail", 16, 4, "tail", "tail"},
+        {std::string("a\x01\tb\0\x3b\xe0\x48" "c\r", 10), 16, 3, "abc", "abc\n"},
     };
     for (const Row &r : rows) {
         td::keys(r.typed);

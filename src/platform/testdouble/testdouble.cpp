@@ -444,10 +444,12 @@ void consoleSleep(unsigned long ms)
     std::this_thread::yield();
 }
 
-/* A line as a console reads it: the kept characters are echoed as typed,
-   backspace takes the last one back, Enter (CR, LF or CR LF) ends it and
-   echoes a line end.  Input that ends in the middle of a line gives that
-   line; input that ends before any character gives -1. */
+/* A line as the console reads it: the kept characters are echoed as typed,
+   Backspace takes the last one back, other control characters and the
+   function and cursor keys (prefix 0 or E0 and a scan code) are ignored,
+   Enter (CR, LF or CR LF) ends the line and echoes a line end.  Input that
+   ends in the middle of a line gives that line, with no line end echoed;
+   input that ends before any key gives -1. */
 int consoleReadLine(char *buf, unsigned size)
 {
     std::lock_guard<std::mutex> lk(gConsoleMx);
@@ -465,6 +467,11 @@ int consoleReadLine(char *buf, unsigned size)
             fflush(stdout);
             return (int)n;
         }
+        if (c == 0 || c == 0xE0) {
+            if (keyWaiting())
+                gKeyPos++; /* the scan code */
+            continue;
+        }
         if (c == 8 || c == 127) {
             if (n) {
                 buf[--n] = 0;
@@ -472,20 +479,16 @@ int consoleReadLine(char *buf, unsigned size)
             }
             continue;
         }
+        if (c < 0x20)
+            continue;
         if (n + 1 < size) {
             buf[n++] = (char)c;
             buf[n] = 0;
             fputc(c, stdout);
         }
     }
-    if (any) {
-        fputs("\n", stdout);
-        fflush(stdout);
-        return (int)n;
-    }
-    if (size)
-        buf[0] = 0;
-    return -1;
+    fflush(stdout);
+    return any ? (int)n : -1;
 }
 
 const VtConsole kConsole = {consoleInit, consoleKbhit, consoleGetch, consoleSleep, consoleReadLine};
