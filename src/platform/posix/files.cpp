@@ -15,7 +15,8 @@
  *   process: what WriteFile reported written survives a crash or kill.
  *   Short writes are continued; the count reported is what really went
  *   (fewer bytes when the disk is full).
- * - Opens never block on a FIFO or device, descriptors are closed on exec.
+ * - Devices and FIFOs are opened without a lock: they are there to be
+ *   shared.  Opens never block on them; descriptors are closed on exec.
  *
  * A handle is a small heap record, looked up in the table before use, so a
  * stale or foreign handle is refused instead of touching some other file.
@@ -56,7 +57,8 @@ int lookup(HANDLE h)
 bool takenHere(const struct stat &st, bool exclusive)
 {
     for (VtFile *f = gOpen; f; f = f->next)
-        if (f->dev == st.st_dev && f->ino == st.st_ino && (exclusive || f->exclusive))
+        if (f->exclusive || exclusive)
+            if (f->dev == st.st_dev && f->ino == st.st_ino)
             return true;
     return false;
 }
@@ -101,25 +103,29 @@ HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *, DWORD creation
     if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
         return refuse(fd);
 
+    /* devices (/dev/null, a serial line) and FIFOs are there to be shared */
+    bool regular = S_ISREG(st.st_mode);
     bool exclusive = share == 0;
-    int r;
-    do
-        r = flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
-    while (r != 0 && errno == EINTR);
-    /* a file system without flock still has the table below */
-    if (r != 0 && (errno == EWOULDBLOCK || errno == EAGAIN))
-        return refuse(fd);
+    if (regular) {
+        int r;
+        do
+            r = flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
+        while (r != 0 && errno == EINTR);
+        /* a file system without flock still has the table below */
+        if (r != 0 && (errno == EWOULDBLOCK || errno == EAGAIN))
+            return refuse(fd);
+    }
 
     VtFile *f = new (std::nothrow) VtFile;
     if (!f)
         return refuse(fd);
     std::lock_guard<std::mutex> hold(gLock);
-    if (takenHere(st, exclusive)) {
+    if (regular && takenHere(st, exclusive)) {
         delete f;
         return refuse(fd);
     }
     /* emptied only now that it is ours alone */
-    if (creation == CREATE_ALWAYS && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
+    if (creation == CREATE_ALWAYS && regular && ftruncate(fd, 0) != 0) {
         delete f;
         return refuse(fd);
     }
@@ -127,7 +133,7 @@ HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *, DWORD creation
     if (fl != -1)
         fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     f->fd = fd;
-    f->exclusive = exclusive;
+    f->exclusive = regular && exclusive;
     f->dev = st.st_dev;
     f->ino = st.st_ino;
     f->next = gOpen;

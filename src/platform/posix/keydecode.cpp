@@ -221,13 +221,15 @@ unsigned vtKeyFeed(VtKeyDecoder *d, uint8_t b, uint8_t out[VT_KEY_OUT_MAX])
             d->state = CSI_LINUX;
             return 0;
         }
+        /* rxvt ends a shifted key with '$', by the grammar an
+           intermediate byte; after a number it can only be that */
+        if ((b >= 0x40 && b <= 0x7E) || (b == '$' && d->nparam > 0)) {
+            d->state = GROUND;
+            return csiFinal(d, b, out);
+        }
         if (b >= 0x20 && b <= 0x3F) {
             keepParam(d, b);
             return 0;
-        }
-        if (b >= 0x40 && b <= 0x7E) {
-            d->state = GROUND;
-            return csiFinal(d, b, out);
         }
         break;  /* cannot belong to a sequence */
 

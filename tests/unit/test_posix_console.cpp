@@ -1,0 +1,353 @@
+/*
+ * The POSIX console on a pseudo-terminal and on a pipe: raw mode and its
+ * undoing, keys as the PC keyboard gives them, line input with echo and
+ * its bound, the end of piped input, and the pause with its wake-up.
+ */
+#include "platform/posix/posix.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <string>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const VtConsole &C()
+{
+    return *vtPosixConsole();
+}
+
+std::string hex(const std::string &s)
+{
+    std::string r;
+    char b[4];
+    for (unsigned char c : s) {
+        snprintf(b, sizeof b, "%02x ", c);
+        r += b;
+    }
+    return r;
+}
+
+void send(int fd, const std::string &s)
+{
+    ASSERT_EQ(write(fd, s.data(), s.size()), (ssize_t)s.size());
+}
+
+/* What has come out on fd within a short while. */
+std::string drain(int fd, int waitMs = 200)
+{
+    std::string s;
+    struct pollfd p = {fd, POLLIN, 0};
+    while (poll(&p, 1, waitMs) > 0) {
+        char buf[256];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        s.append(buf, (size_t)n);
+        waitMs = 50;
+    }
+    return s;
+}
+
+std::string getchN(size_t n)
+{
+    std::string s;
+    for (size_t i = 0; i < n; i++)
+        s += (char)C().getch();
+    return s;
+}
+
+class Pty : public ::testing::Test {
+protected:
+    int master = -1, slave = -1;
+    struct termios before;
+    void SetUp() override
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(grantpt(master), 0);
+        ASSERT_EQ(unlockpt(master), 0);
+        slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+        ASSERT_GE(slave, 0);
+        ASSERT_EQ(tcgetattr(slave, &before), 0);
+        vtPosixConsoleAttach(slave, slave);
+    }
+    void TearDown() override
+    {
+        vtPosixConsoleDetach();
+        if (slave >= 0)
+            close(slave);
+        if (master >= 0)
+            close(master);
+    }
+};
+
+TEST_F(Pty, RawModeWhileAttachedAndBackAfter)
+{
+    struct termios t;
+    ASSERT_EQ(tcgetattr(slave, &t), 0);
+    struct Flag {
+        const char *name;
+        tcflag_t field, bit;
+        bool on;
+    } flags[] = {
+        {"ICANON off: keys without Enter", t.c_lflag, ICANON, false},
+        {"ECHO off: we echo ourselves", t.c_lflag, ECHO, false},
+        {"IEXTEN off: CTRL-V and CTRL-O are keys", t.c_lflag, IEXTEN, false},
+        {"ISIG kept: CTRL-C, CTRL-Z, CTRL-\\ still signal", t.c_lflag, ISIG, true},
+        {"IXON off: CTRL-Q and CTRL-S are keys", t.c_iflag, IXON, false},
+        {"ICRNL off: Enter is 13", t.c_iflag, ICRNL, false},
+        {"OPOST kept", t.c_oflag, OPOST, true},
+        {"ONLCR kept: \\n starts a line", t.c_oflag, ONLCR, true},
+    };
+    for (const Flag &f : flags)
+        EXPECT_EQ((f.field & f.bit) != 0, f.on) << f.name;
+    EXPECT_EQ(t.c_cc[VMIN], 1);
+
+    vtPosixConsoleDetach();
+    struct termios after;
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(0, memcmp(after.c_cc, before.c_cc, sizeof after.c_cc));
+}
+
+TEST_F(Pty, KeysAsThePcKeyboardGivesThem)
+{
+    struct Case {
+        const char *what;
+        std::string typed, keys;
+    } cases[] = {
+        {"letters", "N 3c", "N 3c"},
+        {"Enter", "\r", "\r"},
+        {"Backspace", "\x7f", "\x08"},
+        {"CTRL-Q, CTRL-S", "\x11\x13", "\x11\x13"},
+        {"CTRL-V, CTRL-O", "\x16\x0f", "\x16\x0f"},
+        {"F1 xterm", "\x1bOP", std::string("\x00\x3b", 2)},
+        {"F12 xterm", "\x1b[24~", std::string("\x00\x86", 2)},
+        {"F5 Linux console", "\x1b[[E", std::string("\x00\x3f", 2)},
+        {"Shift-F2 xterm", "\x1b[1;2Q", std::string("\x00\x3c", 2)},
+        {"Up", "\x1b[A", "\xe0\x48"},
+        {"unknown sequence, then a", "\x1b[99~" "a", "a"},
+        {"ESC and a key at once are Alt and the key: dropped", "\x1b" "ab", "b"},
+    };
+    for (const Case &c : cases) {
+        send(master, c.typed);
+        EXPECT_EQ(hex(getchN(c.keys.size())), hex(c.keys)) << c.what;
+    }
+    EXPECT_EQ(C().kbhit(), 0);
+}
+
+TEST_F(Pty, LoneEscAfterTheWait)
+{
+    send(master, "\x1b");
+    EXPECT_EQ(C().getch(), 27);
+    /* ESC, and a key typed after the wait while the keyboard is polled as
+       the main loop does: two keys */
+    send(master, "\x1b");
+    for (int i = 0; i < 400 && !C().kbhit(); i++)
+        usleep(5000);
+    send(master, "a");
+    EXPECT_EQ(C().getch(), 27);
+    EXPECT_EQ(C().getch(), 'a');
+}
+
+TEST_F(Pty, KbhitNeverBlocks)
+{
+    EXPECT_EQ(C().kbhit(), 0);
+    send(master, "x");
+    for (int i = 0; i < 200 && !C().kbhit(); i++)
+        usleep(5000);
+    EXPECT_EQ(C().kbhit(), 1);
+    EXPECT_EQ(C().getch(), 'x');
+    EXPECT_EQ(C().kbhit(), 0);
+}
+
+TEST_F(Pty, ReadLineEchoesAndEdits)
+{
+    struct Case {
+        const char *what;
+        unsigned size;
+        std::string typed;
+        int result;
+        std::string line, echoed;
+    } cases[] = {
+        {"plain", 32, "song.syx\r", 8, "song.syx", "song.syx\r\n"},
+        {"backspace", 32, "ab\x7f" "c\r", 2, "ac", "ab\b \bc\r\n"},
+        {"backspace on nothing", 32, "\x7f" "a\r", 1, "a", "a\r\n"},
+        {"empty line", 32, "\r", 0, "", "\r\n"},
+        {"bounded: the rest is neither kept nor echoed", 4, "abcdef\r", 3, "abc", "abc\r\n"},
+        {"backspace after the bound", 4, "abcd\x7f" "x\r", 3, "abx", "abc\b \bx\r\n"},
+        {"function and cursor keys ignored", 32, "a\x1bOP\x1b[Ab\r", 2, "ab", "ab\r\n"},
+        {"control keys ignored", 32, "a\x01\x1b\x0e" "b\r", 2, "ab", "ab\r\n"},
+        {"line feed ends the line too", 32, "ab\n", 2, "ab", "ab\r\n"},
+        {"UTF-8 kept whole", 32, "\xc3\xa9t\xc3\xa9\r", 5, "\xc3\xa9t\xc3\xa9",
+         "\xc3\xa9t\xc3\xa9\r\n"},
+        {"UTF-8 rubbed out whole", 32, "a\xc3\xa9\x7f\r", 1, "a", "a\xc3\xa9\b \b\r\n"},
+        {"UTF-8 that does not fit", 3, "a\xc3\xa9" "b\r", 2, "ab", "ab\r\n"},
+    };
+    for (const Case &c : cases) {
+        send(master, c.typed);
+        char buf[64];
+        memset(buf, 'Z', sizeof buf);
+        EXPECT_EQ(C().readLine(buf, c.size), c.result) << c.what;
+        EXPECT_EQ(hex(buf), hex(c.line)) << c.what;
+        EXPECT_EQ(buf[c.size], 'Z') << c.what << ": wrote past the buffer";
+        EXPECT_EQ(hex(drain(master)), hex(c.echoed)) << c.what;
+    }
+}
+
+TEST_F(Pty, HangUpEndsTheInput)
+{
+    send(master, "k");
+    for (int i = 0; i < 400 && !C().kbhit(); i++)
+        usleep(5000);
+    EXPECT_EQ(C().kbhit(), 1);
+    close(master);
+    master = -1;
+    EXPECT_EQ(C().getch(), 'k');
+    std::string keys = getchN(4);
+    EXPECT_EQ(hex(keys), hex("\x1b\r\x1b\r"));
+    char buf[8];
+    EXPECT_EQ(C().readLine(buf, sizeof buf), -1);
+}
+
+class Piped : public ::testing::Test {
+protected:
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    void SetUp() override
+    {
+        ASSERT_EQ(pipe(in), 0);
+        ASSERT_EQ(pipe(out), 0);
+        vtPosixConsoleAttach(in[0], out[1]);
+    }
+    void TearDown() override
+    {
+        vtPosixConsoleDetach();
+        for (int fd : {in[0], in[1], out[0], out[1]})
+            if (fd >= 0)
+                close(fd);
+    }
+    void endInput()
+    {
+        close(in[1]);
+        in[1] = -1;
+    }
+};
+
+TEST_F(Piped, KeysThenExitAtTheEnd)
+{
+    send(in[1], std::string("ab\ncd\r\nx\r\x7f\x1b\x00\x3b", 13));
+    endInput();
+    std::string want = std::string("ab\rcd\rx\r\x08\x1b\x00\x3b", 12) + "\x1b\r\x1b\r\x1b\r";
+    EXPECT_EQ(hex(getchN(want.size())), hex(want));
+    EXPECT_EQ(C().kbhit(), 1);
+    EXPECT_EQ(drain(out[0], 0), "") << "piped input is not echoed";
+}
+
+TEST_F(Piped, LinesUntilTheEnd)
+{
+    send(in[1], "0\n  2\r\nlonger than the buffer\nlast");
+    endInput();
+    struct Step {
+        unsigned size;
+        int result;
+        const char *line;
+    } steps[] = {
+        {16, 1, "0"}, {16, 3, "  2"}, {8, 7, "longer "}, {16, 4, "last"},
+        {16, -1, ""}, {16, -1, ""},
+    };
+    for (const Step &s : steps) {
+        char buf[32];
+        memset(buf, 'Z', sizeof buf);
+        EXPECT_EQ(C().readLine(buf, s.size), s.result) << s.line;
+        EXPECT_STREQ(buf, s.line);
+    }
+    EXPECT_EQ(C().getch(), 27);
+    EXPECT_EQ(C().getch(), 13);
+}
+
+TEST_F(Piped, ZeroSizedLineTouchesNothing)
+{
+    send(in[1], "abc\n");
+    endInput();
+    char c = 'Z';
+    EXPECT_EQ(C().readLine(&c, 0), 0);
+    EXPECT_EQ(c, 'Z');
+    EXPECT_EQ(C().readLine(&c, 0), -1);
+    EXPECT_EQ(c, 'Z');
+}
+
+using Clock = std::chrono::steady_clock;
+
+long msSince(Clock::time_point t)
+{
+    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+/* A wake-up from another thread ends the pause at once. */
+TEST_F(Piped, WakeEndsThePause)
+{
+    vtWake();
+    C().sleep(60000);          /* a wake before the pause counts too */
+    std::thread t([] {
+        usleep(50 * 1000);
+        vtWake();
+    });
+    Clock::time_point t0 = Clock::now();
+    C().sleep(60000);
+    long took = msSince(t0);
+    t.join();
+    EXPECT_LT(took, 30000);
+    EXPECT_EQ(C().kbhit(), 0);
+}
+
+TEST_F(Piped, KeyEndsThePause)
+{
+    vtWake();
+    C().sleep(60000);          /* take any earlier wake-up */
+    std::thread t([this] {
+        usleep(50 * 1000);
+        send(in[1], "q");
+    });
+    C().sleep(60000);
+    t.join();
+    EXPECT_EQ(C().kbhit(), 1);
+    EXPECT_EQ(C().getch(), 'q');
+}
+
+/* At the end of the input the pause still lasts: the keys that end the
+   program are always there, and must not turn a slow pace into a fast one. */
+TEST_F(Piped, PauseLastsAtTheEnd)
+{
+    endInput();
+    vtWake();
+    C().sleep(60000);          /* takes the end and any earlier wake-up */
+    EXPECT_EQ(C().kbhit(), 1);
+    Clock::time_point t0 = Clock::now();
+    C().sleep(100);
+    EXPECT_GE(msSince(t0), 100);
+}
+
+TEST_F(Pty, LoneEscEndsThePause)
+{
+    vtWake();
+    C().sleep(60000);
+    send(master, "\x1b");
+    Clock::time_point t0 = Clock::now();
+    C().sleep(60000);
+    EXPECT_LT(msSince(t0), 30000);
+    EXPECT_EQ(C().kbhit(), 1);
+    EXPECT_EQ(C().getch(), 27);
+}
+
+} // namespace
