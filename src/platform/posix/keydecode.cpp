@@ -181,6 +181,10 @@ unsigned ground(VtKeyDecoder *d, uint8_t b, uint8_t out[VT_KEY_OUT_MAX])
         d->state = ESC1;
         return 0;
     }
+    /* a NUL (CTRL-@, CTRL-Space) would read as the function-key prefix
+       and swallow the next key as its scan code */
+    if (b == 0x00)
+        return 0;
     out[0] = b == 0x7F ? 0x08 : b;
     return 1;
 }

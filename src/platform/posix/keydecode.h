@@ -28,6 +28,8 @@
  * - An unknown or malformed sequence is dropped whole.  A byte that cannot
  *   belong to a sequence (a control character, ESC, a byte above 0x7E)
  *   ends it; the sequence so far is dropped and the byte is taken afresh.
+ * - A typed NUL (CTRL-@) is dropped: as a key byte it would be taken for
+ *   the function-key prefix and swallow the key after it.
  * - 8-bit CSI and SS3 (0x9B, 0x8F) are not decoded: with UTF-8 those bytes
  *   are parts of characters.  A raw 0xE0 typed as text passes unchanged.
  *
