@@ -42,7 +42,13 @@ using vt::seq::PortDesc;
 const unsigned kMaxSeen = 512;  /* ports read in one snapshot */
 const unsigned kMaxList = 256;  /* ports offered per direction */
 const long kStallMs = 5000;     /* a receiver that takes nothing this long has failed */
-const size_t kBufBytes = 65536; /* libasound's own input and output buffers */
+const size_t kInBuf = 65536;   /* libasound's input buffer */
+/* The output buffer, and so the most one write delivers: small enough
+   that one write cannot fill a receiver's pool on its own (4 KB: at most
+   about 160 cells of the 2000 an input pool holds). */
+const size_t kOutBuf = 4096;
+const int kCellBytes = 28;     /* what one pool cell holds (an event's size) */
+const int kSpareCells = 100;   /* room left for what others send meanwhile */
 const unsigned kPools[] = {2000, 1000, 500}; /* input pool sizes to try, largest first */
 const unsigned kMaxFds = 8;
 
@@ -61,7 +67,7 @@ class SeqBackend;
 
 class SeqOut : public vt::OutPort {
 public:
-    SeqOut(snd_seq_t *seq, int port, const PortDesc &dest) : seq_(seq), port_(port)
+    SeqOut(SeqBackend *b, snd_seq_t *seq, int port, const PortDesc &dest) : b_(b), seq_(seq), port_(port)
     {
         dest_.client = (unsigned char)dest.client;
         dest_.port = (unsigned char)dest.port;
@@ -74,6 +80,7 @@ private:
     static bool emit(void *ctx, const snd_seq_event_t *ev);
     bool flush();
 
+    SeqBackend *b_;
     snd_seq_t *seq_;
     int port_;
     snd_seq_addr_t dest_;
@@ -107,6 +114,9 @@ public:
 
     snd_seq_t *seq() { return seq_; }
     vt::seq::InputRouter &router() { return router_; }
+    /* Whether this client's input pool has `cells` free (and some to
+       spare); always when no input is open. */
+    bool inputRoom(int cells);
     /* the reader runs while any input is open */
     bool readerUp();
     void readerIdle();
@@ -155,14 +165,26 @@ bool SeqOut::emit(void *ctx, const snd_seq_event_t *ev)
     }
 }
 
-/* Writes out everything buffered.  A receiver whose pool is full refuses
-   the event (-EAGAIN, -ENOMEM) and keeps it for the next write: wait for it
-   as a cable waits for its bytes to leave, as long as it keeps taking some.
-   Any other refusal (the port or its client is gone) is a failure. */
+/* Writes out everything buffered.
+ *
+ * A receiver's pool that fills up is the kernel's undoing of a burst: it
+ * refuses the event (-EAGAIN, -ENOMEM), counts an overflow, and at the
+ * receiver's next read throws away all that waits there.  So first, when
+ * the output comes back to this client's own input (a "Midi Through" loop,
+ * the common test set-up), the write waits until the reader has made room
+ * for it.  A refusal all the same is waited out and the event sent again,
+ * as a cable waits for its bytes to leave, as long as the receiver keeps
+ * taking some.  Any other refusal (the port or its client is gone) is a
+ * failure. */
 bool SeqOut::flush()
 {
     long since = nowMs();
     int left = snd_seq_event_output_pending(seq_);
+    while (left > 0 && !b_->inputRoom(left / kCellBytes + 1) && nowMs() - since <= kStallMs) {
+        struct timespec ts = {0, 200 * 1000};
+        nanosleep(&ts, nullptr);
+    }
+    since = nowMs();
     for (;;) {
         int r = snd_seq_drain_output(seq_);
         if (r == 0)
@@ -218,8 +240,8 @@ bool SeqBackend::open()
     }
     snd_seq_set_client_name(seq_, "Voltanis");
     self_ = snd_seq_client_id(seq_);
-    snd_seq_set_output_buffer_size(seq_, kBufBytes);
-    snd_seq_set_input_buffer_size(seq_, kBufBytes);
+    snd_seq_set_output_buffer_size(seq_, kOutBuf);
+    snd_seq_set_input_buffer_size(seq_, kInBuf);
     /* The kernel ignores a size beyond its limit without a word: read it
        back and step down until one holds. */
     for (unsigned size : kPools) {
@@ -291,7 +313,7 @@ vt::OutPort *SeqBackend::openOut(unsigned i)
         snd_seq_delete_simple_port(seq_, port);
         return nullptr;
     }
-    SeqOut *o = new (std::nothrow) SeqOut(seq_, port, outs_[i]);
+    SeqOut *o = new (std::nothrow) SeqOut(this, seq_, port, outs_[i]);
     if (o && o->ok())
         return o;
     if (o) {
@@ -326,6 +348,20 @@ vt::InPort *SeqBackend::openIn(unsigned i, vt::InputSink *sink)
         readerIdle();
     }
     return in;
+}
+
+bool SeqBackend::inputRoom(int cells)
+{
+    if (router_.count() == 0)
+        return true;
+    snd_seq_client_pool_t *pool;
+    snd_seq_client_pool_alloca(&pool);
+    if (snd_seq_get_client_pool(seq_, pool) < 0)
+        return true;
+    int room = (int)snd_seq_client_pool_get_input_free(pool);
+    int size = (int)snd_seq_client_pool_get_input_pool(pool);
+    int spare = kSpareCells < size / 4 ? kSpareCells : size / 4;
+    return room >= cells + spare || room == size;
 }
 
 bool SeqBackend::readerUp()

@@ -135,66 +135,81 @@ bool EventEncoder::encode(const uint8_t *p, size_t n, Emit emit, void *ctx)
         return false;
     for (size_t i = 0; i < n; i++) {
         uint8_t b = p[i];
-        snd_seq_event_t ev;
-        snd_seq_ev_clear(&ev);
+        bool ok = true;
         if (b >= 0xF8) {
-            /* real time: leaves at once, whatever it interrupts */
-            if (snd_midi_event_encode_byte(dev_, b, &ev) > 0 && ev.type != SND_SEQ_EVENT_NONE &&
-                !emit(ctx, &ev)) {
-                reset();
-                return false;
-            }
-            continue;
-        }
-        if (b & 0x80) {
-            if (sysex_ && b != 0xF7) {
-                /* A status byte cuts the SysEx short, as on a cable: what
-                   the encoder holds of it still leaves (it would drop it),
-                   and the receiver sees the SysEx end without F7. */
-                bool ok = emitHeld(emit, ctx);
-                snd_midi_event_reset_encode(dev_);
-                sysex_ = false;
-                if (!ok) {
-                    reset();
-                    return false;
-                }
-            }
-            if (b == 0xF0) {
-                sysex_ = true;
-                held_ = 0;
-            }
-            if (b < 0xF0) {
-                status_ = b;
-                common_ = 0;
+            /* Real time leaves at once; what a SysEx has gathered so far
+               leaves before it, so that the receiver sees the bytes in the
+               order they were sent. */
+            ok = emitHeld(emit, ctx) && emitEncoded(b, emit, ctx);
+        } else if (sysex_) {
+            if (b < 0x80 || b == 0xF7) {
+                copy_[held_++] = b;
+                if (b == 0xF7)
+                    sysex_ = false;
+                if (b == 0xF7 || held_ == kChunk)
+                    ok = emitHeld(emit, ctx);
             } else {
-                /* system common cancels running status */
-                status_ = 0;
-                common_ = b == 0xF2 ? 2 : (b == 0xF1 || b == 0xF3) ? 1 : 0;
-            }
-        } else if (!sysex_) {
-            /* A data byte that belongs to no message goes nowhere; fed to
-               the encoder after a reset it would become a Note Off. */
-            if (status_ == 0 && common_ == 0)
-                continue;
-            if (common_ > 0)
-                common_--;
-        }
-        if (sysex_ && held_ < kChunk)
-            copy_[held_++] = b;
-        int rc = snd_midi_event_encode_byte(dev_, b, &ev);
-        if (rc <= 0)
-            continue;
-        if (ev.type == SND_SEQ_EVENT_SYSEX) {
-            held_ = 0; /* these bytes leave now */
-            if (b == 0xF7)
+                /* A status byte cuts the SysEx short, as on a cable: the
+                   receiver sees it end without F7; the status byte starts
+                   its own message (F0 a new SysEx). */
                 sysex_ = false;
+                ok = emitHeld(emit, ctx) && (b == 0xF0 ? beginSysex() : encodeByte(b, emit, ctx));
+            }
+        } else if (b == 0xF0) {
+            beginSysex();
+        } else {
+            ok = encodeByte(b, emit, ctx);
         }
-        if (ev.type != SND_SEQ_EVENT_NONE && !emit(ctx, &ev)) {
+        if (!ok) {
             reset();
             return false;
         }
     }
     return true;
+}
+
+bool EventEncoder::beginSysex()
+{
+    /* SysEx goes in chunks of its own, never through the encoder, which
+       would hold it back behind real time bytes.  It cancels running
+       status. */
+    sysex_ = true;
+    status_ = 0;
+    common_ = 0;
+    snd_midi_event_reset_encode(dev_);
+    copy_[0] = 0xF0;
+    held_ = 1;
+    return true;
+}
+
+bool EventEncoder::emitEncoded(uint8_t b, Emit emit, void *ctx)
+{
+    snd_seq_event_t ev;
+    snd_seq_ev_clear(&ev);
+    if (snd_midi_event_encode_byte(dev_, b, &ev) <= 0 || ev.type == SND_SEQ_EVENT_NONE)
+        return true; /* not complete yet, or nothing the sequencer carries (F4, F5, F9, FD) */
+    return emit(ctx, &ev);
+}
+
+bool EventEncoder::encodeByte(uint8_t b, Emit emit, void *ctx)
+{
+    if (b & 0x80) {
+        if (b < 0xF0) {
+            status_ = b;
+            common_ = 0;
+        } else {
+            /* system common cancels running status */
+            status_ = 0;
+            common_ = b == 0xF2 ? 2 : (b == 0xF1 || b == 0xF3) ? 1 : 0;
+        }
+    } else if (status_ == 0 && common_ == 0) {
+        /* A data byte that belongs to no message goes nowhere: fed to the
+           encoder after a reset it would become a Note Off. */
+        return true;
+    } else if (common_ > 0) {
+        common_--;
+    }
+    return emitEncoded(b, emit, ctx);
 }
 
 InputRouter::Slot *InputRouter::find(int port)

@@ -65,7 +65,9 @@ private:
 /* Bytes as a cable carries them to sequencer events.  One encoder per open
    output port keeps its state from one call to the next, so that a
    message split between two transmissions leaves whole, and running status
-   goes on across them. */
+   goes on across them.  Channel, system common and real time messages go
+   through libasound's encoder; SysEx leaves in chunks, each a SysEx event,
+   the first starting with F0 and the last ending with F7. */
 class EventEncoder {
 public:
     /* Takes one complete event (its SysEx data valid only during the call);
@@ -89,10 +91,13 @@ public:
 
 private:
     bool emitHeld(Emit emit, void *ctx);
+    bool beginSysex();
+    bool emitEncoded(uint8_t b, Emit emit, void *ctx);
+    bool encodeByte(uint8_t b, Emit emit, void *ctx);
 
     snd_midi_event_t *dev_;
     bool sysex_;  /* inside a SysEx */
-    size_t held_; /* SysEx bytes the encoder holds, not yet emitted */
+    size_t held_; /* SysEx bytes gathered in copy_, not yet emitted */
     uint8_t status_; /* running channel status, 0 none */
     uint8_t common_; /* data bytes a system common message still takes */
     uint8_t copy_[kChunk];

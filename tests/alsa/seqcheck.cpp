@@ -1,0 +1,467 @@
+/*
+ * Checks of the sequencer backend against a real kernel sequencer (run in
+ * the test machine by inside.sh).  A second client of this process, the
+ * "peer", plays the other programs: it makes ports appear and vanish,
+ * receives what the backend sends and sends to it.  Ends with the line
+ * "seqcheck: N passed, N failed"; exit status 1 when any failed.
+ */
+#include "platform/alsa/alsa.h"
+
+#include <alsa/asoundlib.h>
+#include <errno.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+int gPassed = 0, gFailed = 0;
+
+void check(bool ok, const std::string &what)
+{
+    printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
+    fflush(stdout);
+    (ok ? gPassed : gFailed)++;
+}
+
+typedef std::vector<uint8_t> Bytes;
+
+std::string hex(const Bytes &b, size_t max = 24)
+{
+    std::string s;
+    char t[4];
+    for (size_t i = 0; i < b.size() && i < max; i++) {
+        snprintf(t, sizeof t, "%02x ", b[i]);
+        s += t;
+    }
+    if (b.size() > max)
+        s += "... (" + std::to_string(b.size()) + " bytes)";
+    return s;
+}
+
+Bytes sysex(size_t total, unsigned seed)
+{
+    Bytes b(total);
+    b[0] = 0xF0;
+    for (size_t i = 1; i + 1 < total; i++)
+        b[i] = (uint8_t)((i * 7 + seed) & 0x7F);
+    b[total - 1] = 0xF7;
+    return b;
+}
+
+void sleepMs(long ms)
+{
+    struct timespec ts = {ms / 1000, (ms % 1000) * 1000000};
+    nanosleep(&ts, nullptr);
+}
+
+/* What an open input delivers, for the checks to wait on. */
+class Sink : public vt::InputSink {
+public:
+    void bytes(const uint8_t *p, size_t n) override
+    {
+        if (hold_.load()) {
+            std::unique_lock<std::mutex> lk(gateMx_);
+            gate_.wait(lk, [this] { return !hold_.load(); });
+        }
+        std::lock_guard<std::mutex> lk(mx_);
+        got_.insert(got_.end(), p, p + n);
+        calls_++;
+        cv_.notify_all();
+    }
+    void overrun(unsigned count) override
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        overruns_ += count;
+        cv_.notify_all();
+    }
+    /* waits up to ms for at least n bytes */
+    Bytes wait(size_t n, long ms)
+    {
+        std::unique_lock<std::mutex> lk(mx_);
+        cv_.wait_for(lk, std::chrono::milliseconds(ms), [&] { return got_.size() >= n; });
+        return got_;
+    }
+    Bytes take()
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        Bytes b;
+        b.swap(got_);
+        return b;
+    }
+    unsigned overruns()
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        return overruns_;
+    }
+    void hold(bool on)
+    {
+        {
+            std::lock_guard<std::mutex> lk(gateMx_);
+            hold_.store(on);
+        }
+        gate_.notify_all();
+    }
+
+private:
+    std::mutex mx_;
+    std::condition_variable cv_;
+    Bytes got_;
+    unsigned calls_ = 0;
+    unsigned overruns_ = 0;
+    std::atomic<bool> hold_{false};
+    std::mutex gateMx_;
+    std::condition_variable gate_;
+};
+
+/* The other program. */
+struct Peer {
+    snd_seq_t *seq = nullptr;
+    int client = -1;
+
+    bool open()
+    {
+        if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0)
+            return false;
+        snd_seq_set_client_name(seq, "seqcheck peer");
+        client = snd_seq_client_id(seq);
+        return true;
+    }
+    int port(const char *name, unsigned caps)
+    {
+        return snd_seq_create_simple_port(seq, name, caps, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    }
+    /* everything that arrived by now, decoded with status always present */
+    Bytes read()
+    {
+        Bytes out;
+        snd_midi_event_t *dec;
+        snd_midi_event_new(16, &dec);
+        snd_midi_event_no_status(dec, 1);
+        for (;;) {
+            snd_seq_event_t *ev;
+            int r = snd_seq_event_input(seq, &ev);
+            if (r < 0 && r != -ENOSPC)
+                break;
+            if (r < 0)
+                continue;
+            if (ev->type == SND_SEQ_EVENT_SYSEX) {
+                const uint8_t *p = (const uint8_t *)ev->data.ext.ptr;
+                out.insert(out.end(), p, p + ev->data.ext.len);
+                continue;
+            }
+            unsigned char buf[16];
+            long n = snd_midi_event_decode(dec, buf, sizeof buf, ev);
+            if (n > 0)
+                out.insert(out.end(), buf, buf + n);
+        }
+        snd_midi_event_free(dec);
+        return out;
+    }
+};
+
+/* Port numbers of the backend's lists by name; -1 when not listed. */
+int findOut(vt::Backend *b, const char *name)
+{
+    char n[32];
+    for (unsigned i = 0; i < b->outCount(); i++)
+        if (b->outName(i, n) && strcmp(n, name) == 0)
+            return (int)i;
+    return -1;
+}
+
+int findIn(vt::Backend *b, const char *name)
+{
+    char n[32];
+    for (unsigned i = 0; i < b->inCount(); i++)
+        if (b->inName(i, n) && strcmp(n, name) == 0)
+            return (int)i;
+    return -1;
+}
+
+std::vector<std::string> outNames(vt::Backend *b)
+{
+    std::vector<std::string> v;
+    char n[32];
+    for (unsigned i = 0; i < b->outCount(); i++)
+        v.push_back(b->outName(i, n) ? n : "?");
+    return v;
+}
+
+/* The kernel's own account of a client (its pools), from /proc. */
+std::string procClient(const char *name)
+{
+    FILE *f = fopen("/proc/asound/seq/clients", "r");
+    if (!f)
+        return "";
+    std::string all, block;
+    char line[512];
+    bool in = false;
+    while (fgets(line, sizeof line, f)) {
+        if (strncmp(line, "Client ", 7) == 0)
+            in = strstr(line, name) != nullptr;
+        if (in)
+            block += line;
+    }
+    fclose(f);
+    return block;
+}
+
+void lists(vt::Backend *b, Peer &peer)
+{
+    b->snapshot();
+    std::vector<std::string> outs = outNames(b);
+    check(!outs.empty() && outs[0] == "Midi Through Port-0",
+          "output list starts with Midi Through Port-0 (" + std::to_string(outs.size()) + " ports)");
+    char n[32];
+    check(b->inCount() > 0 && b->inName(0, n) && strcmp(n, "Midi Through Port-0") == 0,
+          "input list starts with Midi Through Port-0");
+    bool sys = false;
+    for (auto &s : outs)
+        sys |= s == "Timer" || s == "Announce";
+    check(!sys, "the System client's ports are not offered");
+    check(findOut(b, "VirMIDI 0-0") > findOut(b, "Midi Through Port-0") &&
+              findOut(b, "VirMIDI 0-1") > findOut(b, "VirMIDI 0-0"),
+          "ports ordered by client number (14, then 16, 17)");
+
+    /* ports plugged in later show at the next count, with their caps */
+    int both = peer.port("Peer Both", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
+                                          SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+    int wonly = peer.port("Peer Write Only", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+    int nosub = peer.port("Peer No Subscribe", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_READ);
+    int hidden = peer.port("Peer Hidden", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE |
+                                              SND_SEQ_PORT_CAP_NO_EXPORT);
+    int longp = peer.port("A port name that is longer than thirty-one characters",
+                          SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+    check(findOut(b, "Peer Both") < 0, "a port made after the snapshot is not in it yet");
+    b->snapshot();
+    check(findOut(b, "Peer Both") >= 0 && findIn(b, "Peer Both") >= 0, "a new read/write port is in both lists");
+    check(findOut(b, "Peer Write Only") >= 0 && findIn(b, "Peer Write Only") < 0,
+          "a write-only port is an output only");
+    check(findOut(b, "Peer No Subscribe") < 0 && findIn(b, "Peer No Subscribe") < 0,
+          "a port without subscription rights is not offered");
+    check(findOut(b, "Peer Hidden") < 0, "a NO_EXPORT port is not offered");
+    check(findOut(b, "A port name that is longer th") >= 0 || findOut(b, "A port name that is longer than") >= 0,
+          "a long name is cut to 31 characters");
+    char cut[32];
+    int li = findOut(b, "A port name that is longer than");
+    check(li >= 0 && b->outName((unsigned)li, cut) && strlen(cut) == 31, "the cut name has 31 characters");
+    /* own ports are never offered, even while open */
+    vt::OutPort *o = b->openOut((unsigned)findOut(b, "Peer Both"));
+    b->snapshot();
+    check(o && findIn(b, "Voltanis Out") < 0, "the program's own ports are not offered");
+    delete o;
+    int pb = findOut(b, "Peer Both"), pw = findOut(b, "Peer Write Only");
+    check(pb > findOut(b, "VirMIDI 0-1") && pw == pb + 1,
+          "the peer client (numbered after the kernel's) sorts after them, its ports in order");
+    for (int p : {both, wonly, nosub, hidden, longp})
+        snd_seq_delete_simple_port(peer.seq, p);
+    b->snapshot();
+    check(findOut(b, "Peer Both") < 0 && findIn(b, "Peer Both") < 0, "a removed port is gone at the next count");
+    std::string self = procClient("\"Voltanis\"");
+    check(!self.empty(), "the client is named \"Voltanis\"");
+    size_t at = self.find("Input pool");
+    at = at == std::string::npos ? at : self.find("Pool size", at);
+    int pool = at == std::string::npos ? -1 : atoi(self.c_str() + self.find(':', at) + 1);
+    check(pool == 2000, "input pool taken as large as the kernel allows: " + std::to_string(pool));
+}
+
+/* Output and input through "Midi Through", which sends back what it gets. */
+void throughLoop(vt::Backend *b)
+{
+    b->snapshot();
+    int ot = findOut(b, "Midi Through Port-0"), it = findIn(b, "Midi Through Port-0");
+    Sink sink;
+    vt::OutPort *out = ot >= 0 ? b->openOut((unsigned)ot) : nullptr;
+    vt::InPort *in = it >= 0 ? b->openIn((unsigned)it, &sink) : nullptr;
+    check(out && in, "Midi Through opens for output and input");
+    if (!out || !in) {
+        delete out;
+        delete in;
+        return;
+    }
+    const uint8_t note[] = {0x90, 0x3C, 0x40};
+    check(out->send(note, 3), "send before start succeeds");
+    Bytes early = sink.wait(1, 300);
+    check(early.empty(), "nothing is delivered before start (" + hex(early) + ")");
+    check(in->start(), "start");
+
+    struct Case {
+        const char *what;
+        std::vector<Bytes> sends; /* one transmission each */
+        Bytes expect;
+    };
+    std::vector<Case> cases = {
+        {"note on", {{0x90, 0x3C, 0x40}}, {0x90, 0x3C, 0x40}},
+        {"running status comes back with status", {{0x90, 0x3C, 0x40, 0x3E, 0x41}}, {0x90, 0x3C, 0x40, 0x90, 0x3E, 0x41}},
+        {"several messages in one transmission",
+         {{0xB0, 0x07, 0x64, 0xC1, 0x05, 0xE2, 0x00, 0x40, 0xD3, 0x22, 0xA4, 0x3C, 0x10}},
+         {0xB0, 0x07, 0x64, 0xC1, 0x05, 0xE2, 0x00, 0x40, 0xD3, 0x22, 0xA4, 0x3C, 0x10}},
+        {"a message split between two transmissions", {{0x90, 0x3C}, {0x40}}, {0x90, 0x3C, 0x40}},
+        {"running status across transmissions", {{0x80, 0x3C, 0x00}, {0x3E, 0x00}}, {0x80, 0x3C, 0x00, 0x80, 0x3E, 0x00}},
+        {"note on with velocity 0 stays note on", {{0x91, 0x40, 0x00}}, {0x91, 0x40, 0x00}},
+        {"system common and real time", {{0xF2, 0x10, 0x20, 0xF3, 0x05, 0xF6, 0xF8, 0xFA, 0xFC, 0xFE, 0xFF}},
+         {0xF2, 0x10, 0x20, 0xF3, 0x05, 0xF6, 0xF8, 0xFA, 0xFC, 0xFE, 0xFF}},
+        {"stray data bytes go nowhere", {{0x3C, 0x40, 0xF0, 0x01, 0xF7, 0x3C, 0x40, 0x90, 0x3C, 0x40}},
+         {0xF0, 0x01, 0xF7, 0x90, 0x3C, 0x40}},
+        {"a SysEx cut short by a status byte", {{0xF0, 0x7D, 0x01, 0x02, 0x90, 0x3C, 0x40}},
+         {0xF0, 0x7D, 0x01, 0x02, 0x90, 0x3C, 0x40}},
+        {"real time inside a SysEx", {{0xF0, 0x7D, 0x01, 0xF8, 0x02, 0xF7}}, {0xF0, 0x7D, 0x01, 0xF8, 0x02, 0xF7}},
+        {"a SysEx split over transmissions", {{0xF0, 0x7D}, {0x01, 0x02}, {0x03, 0xF7}}, {0xF0, 0x7D, 0x01, 0x02, 0x03, 0xF7}},
+        {"300-byte SysEx", {sysex(300, 1)}, sysex(300, 1)},
+        {"100,000-byte SysEx", {sysex(100000, 2)}, sysex(100000, 2)},
+    };
+    /* the send file's way: a long SysEx in 64-byte blocks */
+    Bytes file = sysex(5000, 3);
+    Case blocks{"a 5000-byte SysEx in 64-byte blocks", {}, file};
+    for (size_t i = 0; i < file.size(); i += 64)
+        blocks.sends.push_back(Bytes(file.begin() + (long)i, file.begin() + (long)std::min(file.size(), i + 64)));
+    cases.push_back(blocks);
+
+    for (const Case &c : cases) {
+        sink.take();
+        bool sent = true;
+        for (const Bytes &s : c.sends)
+            sent = sent && out->send(s.data(), s.size());
+        Bytes got = sink.wait(c.expect.size(), 20000);
+        check(sent && got == c.expect, std::string(c.what) + (got == c.expect ? "" : ": got " + hex(got) + " want " + hex(c.expect)));
+    }
+
+    /* a burst at full speed: the receiver's pool would overflow; the
+       sender waits for room instead and nothing is lost */
+    sink.take();
+    const int kBurst = 8000;
+    Bytes burst;
+    for (int i = 0; i < kBurst; i++) {
+        burst.push_back(0x90 | (i & 0x0F));
+        burst.push_back((uint8_t)(i & 0x7F));
+        burst.push_back((uint8_t)((i >> 7) & 0x7F));
+    }
+    bool sent = out->send(burst.data(), burst.size());
+    Bytes got = sink.wait(burst.size(), 60000);
+    check(sent && got == burst && sink.overruns() == 0,
+          "8000 messages at full speed all arrive, in order (" + std::to_string(got.size() / 3) + " arrived, " +
+              std::to_string(sink.overruns()) + " overruns)");
+
+    /* stop: nothing after it returns; start again: delivery resumes */
+    in->stop();
+    sink.take();
+    out->send(note, 3);
+    check(sink.wait(1, 300).empty(), "nothing is delivered after stop");
+    in->start();
+    out->send(note, 3);
+    check(sink.wait(3, 5000) == Bytes(note, note + 3), "delivery resumes at the next start");
+    delete in;
+    sink.take();
+    check(out->send(note, 3), "output still works with the input closed");
+    check(sink.wait(1, 300).empty(), "nothing is delivered after close");
+    delete out;
+}
+
+/* Sends reach the receiver before send() returns. */
+void deliveredOnReturn(vt::Backend *b, Peer &peer)
+{
+    int p = peer.port("Peer In", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+    b->snapshot();
+    int i = findOut(b, "Peer In");
+    vt::OutPort *out = i >= 0 ? b->openOut((unsigned)i) : nullptr;
+    check(out != nullptr, "a peer's port opens for output");
+    if (!out)
+        return;
+    Bytes msg = {0xB0, 0x07, 0x64, 0x90, 0x3C, 0x40};
+    Bytes sx = sysex(1000, 4);
+    msg.insert(msg.end(), sx.begin(), sx.end());
+    bool ok = out->send(msg.data(), msg.size());
+    Bytes got = peer.read(); /* no waiting: it must be there already */
+    check(ok && got == msg, "everything sent is at the receiver when send returns (" + hex(got) + ")");
+
+    /* the port vanishes while open: an error, no crash, no hang */
+    snd_seq_delete_simple_port(peer.seq, p);
+    const uint8_t note[] = {0x90, 0x3C, 0x40};
+    check(!out->send(note, 3), "sending to a vanished port fails");
+    check(!out->send(note, 3), "and keeps failing");
+    delete out;
+    b->snapshot();
+    check(findOut(b, "Peer In") < 0, "the vanished port is no longer offered");
+}
+
+/* An input whose port vanishes; a peer that floods a stalled reader. */
+void inputTroubles(vt::Backend *b, Peer &peer)
+{
+    int p = peer.port("Peer Out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
+    b->snapshot();
+    int i = findIn(b, "Peer Out");
+    Sink sink;
+    vt::InPort *in = i >= 0 ? b->openIn((unsigned)i, &sink) : nullptr;
+    check(in && in->start(), "a peer's port opens for input");
+    if (!in)
+        return;
+    /* events the peer sends to its subscribers come in */
+    snd_seq_event_t ev;
+    snd_seq_ev_clear(&ev);
+    snd_seq_ev_set_source(&ev, p);
+    snd_seq_ev_set_subs(&ev);
+    snd_seq_ev_set_direct(&ev);
+    snd_seq_ev_set_controller(&ev, 2, 7, 99);
+    snd_seq_event_output_direct(peer.seq, &ev);
+    check(sink.wait(3, 5000) == Bytes({0xB2, 0x07, 0x63}), "a peer's control change arrives");
+
+    /* the reader is held up while the peer floods: the kernel drops and
+       the backend reports an overrun */
+    sink.take();
+    sink.hold(true);
+    snd_seq_event_output_direct(peer.seq, &ev); /* the reader blocks in this one */
+    sleepMs(200);
+    int refused = 0;
+    for (int k = 0; k < 5000; k++) {
+        snd_seq_ev_set_noteon(&ev, 0, k & 0x7F, 1);
+        if (snd_seq_event_output_direct(peer.seq, &ev) < 0)
+            refused++;
+    }
+    sink.hold(false);
+    for (int t = 0; t < 100 && sink.overruns() == 0; t++)
+        sleepMs(100);
+    check(refused > 0 && sink.overruns() > 0,
+          "a flood past the pool is reported as overrun (" + std::to_string(refused) + " refused, " +
+              std::to_string(sink.overruns()) + " reported)");
+    Bytes after = sink.take();
+    check(after.size() % 3 == 0, "what arrives around an overrun is whole messages");
+
+    /* the source vanishes while open */
+    snd_seq_delete_simple_port(peer.seq, p);
+    sleepMs(100);
+    b->snapshot();
+    check(findIn(b, "Peer Out") < 0, "a vanished input port is no longer offered");
+    in->stop();
+    delete in;
+    check(true, "closing an input whose port vanished returns");
+}
+
+} // namespace
+
+int main()
+{
+    vt::Backend *b = vtAlsaBackend();
+    check(b != nullptr, "the sequencer opens");
+    Peer peer;
+    check(peer.open(), "the peer client opens");
+    if (b && peer.seq) {
+        lists(b, peer);
+        throughLoop(b);
+        deliveredOnReturn(b, peer);
+        inputTroubles(b, peer);
+    }
+    printf("seqcheck: %d passed, %d failed\n", gPassed, gFailed);
+    return gFailed ? 1 : 0;
+}
