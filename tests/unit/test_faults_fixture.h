@@ -1,0 +1,188 @@
+/* Shared set-up for the fault-injection tests: the whole program's state
+   after start-up with one output and one input port of the test double,
+   in a scratch directory, and a main loop that the test drives pass by
+   pass, with keys and received data in between, so that a fault can be
+   injected at any point and the program seen to go on. */
+#ifndef VOLTANIS_TEST_FAULTS_FIXTURE_H
+#define VOLTANIS_TEST_FAULTS_FIXTURE_H
+
+#include "entry/entry.h"
+#include "frontend/frontend.h"
+#include "input/input.h"
+#include "output/output.h"
+#include "platform/testdouble/testdouble.h"
+#include "preset/preset.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+typedef std::vector<uint8_t> Bytes;
+
+inline std::string fkey(int scan) { return std::string(1, '\0') + (char)scan; }
+const int kF6 = 0x40, kF7 = 0x41, kF9 = 0x43, kF10 = 0x44, kF11 = 0x85, kF12 = 0x86;
+
+class FaultTest : public ::testing::Test {
+protected:
+    char oldDir[4096];
+    char tmpDir[64];
+    bool ended = false;
+
+    void SetUp() override
+    {
+        td::install();
+        td::endOfInput(false);
+        ASSERT_NE(getcwd(oldDir, sizeof oldDir), nullptr);
+        strcpy(tmpDir, "/tmp/vt-faults-XXXXXX");
+        ASSERT_NE(mkdtemp(tmpDir), nullptr);
+        ASSERT_EQ(chdir(tmpDir), 0);
+        td::addOutPort("Out");
+        td::addInPort("In");
+        resetProgram();
+    }
+
+    void TearDown() override
+    {
+        if (!ended) {
+            if (gbRecFileOpen)
+                CloseHandle(ghRecFile);
+            gbRecFileOpen = gbRecRecv = gbRecQuiet = 0;
+            closePorts();
+        }
+        gOutHandle = 0;
+        gInHandle = 0;
+        td::uninstall();
+        EXPECT_EQ(chdir(oldDir), 0);
+        std::string cmd = std::string("rm -rf ") + tmpDir;
+        EXPECT_EQ(system(cmd.c_str()), 0);
+    }
+
+    /* every global at its start value; nothing opened yet */
+    static void resetProgram()
+    {
+        gMode = 0;
+        gNumBase = 16;
+        gChannel = 0;
+        gbCheckFuncKey = 0;
+        gEnterSysex = 0;
+        gCmdPtr = 0;
+        goSelDev = giSelDev = 0;
+        gMidiOutName[0] = gMidiInName[0] = gSendFileName[0] = 0;
+        gOutHandle = 0;
+        gInHandle = 0;
+        gMsgLength = 0;
+        gOutPtr = 0;
+        ghRecFile = 0;
+        gbRecFileOpen = gbRecRecv = gbRecQuiet = 0;
+        gByteCount = 0;
+        gMsg = 0;
+        memset(&gMidiInHdr, 0, sizeof gMidiInHdr);
+        memset(&gMidiOutHdr, 0, sizeof gMidiOutHdr);
+        initSettings();
+        goNumDevs = midiOutGetNumDevs();
+        giNumDevs = midiInGetNumDevs();
+    }
+
+    /* the status report, as at start-up: ports opened, input started */
+    std::string start() { return printed(statusReport); }
+
+    /* runs f with the console captured and returns what it printed */
+    template <class F> static std::string printed(F f)
+    {
+        fflush(stdout);
+        testing::internal::CaptureStdout();
+        f();
+        fflush(stdout);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    /* Main-loop passes until every queued key is handled and the ring is
+       empty and idle-checked.  (The pass's result is not looked at: once
+       an exit was confirmed it stays 0 until the loop is entered anew.) */
+    static void runPasses()
+    {
+        for (int idle = 0, n = 0; n < 100000; n++) {
+            mainLoopPass();
+            bool waiting = _kbhit() || gRTail.load() != gRHead.load();
+            idle = waiting ? 0 : idle + 1;
+            if (idle >= 2)
+                return;
+        }
+        ADD_FAILURE() << "the main loop does not settle";
+    }
+
+    /* types the keys and lets the main loop handle them */
+    std::string press(const std::string &keys)
+    {
+        return printed([&] {
+            td::keys(keys);
+            runPasses();
+        });
+    }
+
+    /* what arrives at the input port, then the main loop shows it */
+    std::string receive(const std::vector<Bytes> &messages)
+    {
+        return printed([&] {
+            for (const Bytes &m : messages) {
+                bool delivered;
+                if (m.size() && m[0] == 0xF0)
+                    delivered = td::deliverLong(m);
+                else
+                    delivered = td::deliverShort(m[0], m.size() > 1 ? m[1] : 0, m.size() > 2 ? m[2] : 0);
+                EXPECT_TRUE(delivered);
+            }
+            runPasses();
+        });
+    }
+
+    /* ESC and Enter: the program ends through the exit prompt, as the main
+       loop runs it for ESC (the line abandoned, then the prompt) */
+    std::string quit()
+    {
+        return printed([&] {
+            gCmdPtr = 0;
+            td::keys("\r");
+            EXPECT_EQ(exitPrompt(), 1) << "the exit was not taken";
+            ended = true;
+        });
+    }
+
+    static Bytes fileBytes(const char *name)
+    {
+        Bytes bytes;
+        FILE *f = fopen(name, "rb");
+        if (!f)
+            return bytes;
+        int c;
+        while ((c = fgetc(f)) != EOF)
+            bytes.push_back((uint8_t)c);
+        fclose(f);
+        return bytes;
+    }
+
+    static void writeFile(const char *name, const Bytes &b)
+    {
+        FILE *f = fopen(name, "wb");
+        ASSERT_NE(f, nullptr);
+        size_t put = b.empty() ? 0 : fwrite(b.data(), 1, b.size(), f);
+        fclose(f);
+        ASSERT_EQ(put, b.size());
+    }
+
+    static size_t count(const std::string &text, const std::string &what)
+    {
+        size_t n = 0;
+        for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size()))
+            n++;
+        return n;
+    }
+};
+
+#endif

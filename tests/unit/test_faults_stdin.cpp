@@ -1,0 +1,70 @@
+/*
+ * Standard input that ends while a line is half typed: the whole program
+ * (start-up, selection, main loop) ends through the exit prompt with
+ * status 0, the half line is not sent, and a record file holds what was
+ * recorded.  The double's keyboard at its end behaves as the real one
+ * does at the end of a pipe: ESC, Enter, ... and line input reports -1.
+ */
+#include "test_faults_fixture.h"
+
+namespace {
+
+class StdinFaults : public FaultTest {};
+
+TEST_F(StdinFaults, InputEndingMidLineEndsTheProgramCleanly)
+{
+    const char *const halfLines[] = {"N 3C", "S hello", "N 3C 40 N", "$"};
+    for (const char *half : halfLines) {
+        SCOPED_TRACE(half);
+        resetProgram();
+        td::clearSent();
+        /* the selection takes port 0 twice, then the half line */
+        td::keys(std::string("0\r0\r") + half);
+        td::endOfInput(true);
+        int status = -1;
+        std::string out = printed([&] { status = voltanisMain(); });
+        ended = true;
+        EXPECT_EQ(status, 0);
+        EXPECT_TRUE(td::sent().empty());
+        EXPECT_EQ(out.substr(out.size() - strlen("EXIT? <ENTER>=exit  <SPACE>=continue")),
+                  "EXIT? <ENTER>=exit  <SPACE>=continue");
+        EXPECT_FALSE(td::outIsOpen());
+        EXPECT_FALSE(td::inIsOpen());
+        td::endOfInput(false);
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(StdinFaults, InputEndingInTheSelectionTakesWhatWasTypedAndEnds)
+{
+    td::addOutPort("Out 2");
+    td::keys("1"); /* ends before Enter */
+    td::endOfInput(true);
+    int status = -1;
+    std::string out = printed([&] { status = voltanisMain(); });
+    ended = true;
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(out.find("Selection:\n"), std::string::npos);
+    EXPECT_EQ(goSelDev, 1u);
+    EXPECT_EQ(giSelDev, 0u);
+}
+
+TEST_F(StdinFaults, InputEndingWhileRecordingClosesTheFileWithEverythingInIt)
+{
+    start();
+    EXPECT_EQ(press(fkey(kF9)), "-Recording\n");
+    receive({{0x90, 0x3C, 0x40}, {0xF0, 0x7D, 0x01, 0xF7}});
+    td::keys("N 3");
+    td::endOfInput(true);
+    printed(runMainLoop); /* returns only once the exit was taken */
+    ended = true;
+    EXPECT_EQ(fileBytes("VOLTANIS.REC"), Bytes({0x90, 0x3C, 0x40, 0xF0, 0x7D, 0x01, 0xF7}));
+    /* closed: it can be taken unshared again */
+    HANDLE h = CreateFileA("VOLTANIS.REC", GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+}
+
+} // namespace
