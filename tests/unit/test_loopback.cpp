@@ -83,7 +83,7 @@ MMRESULT sendBytes(HMIDIOUT h, const std::vector<uint8_t> &bytes)
     return r;
 }
 
-class Loopback : public ::testing::Test {
+class LoopbackPort : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -139,9 +139,9 @@ protected:
     static char inBuf_[256 * 1024];
 };
 
-char Loopback::inBuf_[256 * 1024];
+char LoopbackPort::inBuf_[256 * 1024];
 
-TEST_F(Loopback, LongMessageArrivesParsedOnTheLoopbackThread)
+TEST_F(LoopbackPort, LongMessageArrivesParsedOnTheLoopbackThread)
 {
     openBoth();
     ASSERT_EQ(0u, sendBytes(out_, {0x90, 0x3c, 0x40, 0x3e, 0x40, 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7, 0xf8}));
@@ -167,7 +167,7 @@ TEST_F(Loopback, LongMessageArrivesParsedOnTheLoopbackThread)
 
 /* Far more than the loopback's own ring holds: the sender waits for room
    and nothing is lost. */
-TEST_F(Loopback, BigSysexArrivesWhole)
+TEST_F(LoopbackPort, BigSysexArrivesWhole)
 {
     openBoth();
     std::vector<uint8_t> big(200000);
@@ -182,7 +182,7 @@ TEST_F(Loopback, BigSysexArrivesWhole)
     EXPECT_TRUE(got[0].data == big);
 }
 
-TEST_F(Loopback, NothingArrivesBeforeStart)
+TEST_F(LoopbackPort, NothingArrivesBeforeStart)
 {
     openBoth(false);
     ASSERT_EQ(0u, sendBytes(out_, {0x90, 0x01, 0x02}));
@@ -194,7 +194,7 @@ TEST_F(Loopback, NothingArrivesBeforeStart)
     EXPECT_EQ(0x040380u, got[0].p1);
 }
 
-TEST_F(Loopback, OpenCloseNotifiedAndNoCallbackAfterClose)
+TEST_F(LoopbackPort, OpenCloseNotifiedAndNoCallbackAfterClose)
 {
     openBoth();
     ASSERT_EQ(0u, midiInReset(in_));
@@ -213,7 +213,7 @@ TEST_F(Loopback, OpenCloseNotifiedAndNoCallbackAfterClose)
     EXPECT_EQ((UINT)MIM_CLOSE, all[2].msg);
 }
 
-TEST_F(Loopback, OneListenerAtATime)
+TEST_F(LoopbackPort, OneListenerAtATime)
 {
     openBoth();
     HMIDIIN second = (HMIDIIN)(void *)&second;

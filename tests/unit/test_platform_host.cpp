@@ -132,9 +132,9 @@ std::vector<UINT> kinds()
     return k;
 }
 
-class Host : public ::testing::Test {
+class PortHost : public ::testing::Test {
 protected:
-    Host() : a({"Synth A", "A port name that is longer than thirty-one"}, {"Keys A"}), b({"Net"}, {"Net In", "Pad"}) {}
+    PortHost() : a({"Synth A", "A port name that is longer than thirty-one"}, {"Keys A"}), b({"Net"}, {"Net In", "Pad"}) {}
     void SetUp() override
     {
         vtInstallMidi(nullptr);
@@ -166,7 +166,7 @@ std::string inName(UINT i)
     return r ? "error " + std::to_string(r) : std::string(c.szPname);
 }
 
-TEST_F(Host, PortsNumberedAcrossBackendsInOrder)
+TEST_F(PortHost, PortsNumberedAcrossBackendsInOrder)
 {
     EXPECT_EQ(3u, midiOutGetNumDevs());
     EXPECT_EQ(3u, midiInGetNumDevs());
@@ -197,7 +197,7 @@ TEST_F(Host, PortsNumberedAcrossBackendsInOrder)
     EXPECT_EQ(nullptr, o);
 }
 
-TEST_F(Host, EachCountTakesAFreshSnapshot)
+TEST_F(PortHost, EachCountTakesAFreshSnapshot)
 {
     int before = a.snapshots;
     EXPECT_EQ(3u, midiOutGetNumDevs());
@@ -211,7 +211,7 @@ TEST_F(Host, EachCountTakesAFreshSnapshot)
     EXPECT_EQ("Net", outName(3));
 }
 
-TEST_F(Host, OutputHandleAndHeaderRules)
+TEST_F(PortHost, OutputHandleAndHeaderRules)
 {
     HMIDIOUT h = nullptr;
     EXPECT_EQ((UINT)MMSYSERR_INVALFLAG, midiOutOpen(&h, 0, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
@@ -253,7 +253,7 @@ TEST_F(Host, OutputHandleAndHeaderRules)
     EXPECT_EQ(0u, midiOutClose(again));
 }
 
-TEST_F(Host, InputHeaderRulesAndReset)
+TEST_F(PortHost, InputHeaderRulesAndReset)
 {
     HMIDIIN h = nullptr;
     ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)onInput, 42, CALLBACK_FUNCTION | MIDI_IO_STATUS));
@@ -291,7 +291,7 @@ TEST_F(Host, InputHeaderRulesAndReset)
     EXPECT_EQ(1, a.stops);
 }
 
-TEST_F(Host, BytesBecomeNotificationsOnlyWhileStarted)
+TEST_F(PortHost, BytesBecomeNotificationsOnlyWhileStarted)
 {
     HMIDIIN h = nullptr;
     ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS));
@@ -338,7 +338,7 @@ TEST_F(Host, BytesBecomeNotificationsOnlyWhileStarted)
     EXPECT_EQ(0, memcmp(buf, "\xf0\x01\x02\x03", 4));
 }
 
-TEST_F(Host, RefusedOpensLeaveNoHandle)
+TEST_F(PortHost, RefusedOpensLeaveNoHandle)
 {
     b.refuseIn = true;
     HMIDIIN h = (HMIDIIN)(void *)&h;
