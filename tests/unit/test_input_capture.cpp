@@ -71,7 +71,8 @@ TEST_F(InputCapture, EachFailingSetUpStepSaysSoAndTheRestGoesOn)
         const char *text;
     } rows[] = {
         {td::InStart, "\nERROR MIDI IN START\n"},
-        {td::InPrepare, "\nERROR MIDI IN PREPARE\n"},
+        /* an unprepared header cannot be queued either: both say so */
+        {td::InPrepare, "\nERROR MIDI IN PREPARE\n\nERROR MIDI IN ADDBUFFER\n"},
         {td::InAdd, "\nERROR MIDI IN ADDBUFFER\n"},
     };
     td::addInPort("In");

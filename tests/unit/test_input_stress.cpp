@@ -60,6 +60,7 @@ TEST_F(InputStress, AMillionShortMessagesArriveInOrderOrAreCountedLost)
     uint32_t lost = gRLost.load();
     EXPECT_EQ(received + lost, kTotal);
     EXPECT_GT(received, (uint32_t)RING_SIZE);
+    RecordProperty("lost", (int)lost);
 
     char line[128] = "";
     if (lost)
@@ -87,9 +88,12 @@ TEST_F(InputStress, ShortLongAndErrorNotificationsInterleavedLoseNothing)
             if (i % 400 == 7) {
                 char text[16];
                 int len = snprintf(text, sizeof text, "S%u", sysexSent);
-                std::vector<uint8_t> msg = {0xF0, 0x7D};
-                msg.insert(msg.end(), text, text + len);
-                msg.push_back(0xF7);
+                std::vector<uint8_t> msg((size_t)len + 3);
+                msg[0] = 0xF0;
+                msg[1] = 0x7D;
+                for (int k = 0; k < len; k++)
+                    msg[(size_t)k + 2] = (uint8_t)text[k];
+                msg[(size_t)len + 2] = 0xF7;
                 /* the one buffer comes back only once the last SysEx was
                    taken; a lost hand-back would leave it out for good */
                 auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
