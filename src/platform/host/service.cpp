@@ -5,11 +5,9 @@
  * host for MIDI, the terminal console and the POSIX files.
  */
 #include "../common/service.h"
+#include "../posix/posix.h"
 
 #include <atomic>
-
-const VtConsole *vtPosixConsole(void);
-const VtFiles *vtPosixFiles(void);
 
 namespace {
 
