@@ -64,7 +64,7 @@ std::string getchN(size_t n)
     return s;
 }
 
-class Pty : public ::testing::Test {
+class PosixConsolePty : public ::testing::Test {
 protected:
     int master = -1, slave = -1;
     struct termios before;
@@ -89,7 +89,7 @@ protected:
     }
 };
 
-TEST_F(Pty, RawModeWhileAttachedAndBackAfter)
+TEST_F(PosixConsolePty, RawModeWhileAttachedAndBackAfter)
 {
     struct termios t;
     ASSERT_EQ(tcgetattr(slave, &t), 0);
@@ -121,7 +121,7 @@ TEST_F(Pty, RawModeWhileAttachedAndBackAfter)
     EXPECT_EQ(0, memcmp(after.c_cc, before.c_cc, sizeof after.c_cc));
 }
 
-TEST_F(Pty, KeysAsThePcKeyboardGivesThem)
+TEST_F(PosixConsolePty, KeysAsThePcKeyboardGivesThem)
 {
     struct Case {
         const char *what;
@@ -147,7 +147,7 @@ TEST_F(Pty, KeysAsThePcKeyboardGivesThem)
     EXPECT_EQ(C().kbhit(), 0);
 }
 
-TEST_F(Pty, LoneEscAfterTheWait)
+TEST_F(PosixConsolePty, LoneEscAfterTheWait)
 {
     send(master, "\x1b");
     EXPECT_EQ(C().getch(), 27);
@@ -161,7 +161,7 @@ TEST_F(Pty, LoneEscAfterTheWait)
     EXPECT_EQ(C().getch(), 'a');
 }
 
-TEST_F(Pty, KbhitNeverBlocks)
+TEST_F(PosixConsolePty, KbhitNeverBlocks)
 {
     EXPECT_EQ(C().kbhit(), 0);
     send(master, "x");
@@ -172,7 +172,7 @@ TEST_F(Pty, KbhitNeverBlocks)
     EXPECT_EQ(C().kbhit(), 0);
 }
 
-TEST_F(Pty, ReadLineEchoesAndEdits)
+TEST_F(PosixConsolePty, ReadLineEchoesAndEdits)
 {
     struct Case {
         const char *what;
@@ -206,7 +206,7 @@ TEST_F(Pty, ReadLineEchoesAndEdits)
     }
 }
 
-TEST_F(Pty, HangUpEndsTheInput)
+TEST_F(PosixConsolePty, HangUpEndsTheInput)
 {
     send(master, "k");
     for (int i = 0; i < 400 && !C().kbhit(); i++)
@@ -221,7 +221,7 @@ TEST_F(Pty, HangUpEndsTheInput)
     EXPECT_EQ(C().readLine(buf, sizeof buf), -1);
 }
 
-class Piped : public ::testing::Test {
+class PosixConsolePipe : public ::testing::Test {
 protected:
     int in[2] = {-1, -1}, out[2] = {-1, -1};
     void SetUp() override
@@ -244,7 +244,7 @@ protected:
     }
 };
 
-TEST_F(Piped, KeysThenExitAtTheEnd)
+TEST_F(PosixConsolePipe, KeysThenExitAtTheEnd)
 {
     send(in[1], std::string("ab\ncd\r\nx\r\x7f\x1b\x00\x3b", 13));
     endInput();
@@ -254,7 +254,7 @@ TEST_F(Piped, KeysThenExitAtTheEnd)
     EXPECT_EQ(drain(out[0], 0), "") << "piped input is not echoed";
 }
 
-TEST_F(Piped, LinesUntilTheEnd)
+TEST_F(PosixConsolePipe, LinesUntilTheEnd)
 {
     send(in[1], "0\n  2\r\nlonger than the buffer\nlast");
     endInput();
@@ -276,7 +276,7 @@ TEST_F(Piped, LinesUntilTheEnd)
     EXPECT_EQ(C().getch(), 13);
 }
 
-TEST_F(Piped, ZeroSizedLineTouchesNothing)
+TEST_F(PosixConsolePipe, ZeroSizedLineTouchesNothing)
 {
     send(in[1], "abc\n");
     endInput();
@@ -295,7 +295,7 @@ long msSince(Clock::time_point t)
 }
 
 /* A wake-up from another thread ends the pause at once. */
-TEST_F(Piped, WakeEndsThePause)
+TEST_F(PosixConsolePipe, WakeEndsThePause)
 {
     vtWake();
     C().sleep(60000);          /* a wake before the pause counts too */
@@ -311,7 +311,7 @@ TEST_F(Piped, WakeEndsThePause)
     EXPECT_EQ(C().kbhit(), 0);
 }
 
-TEST_F(Piped, KeyEndsThePause)
+TEST_F(PosixConsolePipe, KeyEndsThePause)
 {
     vtWake();
     C().sleep(60000);          /* take any earlier wake-up */
@@ -327,7 +327,7 @@ TEST_F(Piped, KeyEndsThePause)
 
 /* At the end of the input the pause still lasts: the keys that end the
    program are always there, and must not turn a slow pace into a fast one. */
-TEST_F(Piped, PauseLastsAtTheEnd)
+TEST_F(PosixConsolePipe, PauseLastsAtTheEnd)
 {
     endInput();
     vtWake();
@@ -338,7 +338,7 @@ TEST_F(Piped, PauseLastsAtTheEnd)
     EXPECT_GE(msSince(t0), 100);
 }
 
-TEST_F(Pty, LoneEscEndsThePause)
+TEST_F(PosixConsolePty, LoneEscEndsThePause)
 {
     vtWake();
     C().sleep(60000);
