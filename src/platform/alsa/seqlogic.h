@@ -75,7 +75,7 @@ public:
     typedef bool (*Emit)(void *ctx, const snd_seq_event_t *ev);
     /* SysEx leaves in events of at most this many bytes: small enough for
        a receiver with the sequencer's default pool. */
-    static const size_t kChunk = 256;
+    static constexpr size_t kChunk = 256;
 
     EventEncoder();
     ~EventEncoder();
@@ -110,7 +110,7 @@ private:
    not called again. */
 class InputRouter {
 public:
-    static const unsigned kPorts = 4;
+    static constexpr unsigned kPorts = 4;
 
     /* false when all places are taken or the decoder cannot be made */
     bool add(int port, InputSink *sink);
