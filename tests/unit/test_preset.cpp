@@ -73,6 +73,8 @@ TEST_F(Preset, RoundTripRestoresEverySetting)
     EXPECT_EQ(readFile("VOLTANIS.SET")[1], 0x83);
 
     resetSettings();
+    goNumDevs = 2;
+    giNumDevs = 3;
     EXPECT_EQ(printed([] { EXPECT_EQ(loadPreset(), 1); }), "");
     EXPECT_EQ(gMode, 3);
     EXPECT_EQ(gbBlockRealTime, 0);
