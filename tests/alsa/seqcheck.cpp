@@ -4,6 +4,11 @@
  * "peer", plays the other programs: it makes ports appear and vanish,
  * receives what the backend sends and sends to it.  Ends with the line
  * "seqcheck: N passed, N failed"; exit status 1 when any failed.
+ *
+ * "seqcheck --peer NAME" is a helper for the program's own tests instead:
+ * a client with one read/write port NAME that stays until it is killed
+ * (a port that vanishes while the program has it open), printing the
+ * bytes it receives ("got 90 3c 40").
  */
 #include "platform/alsa/alsa.h"
 
@@ -450,8 +455,24 @@ void inputTroubles(vt::Backend *b, Peer &peer)
 
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    if (argc == 3 && strcmp(argv[1], "--peer") == 0) {
+        Peer peer;
+        if (!peer.open() || peer.port(argv[2], SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
+                                                    SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE) < 0)
+            return 1;
+        printf("ready\n");
+        fflush(stdout);
+        for (;;) {
+            Bytes got = peer.read();
+            if (!got.empty()) {
+                printf("got %s\n", hex(got).c_str());
+                fflush(stdout);
+            }
+            sleepMs(50);
+        }
+    }
     vt::Backend *b = vtAlsaBackend();
     check(b != nullptr, "the sequencer opens");
     Peer peer;

@@ -1,0 +1,308 @@
+"""The real program on a pseudo-terminal against a real kernel sequencer
+(run in the test machine by inside.sh):
+
+    python3 vm_e2e.py <voltanis> <seqcheck>
+
+The machine has "Midi Through" (client 14, which sends back what it gets)
+and two snd-virmidi ports "VirMIDI 0-0" and "VirMIDI 0-1" (clients 16, 17;
+raw devices hw:0,0 and hw:0,1).  alsa-utils play the other side: aseqdump
+watches what the program sends, aplaymidi and amidi send to it.  Everything
+runs about 10 to 30 times slower than on the host, hence the long waits
+(they bound a hang; nothing is timed)."""
+
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+from vtpty import ENTER, Failure, Session, check, ctrl, fkey  # noqa: E402
+
+THROUGH = "Midi Through Port-0"
+LOOPBACK = "Voltanis Loopback"
+VIR0, VIR1 = "VirMIDI 0-0", "VirMIDI 0-1"
+PROMPT = "type selection number and finish with <ENTER>:"
+NOTE_ON = "  MIDI Note ON     90 3c 40  ( C 3 )\n"
+WAIT = 60   # seconds: bounds a hang in the slow machine
+
+SEQCHECK = None
+
+
+def status(out_no, out_name, in_no, in_name):
+    return ("\nMIDI OUT: #%d  %s\n" % (out_no, out_name)
+            + "MIDI IN:  #%d  %s   (change with CTRL-N)\n" % (in_no, in_name)
+            + "SysEx ID: 7d\n"
+            + "number base is HEX (change to DECIMAL with &) \n"
+            + "\nVOLTANIS mode 0:type MIDI MSG - display MIDI MSG(change with CTRL-Q,W,E,R)\n"
+            + "display of Timing Clock and Active Sensing blocked (change with CTRL-G)\n")
+
+
+def listing(direction, names):
+    return ("Select MIDI %s device:\n" % direction
+            + "".join("# %d: %s \n" % (i, n) for i, n in enumerate(names)) + PROMPT)
+
+
+def choose(s, out_names, out_name, in_names, in_name):
+    """Answers both port questions, checking the lists exactly; returns the
+    numbers chosen.  The position is at the heading of the output list."""
+    s.expect_next(listing("OUT", out_names), WAIT)
+    o = out_names.index(out_name)
+    s.send("%d%s" % (o, ENTER))
+    s.expect_next("%d\n\n" % o, WAIT)
+    s.expect_next(listing("IN", in_names), WAIT)
+    i = in_names.index(in_name)
+    s.send("%d%s" % (i, ENTER))
+    s.expect_next("%d\nSelection:\n" % i, WAIT)
+    s.expect_next(status(o, out_name, i, in_name), WAIT)
+    return o, i
+
+
+def port_change(s):
+    s.send(ctrl("n"))
+    s.expect_next("\n", WAIT)
+
+
+class Peer:
+    """A program of the alsa-utils (or the helper client) in the background,
+    its output collected in a file."""
+
+    def __init__(self, argv, ready=None):
+        self.out = tempfile.NamedTemporaryFile(prefix="peer-", suffix=".txt", delete=False)
+        self.proc = subprocess.Popen(["stdbuf", "-o0", "-e0"] + argv, stdout=self.out,
+                                     stderr=subprocess.STDOUT, start_new_session=True)
+        if ready:
+            self.wait_for(ready)
+
+    def text(self):
+        with open(self.out.name, "rb") as f:
+            return f.read().decode("latin-1")
+
+    def wait_for(self, want, timeout=WAIT):
+        """Waits until want appears; blanks do not count (the tools align
+        their columns, amidi writes the bytes of a message together)."""
+        want = "".join(want.split())
+        end = time.monotonic() + timeout
+        while want not in "".join(self.text().split()):
+            if time.monotonic() > end or self.proc.poll() is not None:
+                raise Failure("%s: no %r within %gs; it printed:\n%s"
+                              % (self.proc.args, want, timeout, self.text()[-2000:]))
+            time.sleep(0.2)
+
+    def stop(self):
+        if self.out is None:
+            return
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(20)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        os.unlink(self.out.name)
+        self.out = None
+
+
+def smf(events):
+    """A standard MIDI file, format 0, of (delta, bytes) events."""
+    def vlq(n):
+        b = [n & 0x7F]
+        n >>= 7
+        while n:
+            b.insert(0, 0x80 | (n & 0x7F))
+            n >>= 7
+        return bytes(b)
+    track = b"".join(vlq(d) + e for d, e in events) + b"\x00\xff\x2f\x00"
+    return (b"MThd" + (6).to_bytes(4, "big") + (0).to_bytes(2, "big") + (1).to_bytes(2, "big")
+            + (96).to_bytes(2, "big") + b"MTrk" + len(track).to_bytes(4, "big") + track)
+
+
+def body(n):
+    """n printable SysEx data bytes (shown as themselves)."""
+    alphabet = b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+    return bytes(alphabet[i % len(alphabet)] for i in range(n))
+
+
+def send_file(s, name, first):
+    s.send(fkey(7))
+    if first:
+        s.expect_next("\nType file name to be sent 'fast' and finish with <ENTER>:\n", WAIT)
+    else:
+        s.expect("To select another file type CTRL_F  ", WAIT)
+        s.send(ctrl("f"))
+        s.expect_next("\rType file name to be sent 'fast' and finish with <ENTER>:\n", WAIT)
+    s.send(name + ENTER)
+    s.expect_next(name + "\n-Sending ", WAIT)
+    dots = s.expect("Ready\n", 300)
+    check(set(dots) <= {"."}, "the transfer printed more than dots: %r" % dots[-300:])
+
+
+# ---------------------------------------------------------------------------
+
+def test_midi_through_session(binary, work):
+    """Lists, typed messages, long SysEx, send files and the alsa-utils,
+    all through Midi Through; the preset saved here is checked by the next
+    test."""
+    outs = [THROUGH, VIR0, VIR1, LOOPBACK]
+    ins = [THROUGH, VIR0, VIR1, LOOPBACK]
+    with open(os.path.join(work, "big.syx"), "wb") as f:
+        f.write(b"\xf0\x7d" + body(99997) + b"\xf7")
+    # messages across the 64-byte block boundaries, running status and all
+    blocks = (b"\x90\x3c\x40" * 21 + b"\xf0\x7d" + body(150) + b"\xf7"
+              + b"\xb0\x07\x64" + b"\x90\x3c\x40\x3c\x40" + b"\xc0\x05" * 30)
+    with open(os.path.join(work, "blocks.mid"), "wb") as f:
+        f.write(blocks)
+    with open(os.path.join(work, "play.mid"), "wb") as f:
+        f.write(smf([(0, b"\x90\x3c\x40"), (24, b"\x80\x3c\x00"), (0, b"\xb0\x07\x64"),
+                     (0, b"\xf0\x04\x7d\x41\x42\xf7")]))
+
+    peers = []
+    try:
+        midi_through_session(binary, work, outs, ins, peers)
+    finally:
+        for p in peers:
+            p.stop()
+
+
+def midi_through_session(binary, work, outs, ins, peers):
+    with Session(binary, workdir=work) as s:
+        s.expect("type ? for a short list of commands\n\n", WAIT)
+        choose(s, outs, THROUGH, ins, THROUGH)
+
+        s.send("N 3C 40" + ENTER)
+        s.expect_next("N 3C 40\n" + NOTE_ON, WAIT)
+        s.send("N 3C 40 K 07 64 P 05 W 00 40" + ENTER)
+        s.expect_next("N 3C 40 K 07 64 P 05 W 00 40\n" + NOTE_ON + "  Control Change   b0  7 64\n"
+                      + "  Program Change   c0  5\n" + "  Pitch Bend       e0  0 40\n", WAIT)
+
+        text = body(297).decode()        # F0, ID, 297 bytes, F7: 300 bytes
+        s.send("S " + text + ENTER)
+        s.expect_next("S " + text + "\n  SysEx( 7d ) " + text + " EOX\n", WAIT)
+
+        # 100,000 bytes of SysEx from a send file: 64-byte blocks, one message
+        send_file(s, "big.syx", True)
+        s.expect_next("  SysEx( 7d ) " + body(99997).decode() + " EOX\n", 300)
+
+        # (the display shows waiting short messages before a long one)
+        send_file(s, "blocks.mid", False)
+        s.expect_next(NOTE_ON * 21 + "  Control Change   b0  7 64\n" + NOTE_ON * 2
+                      + "  Program Change   c0  5\n" * 30
+                      + "  SysEx( 7d ) " + body(150).decode() + " EOX\n", WAIT)
+
+        # aseqdump watching Midi Through sees what the program sends
+        dump = Peer(["aseqdump", "-p", "14:0"], ready="Waiting for data")
+        peers.append(dump)
+        s.send("N 3C 40 K 07 64" + ENTER)
+        s.expect_next("N 3C 40 K 07 64\n" + NOTE_ON + "  Control Change   b0  7 64\n", WAIT)
+        s.send("S hello" + ENTER)
+        s.expect_next("S hello\n  SysEx( 7d ) hello EOX\n", WAIT)
+        for line in ("Note on                 0, note 60, velocity 64",
+                     "Control change          0, controller 7, value 100",
+                     "System exclusive           F0 7D 68 65 6C 6C 6F F7"):
+            dump.wait_for(line)
+
+        # what aplaymidi plays to Midi Through shows in the program
+        r = subprocess.run(["aplaymidi", "-p", "14:0", os.path.join(work, "play.mid")],
+                           capture_output=True, text=True, timeout=WAIT)
+        check(r.returncode == 0, "aplaymidi failed: %s" % r.stderr)
+        s.expect_next(NOTE_ON + "  MIDI Note OFF    80 3c  0  ( C 3 )\n"
+                      + "  Control Change   b0  7 64\n" + "  SysEx( 7d ) AB EOX\n", WAIT)
+        dump.wait_for("System exclusive           F0 7D 41 42 F7")
+
+        s.send(ctrl("p"))
+        s.expect_next("preset saved in file VOLTANIS.SET\n", WAIT)
+
+        # the raw side of snd-virmidi: amidi writes to hw:0,0, whose
+        # sequencer port the program reads; the program writes to
+        # VirMIDI 0-1, whose raw device amidi reads
+        port_change(s)
+        outs_now = [THROUGH, VIR0, VIR1, "aseqdump", LOOPBACK]
+        choose(s, outs_now, VIR1, ins, VIR0)
+        r = subprocess.run(["amidi", "-p", "hw:0,0", "-S", "90 3C 40 F0 7D 41 42 F7 B0 07 64"],
+                           capture_output=True, text=True, timeout=WAIT)
+        check(r.returncode == 0, "amidi -S failed: %s" % r.stderr)
+        # arriving together, the short messages may show before the SysEx
+        want = [NOTE_ON, "  SysEx( 7d ) AB EOX\n", "  Control Change   b0  7 64\n"]
+        got = [s.expect("\n", WAIT) + "\n" for _ in want]
+        check(sorted(got) == sorted(want) and got[0] == NOTE_ON, "amidi's bytes showed as %r" % got)
+        raw = Peer(["amidi", "-p", "hw:0,1", "-d"])
+        peers.append(raw)
+        time.sleep(3)   # a virmidi port drops events until its raw device has a reader
+        s.send("N 3C 40 S hi" + ENTER)
+        s.expect_next("N 3C 40 S hi\n", WAIT)
+        raw.wait_for("90 3C 40")
+        raw.wait_for("F0 7D 68 69 F7")
+        check("ERROR" not in s.text(), "an error was printed:\n%s" % s.screen())
+        s.exit_via_prompt(WAIT)
+
+
+def test_preset_finds_midi_through_again(binary, work):
+    with Session(binary, workdir=work) as s:
+        s.expect("type ? for a short list of commands\n\n", WAIT)
+        s.expect_next("Preset loaded:" + status(0, THROUGH, 0, THROUGH), WAIT)
+        s.send("N 3C 40" + ENTER)
+        s.expect_next("N 3C 40\n" + NOTE_ON, WAIT)
+        s.exit_via_prompt(WAIT)
+
+
+def test_port_vanishing_while_open(binary, work):
+    if os.path.exists(os.path.join(work, "VOLTANIS.SET")):
+        os.unlink(os.path.join(work, "VOLTANIS.SET"))
+    peer = Peer([SEQCHECK, "--peer", "Vanishing Port"], ready="ready")
+    try:
+        with Session(binary, workdir=work) as s:
+            s.expect("type ? for a short list of commands\n\n", WAIT)
+            names = [THROUGH, VIR0, VIR1, "Vanishing Port", LOOPBACK]
+            choose(s, names, "Vanishing Port", names, "Vanishing Port")
+            s.send("N 3C 40" + ENTER)
+            s.expect_next("N 3C 40\n", WAIT)
+            peer.wait_for("got 90 3c 40")
+            peer.stop()
+            peer = None
+            time.sleep(1)
+            s.send("N 3C 40" + ENTER)
+            s.expect_next("N 3C 40\n\nERROR MIDI TRANSMISSION\n", WAIT)
+            port_change(s)
+            names = [THROUGH, VIR0, VIR1, LOOPBACK]
+            choose(s, names, THROUGH, names, THROUGH)
+            s.send("N 3C 40" + ENTER)
+            s.expect_next("N 3C 40\n" + NOTE_ON, WAIT)
+            s.exit_via_prompt(WAIT)
+    finally:
+        if peer:
+            peer.stop()
+
+
+def main():
+    global SEQCHECK
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    binary, SEQCHECK = sys.argv[1], sys.argv[2]
+    work = tempfile.mkdtemp(prefix="voltanis-vm-")
+    passed = failed = 0
+    try:
+        for t in (test_midi_through_session, test_preset_finds_midi_through_again,
+                  test_port_vanishing_while_open):
+            t0 = time.monotonic()
+            try:
+                t(binary, work)
+            except Exception as e:   # noqa: BLE001 - every failure is reported the same way
+                failed += 1
+                print("FAIL %s (%.1fs): %s" % (t.__name__, time.monotonic() - t0, e))
+            else:
+                passed += 1
+                print("PASS %s (%.1fs)" % (t.__name__, time.monotonic() - t0))
+            sys.stdout.flush()
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print("vm_e2e: %d passed, %d failed" % (passed, failed))
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
