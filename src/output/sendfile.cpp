@@ -80,6 +80,10 @@ void SendFile(uint8_t pace)
 {
     const char *paceWord = pace == 1 ? "'slowly'" : "'fast'";
 
+    /* a name from elsewhere (the preset) that fills the field is cut at its
+       last place rather than read past the field */
+    gSendFileName[sizeof gSendFileName - 1] = 0;
+
     if (gSendFileName[0] == 0) {
         printf("\nType file name to be sent %s and finish with <ENTER>:\n", paceWord);
         if (!readSendFileName())

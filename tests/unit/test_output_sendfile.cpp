@@ -247,6 +247,16 @@ TEST_F(SendFileTest, LongerNameIsRefusedAndTheStoredOneKept)
     EXPECT_TRUE(td::sent().empty());
 }
 
+TEST_F(SendFileTest, StoredNameWithoutTerminatorIsCutAtItsField)
+{
+    const std::string name(31, 'q');
+    Bytes content = writeFile(name.c_str(), 2);
+    memset(gSendFileName, 'q', sizeof gSendFileName);
+    td::keys("\r");
+    EXPECT_EQ(printed([] { SendFile(0); }), confirmText(name.c_str(), 0) + "-Sending Ready\n");
+    EXPECT_EQ(hexOf(td::sent()), hexOf(Sends{content}));
+}
+
 TEST_F(SendFileTest, MissingFile)
 {
     td::keys("nosuch\r");
