@@ -174,6 +174,8 @@ def test_signals_leave_the_terminal_as_it_was(binary):
         ("CTRL-\\", "\x1c", None, signal.SIGQUIT),
         ("SIGTERM", None, signal.SIGTERM, signal.SIGTERM),
         ("SIGHUP", None, signal.SIGHUP, signal.SIGHUP),
+        ("SIGPIPE", None, signal.SIGPIPE, signal.SIGPIPE),
+        ("SIGABRT", None, signal.SIGABRT, signal.SIGABRT),
     ]
     for what, key, sig, ending in cases:
         with Session(binary) as s:

@@ -10,7 +10,11 @@
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <string>
 #include <termios.h>
 #include <thread>
@@ -348,6 +352,52 @@ TEST_F(PosixConsolePty, LoneEscEndsThePause)
     EXPECT_LT(msSince(t0), 30000);
     EXPECT_EQ(C().kbhit(), 1);
     EXPECT_EQ(C().getch(), 27);
+}
+
+/* A real fault in the program: the terminal is given back before the
+   fault takes its course.  Run as the program runs, in a child whose
+   standard input is the terminal. */
+TEST_F(PosixConsolePty, FaultGivesTheTerminalBack)
+{
+    struct termios now;
+    ASSERT_EQ(tcgetattr(slave, &now), 0);
+    ASSERT_FALSE(now.c_lflag & ICANON) << "attached: raw";
+    vtPosixConsoleDetach();
+    ASSERT_EQ(tcgetattr(slave, &now), 0);
+    ASSERT_TRUE(now.c_lflag & ICANON);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        struct rlimit none = {0, 0};
+        setrlimit(RLIMIT_CORE, &none);
+        dup2(slave, 0);
+        C().init();
+        struct termios t;
+        char raw = (tcgetattr(0, &t) == 0 && !(t.c_lflag & ICANON)) ? 'r' : 'c';
+        if (write(ready[1], &raw, 1) != 1)
+            _exit(2);
+        volatile char *page = (volatile char *)mmap(nullptr, 4096, PROT_NONE,
+                                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        page[0] = 1;
+        _exit(0);
+    }
+    char raw = 0;
+    EXPECT_EQ(read(ready[0], &raw, 1), 1);
+    EXPECT_EQ(raw, 'r') << "init did not put the terminal in raw mode";
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    /* killed by the fault, or ended by a sanitizer's report of it */
+    EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) ||
+                (WIFEXITED(status) && WEXITSTATUS(status) != 0)) << status;
+    struct termios after;
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(0, memcmp(after.c_cc, before.c_cc, sizeof after.c_cc));
+    close(ready[0]);
+    close(ready[1]);
 }
 
 } // namespace

@@ -96,16 +96,20 @@ const int kFatal[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
                       SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 struct sigaction gPrevious[sizeof kFatal / sizeof kFatal[0]];
 
-void onFatal(int sig)
+void onFatal(int sig, siginfo_t *info, void *)
 {
     int saved = errno;
     termCooked();
     /* hand the signal to whoever had it before (normally the default
-       action); it is blocked in here and arrives when we return */
+       action, perhaps a sanitizer's report) */
     for (unsigned i = 0; i < sizeof kFatal / sizeof kFatal[0]; i++)
         if (kFatal[i] == sig)
             sigaction(sig, &gPrevious[i], nullptr);
-    raise(sig);
+    bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL;
+    /* a real fault comes again when the instruction is retried, with its
+       own details; a sent signal is sent again (it arrives on return) */
+    if (!(fault && info && info->si_code > 0))
+        raise(sig);
     errno = saved;
 }
 
@@ -143,7 +147,8 @@ void onContinue(int)
 
 /* Installs the handler unless the signal is ignored (as for a program
    started in the background by a shell without job control). */
-void catchSignal(int sig, void (*handler)(int), struct sigaction *previous)
+void catchSignal(int sig, void (*handler)(int), void (*infoHandler)(int, siginfo_t *, void *),
+                 struct sigaction *previous)
 {
     struct sigaction mine;
     struct sigaction *old = previous ? previous : &mine;
@@ -151,9 +156,14 @@ void catchSignal(int sig, void (*handler)(int), struct sigaction *previous)
         return;
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
-    sa.sa_handler = handler;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
+    if (infoHandler) {
+        sa.sa_sigaction = infoHandler;
+        sa.sa_flags |= SA_SIGINFO;
+    } else {
+        sa.sa_handler = handler;
+    }
     sigaction(sig, &sa, nullptr);
 }
 
@@ -373,9 +383,9 @@ void conInit(void)
         return;
     atexit(atExit);
     for (unsigned i = 0; i < sizeof kFatal / sizeof kFatal[0]; i++)
-        catchSignal(kFatal[i], onFatal, &gPrevious[i]);
-    catchSignal(SIGTSTP, onStop, nullptr);
-    catchSignal(SIGCONT, onContinue, nullptr);
+        catchSignal(kFatal[i], nullptr, onFatal, &gPrevious[i]);
+    catchSignal(SIGTSTP, onStop, nullptr, nullptr);
+    catchSignal(SIGCONT, onContinue, nullptr, nullptr);
 }
 
 int conKbhit(void)
