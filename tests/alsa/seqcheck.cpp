@@ -453,6 +453,58 @@ void inputTroubles(vt::Backend *b, Peer &peer)
     check(true, "closing an input whose port vanished returns");
 }
 
+/* Another program sends 8000 notes at full speed, taking no notice of the
+   kernel refusing some.  The reader drains its pool as they come; whatever
+   the kernel throws away all the same is reported, never lost silently, and
+   what arrives comes in order. */
+void externalBurst(vt::Backend *b, Peer &peer)
+{
+    int p = peer.port("Peer Burst", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
+    b->snapshot();
+    int i = findIn(b, "Peer Burst");
+    Sink sink;
+    vt::InPort *in = i >= 0 ? b->openIn((unsigned)i, &sink) : nullptr;
+    check(in && in->start(), "the burst source opens for input");
+    if (!in)
+        return;
+    const int kBurst = 8000;
+    int refused = 0;
+    for (int k = 0; k < kBurst; k++) {
+        snd_seq_event_t ev;
+        snd_seq_ev_clear(&ev);
+        snd_seq_ev_set_source(&ev, p);
+        snd_seq_ev_set_subs(&ev);
+        snd_seq_ev_set_direct(&ev);
+        snd_seq_ev_set_noteon(&ev, 0, k & 0x7F, (k >> 7) & 0x7F);
+        if (snd_seq_event_output_direct(peer.seq, &ev) < 0)
+            refused++;
+    }
+    /* until nothing more comes */
+    size_t had = 0;
+    for (;;) {
+        Bytes now = sink.wait(had + 1, 2000);
+        if (now.size() == had)
+            break;
+        had = now.size();
+    }
+    Bytes got = sink.take();
+    bool whole = got.size() % 3 == 0, inOrder = true;
+    int last = -1;
+    for (size_t k = 0; whole && k < got.size(); k += 3) {
+        int seq = got[k + 2] * 128 + got[k + 1];
+        inOrder = inOrder && got[k] == 0x90 && seq > last;
+        last = seq;
+    }
+    int arrived = (int)got.size() / 3;
+    check(whole && inOrder, "a burst from another program arrives whole and in order");
+    check(arrived == kBurst || sink.overruns() > 0,
+          "of 8000 notes at full speed " + std::to_string(arrived) + " arrived, the kernel refused " +
+              std::to_string(refused) + ", overruns reported " + std::to_string(sink.overruns()) +
+              ": no loss goes unreported");
+    delete in;
+    snd_seq_delete_simple_port(peer.seq, p);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -482,6 +534,7 @@ int main(int argc, char **argv)
         throughLoop(b);
         deliveredOnReturn(b, peer);
         inputTroubles(b, peer);
+        externalBurst(b, peer);
     }
     printf("seqcheck: %d passed, %d failed\n", gPassed, gFailed);
     return gFailed ? 1 : 0;
