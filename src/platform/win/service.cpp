@@ -1,0 +1,306 @@
+/*
+ * The contract functions on Windows.  winapi.h turns the system's calls of
+ * midiOutOpen, _kbhit, CreateFileA and the rest into the vt_ functions
+ * here; each forwards to the installed table of its service, so that the
+ * tests can put the double in place without the system code noticing.
+ * With nothing installed the real services answer: winmm for the ports,
+ * conio (console.cpp) for the keyboard, kernel32 for the files.
+ */
+#define VOLTANIS_WIN_REAL_API 1
+#include "../common/service.h"
+#include "internal.h"
+
+#include <atomic>
+
+namespace {
+
+/* Atomic only so that a test installing from its own thread is never torn;
+   the system reads them from the main thread alone. */
+std::atomic<const VtMidiService *> gMidi{nullptr};
+std::atomic<const VtConsole *> gConsole{nullptr};
+std::atomic<const VtFiles *> gFiles{nullptr};
+
+const VtMidiService *midi()
+{
+    const VtMidiService *s = gMidi.load(std::memory_order_acquire);
+    return s ? s : vtRealMidi();
+}
+
+const VtConsole *console()
+{
+    const VtConsole *c = gConsole.load(std::memory_order_acquire);
+    return c ? c : vtRealConsole();
+}
+
+const VtFiles *files()
+{
+    const VtFiles *f = gFiles.load(std::memory_order_acquire);
+    return f ? f : vtRealFiles();
+}
+
+/* --- winmm --------------------------------------------------------------
+
+   The system relies on a handle that stays 0 when an open fails; the real
+   opens are held to that here whatever the driver leaves behind. */
+
+UINT realOutGetNumDevs(void) { return midiOutGetNumDevs(); }
+
+MMRESULT realOutGetDevCaps(UINT id, LPMIDIOUTCAPSA caps, UINT size)
+{
+    return midiOutGetDevCapsA(id, caps, size);
+}
+
+MMRESULT realOutOpen(LPHMIDIOUT phmo, UINT id, DWORD_PTR cb, DWORD_PTR inst, DWORD flags)
+{
+    MMRESULT r = midiOutOpen(phmo, id, cb, inst, flags);
+    if (r != MMSYSERR_NOERROR && phmo)
+        *phmo = 0;
+    return r;
+}
+
+MMRESULT realOutPrepare(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
+{
+    return midiOutPrepareHeader(h, hdr, size);
+}
+
+MMRESULT realOutLongMsg(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
+{
+    return midiOutLongMsg(h, hdr, size);
+}
+
+MMRESULT realOutUnprepare(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
+{
+    return midiOutUnprepareHeader(h, hdr, size);
+}
+
+MMRESULT realOutClose(HMIDIOUT h) { return midiOutClose(h); }
+
+UINT realInGetNumDevs(void) { return midiInGetNumDevs(); }
+
+MMRESULT realInGetDevCaps(UINT id, LPMIDIINCAPSA caps, UINT size)
+{
+    return midiInGetDevCapsA(id, caps, size);
+}
+
+/* A callback function passed to midiInOpen is wrapped, so that after every
+   notification a pause of the main loop ends at once and what arrived is
+   shown without waiting out the pause.  One slot per open input; the
+   system opens one at a time, the rest is headroom. */
+vtwin::InSlot gSlots[vtwin::kInSlots];
+
+vtwin::InSlot *claimSlot(DWORD_PTR cb, DWORD_PTR inst)
+{
+    for (vtwin::InSlot &s : gSlots) {
+        if (!s.used) {
+            s.used = true;
+            s.handle = 0;
+            s.proc = reinterpret_cast<VtMidiInProc>(cb);
+            s.instance = inst;
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
+MMRESULT realInOpen(LPHMIDIIN phmi, UINT id, DWORD_PTR cb, DWORD_PTR inst, DWORD flags)
+{
+    vtwin::InSlot *slot = nullptr;
+    if ((flags & CALLBACK_TYPEMASK) == CALLBACK_FUNCTION && cb)
+        slot = claimSlot(cb, inst);
+    MMRESULT r;
+    if (slot)
+        r = midiInOpen(phmi, id, reinterpret_cast<DWORD_PTR>(&vtwin::inTrampoline),
+                       reinterpret_cast<DWORD_PTR>(slot), flags);
+    else
+        r = midiInOpen(phmi, id, cb, inst, flags); /* no slot left: no wake-up */
+    if (r != MMSYSERR_NOERROR) {
+        if (phmi)
+            *phmi = 0;
+        if (slot)
+            slot->used = false;
+    } else if (slot) {
+        slot->handle = *phmi;
+    }
+    return r;
+}
+
+MMRESULT realInStart(HMIDIIN h) { return midiInStart(h); }
+
+MMRESULT realInPrepare(HMIDIIN h, LPMIDIHDR hdr, UINT size)
+{
+    return midiInPrepareHeader(h, hdr, size);
+}
+
+MMRESULT realInAddBuffer(HMIDIIN h, LPMIDIHDR hdr, UINT size)
+{
+    return midiInAddBuffer(h, hdr, size);
+}
+
+MMRESULT realInReset(HMIDIIN h) { return midiInReset(h); }
+
+MMRESULT realInUnprepare(HMIDIIN h, LPMIDIHDR hdr, UINT size)
+{
+    return midiInUnprepareHeader(h, hdr, size);
+}
+
+MMRESULT realInClose(HMIDIIN h)
+{
+    MMRESULT r = midiInClose(h);
+    /* once closed no notification comes any more: the slot is free */
+    if (r == MMSYSERR_NOERROR && h) {
+        for (vtwin::InSlot &s : gSlots)
+            if (s.used && s.handle == h)
+                s.used = false;
+    }
+    return r;
+}
+
+const VtMidiService kRealMidi = {
+    realOutGetNumDevs, realOutGetDevCaps, realOutOpen, realOutPrepare,
+    realOutLongMsg, realOutUnprepare, realOutClose,
+    realInGetNumDevs, realInGetDevCaps, realInOpen, realInStart,
+    realInPrepare, realInAddBuffer, realInReset, realInUnprepare, realInClose,
+};
+
+/* --- kernel32 files ------------------------------------------------------ */
+
+HANDLE realCreate(LPCSTR name, DWORD access, DWORD share, void *security,
+                  DWORD creation, DWORD attributes, HANDLE templ)
+{
+    return CreateFileA(name, access, share, static_cast<LPSECURITY_ATTRIBUTES>(security),
+                       creation, attributes, templ);
+}
+
+/* Windows wants a count to write into unless the call is overlapped; a
+   caller that does not care gets a scratch one rather than a crash. */
+BOOL realRead(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped)
+{
+    DWORD scratch = 0;
+    return ReadFile(h, buf, n, done ? done : &scratch, static_cast<LPOVERLAPPED>(overlapped));
+}
+
+BOOL realWrite(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped)
+{
+    DWORD scratch = 0;
+    return WriteFile(h, buf, n, done ? done : &scratch, static_cast<LPOVERLAPPED>(overlapped));
+}
+
+BOOL realClose(HANDLE h) { return CloseHandle(h); }
+
+const VtFiles kRealFiles = {realCreate, realRead, realWrite, realClose};
+
+} // namespace
+
+namespace vtwin {
+
+void CALLBACK inTrampoline(HMIDIIN h, UINT msg, DWORD_PTR inst, DWORD_PTR p1, DWORD_PTR p2)
+{
+    const InSlot *slot = reinterpret_cast<const InSlot *>(inst);
+    slot->proc(h, msg, slot->instance, p1, p2);
+    vtWake();
+}
+
+unsigned inSlotsInUse(void)
+{
+    unsigned n = 0;
+    for (const InSlot &s : gSlots)
+        n += s.used ? 1 : 0;
+    return n;
+}
+
+} // namespace vtwin
+
+void vtInstallMidi(const VtMidiService *s) { gMidi.store(s, std::memory_order_release); }
+void vtInstallConsole(const VtConsole *c) { gConsole.store(c, std::memory_order_release); }
+void vtInstallFiles(const VtFiles *f) { gFiles.store(f, std::memory_order_release); }
+
+const VtMidiService *vtRealMidi(void) { return &kRealMidi; }
+const VtFiles *vtRealFiles(void) { return &kRealFiles; }
+
+UINT vt_midiOutGetNumDevs(void) { return midi()->outGetNumDevs(); }
+
+MMRESULT vt_midiOutGetDevCapsA(UINT uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc)
+{
+    return midi()->outGetDevCaps(uDeviceID, pmoc, cbmoc);
+}
+
+MMRESULT vt_midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
+                        DWORD_PTR dwInstance, DWORD fdwOpen)
+{
+    return midi()->outOpen(phmo, uDeviceID, dwCallback, dwInstance, fdwOpen);
+}
+
+MMRESULT vt_midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh)
+{
+    return midi()->outPrepareHeader(hmo, pmh, cbmh);
+}
+
+MMRESULT vt_midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh)
+{
+    return midi()->outLongMsg(hmo, pmh, cbmh);
+}
+
+MMRESULT vt_midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh)
+{
+    return midi()->outUnprepareHeader(hmo, pmh, cbmh);
+}
+
+MMRESULT vt_midiOutClose(HMIDIOUT hmo) { return midi()->outClose(hmo); }
+
+UINT vt_midiInGetNumDevs(void) { return midi()->inGetNumDevs(); }
+
+MMRESULT vt_midiInGetDevCapsA(UINT uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic)
+{
+    return midi()->inGetDevCaps(uDeviceID, pmic, cbmic);
+}
+
+MMRESULT vt_midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
+                       DWORD_PTR dwInstance, DWORD fdwOpen)
+{
+    return midi()->inOpen(phmi, uDeviceID, dwCallback, dwInstance, fdwOpen);
+}
+
+MMRESULT vt_midiInStart(HMIDIIN hmi) { return midi()->inStart(hmi); }
+
+MMRESULT vt_midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh)
+{
+    return midi()->inPrepareHeader(hmi, pmh, cbmh);
+}
+
+MMRESULT vt_midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh)
+{
+    return midi()->inAddBuffer(hmi, pmh, cbmh);
+}
+
+MMRESULT vt_midiInReset(HMIDIIN hmi) { return midi()->inReset(hmi); }
+
+MMRESULT vt_midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh)
+{
+    return midi()->inUnprepareHeader(hmi, pmh, cbmh);
+}
+
+MMRESULT vt_midiInClose(HMIDIIN hmi) { return midi()->inClose(hmi); }
+
+void platformInit(void) { console()->init(); }
+int vt_kbhit(void) { return console()->kbhit(); }
+int vt_getch(void) { return console()->getch(); }
+void vt_sleep(unsigned long ms) { console()->sleep(ms); }
+int readLine(char *buf, unsigned size) { return console()->readLine(buf, size); }
+
+HANDLE vt_CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security,
+                      DWORD creation, DWORD attributes, HANDLE templ)
+{
+    return files()->create(name, access, share, security, creation, attributes, templ);
+}
+
+BOOL vt_ReadFile(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped)
+{
+    return files()->read(h, buf, n, done, overlapped);
+}
+
+BOOL vt_WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped)
+{
+    return files()->write(h, buf, n, done, overlapped);
+}
+
+BOOL vt_CloseHandle(HANDLE h) { return files()->close(h); }

@@ -1,0 +1,370 @@
+/*
+ * The Windows platform layer with the real services behind it: winmm's
+ * answers where there is no port (what the system meets on a machine
+ * without MIDI, and under wine), the callback wrapper that wakes the main
+ * loop's pause, the keyboard read from a pipe, and the files.
+ */
+#ifdef _WIN32
+
+#include "platform/platform.h"
+#include "platform/common/service.h"
+#include "platform/testdouble/testdouble.h"
+#include "platform/win/internal.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+bool underWine()
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+void CALLBACK ignoreCallback(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
+
+class WinMidi : public ::testing::Test {
+protected:
+    void SetUp() override { td::uninstall(); }
+};
+
+TEST_F(WinMidi, NoPortsUnderWine)
+{
+    if (!underWine())
+        GTEST_SKIP() << "port counts depend on the machine";
+    /* the test run disables wine's ALSA driver: no MIDI device at all */
+    EXPECT_EQ(0u, midiOutGetNumDevs());
+    EXPECT_EQ(0u, midiInGetNumDevs());
+}
+
+TEST_F(WinMidi, PortPastTheLastIsRefusedAndLeavesTheHandleZero)
+{
+    const UINT outPast = midiOutGetNumDevs();
+    const UINT inPast = midiInGetNumDevs();
+
+    MIDIOUTCAPSA oc;
+    MIDIINCAPSA ic;
+    EXPECT_EQ((MMRESULT)MMSYSERR_BADDEVICEID, midiOutGetDevCapsA(outPast, &oc, sizeof oc));
+    EXPECT_EQ((MMRESULT)MMSYSERR_BADDEVICEID, midiInGetDevCapsA(inPast, &ic, sizeof ic));
+
+    /* a failed open must leave none behind, whatever was in the handle */
+    HMIDIOUT ho = reinterpret_cast<HMIDIOUT>(static_cast<uintptr_t>(0x5a5a));
+    EXPECT_NE((MMRESULT)MMSYSERR_NOERROR, midiOutOpen(&ho, outPast, 0, 0, CALLBACK_NULL));
+    EXPECT_EQ(nullptr, ho);
+
+    /* the input open as the status report does it: with the callback */
+    HMIDIIN hi = reinterpret_cast<HMIDIIN>(static_cast<uintptr_t>(0x5a5a));
+    EXPECT_NE((MMRESULT)MMSYSERR_NOERROR,
+              midiInOpen(&hi, inPast, reinterpret_cast<DWORD_PTR>(ignoreCallback), 0,
+                         CALLBACK_FUNCTION | MIDI_IO_STATUS));
+    EXPECT_EQ(nullptr, hi);
+}
+
+TEST_F(WinMidi, FailedOpensGiveTheirCallbackSlotBack)
+{
+    const UINT inPast = midiInGetNumDevs();
+    for (unsigned i = 0; i < 3 * vtwin::kInSlots; i++) {
+        HMIDIIN hi = 0;
+        midiInOpen(&hi, inPast, reinterpret_cast<DWORD_PTR>(ignoreCallback), 0,
+                   CALLBACK_FUNCTION | MIDI_IO_STATUS);
+        ASSERT_EQ(0u, vtwin::inSlotsInUse()) << "after failed open " << i;
+    }
+}
+
+/* What the system does with a handle that stayed 0: every operation must
+   answer with an error (so the system prints its own), and an unprepare
+   must never answer 65, which the system would retry for ever. */
+TEST_F(WinMidi, OperationsOnNoHandleFail)
+{
+    char bytes[4] = {(char)0x90, 0x3c, 0x40, 0};
+    MIDIHDR hdr;
+    memset(&hdr, 0, sizeof hdr);
+    hdr.lpData = bytes;
+    hdr.dwBufferLength = hdr.dwBytesRecorded = 3;
+
+    struct Case {
+        const char *op;
+        std::function<MMRESULT()> call;
+        bool mustFail;
+    };
+    const UINT sz = sizeof(MIDIHDR);
+    const std::vector<Case> cases = {
+        {"midiOutPrepareHeader", [&] { return midiOutPrepareHeader(0, &hdr, sz); }, true},
+        {"midiOutLongMsg", [&] { return midiOutLongMsg(0, &hdr, sz); }, true},
+        {"midiOutUnprepareHeader", [&] { return midiOutUnprepareHeader(0, &hdr, sz); }, false},
+        {"midiOutClose", [&] { return midiOutClose(0); }, true},
+        {"midiInStart", [&] { return midiInStart(0); }, true},
+        {"midiInPrepareHeader", [&] { return midiInPrepareHeader(0, &hdr, sz); }, true},
+        {"midiInAddBuffer", [&] { return midiInAddBuffer(0, &hdr, sz); }, true},
+        {"midiInReset", [&] { return midiInReset(0); }, true},
+        {"midiInUnprepareHeader", [&] { return midiInUnprepareHeader(0, &hdr, sz); }, false},
+        {"midiInClose", [&] { return midiInClose(0); }, true},
+    };
+    for (const Case &c : cases) {
+        MMRESULT r = c.call();
+        EXPECT_NE((MMRESULT)MIDIERR_STILLPLAYING, r) << c.op;
+        if (c.mustFail) {
+            EXPECT_NE((MMRESULT)MMSYSERR_NOERROR, r) << c.op;
+        }
+    }
+}
+
+/* --- the callback wrapper and the pause ----------------------------------- */
+
+struct Seen {
+    int calls;
+    HMIDIIN h;
+    UINT msg;
+    DWORD_PTR inst, p1, p2;
+};
+Seen gSeen;
+
+void CALLBACK recordCallback(HMIDIIN h, UINT msg, DWORD_PTR inst, DWORD_PTR p1, DWORD_PTR p2)
+{
+    gSeen.calls++;
+    gSeen.h = h;
+    gSeen.msg = msg;
+    gSeen.inst = inst;
+    gSeen.p1 = p1;
+    gSeen.p2 = p2;
+}
+
+/* milliseconds the real pause of `ms` took */
+long long pauseTook(unsigned long ms)
+{
+    auto t0 = std::chrono::steady_clock::now();
+    vtRealConsole()->sleep(ms);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now() - t0)
+        .count();
+}
+
+/* The pauses below are 60 s long; "ended early" means well before that,
+   so a slow machine cannot make them fail, while a lost wake-up would. */
+const unsigned long kLongPause = 60000;
+const long long kEarly = 30000;
+
+TEST(WinWake, TrampolinePassesTheNotificationOnAndWakesThePause)
+{
+    gSeen = Seen();
+    vtwin::InSlot slot = {true, 0, recordCallback, 0x1234};
+    HMIDIIN h = reinterpret_cast<HMIDIIN>(static_cast<uintptr_t>(0x77));
+    vtwin::inTrampoline(h, MIM_DATA, reinterpret_cast<DWORD_PTR>(&slot), 0x403c90, 0x99);
+
+    EXPECT_EQ(1, gSeen.calls);
+    EXPECT_EQ(h, gSeen.h);
+    EXPECT_EQ((UINT)MIM_DATA, gSeen.msg);
+    EXPECT_EQ((DWORD_PTR)0x1234, gSeen.inst) << "the caller's own instance value";
+    EXPECT_EQ((DWORD_PTR)0x403c90, gSeen.p1);
+    EXPECT_EQ((DWORD_PTR)0x99, gSeen.p2);
+    /* the notification came before the pause began: it must not be lost */
+    EXPECT_LT(pauseTook(kLongPause), kEarly);
+}
+
+TEST(WinWake, WakeFromAnotherThreadEndsAPause)
+{
+    std::thread waker([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        vtWake();
+    });
+    long long took = pauseTook(kLongPause);
+    waker.join();
+    EXPECT_LT(took, kEarly);
+}
+
+TEST(WinWake, OneWakeEndsOnePause)
+{
+    vtWake();
+    vtWake(); /* a second one before the pause adds nothing */
+    EXPECT_LT(pauseTook(kLongPause), kEarly);
+    /* nothing pending now: a short pause runs its course (not measured
+       closely: only that it does not end before it began) */
+    EXPECT_GE(pauseTook(20), 0);
+}
+
+/* --- the keyboard from a pipe -------------------------------------------- */
+
+class WinPipedKeys : public ::testing::Test {
+protected:
+    HANDLE saved = NULL;
+    HANDLE rd = NULL;
+    HANDLE wr = NULL;
+
+    void SetUp() override
+    {
+        td::uninstall();
+        saved = GetStdHandle(STD_INPUT_HANDLE);
+        ASSERT_TRUE(CreatePipe(&rd, &wr, NULL, 0));
+        SetStdHandle(STD_INPUT_HANDLE, rd);
+        vtwin::consoleReset();
+    }
+    void TearDown() override
+    {
+        SetStdHandle(STD_INPUT_HANDLE, saved);
+        vtwin::consoleReset();
+        if (wr)
+            CloseHandle(wr);
+        CloseHandle(rd);
+    }
+
+    void type(const std::string &bytes)
+    {
+        DWORD done = 0;
+        ASSERT_TRUE(WriteFile(wr, bytes.data(), (DWORD)bytes.size(), &done, NULL));
+        ASSERT_EQ(bytes.size(), done);
+    }
+    void endInput()
+    {
+        CloseHandle(wr);
+        wr = NULL;
+    }
+    std::vector<int> keys(size_t n)
+    {
+        std::vector<int> k;
+        for (size_t i = 0; i < n; i++)
+            k.push_back(_getch());
+        return k;
+    }
+};
+
+TEST_F(WinPipedKeys, BytesBecomeKeysLineEndsEnterAndTheEndEscEnter)
+{
+    struct Case {
+        std::string input;
+        std::vector<int> keys;
+    };
+    const std::vector<Case> cases = {
+        {"ab", {'a', 'b', 27, 13, 27, 13}},
+        {"x\r\ny\n", {'x', 13, 'y', 13, 27, 13}},
+        {"\r\r\n\n", {13, 13, 13, 27}},        /* CR, CR LF, lone LF */
+        {"\n\r", {13, 13, 27}},                /* LF CR is two Enters */
+        {std::string("\0\x3b\xe0\x48", 4), {0, 0x3b, 0xe0, 0x48, 27}},
+        {"", {27, 13, 27, 13}},
+        {"\x1b\r\n", {27, 13, 27, 13}},
+    };
+    for (const Case &c : cases) {
+        TearDown();
+        SetUp();
+        type(c.input);
+        endInput();
+        EXPECT_EQ(c.keys, keys(c.keys.size())) << "input of " << c.input.size() << " bytes";
+    }
+}
+
+TEST_F(WinPipedKeys, KbhitSaysWhetherAKeyWaitsWithoutTakingIt)
+{
+    EXPECT_EQ(0, _kbhit()) << "nothing written yet";
+    type("k");
+    EXPECT_NE(0, _kbhit());
+    EXPECT_NE(0, _kbhit()) << "asking again takes nothing";
+    EXPECT_EQ('k', _getch());
+    EXPECT_EQ(0, _kbhit());
+    type("\r");
+    EXPECT_EQ(13, _getch());
+    type("\n");
+    EXPECT_EQ(0, _kbhit()) << "the LF of a CR LF pair is no key of its own";
+    endInput();
+    EXPECT_NE(0, _kbhit()) << "at the end a key always waits";
+    EXPECT_EQ(27, _getch());
+    EXPECT_NE(0, _kbhit());
+    EXPECT_EQ(13, _getch());
+}
+
+TEST_F(WinPipedKeys, ReadLineIsBoundedAndAnswersMinusOneAtTheEnd)
+{
+    struct Step {
+        int result;
+        std::string line;
+    };
+    struct Case {
+        std::string input;
+        unsigned size;
+        std::vector<Step> steps;
+    };
+    const std::vector<Case> cases = {
+        {"12\n", 16, {{2, "12"}, {-1, ""}}},
+        {"abc\r\ndef", 16, {{3, "abc"}, {3, "def"}, {-1, ""}}},
+        {"abcdefg\nxy\n", 4, {{3, "abc"}, {2, "xy"}, {-1, ""}}},
+        {"\n\r\n", 8, {{0, ""}, {0, ""}, {-1, ""}}},
+        {"", 8, {{-1, ""}, {-1, ""}}},
+        {"7\n", 1, {{0, ""}, {-1, ""}}},
+    };
+    for (const Case &c : cases) {
+        TearDown();
+        SetUp();
+        type(c.input);
+        endInput();
+        for (size_t i = 0; i < c.steps.size(); i++) {
+            char buf[32];
+            memset(buf, 'Z', sizeof buf);
+            int r = readLine(buf, c.size);
+            EXPECT_EQ(c.steps[i].result, r) << c.input << " step " << i;
+            EXPECT_EQ(c.steps[i].line, std::string(buf)) << c.input << " step " << i;
+            EXPECT_EQ('Z', buf[c.size]) << "nothing written past the buffer";
+        }
+    }
+}
+
+TEST_F(WinPipedKeys, ReadLineEchoesTheLineKept)
+{
+    type("0\nabcdef\n");
+    char buf[4];
+    fflush(stdout);
+    testing::internal::CaptureStdout();
+    readLine(buf, sizeof buf);
+    readLine(buf, sizeof buf);
+    fflush(stdout);
+    EXPECT_EQ("0\nabc\n", testing::internal::GetCapturedStdout());
+}
+
+TEST_F(WinPipedKeys, LineThenKeysShareTheInput)
+{
+    type("1\r\nq");
+    endInput();
+    char buf[8];
+    EXPECT_EQ(1, readLine(buf, sizeof buf));
+    EXPECT_EQ('q', _getch()) << "the LF after the line's CR is no key";
+    EXPECT_EQ(27, _getch());
+}
+
+/* --- files ---------------------------------------------------------------- */
+
+TEST(WinFiles, RoundTripAndMissingFile)
+{
+    td::uninstall();
+    const char *name = "vt_win_files.tmp";
+    HANDLE h = CreateFileA(name, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    DWORD done = 0;
+    EXPECT_TRUE(WriteFile(h, "\xf0\x7d\xf7", 3, &done, NULL));
+    EXPECT_EQ(3u, done);
+    EXPECT_TRUE(WriteFile(h, "x", 1, NULL, NULL)) << "no count asked for";
+    EXPECT_TRUE(CloseHandle(h));
+
+    h = CreateFileA(name, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    char buf[8] = {0};
+    EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &done, NULL));
+    EXPECT_EQ(4u, done);
+    EXPECT_EQ(std::string("\xf0\x7d\xf7x"), std::string(buf, 4));
+    EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &done, NULL));
+    EXPECT_EQ(0u, done) << "end of file";
+    EXPECT_TRUE(CloseHandle(h));
+    DeleteFileA(name);
+
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileA(name, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+}
+
+} // namespace
+
+#endif /* _WIN32 */
