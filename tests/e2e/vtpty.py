@@ -101,12 +101,22 @@ class Session:
     job_control: run it as a shell with job control would, in a process
     group of its own in the foreground of the terminal, so that CTRL-Z
     really stops it (a process group whose parent is outside the session
-    is not stopped by the terminal's stop signals)."""
+    is not stopped by the terminal's stop signals).
 
-    def __init__(self, binary, workdir=None, job_control=False, rows=24, cols=80):
+    files: {name: bytes} put in the working directory before the start.
+
+    Text that is still being printed may end mid-line: wait for a line's
+    end (expect) before taking it apart."""
+
+    def __init__(self, binary, workdir=None, job_control=False, rows=24, cols=80, files=None):
         self.binary = os.path.abspath(binary)
         self.own_dir = workdir is None
         self.workdir = workdir or tempfile.mkdtemp(prefix="voltanis-e2e-")
+        # files the program must find at its start (a preset, a file to
+        # send): written before it runs, never racing its start-up
+        for name, data in (files or {}).items():
+            with open(os.path.join(self.workdir, name), "wb") as f:
+                f.write(data.encode("latin-1") if isinstance(data, str) else data)
         self.raw = bytearray()
         self.pos = 0            # in text(): where the next expect begins
         self.status = None
