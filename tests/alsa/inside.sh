@@ -4,7 +4,7 @@
 # adds up both.
 cd "$VT_RUN"
 echo "inside: kernel $(uname -r), up $(cut -d' ' -f1 /proc/uptime)s"
-"$VT_RUN/seqcheck" | tee "$VT_RUN/seqcheck.log"
+"$VT_RUN/seqcheck" 2>&1 | tee "$VT_RUN/seqcheck.log"
 /usr/bin/python3 "$VT_SRC/tests/alsa/vm_e2e.py" "$VT_BUILD/voltanis" "$VT_RUN/seqcheck" | tee "$VT_RUN/vm_e2e.log"
 echo "inside: done, up $(cut -d' ' -f1 /proc/uptime)s"
 p=0 f=0

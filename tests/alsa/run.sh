@@ -78,36 +78,44 @@ kernel_pkg() {
 }
 
 prepare_kernel() {  # $1 = package; fills $CACHE/$1
-    local pkg=$1 dir=$CACHE/$1 tmp bz ver m
+    local pkg=$1 dir=$CACHE/$1 tmp bz ver mods d globs=()
     tmp=$(mktemp -d "$CACHE/unpack.XXXXXX")
     say "fetching $pkg"
     (cd "$tmp" && apt-get download "$pkg" >/dev/null 2>&1) || { rm -rf "$tmp"; return 1; }
     mkdir "$tmp/x"
-    dpkg-deb --fsys-tarfile "$tmp"/*.deb | tar -x -C "$tmp/x" --wildcards './boot/vmlinuz-*' \
-        './lib/modules/*/kernel/sound/*' './lib/modules/*/kernel/fs/9p/*' './lib/modules/*/kernel/net/9p/*' \
-        './lib/modules/*/kernel/fs/netfs/*' './lib/modules/*/kernel/fs/fscache/*' \
-        './lib/modules/*/kernel/drivers/virtio/*' 2>/dev/null || true
+    # modules under /lib or, on a merged /usr, /usr/lib
+    for d in ./lib/modules ./usr/lib/modules; do
+        globs+=("$d/*/kernel/sound/*" "$d/*/kernel/fs/9p/*" "$d/*/kernel/net/9p/*" "$d/*/kernel/fs/netfs/*"
+                "$d/*/kernel/fs/fscache/*" "$d/*/kernel/drivers/virtio/*")
+    done
+    dpkg-deb --fsys-tarfile "$tmp"/*.deb | tar -x -C "$tmp/x" --wildcards './boot/vmlinuz-*' "${globs[@]}" \
+        2>/dev/null || true
     bz=$(ls "$tmp"/x/boot/vmlinuz-* 2>/dev/null | head -1)
     [ -n "$bz" ] || { rm -rf "$tmp"; return 1; }
     ver=${bz##*/vmlinuz-}
+    mods=$tmp/x/lib/modules/$ver
+    [ -d "$mods" ] || mods=$tmp/x/usr/lib/modules/$ver
     $PY "$HERE/vmkernel.py" vmlinux "$bz" "$tmp/vmlinux" || cp "$bz" "$tmp/vmlinux"
-    $PY "$HERE/vmkernel.py" modules "$tmp/x/lib/modules/$ver" "$tmp/out/modules" $WANT_MODULES ||
-        { rm -rf "$tmp"; return 1; }
+    $PY "$HERE/vmkernel.py" modules "$mods" "$tmp/out/modules" $WANT_MODULES || { rm -rf "$tmp"; return 1; }
     mv "$tmp/vmlinux" "$tmp/out/vmlinux"
     echo "$ver" > "$tmp/out/version"
     rm -rf "$dir"
     mv "$tmp/out" "$dir"
     rm -rf "$tmp"
+    # an older kernel's files are not needed any more
+    for d in "$CACHE"/linux-image-*; do [ "$d" = "$dir" ] || rm -rf "$d"; done
 }
 
 PKG=$(kernel_pkg)
 if [ -z "$PKG" ] && [ "$(id -u)" = 0 ]; then apt-get update -qq >/dev/null 2>&1 || true; PKG=$(kernel_pkg); fi
-if [ -z "$PKG" ]; then  # no package list: any kernel prepared earlier will do
-    PKG=$(ls -d "$CACHE"/linux-image-*/ 2>/dev/null | sed 's|/$||; s|.*/||' | sort -V | tail -1)
-    [ -n "$PKG" ] || skip "no Debian kernel package known to apt (apt-get update?)"
+if [ -n "$PKG" ] && [ ! -f "$CACHE/$PKG/version" ] && ! prepare_kernel "$PKG"; then
+    # the package list may be older than the mirror: once more after an update
+    if [ "$(id -u)" = 0 ] && apt-get update -qq >/dev/null 2>&1; then PKG=$(kernel_pkg); fi
+    [ -z "$PKG" ] || [ -f "$CACHE/$PKG/version" ] || prepare_kernel "$PKG" || PKG=
 fi
-if [ ! -f "$CACHE/$PKG/version" ]; then
-    prepare_kernel "$PKG" || skip "could not download or unpack $PKG"
+if [ -z "$PKG" ] || [ ! -f "$CACHE/$PKG/version" ]; then  # any kernel prepared earlier will do
+    PKG=$(ls -d "$CACHE"/linux-image-*/ 2>/dev/null | sed 's|/$||; s|.*/||' | sort -V | tail -1)
+    [ -n "$PKG" ] && [ -f "$CACHE/$PKG/version" ] || skip "could not get Debian's kernel package (apt-get download)"
 fi
 KDIR=$CACHE/$PKG
 
@@ -135,8 +143,12 @@ say "kernel and initramfs ready after $(elapsed)"
 rm -rf "$RUN"
 mkdir -p "$RUN"
 case $RUN in *,*|*' '*) skip "the build path may not hold ',' or blanks (qemu share syntax): $RUN" ;; esac
+# VOLTANIS_VM_SANITIZE=thread (or address,undefined) builds them with that
+# sanitizer, to see the reader thread at work against the real kernel.
 CXX=${CXX:-c++}
-$CXX -std=c++17 -O1 -g -Wall -Wextra -Werror -I"$SRC/src" -o "$RUN/seqcheck" \
+SAN=()
+[ -z "${VOLTANIS_VM_SANITIZE:-}" ] || SAN=(-fsanitize="$VOLTANIS_VM_SANITIZE" -fno-omit-frame-pointer)
+$CXX -std=c++17 -O1 -g -Wall -Wextra -Werror "${SAN[@]}" -I"$SRC/src" -o "$RUN/seqcheck" \
     "$HERE/seqcheck.cpp" "$SRC"/src/platform/alsa/*.cpp -lasound -lpthread
 
 cat > "$RUN/start.sh" <<EOF
@@ -155,7 +167,7 @@ boot() {
     tr -d '\r' < "$RUN/out" &
     TRPID=$!
     timeout -k 5 "$LIMIT" qemu-system-x86_64 -nodefaults -no-user-config -display none -no-reboot \
-        -machine pc -m 1024 -smp 2 \
+        -machine pc -m 1024 -smp 2 "${ACCEL[@]}" \
         -kernel "$KDIR/vmlinux" -initrd "$INITRD" \
         -append "console=ttyS0 quiet panic=-1 mitigations=off pci=noacpi tsc=reliable no_timer_check i8042.noaux i8042.nokbd vt_run=$RUN" \
         -serial "file:$RUN/console.log" -serial "file:$RUN/out" \
@@ -166,6 +178,10 @@ boot() {
         < /dev/null > "$RUN/qemu.log" 2>&1 &
     QPID=$!
 }
+
+# Software emulation always: a /dev/kvm may be there and still fail the
+# guest (seen: "KVM internal error ... emulation failure" in early boot).
+ACCEL=(-accel tcg)
 
 stop_vm() { [ -z "${QPID:-}" ] || kill -TERM "$QPID" 2>/dev/null || true; }
 trap 'stop_vm; exit 130' INT TERM

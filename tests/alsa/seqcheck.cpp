@@ -536,6 +536,9 @@ int main(int argc, char **argv)
         inputTroubles(b, peer);
         externalBurst(b, peer);
     }
+    if (peer.seq)
+        snd_seq_close(peer.seq);
     printf("seqcheck: %d passed, %d failed\n", gPassed, gFailed);
+    fflush(stdout);
     return gFailed ? 1 : 0;
 }
