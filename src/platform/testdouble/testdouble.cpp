@@ -505,10 +505,12 @@ HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *sec, DWORD creat
                   DWORD attributes, HANDLE templ)
 {
 #ifdef _WIN32
-    /* The tests read a file the system still holds open (to see that each
-       write went straight through); Windows refuses that unless the holder
-       shares the file for reading. */
-    share |= FILE_SHARE_READ;
+    /* The tests read a file the system still holds open for writing (to see
+       that each write went straight through); Windows refuses that unless
+       the writer shares the file for reading.  Readers stay exclusive, as a
+       test of a file held elsewhere needs. */
+    if (access & GENERIC_WRITE)
+        share |= FILE_SHARE_READ;
 #endif
     return vtRealFiles()->create(name, access, share, sec, creation, attributes, templ);
 }
