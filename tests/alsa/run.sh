@@ -15,6 +15,7 @@
 # in the cache).  When these cannot be had it prints one "skipped" line and
 # exits 0.  Cache: $VOLTANIS_VM_CACHE, else ~/.cache/voltanis-vm.
 set -euo pipefail
+T0=$(date +%s)
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 SRC=$(cd "$HERE/../.." && pwd)
@@ -31,7 +32,6 @@ fi
 CACHE=${VOLTANIS_VM_CACHE:-${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/voltanis-vm}
 RUN=$BUILD/alsa-vm
 LIMIT=${VOLTANIS_VM_LIMIT:-900}   # seconds for the whole run in the machine
-T0=$(date +%s)
 
 skip() { echo "ALSA VM tests skipped: $*"; exit 0; }
 say() { echo "alsa-vm: $*" >&2; }
