@@ -169,10 +169,11 @@ bool SeqOut::emit(void *ctx, const snd_seq_event_t *ev)
  *
  * A receiver's pool that fills up is the kernel's undoing of a burst: it
  * refuses the event (-EAGAIN, -ENOMEM), counts an overflow, and at the
- * receiver's next read throws away all that waits there.  So first, when
- * the output comes back to this client's own input (a "Midi Through" loop,
- * the common test set-up), the write waits until the reader has made room
- * for it.  A refusal all the same is waited out and the event sent again,
+ * receiver's next read throws away all that waits there.  So first, while
+ * this client has an input open (what it sends may come back to it, as
+ * through "Midi Through", the common test set-up), the write waits until
+ * the reader has made room for it in this client's own pool, for at most
+ * kStallMs.  A refusal all the same is waited out and the event sent again,
  * as a cable waits for its bytes to leave, as long as the receiver keeps
  * taking some.  Any other refusal (the port or its client is gone) is a
  * failure. */
