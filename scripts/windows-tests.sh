@@ -1,0 +1,191 @@
+#!/usr/bin/env bash
+# The Windows build, made and tested on Linux:
+#   1. installs what is missing (MinGW-w64 cross compiler, GoogleTest sources,
+#      wine) with apt-get, through sudo when not root
+#   2. cross-builds voltanis.exe and the test binaries into build-win
+#   3. runs the Windows tests under wine through CTest
+#   4. runs voltanis.exe under wine, once with piped input and once on a
+#      pseudo-terminal: banner, the no-port lines, keys, and out through the
+#      exit prompt
+# Any failure makes the exit status non-zero.  The wine prefix is a fresh
+# temporary one and is removed at the end, with its wine server.
+set -uo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+jobs="$(nproc)"
+build="${VOLTANIS_WIN_BUILD:-build-win}"
+t0=$SECONDS
+
+# --- 1. what the stage needs -------------------------------------------------
+pkgs=(cmake make python3 g++-mingw-w64-x86-64-posix googletest wine wine64)
+missing=()
+for p in "${pkgs[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    echo "installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq &&
+        $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" ||
+        { echo "windows-tests: installing ${missing[*]} failed"; exit 1; }
+fi
+
+# --- 2. cross build ------------------------------------------------------------
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOLTANIS_BENCH=OFF >/dev/null ||
+    { echo "windows-tests: configuring $build failed"; exit 1; }
+cmake --build "$build" -j"$jobs" || { echo "windows-tests: cross build failed"; exit 1; }
+echo "windows-tests: built in $((SECONDS - t0)) s"
+
+# --- 3. wine ----------------------------------------------------------------------
+WINEPREFIX="$(mktemp -d /tmp/voltanis-wine.XXXXXX)"
+export WINEPREFIX
+export WINEDEBUG=-all
+# no .NET or browser installer, no crash dialog, no ALSA driver (so no MIDI
+# device at all, on every machine alike)
+export WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe,winealsa.drv=d"
+unset DISPLAY WAYLAND_DISPLAY
+cleanup() {
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+t1=$SECONDS
+# A running server and a prefix set up once, before the tests: otherwise each
+# test process pays for it and CTest can hang.
+wineserver -p
+wine cmd /c exit >/dev/null 2>&1
+echo "windows-tests: wine ready in $((SECONDS - t1)) s"
+
+failed=0
+t2=$SECONDS
+ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 300 || failed=1
+echo "windows-tests: CTest under wine took $((SECONDS - t2)) s"
+
+# --- 4. the program itself -----------------------------------------------------
+exe="$root/$build/voltanis.exe"
+run="$(mktemp -d /tmp/voltanis-winrun.XXXXXX)"
+(
+    cd "$run" || exit 1
+    # piped input that ends at once: the end of input is ESC, Enter, ... so
+    # the run goes straight out through the exit prompt
+    timeout 60 wine "$exe" </dev/null >piped.out
+    status=$?
+    out="$(tr -d '\r' <piped.out)"
+    ok=1
+    for want in "Voltanis" "no MIDI OUT available   (check with CTRL-N)" \
+                "no MIDI IN available   (check with CTRL-N)" "EXIT? <ENTER>=exit  <SPACE>=continue"; do
+        if ! grep -qF -- "$want" <<<"$out"; then
+            echo "windows-tests: piped run lacks: $want"
+            ok=0
+        fi
+    done
+    if [ "$status" -ne 0 ]; then
+        echo "windows-tests: piped run ended with status $status"
+        ok=0
+    fi
+    [ $ok -eq 1 ] && echo "windows-tests: piped run of voltanis.exe: banner, no ports, exit prompt, status 0"
+    [ $ok -eq 1 ]
+) || failed=1
+
+(
+    cd "$run" || exit 1
+    timeout 180 python3 - "$exe" <<'EOF'
+# voltanis.exe on a pseudo-terminal, so under wine's own terminal console:
+# the keys come from conio as on Windows.
+import fcntl, os, pty, re, select, struct, sys, termios, time
+
+exe = sys.argv[1]
+pid, fd = pty.fork()
+if pid == 0:
+    fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 200, 0, 0))
+    os.execvp("wine", ["wine", exe])
+raw = b""
+
+def text():
+    # wine's terminal console draws a blank as "erase to the end, cursor right"
+    t = raw.replace(b"\x1b[K\x1b[1C", b" ")
+    t = re.sub(rb"\x1b\[(\d+)C", lambda m: b" " * int(m.group(1)), t)
+    t = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", t)
+    return t.replace(b"\r", b"")
+
+def pump(seconds):
+    global raw
+    r, _, _ = select.select([fd], [], [], seconds)
+    if r:
+        try:
+            d = os.read(fd, 65536)
+        except OSError:
+            return False
+        if not d:
+            return False
+        raw += d
+    return True
+
+def until(cond, seconds=30):
+    end = time.time() + seconds
+    while time.time() < end:
+        if cond():
+            return True
+        if not pump(0.1):
+            break
+    return cond()
+
+def seen(s, times=1):
+    return lambda: text().count(s) >= times
+
+checks = []
+def check(name, ok):
+    checks.append((name, ok))
+
+check("banner", until(seen(b"Voltanis")))
+check("no output port line", until(seen(b"no MIDI OUT available   (check with CTRL-N)\n")))
+check("no input port line", until(seen(b"no MIDI IN available   (check with CTRL-N)\n")))
+check("status report", until(seen(b"(change with CTRL-G)\n")))
+os.write(fd, b"?")
+check("help on ?", until(seen(b"CTRL-N change MIDIport, CTRL-P save config as Preset (VOLTANIS.SET)\n")))
+os.write(fd, b"\x1b[17~")   # F6
+check("F6 asks for a file name", until(seen(b"Type file name to be sent 'slowly' and finish with <ENTER>:\n")))
+time.sleep(0.3)
+os.write(fd, b"missing.syx\r")
+check("typed name echoed, file refused", until(seen(b"missing.syx\nCannot open Send File!\n")))
+os.write(fd, b"\x1b")
+check("exit prompt on ESC", until(seen(b"EXIT? <ENTER>=exit  <SPACE>=continue")))
+os.write(fd, b" ")
+check("status report again on SPACE", until(seen(b"(change with CTRL-G)\n", 2)))
+os.write(fd, b"\x1b")
+check("exit prompt again", until(seen(b"EXIT?", 2)))
+os.write(fd, b"\r")
+status = None
+end = time.time() + 30
+while time.time() < end:
+    p, st = os.waitpid(pid, os.WNOHANG)
+    if p:
+        status = os.WEXITSTATUS(st) if os.WIFEXITED(st) else -1
+        break
+    pump(0.1)
+check("ends with status 0 on Enter", status == 0)
+if status is None:
+    os.kill(pid, 9)
+bad = [name for name, ok in checks if not ok]
+for name in bad:
+    print("windows-tests: terminal run lacks:", name)
+if bad:
+    sys.stdout.write(text()[-3000:].decode("ascii", "replace"))
+    sys.exit(1)
+print("windows-tests: terminal run of voltanis.exe: %d checks passed" % len(checks))
+EOF
+) || failed=1
+rm -rf "$run"
+
+echo "windows-tests: $((SECONDS - t0)) s in all"
+if [ $failed -ne 0 ]; then
+    echo "windows-tests: FAILED"
+    exit 1
+fi
+echo "windows-tests: passed"
