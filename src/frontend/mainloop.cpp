@@ -188,6 +188,7 @@ void processKey(uint8_t key)
 int mainLoopPass(void)
 {
     if (_kbhit()) {
+        sExitConfirmed = 0;
         processKey((uint8_t)_getch());
         return !sExitConfirmed;
     }

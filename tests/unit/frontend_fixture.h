@@ -36,7 +36,7 @@ protected:
     void TearDown() override
     {
         if (gbRecFileOpen)
-            closeRecFile();
+            printed([] { closeRecFile(); });
         closePorts();
         gOutHandle = 0;
         gInHandle = 0;
@@ -62,6 +62,8 @@ protected:
         gMsgLength = 0;
         gOutPtr = 0;
         gbRecQuiet = 0;
+        gbRecRecv = 0;
+        gbRecFileOpen = 0;
         initSettings();
     }
 

@@ -180,7 +180,7 @@ TEST_F(ExitPrompt, ClosesAnOpenRecordFile)
     EXPECT_NE(h, INVALID_HANDLE_VALUE);
     if (h != INVALID_HANDLE_VALUE)
         CloseHandle(h);
-    gbRecFileOpen = 0;
+    gbRecFileOpen = gbRecRecv = 0; /* the handle is gone with the exit */
 }
 
 TEST_F(ExitPrompt, KeysComeBeforeReceivedData)
