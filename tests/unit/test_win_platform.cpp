@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <chrono>
@@ -37,11 +38,12 @@ protected:
     void SetUp() override { td::uninstall(); }
 };
 
-TEST_F(WinMidi, NoPortsUnderWine)
+TEST_F(WinMidi, NoPortsUnderWineWithoutItsAlsaDriver)
 {
-    if (!underWine())
+    const char *overrides = getenv("WINEDLLOVERRIDES");
+    if (!underWine() || !overrides || !strstr(overrides, "winealsa.drv=d"))
         GTEST_SKIP() << "port counts depend on the machine";
-    /* the test run disables wine's ALSA driver: no MIDI device at all */
+    /* the way the test stage runs wine: no MIDI driver, so no device */
     EXPECT_EQ(0u, midiOutGetNumDevs());
     EXPECT_EQ(0u, midiInGetNumDevs());
 }
@@ -250,6 +252,7 @@ TEST_F(WinPipedKeys, BytesBecomeKeysLineEndsEnterAndTheEndEscEnter)
         {std::string("\0\x3b\xe0\x48", 4), {0, 0x3b, 0xe0, 0x48, 27}},
         {"", {27, 13, 27, 13}},
         {"\x1b\r\n", {27, 13, 27, 13}},
+        {"\x7f\x08", {8, 8, 27}},            /* DEL is Backspace */
     };
     for (const Case &c : cases) {
         TearDown();
@@ -297,6 +300,9 @@ TEST_F(WinPipedKeys, ReadLineIsBoundedAndAnswersMinusOneAtTheEnd)
         {"\n\r\n", 8, {{0, ""}, {0, ""}, {-1, ""}}},
         {"", 8, {{-1, ""}, {-1, ""}}},
         {"7\n", 1, {{0, ""}, {-1, ""}}},
+        {"ab\x08" "c\na\x7f\x7f\n", 8, {{2, "ac"}, {0, ""}, {-1, ""}}},   /* Backspace, DEL */
+        {"\x01x\ty\x1b\n", 8, {{2, "xy"}, {-1, ""}}},                 /* control keys */
+        {"\xc3\xa9\xc3\xa9\n", 4, {{2, "\xc3\xa9"}, {-1, ""}}},      /* whole characters */
     };
     for (const Case &c : cases) {
         TearDown();
@@ -314,16 +320,16 @@ TEST_F(WinPipedKeys, ReadLineIsBoundedAndAnswersMinusOneAtTheEnd)
     }
 }
 
-TEST_F(WinPipedKeys, ReadLineEchoesTheLineKept)
+TEST_F(WinPipedKeys, APipedLineIsNotEchoed)
 {
     type("0\nabcdef\n");
     char buf[4];
     fflush(stdout);
     testing::internal::CaptureStdout();
-    readLine(buf, sizeof buf);
-    readLine(buf, sizeof buf);
+    EXPECT_EQ(1, readLine(buf, sizeof buf));
+    EXPECT_EQ(3, readLine(buf, sizeof buf));
     fflush(stdout);
-    EXPECT_EQ("0\nabc\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
 }
 
 TEST_F(WinPipedKeys, LineThenKeysShareTheInput)

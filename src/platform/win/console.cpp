@@ -3,10 +3,13 @@
  *
  * With a console on the standard input the keys come from conio (_kbhit,
  * _getch: function keys as 0 or 0xE0 and the scan code) and a line from the
- * console's own line editing, which echoes as it is typed.
+ * console's own line editing, which echoes as it is typed.  ESC and F1 to
+ * F12 handed over without a character (as wine's terminal console does)
+ * are turned into the same bytes here, since conio would pass them over.
  *
  * With a pipe or a file instead, the bytes are read as they come, as keys:
- * a carriage return, a line feed and the pair of them are each one Enter.
+ * a carriage return, a line feed and the pair of them are each one Enter,
+ * DEL is Backspace; no escape sequences are decoded (0x00 0x3B is F1).
  * At the end of the input a key is always waiting, and it is ESC, Enter,
  * ESC, Enter ... so that a run ends through the exit prompt instead of
  * hanging; a line read there answers -1.
@@ -108,12 +111,15 @@ int peekByte(bool block)
     }
 }
 
-/* Takes the key peekByte answered; line ends become Enter. */
+/* Takes the key peekByte answered; line ends become Enter, DEL becomes
+   Backspace, as a terminal's keys are read on other systems. */
 int takeByte(int b)
 {
     gPos++;
     gAfterCr = b == '\r';
-    return b == '\n' ? kEnter : b;
+    if (b == '\n')
+        return kEnter;
+    return b == 0x7F ? 8 : b;
 }
 
 int pipeGetch(void)
@@ -127,28 +133,60 @@ int pipeGetch(void)
     return takeByte(b);
 }
 
+unsigned utf8Length(unsigned char lead)
+{
+    if (lead >= 0xF0) return 4;
+    if (lead >= 0xE0) return 3;
+    if (lead >= 0xC0) return 2;
+    return 1;
+}
+
+/* A line from a pipe is read by the rules of a typed one: Backspace rubs
+   out a character, other control characters are passed over, a character
+   of several UTF-8 bytes is kept whole or not at all.  Nobody sees a
+   piped line being typed, so nothing is echoed. */
 int pipeReadLine(char *buf, unsigned size)
 {
+    const unsigned limit = size ? size - 1 : 0;
     unsigned n = 0;
-    bool any = false;
+    bool dropping = false; /* the rest of a character that did not fit */
     for (;;) {
         int b = peekByte(true);
-        if (b == kEnd)
+        if (b == kEnd) {
+            if (n == 0) {
+                if (size)
+                    buf[0] = 0;
+                return -1;
+            }
             break;
-        any = true;
+        }
         int k = takeByte(b);
         if (k == kEnter)
             break;
-        if (n + 1 < size)
-            buf[n++] = static_cast<char>(k);
+        unsigned char c = static_cast<unsigned char>(k);
+        if (c == 8) {
+            if (n) {
+                do
+                    n--;
+                while (n && (static_cast<unsigned char>(buf[n]) & 0xC0) == 0x80);
+            }
+            dropping = false;
+            continue;
+        }
+        if (c < 0x20)
+            continue;
+        if (c >= 0x80 && c < 0xC0) {
+            if (dropping || n >= limit)
+                continue;
+        } else {
+            dropping = n + utf8Length(c) > limit;
+            if (dropping)
+                continue;
+        }
+        buf[n++] = static_cast<char>(c);
     }
     if (size)
         buf[n] = 0;
-    if (!any)
-        return -1;
-    /* no console echoes a piped line; this one does, so that the transcript
-       reads as the same session typed */
-    printf("%s\n", size ? buf : "");
     return static_cast<int>(n);
 }
 
