@@ -342,6 +342,52 @@ TEST_F(WinPipedKeys, LineThenKeysShareTheInput)
     EXPECT_EQ(27, _getch());
 }
 
+/* --- keys a terminal console hands over without a character ------------- */
+
+TEST(WinConsoleKeys, EscAndFunctionKeysWithoutACharacterGetTheirBytes)
+{
+    const DWORD kShift = SHIFT_PRESSED, kCtrl = LEFT_CTRL_PRESSED, kAlt = LEFT_ALT_PRESSED;
+    struct Case {
+        const char *what;
+        WORD vk;
+        char ch;
+        BOOL down;
+        DWORD ctrl;
+        int first, second;
+    };
+    const Case cases[] = {
+        {"ESC", VK_ESCAPE, 0, TRUE, 0, 27, -1},
+        {"F1", VK_F1, 0, TRUE, 0, 0, 0x3B},
+        {"F6", VK_F6, 0, TRUE, 0, 0, 0x40},
+        {"F10", VK_F10, 0, TRUE, 0, 0, 0x44},
+        {"F11", VK_F11, 0, TRUE, 0, 0xE0, 0x85},
+        {"F12", VK_F12, 0, TRUE, 0, 0xE0, 0x86},
+        /* conio's own */
+        {"ESC with its character", VK_ESCAPE, 27, TRUE, 0, -1, -1},
+        {"ESC released", VK_ESCAPE, 0, FALSE, 0, -1, -1},
+        {"Shift-F1", VK_F1, 0, TRUE, kShift, -1, -1},
+        {"Ctrl-F5", VK_F5, 0, TRUE, kCtrl, -1, -1},
+        {"Alt-F12", VK_F12, 0, TRUE, kAlt, -1, -1},
+        {"Home", VK_HOME, 0, TRUE, 0, -1, -1},
+        {"a", 'A', 'a', TRUE, 0, -1, -1},
+        {"F13", VK_F13, 0, TRUE, 0, -1, -1},
+    };
+    for (const Case &c : cases) {
+        KEY_EVENT_RECORD k;
+        memset(&k, 0, sizeof k);
+        k.bKeyDown = c.down;
+        k.wRepeatCount = 1;
+        k.wVirtualKeyCode = c.vk;
+        k.uChar.AsciiChar = c.ch;
+        k.dwControlKeyState = c.ctrl;
+        int second = 1234;
+        EXPECT_EQ(c.first, vtwin::ownKey(k, &second)) << c.what;
+        if (c.first >= 0) {
+            EXPECT_EQ(c.second, second) << c.what;
+        }
+    }
+}
+
 /* --- files ---------------------------------------------------------------- */
 
 TEST(WinFiles, RoundTripAndMissingFile)

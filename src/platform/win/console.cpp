@@ -231,12 +231,14 @@ bool dropIdleEvents(void)
     return false;
 }
 
+} // namespace
+
 /* Keys whose event carries no character, which conio passes over on a
    terminal console (wine's hands ESC and F1..F12 over that way, where a
    Windows console gives ESC its character 27 and conio maps the F keys
    itself): the bytes a PC console keyboard gives for them, the same as
    conio's.  With Shift, Ctrl or Alt held they stay conio's. */
-int ownKey(const KEY_EVENT_RECORD &k, int *second)
+int vtwin::ownKey(const KEY_EVENT_RECORD &k, int *second)
 {
     if (!k.bKeyDown || k.uChar.AsciiChar != 0)
         return -1;
@@ -259,6 +261,8 @@ int ownKey(const KEY_EVENT_RECORD &k, int *second)
     return -1;
 }
 
+namespace {
+
 /* The first byte of the key at the front of the console input when it is
    one of ours, else -1.  With `take` the event is read off and the second
    byte, if any, kept for the next call. */
@@ -270,7 +274,7 @@ int frontOwnKey(bool take)
     if (!PeekConsoleInputA(gIn, &rec, 1, &n) || n != 1 || rec.EventType != KEY_EVENT)
         return -1;
     int second = -1;
-    int first = ownKey(rec.Event.KeyEvent, &second);
+    int first = vtwin::ownKey(rec.Event.KeyEvent, &second);
     if (first >= 0 && take) {
         ReadConsoleInputA(gIn, &rec, 1, &n);
         gOwnSecond = second;

@@ -23,6 +23,11 @@ const unsigned kInSlots = 4;
 void CALLBACK inTrampoline(HMIDIIN h, UINT msg, DWORD_PTR inst, DWORD_PTR p1, DWORD_PTR p2);
 unsigned inSlotsInUse(void);
 
+/* The first byte of a console key event that this layer hands out itself
+   rather than conio (ESC, F1 to F12 without a character), and in *second
+   the byte after it or -1; -1 for every other event. */
+int ownKey(const KEY_EVENT_RECORD &k, int *second);
+
 /* Looks at the standard input afresh (console or not) and forgets any
    buffered input and end-of-input state: for tests that swap the standard
    input handle. */
