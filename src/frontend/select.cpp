@@ -17,21 +17,21 @@
 /* decimal conversion of a line as atoi does it (white space, sign, digits up
    to the first other character, 0 without digits), but saturating instead
    of overflowing */
-static long lineToNumber(const char *s)
+static long long lineToNumber(const char *s)
 {
     while (*s == ' ' || *s == '\t' || *s == '\n' || *s == '\r' || *s == '\f' || *s == '\v')
         s++;
     int negative = 0;
     if (*s == '+' || *s == '-')
         negative = *s++ == '-';
-    long value = 0;
+    long long value = 0;
     while (*s >= '0' && *s <= '9') {
-        if (value < (long)INT_MAX + 1)
+        if (value < (long long)INT_MAX + 1)
             value = value * 10 + (*s - '0');
         s++;
     }
     if (negative)
-        return value > (long)INT_MAX + 1 ? INT_MIN : -value;
+        return value > (long long)INT_MAX + 1 ? INT_MIN : -value;
     return value > INT_MAX ? INT_MAX : value;
 }
 

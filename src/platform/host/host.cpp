@@ -279,16 +279,22 @@ public:
     /* gPortsMx held, slot free */
     MMRESULT open(vt::Backend *b, unsigned local, VtMidiInProc cb, DWORD_PTR instance)
     {
-        std::lock_guard<std::mutex> lk(mx_);
-        cb_ = cb;
-        instance_ = instance;
-        started_ = false;
-        portStarted_ = false;
-        count_ = 0;
-        parser_.reset();
-        port_ = b->openIn(local, this);
-        if (!port_)
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            cb_ = cb;
+            instance_ = instance;
+            started_ = false;
+            portStarted_ = false;
+            count_ = 0;
+            parser_.reset();
+        }
+        /* outside the mutex: a backend takes locks of its own here that its
+           reader thread holds while it calls bytes(), which takes ours */
+        vt::InPort *port = b->openIn(local, this);
+        if (!port)
             return MMSYSERR_ALLOCATED;
+        std::lock_guard<std::mutex> lk(mx_);
+        port_ = port;
         open_ = true;
         return MMSYSERR_NOERROR;
     }
