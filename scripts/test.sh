@@ -49,7 +49,7 @@ asan_tests() {
     cmake -S . -B build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
         -DVOLTANIS_SANITIZE=address,undefined -DVOLTANIS_BENCH=OFF >/dev/null &&
     cmake --build build-asan -j"$jobs" &&
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:strict_init_order=1 \
+    ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:strict_init_order=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest --test-dir build-asan --output-on-failure -j"$jobs"
 }

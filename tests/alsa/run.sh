@@ -169,7 +169,7 @@ boot() {
     timeout -k 5 "$LIMIT" qemu-system-x86_64 -nodefaults -no-user-config -display none -no-reboot \
         -machine pc -m 1024 -smp 2 "${ACCEL[@]}" \
         -kernel "$KDIR/vmlinux" -initrd "$INITRD" \
-        -append "console=ttyS0 quiet panic=-1 mitigations=off pci=noacpi tsc=reliable no_timer_check i8042.noaux i8042.nokbd vt_run=$RUN" \
+        -append "console=ttyS0 quiet panic=-1 mitigations=off pci=noacpi tsc=reliable no_timer_check i8042.noaux i8042.nokbd vt_run=$RUN vt_src=$SRC vt_build=$BUILD" \
         -serial "file:$RUN/console.log" -serial "file:$RUN/out" \
         -fsdev local,id=hostroot,path=/,security_model=none,readonly=on,multidevs=remap \
         -device virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot \
