@@ -64,7 +64,20 @@ echo "windows-tests: wine ready in $((SECONDS - t1)) s"
 
 failed=0
 t2=$SECONDS
-ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 300 || failed=1
+if ! ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 300; then
+    # Once in a long while a wine process dies while starting, before the
+    # test runs at all (seen once, on a busy machine).  The failed tests get
+    # one more run each, alone; a test that fails again fails the stage, and
+    # one that passes is named, so a flaky test does not go unnoticed.
+    first="$(sed 's/^[0-9]*:/  /' "$build/Testing/Temporary/LastTestsFailed.log" 2>/dev/null)"
+    echo "windows-tests: running the failed tests once more"
+    if ctest --test-dir "$build" --output-on-failure --rerun-failed --timeout 300; then
+        echo "windows-tests: WARNING: these tests failed once and passed when run again:"
+        echo "$first"
+    else
+        failed=1
+    fi
+fi
 echo "windows-tests: CTest under wine took $((SECONDS - t2)) s"
 
 # --- 4. the program itself -----------------------------------------------------
