@@ -1,42 +1,15 @@
 /*
- * The contract functions on Windows.  winapi.h turns the system's calls of
- * midiOutOpen, _kbhit, CreateFileA and the rest into the vt_ functions
- * here; each forwards to the installed table of its service, so that the
- * tests can put the double in place without the system code noticing.
- * With nothing installed the real services answer: winmm for the ports,
- * conio (console.cpp) for the keyboard, kernel32 for the files.
+ * The real services behind the contract on Windows: winmm for the ports and
+ * kernel32 for the files (the keyboard is console.cpp).  winapi.h turns the
+ * system's calls of midiOutOpen, _kbhit, CreateFileA and the rest into the
+ * vt_ forwarders of common/forward.cpp, which call these unless a test has
+ * installed the double.
  */
 #define VOLTANIS_WIN_REAL_API 1
 #include "../common/service.h"
 #include "internal.h"
 
-#include <atomic>
-
 namespace {
-
-/* Atomic only so that a test installing from its own thread is never torn;
-   the system reads them from the main thread alone. */
-std::atomic<const VtMidiService *> gMidi{nullptr};
-std::atomic<const VtConsole *> gConsole{nullptr};
-std::atomic<const VtFiles *> gFiles{nullptr};
-
-const VtMidiService *midi()
-{
-    const VtMidiService *s = gMidi.load(std::memory_order_acquire);
-    return s ? s : vtRealMidi();
-}
-
-const VtConsole *console()
-{
-    const VtConsole *c = gConsole.load(std::memory_order_acquire);
-    return c ? c : vtRealConsole();
-}
-
-const VtFiles *files()
-{
-    const VtFiles *f = gFiles.load(std::memory_order_acquire);
-    return f ? f : vtRealFiles();
-}
 
 /* --- winmm --------------------------------------------------------------
 
@@ -210,97 +183,5 @@ unsigned inSlotsInUse(void)
 
 } // namespace vtwin
 
-void vtInstallMidi(const VtMidiService *s) { gMidi.store(s, std::memory_order_release); }
-void vtInstallConsole(const VtConsole *c) { gConsole.store(c, std::memory_order_release); }
-void vtInstallFiles(const VtFiles *f) { gFiles.store(f, std::memory_order_release); }
-
 const VtMidiService *vtRealMidi(void) { return &kRealMidi; }
 const VtFiles *vtRealFiles(void) { return &kRealFiles; }
-
-UINT vt_midiOutGetNumDevs(void) { return midi()->outGetNumDevs(); }
-
-MMRESULT vt_midiOutGetDevCapsA(UINT uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc)
-{
-    return midi()->outGetDevCaps(uDeviceID, pmoc, cbmoc);
-}
-
-MMRESULT vt_midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
-                        DWORD_PTR dwInstance, DWORD fdwOpen)
-{
-    return midi()->outOpen(phmo, uDeviceID, dwCallback, dwInstance, fdwOpen);
-}
-
-MMRESULT vt_midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh)
-{
-    return midi()->outPrepareHeader(hmo, pmh, cbmh);
-}
-
-MMRESULT vt_midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh)
-{
-    return midi()->outLongMsg(hmo, pmh, cbmh);
-}
-
-MMRESULT vt_midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh)
-{
-    return midi()->outUnprepareHeader(hmo, pmh, cbmh);
-}
-
-MMRESULT vt_midiOutClose(HMIDIOUT hmo) { return midi()->outClose(hmo); }
-
-UINT vt_midiInGetNumDevs(void) { return midi()->inGetNumDevs(); }
-
-MMRESULT vt_midiInGetDevCapsA(UINT uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic)
-{
-    return midi()->inGetDevCaps(uDeviceID, pmic, cbmic);
-}
-
-MMRESULT vt_midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
-                       DWORD_PTR dwInstance, DWORD fdwOpen)
-{
-    return midi()->inOpen(phmi, uDeviceID, dwCallback, dwInstance, fdwOpen);
-}
-
-MMRESULT vt_midiInStart(HMIDIIN hmi) { return midi()->inStart(hmi); }
-
-MMRESULT vt_midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh)
-{
-    return midi()->inPrepareHeader(hmi, pmh, cbmh);
-}
-
-MMRESULT vt_midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh)
-{
-    return midi()->inAddBuffer(hmi, pmh, cbmh);
-}
-
-MMRESULT vt_midiInReset(HMIDIIN hmi) { return midi()->inReset(hmi); }
-
-MMRESULT vt_midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh)
-{
-    return midi()->inUnprepareHeader(hmi, pmh, cbmh);
-}
-
-MMRESULT vt_midiInClose(HMIDIIN hmi) { return midi()->inClose(hmi); }
-
-void platformInit(void) { console()->init(); }
-int vt_kbhit(void) { return console()->kbhit(); }
-int vt_getch(void) { return console()->getch(); }
-void vt_sleep(unsigned long ms) { console()->sleep(ms); }
-int readLine(char *buf, unsigned size) { return console()->readLine(buf, size); }
-
-HANDLE vt_CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security,
-                      DWORD creation, DWORD attributes, HANDLE templ)
-{
-    return files()->create(name, access, share, security, creation, attributes, templ);
-}
-
-BOOL vt_ReadFile(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped)
-{
-    return files()->read(h, buf, n, done, overlapped);
-}
-
-BOOL vt_WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped)
-{
-    return files()->write(h, buf, n, done, overlapped);
-}
-
-BOOL vt_CloseHandle(HANDLE h) { return files()->close(h); }
