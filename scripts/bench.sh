@@ -76,9 +76,9 @@ grep '^RESULT' "$out/bench_process.txt" >>"$rows"
     echo "  fork to the last line of the status report read from the terminal."
     echo "- idle CPU: all threads' CPU time (/proc/<pid>/task/*/schedstat) over 10 s with nothing typed"
     echo "  or received; memory: VmHWM of the real binary."
-    echo "- the idle main loop pauses 1 ms per pass, so it wakes about a thousand times a second; its own"
-    echo "  work per pass is a few microseconds, the rest is the kernel's sleep and wake-up, which on a"
-    echo "  virtual machine costs far more than on bare hardware."
+    echo "- the idle main loop pauses 10 ms per pass, a pause that ends at once when a key or a MIDI"
+    echo "  notification arrives, so it wakes about a hundred times a second; its own work per pass is"
+    echo "  a few microseconds, the rest is the kernel's sleep and wake-up."
 } >"$out/table.md"
 cp "$out/table.md" bench/results.md
 cat bench/results.md

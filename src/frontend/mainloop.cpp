@@ -24,6 +24,12 @@ enum {
     SC_F11 = 0x85, SC_F12 = 0x86
 };
 
+/* The platform's pause ends the moment a key or a MIDI notification
+   arrives, so the length of the idle pause delays nothing that the user
+   could see; 10 ms lets an idle program sleep, where 1 ms woke it a
+   thousand times a second for nothing. */
+#define IDLE_PAUSE_MS 10
+
 static int sExitConfirmed;
 
 void printHelp(void)
@@ -195,7 +201,7 @@ int mainLoopPass(void)
     if (showOneEntry())
         return 1;
     receiveIdleChecks();
-    _sleep(1);
+    _sleep(IDLE_PAUSE_MS);
     return 1;
 }
 
