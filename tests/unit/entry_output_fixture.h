@@ -7,7 +7,7 @@
 #include "entry/entry.h"
 #include "frontend/frontend.h"
 #include "output/output.h"
-#include "platform/testdouble/testdouble.h"
+#include "scratch_test.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +19,11 @@
 typedef std::vector<uint8_t> Bytes;
 typedef std::vector<Bytes> Sends;
 
-class EntryOutputTest : public ::testing::Test {
+class EntryOutputTest : public ScratchTest {
 protected:
     void SetUp() override
     {
-        td::install();
-        td::endOfInput(false);
+        ScratchTest::SetUp();
         td::addOutPort("X");
         resetGlobals();
         ASSERT_EQ(midiOutOpen(&gOutHandle, 0, 0, 0, 0), (MMRESULT)MMSYSERR_NOERROR);
@@ -36,7 +35,7 @@ protected:
         if (gOutHandle)
             midiOutClose(gOutHandle);
         gOutHandle = 0;
-        td::uninstall();
+        ScratchTest::TearDown();
     }
 
     static void resetGlobals()
@@ -61,15 +60,6 @@ protected:
         gOutHandle = 0;
     }
 
-    /* runs f with the console captured and returns what it printed */
-    template <class F> static std::string printed(F f)
-    {
-        fflush(stdout);
-        testing::internal::CaptureStdout();
-        f();
-        fflush(stdout);
-        return testing::internal::GetCapturedStdout();
-    }
 
     /* hands every character to typed-input handling, as the key dispatch
        does with the keys it does not consume */

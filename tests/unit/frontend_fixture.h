@@ -7,7 +7,7 @@
 #include "frontend/frontend.h"
 #include "input/input.h"
 #include "output/output.h"
-#include "platform/testdouble/testdouble.h"
+#include "scratch_test.h"
 #include "preset/preset.h"
 
 #include <gtest/gtest.h>
@@ -17,19 +17,11 @@
 #include <string>
 #include <unistd.h>
 
-class FrontendTest : public ::testing::Test {
+class FrontendTest : public ScratchTest {
 protected:
-    char oldDir[4096];
-    char tmpDir[64];
-
     void SetUp() override
     {
-        td::install();
-        td::endOfInput(false);
-        ASSERT_NE(getcwd(oldDir, sizeof oldDir), nullptr);
-        strcpy(tmpDir, "/tmp/vt-frontend-XXXXXX");
-        ASSERT_NE(mkdtemp(tmpDir), nullptr);
-        ASSERT_EQ(chdir(tmpDir), 0);
+        ScratchTest::SetUp();
         resetSettings();
     }
 
@@ -40,10 +32,7 @@ protected:
         closePorts();
         gOutHandle = 0;
         gInHandle = 0;
-        td::uninstall();
-        EXPECT_EQ(chdir(oldDir), 0);
-        std::string cmd = std::string("rm -rf ") + tmpDir;
-        EXPECT_EQ(system(cmd.c_str()), 0);
+        ScratchTest::TearDown();
     }
 
     static void resetSettings()
@@ -65,16 +54,6 @@ protected:
         gbRecRecv = 0;
         gbRecFileOpen = 0;
         initSettings();
-    }
-
-    /* runs f with the console captured and returns what it printed */
-    template <class F> static std::string printed(F f)
-    {
-        fflush(stdout);
-        testing::internal::CaptureStdout();
-        f();
-        fflush(stdout);
-        return testing::internal::GetCapturedStdout();
     }
 
     static void typeKeys(const std::string &keys)

@@ -10,7 +10,7 @@
 #include "frontend/frontend.h"
 #include "input/input.h"
 #include "output/output.h"
-#include "platform/testdouble/testdouble.h"
+#include "scratch_test.h"
 #include "preset/preset.h"
 
 #include <gtest/gtest.h>
@@ -28,20 +28,13 @@ typedef std::vector<uint8_t> Bytes;
 inline std::string fkey(int scan) { return std::string(1, '\0') + (char)scan; }
 const int kF6 = 0x40, kF7 = 0x41, kF9 = 0x43, kF10 = 0x44, kF11 = 0x85, kF12 = 0x86;
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public ScratchTest {
 protected:
-    char oldDir[4096];
-    char tmpDir[64];
     bool ended = false;
 
     void SetUp() override
     {
-        td::install();
-        td::endOfInput(false);
-        ASSERT_NE(getcwd(oldDir, sizeof oldDir), nullptr);
-        strcpy(tmpDir, "/tmp/vt-faults-XXXXXX");
-        ASSERT_NE(mkdtemp(tmpDir), nullptr);
-        ASSERT_EQ(chdir(tmpDir), 0);
+        ScratchTest::SetUp();
         td::addOutPort("Out");
         td::addInPort("In");
         resetProgram();
@@ -57,10 +50,7 @@ protected:
         }
         gOutHandle = 0;
         gInHandle = 0;
-        td::uninstall();
-        EXPECT_EQ(chdir(oldDir), 0);
-        std::string cmd = std::string("rm -rf ") + tmpDir;
-        EXPECT_EQ(system(cmd.c_str()), 0);
+        ScratchTest::TearDown();
     }
 
     /* every global at its start value; nothing opened yet */
@@ -92,15 +82,6 @@ protected:
     /* the status report, as at start-up: ports opened, input started */
     std::string start() { return printed(statusReport); }
 
-    /* runs f with the console captured and returns what it printed */
-    template <class F> static std::string printed(F f)
-    {
-        fflush(stdout);
-        testing::internal::CaptureStdout();
-        f();
-        fflush(stdout);
-        return testing::internal::GetCapturedStdout();
-    }
 
     /* Main-loop passes until every queued key is handled and the ring is
        empty and idle-checked.  (The pass's result is not looked at: once

@@ -6,7 +6,7 @@
 
 #include "frontend/frontend.h"
 #include "input/input.h"
-#include "platform/testdouble/testdouble.h"
+#include "scratch_test.h"
 
 #include <gtest/gtest.h>
 
@@ -18,19 +18,11 @@
 #include <string>
 #include <vector>
 
-class InputTest : public ::testing::Test {
+class InputTest : public ScratchTest {
 protected:
-    char oldDir[4096];
-    char tmpDir[64];
-
     void SetUp() override
     {
-        td::install();
-        td::endOfInput(false);
-        ASSERT_NE(getcwd(oldDir, sizeof oldDir), nullptr);
-        strcpy(tmpDir, "/tmp/vt-input-XXXXXX");
-        ASSERT_NE(mkdtemp(tmpDir), nullptr);
-        ASSERT_EQ(chdir(tmpDir), 0);
+        ScratchTest::SetUp();
         resetGlobals();
     }
 
@@ -42,10 +34,7 @@ protected:
         if (gInHandle != 0)
             inputStop();
         gInHandle = 0;
-        td::uninstall();
-        EXPECT_EQ(chdir(oldDir), 0);
-        std::string cmd = std::string("rm -rf ") + tmpDir;
-        EXPECT_EQ(system(cmd.c_str()), 0);
+        ScratchTest::TearDown();
     }
 
     static void resetGlobals()
@@ -79,16 +68,6 @@ protected:
                              CALLBACK_FUNCTION | MIDI_IO_STATUS), (MMRESULT)MMSYSERR_NOERROR);
         ASSERT_NE(gInHandle, nullptr);
         inputSetup();
-    }
-
-    /* runs f with the console captured and returns what it printed */
-    template <class F> static std::string printed(F f)
-    {
-        fflush(stdout);
-        testing::internal::CaptureStdout();
-        f();
-        fflush(stdout);
-        return testing::internal::GetCapturedStdout();
     }
 
     /* main-loop passes without a key until the ring is empty, then one

@@ -14,28 +14,9 @@ namespace {
 const char *const kConfirmPrompt =
     " - confirm with <ENTER>.\nTo select another file type CTRL_F  ";
 
+/* the fixture's scratch directory holds the files to send */
 class SendFileTest : public EntryOutputTest {
 protected:
-    char oldDir[4096];
-    char tmpDir[64];
-
-    void SetUp() override
-    {
-        EntryOutputTest::SetUp();
-        ASSERT_NE(getcwd(oldDir, sizeof oldDir), nullptr);
-        strcpy(tmpDir, "/tmp/vt-sendfile-XXXXXX");
-        ASSERT_NE(mkdtemp(tmpDir), nullptr);
-        ASSERT_EQ(chdir(tmpDir), 0);
-    }
-
-    void TearDown() override
-    {
-        EXPECT_EQ(chdir(oldDir), 0);
-        std::string cmd = std::string("rm -rf ") + tmpDir;
-        EXPECT_EQ(system(cmd.c_str()), 0);
-        EntryOutputTest::TearDown();
-    }
-
     /* a file whose bytes differ from block to block */
     static Bytes writeFile(const char *name, size_t size)
     {
