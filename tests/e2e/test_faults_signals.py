@@ -30,12 +30,18 @@ def note_name(n):
     return "%s%d" % (c, o) if o < 0 else c if o == 0 else "%s %d" % (c, o)
 
 
-def preset(workdir):
+def preset_record():
     """A preset naming the loopback both ways, so no selection is asked."""
     name = LOOPBACK.encode().ljust(64, b"\0")
-    rec = bytes([6, 0, 0, 16, 0x7D, 0xFF, 0xFF, 0xFF]) + name + name + b"\0" * 32
+    return bytes([6, 0, 0, 16, 0x7D, 0xFF, 0xFF, 0xFF]) + name + name + b"\0" * 32
+
+
+PRESET = {"VOLTANIS.SET": preset_record()}
+
+
+def preset(workdir):
     with open(os.path.join(workdir, "VOLTANIS.SET"), "wb") as f:
-        f.write(rec)
+        f.write(preset_record())
 
 
 def record_file(s):
@@ -44,7 +50,7 @@ def record_file(s):
 
 
 def started_recording(s):
-    preset(s.workdir)
+    """The session must have been started with the preset in place."""
     s.expect("Preset loaded:")
     s.expect_next(status_report())
     s.send(fkey(9))
@@ -52,8 +58,10 @@ def started_recording(s):
 
 
 def notes_shown(text):
+    """The notes of the note-on lines printed whole (a last line still being
+    printed is left out)."""
     shown = []
-    for line in text.split("\n"):
+    for line in text.split("\n")[:-1]:
         if line.startswith("  MIDI Note ON     90 "):
             shown.append(int(line.split()[4], 16))
     return shown
@@ -82,7 +90,7 @@ def typed_notes(s, count):
 
 def test_sigterm_and_sighup_while_recording(binary):
     for sig in (signal.SIGTERM, signal.SIGHUP):
-        with Session(binary) as s:
+        with Session(binary, files=PRESET) as s:
             started_recording(s)
             shown = typed_notes(s, 5)
             s.send("S hello" + ENTER)
@@ -103,7 +111,7 @@ def test_signal_during_a_flood(binary):
     """A send file of 3,000 note-ons comes back through the loopback while
     recording; the program is stopped in the middle of the flood."""
     for sig in (signal.SIGTERM, signal.SIGHUP):
-        with Session(binary) as s:
+        with Session(binary, files=PRESET) as s:
             started_recording(s)
             with open(os.path.join(s.workdir, "flood.mid"), "wb") as f:
                 f.write(b"".join(bytes([0x90, n % 128, 0x40]) for n in range(3000)))
@@ -125,7 +133,7 @@ def test_signal_during_a_flood(binary):
 def test_terminal_hangs_up_mid_line_while_recording(binary):
     """The terminal goes away (its other end closed) with a line half
     typed: the program ends, the record file keeps what was shown."""
-    with Session(binary) as s:
+    with Session(binary, files=PRESET) as s:
         started_recording(s)
         shown = typed_notes(s, 3)
         s.send("N 3C")
