@@ -83,10 +83,14 @@ void selectDevices(void)
 {
     goNumDevs = midiOutGetNumDevs();
     giNumDevs = midiInGetNumDevs();
+    /* Keys from a pipe or a file are messages to send, not answers: nobody
+       is there to choose, so each direction takes its first port, as an
+       empty answer would, and the status report names it. */
+    int ask = keyboardIsConsole();
     if (goNumDevs != 0)
-        goSelDev = choosePort(1, goNumDevs);
+        goSelDev = ask ? choosePort(1, goNumDevs) : 0;
     if (giNumDevs != 0)
-        giSelDev = choosePort(0, giNumDevs);
+        giSelDev = ask ? choosePort(0, giNumDevs) : 0;
     gMode = 0;
     printf("Selection:\n");
 }

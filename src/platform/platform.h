@@ -168,4 +168,8 @@ void platformInit(void);
    input (then buf holds an empty line). */
 int readLine(char *buf, unsigned size);
 
+/* 1 when the keys come from a person at a console, 0 when the keyboard is a
+   pipe or a file, where nobody is there to answer a question. */
+int keyboardIsConsole(void);
+
 #endif /* VOLTANIS_PLATFORM_H */

@@ -67,11 +67,15 @@ def test_byte_entry_and_wild_byte(binary):
 
 
 def test_piped_lines_are_sent_and_the_program_ends(binary):
-    # no preset here, so the first two lines answer the port questions
-    with Piped(binary, "0\n0\nN 3C 40\nS hello\n") as p:
+    # no preset here: with nobody at the keyboard no port question is asked
+    with Piped(binary, "N 3C 40\nS hello\n") as p:
+        check("Select MIDI" not in p.text, "asked for a port:\n%s" % p.text[-2000:])
         check(p.returncode == 0, "exit status %d\n%s" % (p.returncode, p.text[-2000:]))
         check("N 3C 40\n" in p.text and "S hello\n" in p.text, "lines not echoed:\n%s" % p.text[-2000:])
         check("ERROR" not in p.text, "an error was printed:\n%s" % p.text[-2000:])
+        # what the loopback sent back is shown before the program leaves
+        check(NOTE_ON in p.text and "  SysEx( 7d ) hello EOX\n" in p.text,
+              "the messages did not come back:\n%s" % p.text[-2000:])
         check(p.text.rstrip().endswith("EXIT? <ENTER>=exit  <SPACE>=continue"),
               "did not end through the exit prompt:\n%s" % p.text[-500:])
 

@@ -85,6 +85,21 @@ TEST_F(Selection, EndOfInputChoosesPortZero)
     EXPECT_EQ(giSelDev, 0u);
 }
 
+TEST_F(Selection, PipedKeysAreNotTakenForAnswers)
+{
+    td::addOutPort("A");
+    td::addOutPort("B");
+    td::addInPort("C");
+    td::addInPort("D");
+    td::keyboardIsConsole(false);
+    goSelDev = giSelDev = 1;
+    td::keys("N 3C 40\r");
+    EXPECT_EQ(printed([] { selectDevices(); }), "Selection:\n");
+    EXPECT_EQ(goSelDev, 0u);
+    EXPECT_EQ(giSelDev, 0u);
+    EXPECT_TRUE(_kbhit()) << "the line is still there to be sent";
+}
+
 TEST_F(Selection, CtrlNChangesPortsAndReturnsToModeZero)
 {
     td::addOutPort("A");

@@ -248,13 +248,15 @@ protected:
     }
 };
 
+bool waitKbhit(int ms);
+
 TEST_F(PosixConsolePipe, KeysThenExitAtTheEnd)
 {
     send(in[1], std::string("ab\ncd\r\nx\r\x7f\x1b\x00\x3b", 13));
     endInput();
     std::string want = std::string("ab\rcd\rx\r\x08\x1b\x00\x3b", 12) + "\x1b\r\x1b\r\x1b\r";
     EXPECT_EQ(hex(getchN(want.size())), hex(want));
-    EXPECT_EQ(C().kbhit(), 1);
+    EXPECT_TRUE(waitKbhit(2000));
     EXPECT_EQ(drain(out[0], 0), "") << "piped input is not echoed";
 }
 
@@ -298,6 +300,19 @@ long msSince(Clock::time_point t)
     return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
+/* polls as the exit prompt does; false when no key came within ms */
+bool waitKbhit(int ms)
+{
+    Clock::time_point t0 = Clock::now();
+    while (!C().kbhit()) {
+        if (msSince(t0) > ms)
+            return false;
+        C().sleep(10);
+    }
+    return true;
+}
+
+
 /* A wake-up from another thread ends the pause at once. */
 TEST_F(PosixConsolePipe, WakeEndsThePause)
 {
@@ -333,10 +348,14 @@ TEST_F(PosixConsolePipe, KeyEndsThePause)
    program are always there, and must not turn a slow pace into a fast one. */
 TEST_F(PosixConsolePipe, PauseLastsAtTheEnd)
 {
+    Clock::time_point end = Clock::now();
     endInput();
     vtWake();
     C().sleep(60000);          /* takes the end and any earlier wake-up */
-    EXPECT_EQ(C().kbhit(), 1);
+    /* the end counts as a key only once the input has been quiet a while,
+       so that what a last line made a port answer is still shown */
+    EXPECT_TRUE(waitKbhit(2000));
+    EXPECT_GE(msSince(end), 150);
     Clock::time_point t0 = Clock::now();
     C().sleep(100);
     EXPECT_GE(msSince(t0), 100);

@@ -34,6 +34,7 @@ struct VtConsole {
     int (*getch)(void);
     void (*sleep)(unsigned long ms);
     int (*readLine)(char *buf, unsigned size);
+    int (*isConsole)(void);
 };
 
 struct VtFiles {

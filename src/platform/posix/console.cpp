@@ -218,6 +218,7 @@ struct Console {
     bool terminal;        /* keys decoded, line input echoed */
     bool eof;
     bool eofEnter;        /* at the end: the next key is Enter, not ESC */
+    int64_t eofUs;        /* when the end of the input was reached */
     bool afterCR;         /* piped: a LF right after CR is the same line end */
     VtKeyDecoder dec;
     int64_t lastByteUs;   /* when the decoder was last fed */
@@ -293,7 +294,19 @@ void reachEnd(void)
     if (gCon.terminal && vtKeyPending(&gCon.dec))
         flushPending();
     gCon.eof = true;
+    gCon.eofUs = nowUs();
     gCon.arrivals++;
+}
+
+/* A pipe's last line has just been sent; what it makes a port answer (the
+   loopback at once, a device within milliseconds) should still be shown
+   before the program leaves, so the end of the input counts as a key only
+   after a short quiet time. */
+const int64_t kEndQuietUs = 150000;
+
+bool endReached(void)
+{
+    return gCon.eof && nowUs() - gCon.eofUs >= kEndQuietUs;
 }
 
 /* Microseconds until a started sequence counts as complete, or -1 when
@@ -398,7 +411,7 @@ int conKbhit(void)
     }
     if (gCon.count == 0)
         checkEscWait();
-    return gCon.count > 0 || gCon.eof;
+    return gCon.count > 0 || endReached();
 }
 
 /* The next queued key with its prefix mark, waiting for it; -1 at the end
@@ -548,7 +561,13 @@ int conReadLine(char *buf, unsigned size)
     return (int)count;
 }
 
-const VtConsole kConsole = {conInit, conKbhit, conGetch, conSleep, conReadLine};
+int conIsConsole(void)
+{
+    conInit();
+    return gCon.terminal ? 1 : 0;
+}
+
+const VtConsole kConsole = {conInit, conKbhit, conGetch, conSleep, conReadLine, conIsConsole};
 
 } // namespace
 

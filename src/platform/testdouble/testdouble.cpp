@@ -407,6 +407,7 @@ std::mutex gConsoleMx;
 std::string gKeys;
 size_t gKeyPos = 0;
 bool gEndOfInput = true;
+bool gKeyboardIsConsole = true;
 unsigned gEndPhase = 0; /* even: ESC next, odd: Enter next */
 std::atomic<unsigned> gSleeps{0};
 std::atomic<unsigned long> gSleptMs{0};
@@ -491,7 +492,14 @@ int consoleReadLine(char *buf, unsigned size)
     return any ? (int)n : -1;
 }
 
-const VtConsole kConsole = {consoleInit, consoleKbhit, consoleGetch, consoleSleep, consoleReadLine};
+int consoleIsConsole(void)
+{
+    std::lock_guard<std::mutex> lk(gConsoleMx);
+    return gKeyboardIsConsole ? 1 : 0;
+}
+
+const VtConsole kConsole = {consoleInit, consoleKbhit, consoleGetch, consoleSleep, consoleReadLine,
+                            consoleIsConsole};
 
 /* ---- files ----------------------------------------------------------- */
 
@@ -598,6 +606,7 @@ void install()
         gKeys.clear();
         gKeyPos = 0;
         gEndOfInput = true;
+        gKeyboardIsConsole = true;
         gEndPhase = 0;
         gSleeps = 0;
         gSleptMs = 0;
@@ -759,6 +768,12 @@ void keys(const std::string &bytes)
     gKeyPos = 0;
     gKeys += bytes;
     gEndPhase = 0;
+}
+
+void keyboardIsConsole(bool on)
+{
+    std::lock_guard<std::mutex> lk(gConsoleMx);
+    gKeyboardIsConsole = on;
 }
 
 void endOfInput(bool on)

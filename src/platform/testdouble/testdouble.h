@@ -69,6 +69,9 @@ void keys(const std::string &bytes);
    answers -1), so that a whole run ends through the exit prompt.  Off: an
    empty queue means no key is waiting. */
 void endOfInput(bool on);
+/* On (the default): the keyboard is a console with a person at it.  Off: it
+   is a pipe or a file. */
+void keyboardIsConsole(bool on);
 /* _sleep calls since install, and their milliseconds added up; the double
    does not really pause. */
 unsigned sleeps();

@@ -410,7 +410,14 @@ int realReadLine(char *buf, unsigned size)
     return gIsConsole ? consoleReadLine(buf, size) : pipeReadLine(buf, size);
 }
 
-const VtConsole kRealConsole = {realInit, realKbhit, realGetch, realSleep, realReadLine};
+int realIsConsole(void)
+{
+    probe();
+    return gIsConsole ? 1 : 0;
+}
+
+const VtConsole kRealConsole = {realInit, realKbhit, realGetch, realSleep, realReadLine,
+                                realIsConsole};
 
 } // namespace
 
