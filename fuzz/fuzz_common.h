@@ -6,6 +6,9 @@
 #ifndef VOLTANIS_FUZZ_COMMON_H
 #define VOLTANIS_FUZZ_COMMON_H
 
+#include "frontend/frontend.h"
+#include "platform/testdouble/testdouble.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -82,6 +85,20 @@ inline std::string fuzzHex(const unsigned char *p, size_t n)
     if (n > 64)
         s += " ...";
     return s;
+}
+
+/* The test double once per process, with one output port for the system's
+   transmissions to land in. */
+inline void fuzzSetUpOutputPort(void)
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    td::install();
+    td::endOfInput(false);
+    td::addOutPort("Fuzz Out");
+    fillNoteNames();
 }
 
 #endif

@@ -86,23 +86,11 @@ void checkWellFormed(const std::vector<uint8_t> &b)
     }
 }
 
-void setUp(void)
-{
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    td::install();
-    td::endOfInput(false);
-    td::addOutPort("Fuzz Out");
-    fillNoteNames();
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    setUp();
+    fuzzSetUpOutputPort();
     FuzzedDataProvider in(data, size);
 
     uint8_t baseSel = in.ConsumeIntegral<uint8_t>();

@@ -119,18 +119,6 @@ struct ByteModel {
     }
 };
 
-void setUp(void)
-{
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    td::install();
-    td::endOfInput(false);
-    td::addOutPort("Fuzz Out");
-    fillNoteNames();
-}
-
 void resetState(void)
 {
     clearDigitState();
@@ -215,7 +203,7 @@ void lineModes(FuzzedDataProvider &in)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    setUp();
+    fuzzSetUpOutputPort();
     if (!gOutHandle && midiOutOpen(&gOutHandle, 0, 0, 0, 0) != MMSYSERR_NOERROR)
         abort();
     resetState();

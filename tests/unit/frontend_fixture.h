@@ -17,6 +17,32 @@
 #include <string>
 #include <unistd.h>
 
+/* every global of the program at its start value; nothing opened, no port
+   counted */
+inline void resetProgramGlobals()
+{
+    gMode = 0;
+    gNumBase = 16;
+    gChannel = 0;
+    gbCheckFuncKey = 0;
+    gEnterSysex = 0;
+    gCmdPtr = 0;
+    goSelDev = giSelDev = 0;
+    goNumDevs = giNumDevs = 0;
+    gMidiOutName[0] = gMidiInName[0] = gSendFileName[0] = 0;
+    gOutHandle = 0;
+    gInHandle = 0;
+    gMsgLength = 0;
+    gOutPtr = 0;
+    ghRecFile = 0;
+    gbRecFileOpen = gbRecRecv = gbRecQuiet = 0;
+    gByteCount = 0;
+    gMsg = 0;
+    memset(&gMidiInHdr, 0, sizeof gMidiInHdr);
+    memset(&gMidiOutHdr, 0, sizeof gMidiOutHdr);
+    initSettings();
+}
+
 class FrontendTest : public ScratchTest {
 protected:
     void SetUp() override
@@ -35,26 +61,7 @@ protected:
         ScratchTest::TearDown();
     }
 
-    static void resetSettings()
-    {
-        gMode = 0;
-        gNumBase = 16;
-        gChannel = 0;
-        gbCheckFuncKey = 0;
-        gEnterSysex = 0;
-        gCmdPtr = 0;
-        goSelDev = giSelDev = 0;
-        goNumDevs = giNumDevs = 0;
-        gMidiOutName[0] = gMidiInName[0] = gSendFileName[0] = 0;
-        gOutHandle = 0;
-        gInHandle = 0;
-        gMsgLength = 0;
-        gOutPtr = 0;
-        gbRecQuiet = 0;
-        gbRecRecv = 0;
-        gbRecFileOpen = 0;
-        initSettings();
-    }
+    static void resetSettings() { resetProgramGlobals(); }
 
     static void typeKeys(const std::string &keys)
     {

@@ -10,7 +10,7 @@
 #include "frontend/frontend.h"
 #include "input/input.h"
 #include "output/output.h"
-#include "scratch_test.h"
+#include "frontend_fixture.h"
 #include "preset/preset.h"
 
 #include <gtest/gtest.h>
@@ -56,25 +56,7 @@ protected:
     /* every global at its start value; nothing opened yet */
     static void resetProgram()
     {
-        gMode = 0;
-        gNumBase = 16;
-        gChannel = 0;
-        gbCheckFuncKey = 0;
-        gEnterSysex = 0;
-        gCmdPtr = 0;
-        goSelDev = giSelDev = 0;
-        gMidiOutName[0] = gMidiInName[0] = gSendFileName[0] = 0;
-        gOutHandle = 0;
-        gInHandle = 0;
-        gMsgLength = 0;
-        gOutPtr = 0;
-        ghRecFile = 0;
-        gbRecFileOpen = gbRecRecv = gbRecQuiet = 0;
-        gByteCount = 0;
-        gMsg = 0;
-        memset(&gMidiInHdr, 0, sizeof gMidiInHdr);
-        memset(&gMidiOutHdr, 0, sizeof gMidiOutHdr);
-        initSettings();
+        resetProgramGlobals();
         goNumDevs = midiOutGetNumDevs();
         giNumDevs = midiInGetNumDevs();
     }
