@@ -10,16 +10,10 @@ import tempfile
 
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from vtpty import (ENTER, Failure, Piped, Session, check, ctrl, fkey, run_tests,
-                   status_report)
+from vtpty import (ENTER, Failure, Piped, Session, check, ctrl, fkey, run_tests, status_report,
+                   started)
 
 NOTE_ON = "  MIDI Note ON     90 3c 40  ( C 3 )\n"
-
-
-def started(s):
-    ports = s.start()
-    s.expect_next(status_report(*ports))
-    return ports
 
 
 def test_typed_message_comes_back_and_repeats(binary):

@@ -10,8 +10,8 @@ import time
 
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from vtpty import (ENTER, EXIT_PROMPT, Failure, Piped, Session, check, ctrl, fkey,
-                   run_tests, status_report)
+from vtpty import (ENTER, EXIT_PROMPT, Failure, Piped, Session, check, ctrl, fkey, run_tests,
+                   status_report, started)
 
 HELP = "".join([
     "\nshort list of commands: (letters case insensitive, parameters hex or decimal)\n",
@@ -45,13 +45,6 @@ MODE = {
 }
 BLOCKED = "display of Timing Clock and Active Sensing blocked\n"
 RELEASED = "Timing Clock and Active Sensing are displayed\n"
-
-
-def started(s):
-    """Banner, selection, status report: the program waits in its loop."""
-    ports = s.start()
-    s.expect_next(status_report(*ports))
-    return ports
 
 
 def test_banner_and_status_report(binary):

@@ -87,6 +87,14 @@ def status_report(out_no=0, in_no=0, mode_line=None):
             + "display of Timing Clock and Active Sensing blocked (change with CTRL-G)\n")
 
 
+def started(s):
+    """Banner, selection, status report: the program waits in its loop.
+    Returns the chosen (out, in) port numbers."""
+    ports = s.start()
+    s.expect_next(status_report(*ports))
+    return ports
+
+
 def describe_status(status):
     if os.WIFEXITED(status):
         return "exit status %d" % os.WEXITSTATUS(status)
