@@ -22,8 +22,18 @@ namespace {
 /* note on/off, controllers, program change, pitch bend, clock (hidden),
    song position: what a keyboard and a sequencer send */
 const uint32_t kMix[] = {
-    0x7F3C90, 0x003C80, 0x4007B0, 0x000AC3, 0x4000E0, 0x0000F8,
-    0x654591, 0x004581, 0x7F01B0, 0x3050D2, 0x0000FA, 0x2010F2,
+    0x7F3C90,
+    0x003C80,
+    0x4007B0,
+    0x000AC3,
+    0x4000E0,
+    0x0000F8,
+    0x654591,
+    0x004581,
+    0x7F01B0,
+    0x3050D2,
+    0x0000FA,
+    0x2010F2,
 };
 const size_t kMixN = sizeof kMix / sizeof kMix[0];
 

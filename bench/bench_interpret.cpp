@@ -65,10 +65,10 @@ BENCHMARK_CAPTURE(interpret, channel_and_notes, "M 2 N 3C 40 N 3E 40 X 3C 0", 16
 BENCHMARK_CAPTURE(interpret, sysex_text, "S hello world \\10\\20\\7F", 16);
 BENCHMARK_CAPTURE(interpret, field_error, "N 3C 40 X 3C", 16);
 BENCHMARK_CAPTURE(interpret, long_sysex_line,
-                  "S 0123456789abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz"
-                  "0123456789abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz"
-                  "0123456789abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz",
-                  16);
+    "S 0123456789abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz"
+    "0123456789abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz"
+    "0123456789abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz",
+    16);
 BENCHMARK_CAPTURE(typeLine, typed_note_on_with_echo, "N 3C 40", 16);
 
 BENCHMARK_MAIN();

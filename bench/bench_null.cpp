@@ -33,8 +33,22 @@ MMRESULT inOnly(HMIDIIN) { return MMSYSERR_NOERROR; }
 MMRESULT inHdr(HMIDIIN, LPMIDIHDR, UINT) { return MMSYSERR_NOERROR; }
 
 const VtMidiService kNull = {
-    one, outCaps, outOpen, outHdr, outLong, outHdr, outClose,
-    one, inCaps, inOpen, inOnly, inHdr, inHdr, inOnly, inHdr, inOnly,
+    one,
+    outCaps,
+    outOpen,
+    outHdr,
+    outLong,
+    outHdr,
+    outClose,
+    one,
+    inCaps,
+    inOpen,
+    inOnly,
+    inHdr,
+    inHdr,
+    inOnly,
+    inHdr,
+    inOnly,
 };
 
 } // namespace

@@ -236,7 +236,7 @@ int main(int argc, char **argv)
     double median = startup[startup.size() / 2];
     printf("start-up to the main loop (fork, exec, banner, preset, ports opened, status report), %d runs:"
            " min %.2f ms, median %.2f ms, max %.2f ms\n",
-           runs, startup.front(), median, startup.back());
+        runs, startup.front(), median, startup.back());
 
     /* idle CPU and memory */
     Run r;
@@ -254,8 +254,8 @@ int main(int argc, char **argv)
     long hwmIdle = statusKb(r.pid, "VmHWM"), rssIdle = statusKb(r.pid, "VmRSS");
     printf("idle for %.1f s: CPU %.3f%% of one core (%.1f ms), %.0f wake-ups/s, %d threads;"
            " VmHWM %ld KiB, VmRSS %ld KiB\n",
-           wall, idlePct, (double)(ns1 - ns0) / 1e6, (double)(sw1 - sw0) / wall, threadsOf(r.pid),
-           hwmIdle, rssIdle);
+        wall, idlePct, (double)(ns1 - ns0) / 1e6, (double)(sw1 - sw0) / wall, threadsOf(r.pid), hwmIdle,
+        rssIdle);
 
     /* some work: a send file through the loopback, shown as it comes back */
     {
@@ -278,20 +278,20 @@ int main(int argc, char **argv)
     }
     long hwmWork = statusKb(r.pid, "VmHWM"), rssWork = statusKb(r.pid, "VmRSS");
     printf("after a send file of 30,000 bytes shown back and a SysEx line: VmHWM %ld KiB, VmRSS %ld KiB\n",
-           hwmWork, rssWork);
+        hwmWork, rssWork);
     int st = r.quit();
     if (!WIFEXITED(st) || WEXITSTATUS(st) != 0)
         fprintf(stderr, "warning: the program ended with status 0x%x\n", st);
 
     result("start-up to the main loop, loopback port (median of 20)", fmt("%.2f ms", median), "< 20 ms",
-           median < 20 ? "yes" : "NO");
+        median < 20 ? "yes" : "NO");
     result("start-up, worst of 20", fmt("%.2f ms", startup.back()), "", "");
     result("idle CPU of the main loop over 10 s", fmt("%.3f %% of one core", idlePct), "< 1 %",
-           idlePct < 1 ? "yes" : "NO");
+        idlePct < 1 ? "yes" : "NO");
     result("idle wake-ups", fmt("%.0f /s", (double)(sw1 - sw0) / wall), "", "");
     result("resident memory, peak (VmHWM) idle", fmt("%.2f MiB", hwmIdle / 1024.0), "< 8 MiB",
-           hwmIdle < 8 * 1024 ? "yes" : "NO");
+        hwmIdle < 8 * 1024 ? "yes" : "NO");
     result("resident memory, peak (VmHWM) after work", fmt("%.2f MiB", hwmWork / 1024.0), "< 8 MiB",
-           hwmWork < 8 * 1024 ? "yes" : "NO");
+        hwmWork < 8 * 1024 ? "yes" : "NO");
     return 0;
 }

@@ -93,8 +93,7 @@ void readConsole(int fd)
             }
             size_t at = line.find("MIDI Note ON");
             unsigned s, d1, d2, lost;
-            if (at != std::string::npos &&
-                sscanf(line.c_str() + at + 12, "%x %x %x", &s, &d1, &d2) == 3) {
+            if (at != std::string::npos && sscanf(line.c_str() + at + 12, "%x %x %x", &s, &d1, &d2) == 3) {
                 uint32_t seq = (s & 0x0F) << 14 | (d1 & 0x7F) << 7 | (d2 & 0x7F);
                 gShown[seq] = t;
                 gShownCount.fetch_add(1, std::memory_order_release);
@@ -310,39 +309,41 @@ int main()
     reader.join();
 
     Stats s1 = stats(r1k), s10 = stats(r10k), sf = stats(rFlood), sb = stats(rBurst);
-    fprintf(gReport, "receive path: loopback port -> port layer -> callback -> ring -> main loop -> console pipe\n");
+    fprintf(gReport,
+        "receive path: loopback port -> port layer -> callback -> ring -> main loop -> console pipe\n");
     for (auto &p : {std::make_pair("1,000 msg/s", &s1), std::make_pair("10,000 msg/s", &s10)}) {
         const Stats &s = *p.second;
         uint32_t sent = p.second == &s1 ? r1k.count : r10k.count;
         fprintf(gReport,
-                "  paced %-13s %6u sent %6u shown; callback->line median %7.1f us p99 %7.1f us max %8.1f us;"
-                " send->line median %7.1f us p99 %7.1f us; CPU of all threads %.0f%% of one core\n",
-                p.first, sent, s.shown, s.medianUs, s.p99Us, s.maxUs, s.e2eMedianUs, s.e2eP99Us,
-                100 * (p.second == &s1 ? r1k.cpu : r10k.cpu));
+            "  paced %-13s %6u sent %6u shown; callback->line median %7.1f us p99 %7.1f us max %8.1f us;"
+            " send->line median %7.1f us p99 %7.1f us; CPU of all threads %.0f%% of one core\n",
+            p.first, sent, s.shown, s.medianUs, s.p99Us, s.maxUs, s.e2eMedianUs, s.e2eP99Us,
+            100 * (p.second == &s1 ? r1k.cpu : r10k.cpu));
     }
     double floodSecs = (double)(sf.lastShown - sf.firstSend) / 1e9;
     fprintf(gReport, "  flood: %u sent, %u shown in %.3f s = %.0f msg/s; loss %u (reported lost %u)\n",
-            rFlood.count, sf.shown, floodSecs, sf.shown / floodSecs, rFlood.count - sf.shown,
-            gLostReported.load());
+        rFlood.count, sf.shown, floodSecs, sf.shown / floodSecs, rFlood.count - sf.shown,
+        gLostReported.load());
     double drainMs = (double)(sb.lastShown - sb.firstCallback) / 1e6;
     double burstMs = (double)(sb.lastShown - burstStart) / 1e6;
-    fprintf(gReport, "  burst: %u written at once, %u shown; drained %.1f ms after the first callback"
-                     " (%.1f ms after the write)\n",
-            rBurst.count, sb.shown, drainMs, burstMs);
+    fprintf(gReport,
+        "  burst: %u written at once, %u shown; drained %.1f ms after the first callback"
+        " (%.1f ms after the write)\n",
+        rBurst.count, sb.shown, drainMs, burstMs);
 
     result("delay callback->console at 1,000 msg/s, median", fmt("%.1f us", s1.medianUs), "", "");
     result("delay callback->console at 1,000 msg/s, p99", fmt("%.1f us", s1.p99Us), "< 200 us",
-           s1.p99Us < 200 && s1.shown == r1k.count ? "yes" : "NO");
+        s1.p99Us < 200 && s1.shown == r1k.count ? "yes" : "NO");
     result("delay callback->console at 10,000 msg/s, median", fmt("%.1f us", s10.medianUs), "", "");
     result("delay callback->console at 10,000 msg/s, p99", fmt("%.1f us", s10.p99Us), "", "");
     result("loss at 1,000 / 10,000 msg/s",
-           std::to_string(r1k.count - s1.shown) + " / " + std::to_string(r10k.count - s10.shown), "0",
-           r1k.count == s1.shown && r10k.count == s10.shown ? "yes" : "NO");
+        std::to_string(r1k.count - s1.shown) + " / " + std::to_string(r10k.count - s10.shown), "0",
+        r1k.count == s1.shown && r10k.count == s10.shown ? "yes" : "NO");
     result("receive throughput (50,000 messages, as fast as the port takes them)",
-           fmt("%.0f msg/s", sf.shown / floodSecs), "", "");
+        fmt("%.0f msg/s", sf.shown / floodSecs), "", "");
     result("loss in the flood", std::to_string(rFlood.count - sf.shown), "", "");
-    result("burst of 8,000 at once: shown", std::to_string(sb.shown) + " of 8000", "all (no loss up to the ring's 8191)",
-           sb.shown == 8000 ? "yes" : "NO");
+    result("burst of 8,000 at once: shown", std::to_string(sb.shown) + " of 8000",
+        "all (no loss up to the ring's 8191)", sb.shown == 8000 ? "yes" : "NO");
     result("burst of 8,000 at once: time to drain", fmt("%.1f ms", drainMs), "", "");
     return 0;
 }

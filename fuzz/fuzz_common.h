@@ -15,15 +15,14 @@
 
 #include <string>
 
-#define FUZZ_CHECK(cond, ...)                                                \
-    do {                                                                     \
-        if (!(cond)) {                                                       \
-            fprintf(stderr, "invariant broken at %s:%d: %s\n  ", __FILE__,   \
-                    __LINE__, #cond);                                        \
-            fprintf(stderr, __VA_ARGS__);                                    \
-            fprintf(stderr, "\n");                                           \
-            abort();                                                         \
-        }                                                                    \
+#define FUZZ_CHECK(cond, ...)                                                                                \
+    do {                                                                                                     \
+        if (!(cond)) {                                                                                       \
+            fprintf(stderr, "invariant broken at %s:%d: %s\n  ", __FILE__, __LINE__, #cond);                 \
+            fprintf(stderr, __VA_ARGS__);                                                                    \
+            fprintf(stderr, "\n");                                                                           \
+            abort();                                                                                         \
+        }                                                                                                    \
     } while (0)
 
 /* The system code prints with printf to stdout; for the length of one run

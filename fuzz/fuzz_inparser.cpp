@@ -125,7 +125,8 @@ public:
     void checkUntouched() const
     {
         for (unsigned i = 0; i < next_; i++)
-            FUZZ_CHECK(memcmp(back_[i], buf_[i], sizeof buf_[i]) == 0, "header %u written after it went back", i);
+            FUZZ_CHECK(
+                memcmp(back_[i], buf_[i], sizeof buf_[i]) == 0, "header %u written after it went back", i);
         for (unsigned i = next_; i < count_; i++)
             for (unsigned j = size_; j < kMaxHeaderSize; j++)
                 FUZZ_CHECK(buf_[i][j] == 0xEE, "header %u written past its length at %u", i, j);

@@ -34,8 +34,14 @@
 namespace {
 
 const char *const kFieldErrors[] = {
-    " CMD ERROR\n", " DATA ERROR\n", " DATA1 ERROR\n", " DATA2 ERROR\n",
-    " SysEx ERROR\n", " ID1 ERROR\n", " ID2 ERROR\n", " ID3 ERROR\n",
+    " CMD ERROR\n",
+    " DATA ERROR\n",
+    " DATA1 ERROR\n",
+    " DATA2 ERROR\n",
+    " SysEx ERROR\n",
+    " ID1 ERROR\n",
+    " ID2 ERROR\n",
+    " ID3 ERROR\n",
 };
 
 bool endsWith(const std::string &s, const char *tail)
@@ -60,12 +66,12 @@ void checkWellFormed(const std::vector<uint8_t> &b)
     while (i < n) {
         uint8_t s = b[i];
         FUZZ_CHECK(s >= 0x80, "data byte %02x where a status belongs at %zu in [%s]", s, i,
-                   fuzzHex(b.data(), n).c_str());
+            fuzzHex(b.data(), n).c_str());
         if (s == 0xF0) {
             size_t k = idLength();
             FUZZ_CHECK(n - i >= 2 + k, "SysEx too short [%s]", fuzzHex(b.data(), n).c_str());
-            FUZZ_CHECK(memcmp(&b[i + 1], gIdStr, k) == 0, "SysEx without the ID [%s]",
-                       fuzzHex(b.data(), n).c_str());
+            FUZZ_CHECK(
+                memcmp(&b[i + 1], gIdStr, k) == 0, "SysEx without the ID [%s]", fuzzHex(b.data(), n).c_str());
             FUZZ_CHECK(b[n - 1] == 0xF7, "SysEx not closed by F7 [%s]", fuzzHex(b.data(), n).c_str());
             return; /* the SysEx takes the rest of the line */
         }
@@ -80,8 +86,8 @@ void checkWellFormed(const std::vector<uint8_t> &b)
             need = 0;
         FUZZ_CHECK(i + need < n, "message %02x cut short [%s]", s, fuzzHex(b.data(), n).c_str());
         for (size_t j = 1; j <= need; j++)
-            FUZZ_CHECK(b[i + j] < 0x80, "data byte %02x of %02x [%s]", b[i + j], s,
-                       fuzzHex(b.data(), n).c_str());
+            FUZZ_CHECK(
+                b[i + j] < 0x80, "data byte %02x of %02x [%s]", b[i + j], s, fuzzHex(b.data(), n).c_str());
         i += 1 + need;
     }
 }
@@ -136,8 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (endsWith(out, e))
             error = e;
     std::string rest = error ? out.substr(0, out.size() - strlen(error)) : out;
-    FUZZ_CHECK(rest.find_first_not_of('\n') == std::string::npos,
-               "unexpected output [%s] for line [%.*s]", out.c_str(), (int)lineLen, gCmdStr);
+    FUZZ_CHECK(rest.find_first_not_of('\n') == std::string::npos, "unexpected output [%s] for line [%.*s]",
+        out.c_str(), (int)lineLen, gCmdStr);
     FUZZ_CHECK(rest.size() <= letterM, "more line ends than M commands [%s]", out.c_str());
     FUZZ_CHECK(gChannel <= 15, "channel %u", gChannel);
 
@@ -155,10 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(gOutPtr == 0 && gCmdPtr == 0, "positions %d %d after the line", gOutPtr, gCmdPtr);
     const std::vector<uint8_t> &msg = sent[0];
     FUZZ_CHECK(!msg.empty(), "an empty long message");
-    FUZZ_CHECK(msg.size() <= lineLen + 5, "%zu bytes from a line of %zu characters", msg.size(),
-               lineLen);
-    FUZZ_CHECK((size_t)gMsgLength == msg.size(), "repeat length %d, sent %zu", gMsgLength,
-               msg.size());
+    FUZZ_CHECK(msg.size() <= lineLen + 5, "%zu bytes from a line of %zu characters", msg.size(), lineLen);
+    FUZZ_CHECK((size_t)gMsgLength == msg.size(), "repeat length %d, sent %zu", gMsgLength, msg.size());
     FUZZ_CHECK(memcmp(gSbuf, msg.data(), msg.size()) == 0, "the buffer differs from what left");
     checkWellFormed(msg);
     return 0;

@@ -37,8 +37,8 @@ bool knownScan(uint8_t prefix, uint8_t scan)
     return false;
 }
 
-void checkKeys(const VtKeyDecoder &d, const uint8_t *out, unsigned n, bool fromTimeout,
-               std::vector<uint8_t> &keys)
+void checkKeys(
+    const VtKeyDecoder &d, const uint8_t *out, unsigned n, bool fromTimeout, std::vector<uint8_t> &keys)
 {
     FUZZ_CHECK(n <= VT_KEY_OUT_MAX, "%u key bytes at once", n);
     FUZZ_CHECK(d.nparam <= VT_KEY_PARAM_MAX, "%u parameters kept", d.nparam);
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (b != 0x00) /* a typed NUL (CTRL-@) is dropped */
                 want.push_back(b == 0x7F ? 0x08 : b);
         FUZZ_CHECK(keys == want, "a stream without ESC changed: %s -> %s",
-                   fuzzHex(bytes.data(), bytes.size()).c_str(), fuzzHex(keys.data(), keys.size()).c_str());
+            fuzzHex(bytes.data(), bytes.size()).c_str(), fuzzHex(keys.data(), keys.size()).c_str());
     }
     return 0;
 }

@@ -149,22 +149,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
 
-    FUZZ_CHECK(size >= PRESET_SIZE && data[0] == PRESET_VERSION, "took a file of %zu bytes, version %u",
-               size, size ? data[0] : 0);
-    FUZZ_CHECK(terminated(gMidiOutName, 64) && terminated(gMidiInName, 64) &&
-                   terminated(gSendFileName, 32),
-               "a name without its terminator");
+    FUZZ_CHECK(size >= PRESET_SIZE && data[0] == PRESET_VERSION, "took a file of %zu bytes, version %u", size,
+        size ? data[0] : 0);
+    FUZZ_CHECK(terminated(gMidiOutName, 64) && terminated(gMidiInName, 64) && terminated(gSendFileName, 32),
+        "a name without its terminator");
     FUZZ_CHECK(goSelDev < goNumDevs && giSelDev < giNumDevs, "ports %u %u", goSelDev, giSelDev);
-    FUZZ_CHECK(strcmp(gMidiOutName, kOut[goSelDev]) == 0, "out name [%s] for port %u [%s]",
-               gMidiOutName, goSelDev, kOut[goSelDev]);
-    FUZZ_CHECK(strcmp(gMidiInName, kIn[giSelDev]) == 0, "in name [%s] for port %u", gMidiInName,
-               giSelDev);
+    FUZZ_CHECK(strcmp(gMidiOutName, kOut[goSelDev]) == 0, "out name [%s] for port %u [%s]", gMidiOutName,
+        goSelDev, kOut[goSelDev]);
+    FUZZ_CHECK(strcmp(gMidiInName, kIn[giSelDev]) == 0, "in name [%s] for port %u", gMidiInName, giSelDev);
     /* the lower of two ports with the same name */
     for (uint32_t i = 0; i < goSelDev; i++)
         FUZZ_CHECK(strcmp(kOut[i], gMidiOutName) != 0, "took port %u, %u has the name too", goSelDev, i);
-    FUZZ_CHECK(gMode == (data[1] & 0x7F) && gbBlockRealTime == !(data[1] & 0x80) &&
-                   gChannel == data[2] && gNumBase == data[3] && memcmp(gIdStr, data + 4, 4) == 0,
-               "settings differ from the record");
+    FUZZ_CHECK(gMode == (data[1] & 0x7F) && gbBlockRealTime == !(data[1] & 0x80) && gChannel == data[2] &&
+                   gNumBase == data[3] && memcmp(gIdStr, data + 4, 4) == 0,
+        "settings differ from the record");
     FUZZ_CHECK(strncmp(gSendFileName, (const char *)data + 136, 31) == 0, "send name differs");
 
     /* the status report on whatever came in, then the ports closed again */

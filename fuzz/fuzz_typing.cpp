@@ -147,19 +147,17 @@ void byteModes(FuzzedDataProvider &in)
         model.key(k);
 
     if (!cap.cut())
-        FUZZ_CHECK(out == model.out, "echo differs after %zu keys:\n got [%s]\nwant [%s]",
-                   keys.size(), out.c_str(), model.out.c_str());
+        FUZZ_CHECK(out == model.out, "echo differs after %zu keys:\n got [%s]\nwant [%s]", keys.size(),
+            out.c_str(), model.out.c_str());
     const std::vector<std::vector<uint8_t>> &sent = td::sent();
-    FUZZ_CHECK(sent.size() == model.sent.size(), "%zu bytes sent, %zu typed", sent.size(),
-               model.sent.size());
+    FUZZ_CHECK(sent.size() == model.sent.size(), "%zu bytes sent, %zu typed", sent.size(), model.sent.size());
     for (size_t i = 0; i < sent.size(); i++) {
         FUZZ_CHECK(sent[i].size() == 1, "byte %zu left as %zu bytes", i, sent[i].size());
-        FUZZ_CHECK(sent[i][0] == model.sent[i], "byte %zu is %02x, typed %02x", i, sent[i][0],
-                   model.sent[i]);
+        FUZZ_CHECK(sent[i][0] == model.sent[i], "byte %zu is %02x, typed %02x", i, sent[i][0], model.sent[i]);
     }
     if (!model.sent.empty())
         FUZZ_CHECK(gMsgLength == 1 && gSbuf[0] == model.sent.back(),
-                   "repeat length %d, first byte %02x after a typed byte", gMsgLength, gSbuf[0]);
+            "repeat length %d, first byte %02x after a typed byte", gMsgLength, gSbuf[0]);
     FUZZ_CHECK(gNumBase == model.base, "base %u, model %u", gNumBase, model.base);
 }
 
@@ -180,9 +178,9 @@ void lineModes(FuzzedDataProvider &in)
             if (td::sent().size() > before) {
                 const std::vector<uint8_t> &m = td::sent().back();
                 FUZZ_CHECK(td::sent().size() == before + 1, "one line sent %zu messages",
-                           td::sent().size() - before);
-                FUZZ_CHECK(m.size() <= line.size() + 5, "%zu bytes from a line of %zu characters",
-                           m.size(), line.size());
+                    td::sent().size() - before);
+                FUZZ_CHECK(m.size() <= line.size() + 5, "%zu bytes from a line of %zu characters", m.size(),
+                    line.size());
             }
             line.clear();
         } else if (c == BS) {
@@ -191,11 +189,10 @@ void lineModes(FuzzedDataProvider &in)
         } else if (line.size() < sizeof gCmdStr - 1) {
             line += (char)c;
         }
-        FUZZ_CHECK(gCmdPtr >= 0 && (size_t)gCmdPtr == line.size(), "line position %d, typed %zu",
-                   gCmdPtr, line.size());
+        FUZZ_CHECK(gCmdPtr >= 0 && (size_t)gCmdPtr == line.size(), "line position %d, typed %zu", gCmdPtr,
+            line.size());
         FUZZ_CHECK(memcmp(gCmdStr, line.data(), line.size()) == 0, "the line differs from the keys");
-        FUZZ_CHECK(gOutPtr >= 0 && gOutPtr <= (int32_t)sizeof gCmdStr + 5, "write position %d",
-                   gOutPtr);
+        FUZZ_CHECK(gOutPtr >= 0 && gOutPtr <= (int32_t)sizeof gCmdStr + 5, "write position %d", gOutPtr);
     }
 }
 

@@ -21,10 +21,7 @@ uint8_t entryCharAt(int32_t pos)
     return (uint8_t)gCmdStr[pos];
 }
 
-static int isFieldSeparator(uint8_t c)
-{
-    return c == ' ' || c == ',' || c == ';' || c == '.';
-}
+static int isFieldSeparator(uint8_t c) { return c == ' ' || c == ',' || c == ';' || c == '.'; }
 
 int entryHexDigit(uint8_t c)
 {
@@ -37,16 +34,10 @@ int entryHexDigit(uint8_t c)
     return -1;
 }
 
-static int decDigitValue(uint8_t c)
-{
-    return c >= '0' && c <= '9' ? c - '0' : -1;
-}
+static int decDigitValue(uint8_t c) { return c >= '0' && c <= '9' ? c - '0' : -1; }
 
 /* A number ends at a separator or at the end of the line. */
-static int endsNumber(uint8_t c)
-{
-    return c == 0 || isFieldSeparator(c);
-}
+static int endsNumber(uint8_t c) { return c == 0 || isFieldSeparator(c); }
 
 static void skipFieldSeparators(void)
 {

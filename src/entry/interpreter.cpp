@@ -15,10 +15,7 @@
 #define SYSEX_START 0xF0
 #define SYSEX_END 0xF7
 
-static int isCommandSeparator(uint8_t c)
-{
-    return c == ' ' || c == ',' || c == ';';
-}
+static int isCommandSeparator(uint8_t c) { return c == ' ' || c == ',' || c == ';'; }
 
 /* A channel message: status from the command's base and the channel, then
    one or two data bytes.  Returns the message for the failing field, or
@@ -61,9 +58,7 @@ static const char *systemMessage(void)
             return " DATA ERROR\n";
         sendMidiMsg_3();
         break;
-    default:
-        sendMidiMsg_1();
-        break;
+    default: sendMidiMsg_1(); break;
     }
     return NULL;
 }
@@ -96,9 +91,7 @@ static const char *runCommand(uint8_t letter)
     case 'Z': return channelMessage(0xD0, 1);
     case 'W': return channelMessage(0xE0, 2);
     case 'F': return systemMessage();
-    case 'S':
-        gMsgLength = 0;
-        return parseSysEx() ? NULL : " SysEx ERROR\n";
+    case 'S': gMsgLength = 0; return parseSysEx() ? NULL : " SysEx ERROR\n";
     case 'M':
         if (!parseChannel())
             return " CMD ERROR\n";

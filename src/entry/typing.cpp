@@ -32,10 +32,7 @@ void clearDigitState(void)
     sFirst = sMiddle = sLast = 0;
 }
 
-static uint8_t currentBase(void)
-{
-    return gNumBase == 16 ? 16 : 10;
-}
+static uint8_t currentBase(void) { return gNumBase == 16 ? 16 : 10; }
 
 static void lineEntry(uint8_t c)
 {

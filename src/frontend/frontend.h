@@ -34,20 +34,20 @@ extern char gNotes[128][8];
 
 /* start-up */
 void fillNoteNames(void);
-void initSettings(void);     /* steps 1 to 4 of the start-up */
+void initSettings(void); /* steps 1 to 4 of the start-up */
 void printBanner(void);
-void statusReport(void);     /* ends with the ports open and the line abandoned */
-void selectDevices(void);    /* asks for both ports, then "Selection:\n" */
-void closePorts(void);       /* the port close sequence */
-void changePorts(void);      /* CTRL-N */
+void statusReport(void);  /* ends with the ports open and the line abandoned */
+void selectDevices(void); /* asks for both ports, then "Selection:\n" */
+void closePorts(void);    /* the port close sequence */
+void changePorts(void);   /* CTRL-N */
 
 /* main loop */
 void printHelp(void);
-void processKey(uint8_t key);   /* prefix handling, then dispatch */
-void dispatchKey(uint8_t key);  /* the ordinary dispatch */
-int exitPrompt(void);           /* 1: the user confirmed the exit */
-int mainLoopPass(void);         /* 0 once the user confirmed the exit */
+void processKey(uint8_t key);  /* prefix handling, then dispatch */
+void dispatchKey(uint8_t key); /* the ordinary dispatch */
+int exitPrompt(void);          /* 1: the user confirmed the exit */
+int mainLoopPass(void);        /* 0 once the user confirmed the exit */
 void runMainLoop(void);
-int voltanisMain(void);         /* the whole program; returns its status */
+int voltanisMain(void); /* the whole program; returns its status */
 
 #endif

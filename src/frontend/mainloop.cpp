@@ -13,15 +13,33 @@
 #include <stdio.h>
 
 enum {
-    KEY_CTRL_A = 1, KEY_CTRL_B = 2, KEY_CTRL_E = 5, KEY_CTRL_G = 7,
-    KEY_CTRL_N = 14, KEY_CTRL_P = 16, KEY_CTRL_Q = 17, KEY_CTRL_R = 18,
-    KEY_CTRL_W = 23, KEY_ESC = 27, KEY_ENTER = 13
+    KEY_CTRL_A = 1,
+    KEY_CTRL_B = 2,
+    KEY_CTRL_E = 5,
+    KEY_CTRL_G = 7,
+    KEY_CTRL_N = 14,
+    KEY_CTRL_P = 16,
+    KEY_CTRL_Q = 17,
+    KEY_CTRL_R = 18,
+    KEY_CTRL_W = 23,
+    KEY_ESC = 27,
+    KEY_ENTER = 13
 };
 
 /* scan codes that follow the function-key prefix */
 enum {
-    SC_F1 = 0x3B, SC_F2, SC_F3, SC_F4, SC_F5, SC_F6, SC_F7, SC_F8, SC_F9, SC_F10,
-    SC_F11 = 0x85, SC_F12 = 0x86
+    SC_F1 = 0x3B,
+    SC_F2,
+    SC_F3,
+    SC_F4,
+    SC_F5,
+    SC_F6,
+    SC_F7,
+    SC_F8,
+    SC_F9,
+    SC_F10,
+    SC_F11 = 0x85,
+    SC_F12 = 0x86
 };
 
 /* The platform's pause ends the moment a key or a MIDI notification
@@ -84,9 +102,7 @@ static void setMode(int32_t mode)
     int hex = gNumBase == 16;
     gMode = mode;
     switch (mode) {
-    case 0:
-        printf("\nmode 0: type MIDI MSG - display MIDI MSG\n");
-        break;
+    case 0: printf("\nmode 0: type MIDI MSG - display MIDI MSG\n"); break;
     case 1:
         printf(hex ? "\nmode 1: type MIDI MSG - display HEX BYTES\n"
                    : "\nmode 1: type MIDI MSG - display DECIMAL BYTES\n");
@@ -144,12 +160,8 @@ void dispatchKey(uint8_t key)
         printf("Timing Clock and Active Sensing are displayed\n");
         gCmdPtr = 0;
         return;
-    case KEY_CTRL_N:
-        changePorts();
-        return;
-    default:
-        enterChar(key);
-        return;
+    case KEY_CTRL_N: changePorts(); return;
+    default: enterChar(key); return;
     }
 }
 

@@ -62,7 +62,8 @@ static uint32_t choosePort(int isOut, uint32_t count)
                 printf("# %u: %s \n", i, name);
             else
                 printf(isOut ? "ERROR identifying MIDI OUT device # %u \n"
-                             : "ERROR identifying MIDI IN device # %u \n", i);
+                             : "ERROR identifying MIDI IN device # %u \n",
+                    i);
         }
         printf("type selection number and finish with <ENTER>:");
         char line[SELECTION_LINE];

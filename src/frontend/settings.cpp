@@ -33,8 +33,7 @@ int32_t gCmdPtr = 0;
 
 char gNotes[128][8];
 
-static const char *const noteClass[12] = {
-    "C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "Bb", "B"};
+static const char *const noteClass[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "Bb", "B"};
 
 /* octaves run from -2 to 8; octave 0 shows the bare pitch class */
 void fillNoteNames(void)
@@ -132,8 +131,7 @@ void statusReport(void)
         midiOutOpen(&gOutHandle, goSelDev, 0, 0, 0);
     gInHandle = 0;
     if (giNumDevs != 0)
-        midiInOpen(&gInHandle, giSelDev, (DWORD_PTR)midiCallback, 0,
-                   CALLBACK_FUNCTION | MIDI_IO_STATUS);
+        midiInOpen(&gInHandle, giSelDev, (DWORD_PTR)midiCallback, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS);
 
     if (gNumBase == 16)
         printf("number base is HEX (change to DECIMAL with &) \n");

@@ -37,12 +37,11 @@ static std::atomic<uint32_t> sErrHead{0}, sErrTail{0};
 
 static inline uint32_t ringNext(uint32_t i) { return (i + 1) & (RING_SIZE - 1); }
 
-void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance,
-                           DWORD_PTR param1, DWORD_PTR param2)
+void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2)
 {
     (void)h;
     (void)instance;
-    (void)param2;   /* the service's time stamp: messages are shown untimed */
+    (void)param2; /* the service's time stamp: messages are shown untimed */
 
     gMsg.store(msg, std::memory_order_release);
     gParam1.store(param1, std::memory_order_release);

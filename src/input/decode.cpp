@@ -20,15 +20,12 @@ static unsigned messageLength(uint8_t status)
 
 /* The service never delivers a data byte above 127, but nothing here may
    read past the 128 names should one arrive. */
-static const char *noteName(uint8_t key)
-{
-    return key < 128 ? gNotes[key] : "?";
-}
+static const char *noteName(uint8_t key) { return key < 128 ? gNotes[key] : "?"; }
 
 static void showText(uint8_t status, uint8_t d1, uint8_t d2)
 {
     const int hex = gNumBase == 16;
-    int named = 0;   /* note off, note on, poly pressure: the line ends with the note name */
+    int named = 0; /* note off, note on, poly pressure: the line ends with the note name */
 
     switch (status & 0xF0) {
     case 0x80:
@@ -46,54 +43,33 @@ static void showText(uint8_t status, uint8_t d1, uint8_t d2)
     case 0xB0:
         printf(hex ? "  Control Change   %x %2x %2x\n" : "  Control Change   %d %3d %3d\n", status, d1, d2);
         break;
-    case 0xC0:
-        printf(hex ? "  Program Change   %x %2x\n" : "  Program Change   %d %3d\n", status, d1);
-        break;
-    case 0xD0:
-        printf(hex ? "  Chann Pressure   %x %2x\n" : "  Chann Pressure   %d %3d\n", status, d1);
-        break;
+    case 0xC0: printf(hex ? "  Program Change   %x %2x\n" : "  Program Change   %d %3d\n", status, d1); break;
+    case 0xD0: printf(hex ? "  Chann Pressure   %x %2x\n" : "  Chann Pressure   %d %3d\n", status, d1); break;
     case 0xE0:
         printf(hex ? "  Pitch Bend       %x %2x %2x\n" : "  Pitch Bend       %d %3d %3d\n", status, d1, d2);
         break;
     default:
         switch (status) {
-        case 0xF1:
-            printf(hex ? "  MTC TimeCode   %x %2x\n" : "  MTC TimeCode   %d %3d\n", status, d1);
-            break;
+        case 0xF1: printf(hex ? "  MTC TimeCode   %x %2x\n" : "  MTC TimeCode   %d %3d\n", status, d1); break;
         case 0xF2:
             printf(hex ? "  Song Pos.Ptr   %x %2x %2x\n" : "  Song Pos.Ptr   %d %3d %3d\n", status, d1, d2);
             break;
-        case 0xF3:
-            printf(hex ? "  Song Select    %x %2x\n" : "  Song Select    %d %3d\n", status, d1);
-            break;
-        case 0xF6:
-            printf(hex ? "  Tune Request   %x\n" : "  Tune Request   %d\n", status);
-            break;
-        case 0xF7:
-            printf(hex ? "  EOX\t\t\t   %x\n" : "  EOX\t\t\t   %d\n", status);
-            break;
+        case 0xF3: printf(hex ? "  Song Select    %x %2x\n" : "  Song Select    %d %3d\n", status, d1); break;
+        case 0xF6: printf(hex ? "  Tune Request   %x\n" : "  Tune Request   %d\n", status); break;
+        case 0xF7: printf(hex ? "  EOX\t\t\t   %x\n" : "  EOX\t\t\t   %d\n", status); break;
         case 0xF8:
             if (!gbBlockRealTime)
                 printf(hex ? "  Timing Clock   %x\n" : "  Timing Clock   %d\n", status);
             break;
-        case 0xFA:
-            printf(hex ? "  MIDI Start     %x\n" : "  MIDI Start     %d\n", status);
-            break;
-        case 0xFB:
-            printf(hex ? "  MIDI Continue  %x\n" : "  MIDI Continue  %d\n", status);
-            break;
-        case 0xFC:
-            printf(hex ? "  MIDI Stop      %x\n" : "  MIDI Stop      %d\n", status);
-            break;
+        case 0xFA: printf(hex ? "  MIDI Start     %x\n" : "  MIDI Start     %d\n", status); break;
+        case 0xFB: printf(hex ? "  MIDI Continue  %x\n" : "  MIDI Continue  %d\n", status); break;
+        case 0xFC: printf(hex ? "  MIDI Stop      %x\n" : "  MIDI Stop      %d\n", status); break;
         case 0xFE:
             if (!gbBlockRealTime)
                 printf(hex ? "  Active Sensing %x\n" : "  Active Sensing %d\n", status);
             break;
-        case 0xFF:
-            printf(hex ? "  MIDI Reset     %x\n" : "  MIDI Reset     %d\n", status);
-            break;
-        default:   /* F0, F4, F5, F9, FD: nothing to name */
-            break;
+        case 0xFF: printf(hex ? "  MIDI Reset     %x\n" : "  MIDI Reset     %d\n", status); break;
+        default: /* F0, F4, F5, F9, FD: nothing to name */ break;
         }
         break;
     }

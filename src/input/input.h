@@ -25,10 +25,9 @@ extern uint32_t gReceived;
    Reported in one line once the display has caught up. */
 extern std::atomic<uint32_t> gRLost;
 
-void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance,
-                           DWORD_PTR param1, DWORD_PTR param2);
-void inputSetup(void);   /* ring emptied; with an input port: start, prepare, add */
-void inputStop(void);    /* reset, unprepare while still playing, close */
+void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
+void inputSetup(void); /* ring emptied; with an input port: start, prepare, add */
+void inputStop(void);  /* reset, unprepare while still playing, close */
 
 /* receive display loop */
 int showOneEntry(void);       /* 1 when a ring entry was shown */
@@ -43,6 +42,6 @@ extern int32_t gbRecFileOpen, gbRecRecv, gbRecQuiet;
 extern uint32_t gByteCount;
 void StartRecReceive(void);
 void PauseRecReceive(void);
-void closeRecFile(void);      /* F12 */
+void closeRecFile(void); /* F12 */
 
 #endif

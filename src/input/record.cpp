@@ -13,7 +13,7 @@ HANDLE ghRecFile;
 int32_t gbRecFileOpen, gbRecRecv, gbRecQuiet;
 uint32_t gByteCount;
 
-static const char kPauseMarker[] = "_PaUsE_";   /* written without its zero */
+static const char kPauseMarker[] = "_PaUsE_"; /* written without its zero */
 #define PAUSE_MARKER_LEN 7
 
 /* after a write that fell short: what was written stays, recording stops */
@@ -48,8 +48,7 @@ void recDotCheck(void)
 void StartRecReceive(void)
 {
     if (!gbRecFileOpen) {
-        HANDLE h = CreateFileA(gRecFileName, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, 0);
+        HANDLE h = CreateFileA(gRecFileName, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
         if (h == INVALID_HANDLE_VALUE) {
             printf("Cannot open Record File!\n");
             return;

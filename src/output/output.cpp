@@ -20,10 +20,7 @@ MIDIHDR gMidiOutHdr;
 /* A line holds at most 511 characters, so the appenders can never reach
    the end of the buffer; the test only keeps a stray caller from writing
    outside it. */
-static int roomFor(int32_t n)
-{
-    return gOutPtr >= 0 && gOutPtr <= SBUF_SIZE - n;
-}
+static int roomFor(int32_t n) { return gOutPtr >= 0 && gOutPtr <= SBUF_SIZE - n; }
 
 void sendMidiMsg_1(void)
 {

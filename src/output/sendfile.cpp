@@ -49,18 +49,14 @@ static int readSendFileName(void)
         n = 0;
     }
     if (strlen(line) > sizeof gSendFileName - 1) {
-        printf("File name too long (%u characters at most)!\n",
-               (unsigned)(sizeof gSendFileName - 1));
+        printf("File name too long (%u characters at most)!\n", (unsigned)(sizeof gSendFileName - 1));
         return 0;
     }
     memcpy(gSendFileName, line, strlen(line) + 1);
     return 1;
 }
 
-static void restoreKeptBytes(void)
-{
-    memcpy(gSbuf, sKeptBytes, sizeof sKeptBytes);
-}
+static void restoreKeptBytes(void) { memcpy(gSbuf, sKeptBytes, sizeof sKeptBytes); }
 
 int ReadSendLine(void)
 {
@@ -89,8 +85,8 @@ void SendFile(uint8_t pace)
         if (!readSendFileName())
             return;
     } else {
-        printf("Send file %s %s - confirm with <ENTER>.\nTo select another file type CTRL_F  ",
-               gSendFileName, paceWord);
+        printf("Send file %s %s - confirm with <ENTER>.\nTo select another file type CTRL_F  ", gSendFileName,
+            paceWord);
         int key = waitKey();
         if (key == KEY_CTRL_F) {
             printf("\rType file name to be sent %s and finish with <ENTER>:\n", paceWord);
@@ -105,8 +101,8 @@ void SendFile(uint8_t pace)
         }
     }
 
-    ghSendFile = CreateFileA(gSendFileName, GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, NULL);
+    ghSendFile =
+        CreateFileA(gSendFileName, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (ghSendFile == INVALID_HANDLE_VALUE) {
         printf("Cannot open Send File!\n");
         return;

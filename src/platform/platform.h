@@ -113,8 +113,8 @@ typedef struct {
 
 UINT midiOutGetNumDevs(void);
 MMRESULT midiOutGetDevCapsA(UINT uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc);
-MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
-                     DWORD_PTR dwInstance, DWORD fdwOpen);
+MMRESULT midiOutOpen(
+    LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
@@ -122,8 +122,8 @@ MMRESULT midiOutClose(HMIDIOUT hmo);
 
 UINT midiInGetNumDevs(void);
 MMRESULT midiInGetDevCapsA(UINT uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic);
-MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
-                    DWORD_PTR dwInstance, DWORD fdwOpen);
+MMRESULT midiInOpen(
+    LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT midiInStart(HMIDIIN hmi);
 MMRESULT midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
@@ -139,8 +139,8 @@ int _getch(void);
    arrives, so that what arrives is shown at once */
 void _sleep(unsigned long ms);
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security,
-                   DWORD creation, DWORD attributes, HANDLE templ);
+HANDLE CreateFileA(
+    LPCSTR name, DWORD access, DWORD share, void *security, DWORD creation, DWORD attributes, HANDLE templ);
 BOOL ReadFile(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL CloseHandle(HANDLE h);
@@ -156,7 +156,7 @@ BOOL CloseHandle(HANDLE h);
 #define MIM_VT_OVERRUN 0x3F0
 
 /* The signature of the input callback the system passes to midiInOpen. */
-typedef void (CALLBACK *VtMidiInProc)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
+typedef void(CALLBACK *VtMidiInProc)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
 
 /* Prepares the console once at start: every print reaches it at once, the
    keyboard delivers single unechoed keys; all is restored at exit. */

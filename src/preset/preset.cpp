@@ -46,8 +46,8 @@ int savePreset(void)
     putName(rec + OFS_IN_NAME, gMidiInName, NAME_FIELD);
     putName(rec + OFS_SEND_NAME, gSendFileName, SEND_FIELD);
 
-    HANDLE h = CreateFileA(gPresetFileName, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h =
+        CreateFileA(gPresetFileName, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE)
         return 0;
     DWORD written = 0;
@@ -64,10 +64,7 @@ int savePreset(void)
 
 /* Port names are at most 31 characters; a stored name without its
    terminator inside that can match no port, so it is simply not found. */
-static int storedNameFits(const uint8_t *field)
-{
-    return memchr(field, 0, 32) != NULL;
-}
+static int storedNameFits(const uint8_t *field) { return memchr(field, 0, 32) != NULL; }
 
 static int findOutPort(const uint8_t *field, uint32_t *port)
 {
@@ -108,8 +105,8 @@ static void takeName(char *dst, const uint8_t *field, size_t size)
 
 int loadPreset(void)
 {
-    HANDLE h = CreateFileA(gPresetFileName, GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h =
+        CreateFileA(gPresetFileName, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE)
         return 0;
     uint8_t rec[PRESET_SIZE];

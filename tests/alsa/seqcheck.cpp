@@ -145,7 +145,8 @@ struct Peer {
     }
     int port(const char *name, unsigned caps)
     {
-        return snd_seq_create_simple_port(seq, name, caps, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        return snd_seq_create_simple_port(
+            seq, name, caps, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     }
     /* everything that arrived by now, decoded with status always present */
     Bytes read()
@@ -228,37 +229,39 @@ void lists(vt::Backend *b, Peer &peer)
     b->snapshot();
     std::vector<std::string> outs = outNames(b);
     check(!outs.empty() && outs[0] == "Midi Through Port-0",
-          "output list starts with Midi Through Port-0 (" + std::to_string(outs.size()) + " ports)");
+        "output list starts with Midi Through Port-0 (" + std::to_string(outs.size()) + " ports)");
     char n[32];
     check(b->inCount() > 0 && b->inName(0, n) && strcmp(n, "Midi Through Port-0") == 0,
-          "input list starts with Midi Through Port-0");
+        "input list starts with Midi Through Port-0");
     bool sys = false;
     for (auto &s : outs)
         sys |= s == "Timer" || s == "Announce";
     check(!sys, "the System client's ports are not offered");
     check(findOut(b, "VirMIDI 0-0") > findOut(b, "Midi Through Port-0") &&
               findOut(b, "VirMIDI 0-1") > findOut(b, "VirMIDI 0-0"),
-          "ports ordered by client number (14, then 16, 17)");
+        "ports ordered by client number (14, then 16, 17)");
 
     /* ports plugged in later show at the next count, with their caps */
     int both = peer.port("Peer Both", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
                                           SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
     int wonly = peer.port("Peer Write Only", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
     int nosub = peer.port("Peer No Subscribe", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_READ);
-    int hidden = peer.port("Peer Hidden", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE |
-                                              SND_SEQ_PORT_CAP_NO_EXPORT);
+    int hidden = peer.port(
+        "Peer Hidden", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT);
     int longp = peer.port("A port name that is longer than thirty-one characters",
-                          SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+        SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
     check(findOut(b, "Peer Both") < 0, "a port made after the snapshot is not in it yet");
     b->snapshot();
-    check(findOut(b, "Peer Both") >= 0 && findIn(b, "Peer Both") >= 0, "a new read/write port is in both lists");
+    check(findOut(b, "Peer Both") >= 0 && findIn(b, "Peer Both") >= 0,
+        "a new read/write port is in both lists");
     check(findOut(b, "Peer Write Only") >= 0 && findIn(b, "Peer Write Only") < 0,
-          "a write-only port is an output only");
+        "a write-only port is an output only");
     check(findOut(b, "Peer No Subscribe") < 0 && findIn(b, "Peer No Subscribe") < 0,
-          "a port without subscription rights is not offered");
+        "a port without subscription rights is not offered");
     check(findOut(b, "Peer Hidden") < 0, "a NO_EXPORT port is not offered");
-    check(findOut(b, "A port name that is longer th") >= 0 || findOut(b, "A port name that is longer than") >= 0,
-          "a long name is cut to 31 characters");
+    check(findOut(b, "A port name that is longer th") >= 0 ||
+              findOut(b, "A port name that is longer than") >= 0,
+        "a long name is cut to 31 characters");
     char cut[32];
     int li = findOut(b, "A port name that is longer than");
     check(li >= 0 && b->outName((unsigned)li, cut) && strlen(cut) == 31, "the cut name has 31 characters");
@@ -269,11 +272,12 @@ void lists(vt::Backend *b, Peer &peer)
     delete o;
     int pb = findOut(b, "Peer Both"), pw = findOut(b, "Peer Write Only");
     check(pb > findOut(b, "VirMIDI 0-1") && pw == pb + 1,
-          "the peer client (numbered after the kernel's) sorts after them, its ports in order");
+        "the peer client (numbered after the kernel's) sorts after them, its ports in order");
     for (int p : {both, wonly, nosub, hidden, longp})
         snd_seq_delete_simple_port(peer.seq, p);
     b->snapshot();
-    check(findOut(b, "Peer Both") < 0 && findIn(b, "Peer Both") < 0, "a removed port is gone at the next count");
+    check(findOut(b, "Peer Both") < 0 && findIn(b, "Peer Both") < 0,
+        "a removed port is gone at the next count");
     std::string self = procClient("\"Voltanis\"");
     check(!self.empty(), "the client is named \"Voltanis\"");
     size_t at = self.find("Input pool");
@@ -309,21 +313,25 @@ void throughLoop(vt::Backend *b)
     };
     std::vector<Case> cases = {
         {"note on", {{0x90, 0x3C, 0x40}}, {0x90, 0x3C, 0x40}},
-        {"running status comes back with status", {{0x90, 0x3C, 0x40, 0x3E, 0x41}}, {0x90, 0x3C, 0x40, 0x90, 0x3E, 0x41}},
+        {"running status comes back with status", {{0x90, 0x3C, 0x40, 0x3E, 0x41}},
+            {0x90, 0x3C, 0x40, 0x90, 0x3E, 0x41}},
         {"several messages in one transmission",
-         {{0xB0, 0x07, 0x64, 0xC1, 0x05, 0xE2, 0x00, 0x40, 0xD3, 0x22, 0xA4, 0x3C, 0x10}},
-         {0xB0, 0x07, 0x64, 0xC1, 0x05, 0xE2, 0x00, 0x40, 0xD3, 0x22, 0xA4, 0x3C, 0x10}},
+            {{0xB0, 0x07, 0x64, 0xC1, 0x05, 0xE2, 0x00, 0x40, 0xD3, 0x22, 0xA4, 0x3C, 0x10}},
+            {0xB0, 0x07, 0x64, 0xC1, 0x05, 0xE2, 0x00, 0x40, 0xD3, 0x22, 0xA4, 0x3C, 0x10}},
         {"a message split between two transmissions", {{0x90, 0x3C}, {0x40}}, {0x90, 0x3C, 0x40}},
-        {"running status across transmissions", {{0x80, 0x3C, 0x00}, {0x3E, 0x00}}, {0x80, 0x3C, 0x00, 0x80, 0x3E, 0x00}},
+        {"running status across transmissions", {{0x80, 0x3C, 0x00}, {0x3E, 0x00}},
+            {0x80, 0x3C, 0x00, 0x80, 0x3E, 0x00}},
         {"note on with velocity 0 stays note on", {{0x91, 0x40, 0x00}}, {0x91, 0x40, 0x00}},
         {"system common and real time", {{0xF2, 0x10, 0x20, 0xF3, 0x05, 0xF6, 0xF8, 0xFA, 0xFC, 0xFE, 0xFF}},
-         {0xF2, 0x10, 0x20, 0xF3, 0x05, 0xF6, 0xF8, 0xFA, 0xFC, 0xFE, 0xFF}},
+            {0xF2, 0x10, 0x20, 0xF3, 0x05, 0xF6, 0xF8, 0xFA, 0xFC, 0xFE, 0xFF}},
         {"stray data bytes go nowhere", {{0x3C, 0x40, 0xF0, 0x01, 0xF7, 0x3C, 0x40, 0x90, 0x3C, 0x40}},
-         {0xF0, 0x01, 0xF7, 0x90, 0x3C, 0x40}},
+            {0xF0, 0x01, 0xF7, 0x90, 0x3C, 0x40}},
         {"a SysEx cut short by a status byte", {{0xF0, 0x7D, 0x01, 0x02, 0x90, 0x3C, 0x40}},
-         {0xF0, 0x7D, 0x01, 0x02, 0x90, 0x3C, 0x40}},
-        {"real time inside a SysEx", {{0xF0, 0x7D, 0x01, 0xF8, 0x02, 0xF7}}, {0xF0, 0x7D, 0x01, 0xF8, 0x02, 0xF7}},
-        {"a SysEx split over transmissions", {{0xF0, 0x7D}, {0x01, 0x02}, {0x03, 0xF7}}, {0xF0, 0x7D, 0x01, 0x02, 0x03, 0xF7}},
+            {0xF0, 0x7D, 0x01, 0x02, 0x90, 0x3C, 0x40}},
+        {"real time inside a SysEx", {{0xF0, 0x7D, 0x01, 0xF8, 0x02, 0xF7}},
+            {0xF0, 0x7D, 0x01, 0xF8, 0x02, 0xF7}},
+        {"a SysEx split over transmissions", {{0xF0, 0x7D}, {0x01, 0x02}, {0x03, 0xF7}},
+            {0xF0, 0x7D, 0x01, 0x02, 0x03, 0xF7}},
         {"300-byte SysEx", {sysex(300, 1)}, sysex(300, 1)},
         {"100,000-byte SysEx", {sysex(100000, 2)}, sysex(100000, 2)},
     };
@@ -331,7 +339,8 @@ void throughLoop(vt::Backend *b)
     Bytes file = sysex(5000, 3);
     Case blocks{"a 5000-byte SysEx in 64-byte blocks", {}, file};
     for (size_t i = 0; i < file.size(); i += 64)
-        blocks.sends.push_back(Bytes(file.begin() + (long)i, file.begin() + (long)std::min(file.size(), i + 64)));
+        blocks.sends.push_back(
+            Bytes(file.begin() + (long)i, file.begin() + (long)std::min(file.size(), i + 64)));
     cases.push_back(blocks);
 
     for (const Case &c : cases) {
@@ -340,7 +349,8 @@ void throughLoop(vt::Backend *b)
         for (const Bytes &s : c.sends)
             sent = sent && out->send(s.data(), s.size());
         Bytes got = sink.wait(c.expect.size(), 20000);
-        check(sent && got == c.expect, std::string(c.what) + (got == c.expect ? "" : ": got " + hex(got) + " want " + hex(c.expect)));
+        check(sent && got == c.expect,
+            std::string(c.what) + (got == c.expect ? "" : ": got " + hex(got) + " want " + hex(c.expect)));
     }
 
     /* a burst at full speed: the receiver's pool would overflow; the
@@ -355,9 +365,9 @@ void throughLoop(vt::Backend *b)
     }
     bool sent = out->send(burst.data(), burst.size());
     Bytes got = sink.wait(burst.size(), 60000);
-    check(sent && got == burst && sink.overruns() == 0,
-          "8000 messages at full speed all arrive, in order (" + std::to_string(got.size() / 3) + " arrived, " +
-              std::to_string(sink.overruns()) + " overruns)");
+    check(sent && got == burst && sink.overruns() == 0, "8000 messages at full speed all arrive, in order (" +
+                                                            std::to_string(got.size() / 3) + " arrived, " +
+                                                            std::to_string(sink.overruns()) + " overruns)");
 
     /* stop: nothing after it returns; start again: delivery resumes */
     in->stop();
@@ -437,9 +447,9 @@ void inputTroubles(vt::Backend *b, Peer &peer)
     sink.hold(false);
     for (int t = 0; t < 100 && sink.overruns() == 0; t++)
         sleepMs(100);
-    check(refused > 0 && sink.overruns() > 0,
-          "a flood past the pool is reported as overrun (" + std::to_string(refused) + " refused, " +
-              std::to_string(sink.overruns()) + " reported)");
+    check(refused > 0 && sink.overruns() > 0, "a flood past the pool is reported as overrun (" +
+                                                  std::to_string(refused) + " refused, " +
+                                                  std::to_string(sink.overruns()) + " reported)");
     Bytes after = sink.take();
     check(after.size() % 3 == 0, "what arrives around an overrun is whole messages");
 
@@ -498,9 +508,9 @@ void externalBurst(vt::Backend *b, Peer &peer)
     int arrived = (int)got.size() / 3;
     check(whole && inOrder, "a burst from another program arrives whole and in order");
     check(arrived == kBurst || sink.overruns() > 0,
-          "of 8000 notes at full speed " + std::to_string(arrived) + " arrived, the kernel refused " +
-              std::to_string(refused) + ", overruns reported " + std::to_string(sink.overruns()) +
-              ": no loss goes unreported");
+        "of 8000 notes at full speed " + std::to_string(arrived) + " arrived, the kernel refused " +
+            std::to_string(refused) + ", overruns reported " + std::to_string(sink.overruns()) +
+            ": no loss goes unreported");
     delete in;
     snd_seq_delete_simple_port(peer.seq, p);
 }
@@ -512,7 +522,7 @@ int main(int argc, char **argv)
     if (argc == 3 && strcmp(argv[1], "--peer") == 0) {
         Peer peer;
         if (!peer.open() || peer.port(argv[2], SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
-                                                    SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE) < 0)
+                                                   SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE) < 0)
             return 1;
         printf("ready\n");
         fflush(stdout);

@@ -60,7 +60,6 @@ protected:
         gOutHandle = 0;
     }
 
-
     /* hands every character to typed-input handling, as the key dispatch
        does with the keys it does not consume */
     static std::string type(const std::string &keys)

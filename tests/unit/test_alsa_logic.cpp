@@ -59,9 +59,9 @@ TEST(AlsaPorts, OutputsAreWritableSubscribableOthersInAddressOrder)
 {
     PortDesc out[16];
     unsigned n = vt::seq::pickPorts(kSeen, kNumSeen, 128, vt::seq::kOutput, out, 16);
-    EXPECT_EQ((std::vector<std::string>{"Midi Through Port-0", "Out Only 16:1", "Writable, Readable Unsubscribed",
-                                        "Synth B", "Synth B Port 2"}),
-              names(out, n));
+    EXPECT_EQ((std::vector<std::string>{"Midi Through Port-0", "Out Only 16:1",
+                  "Writable, Readable Unsubscribed", "Synth B", "Synth B Port 2"}),
+        names(out, n));
 }
 
 TEST(AlsaPorts, InputsAreReadableSubscribableOthersInAddressOrder)
@@ -69,7 +69,7 @@ TEST(AlsaPorts, InputsAreReadableSubscribableOthersInAddressOrder)
     PortDesc in[16];
     unsigned n = vt::seq::pickPorts(kSeen, kNumSeen, 128, vt::seq::kInput, in, 16);
     EXPECT_EQ((std::vector<std::string>{"Midi Through Port-0", "In Only 16:0", "Synth B", "Synth B Port 2"}),
-              names(in, n));
+        names(in, n));
 }
 
 TEST(AlsaPorts, OwnClientIsWhicheverNumberItHas)
@@ -77,16 +77,21 @@ TEST(AlsaPorts, OwnClientIsWhicheverNumberItHas)
     /* as client 20, Synth B's ports are this program's own */
     PortDesc out[16];
     unsigned n = vt::seq::pickPorts(kSeen, kNumSeen, 20, vt::seq::kOutput, out, 16);
-    EXPECT_EQ((std::vector<std::string>{"Midi Through Port-0", "Out Only 16:1", "Writable, Readable Unsubscribed",
-                                        "Own Port"}),
-              names(out, n));
+    EXPECT_EQ((std::vector<std::string>{
+                  "Midi Through Port-0", "Out Only 16:1", "Writable, Readable Unsubscribed", "Own Port"}),
+        names(out, n));
 }
 
 TEST(AlsaPorts, TooManyKeepsTheLowestAddresses)
 {
     /* whatever order the sequencer reports them in */
     PortDesc seen[6] = {
-        {40, 0, W, "d"}, {30, 1, W, "c"}, {50, 0, W, "e"}, {30, 0, W, "b"}, {15, 3, W, "a"}, {60, 0, W, "f"},
+        {40, 0, W, "d"},
+        {30, 1, W, "c"},
+        {50, 0, W, "e"},
+        {30, 0, W, "b"},
+        {15, 3, W, "a"},
+        {60, 0, W, "f"},
     };
     PortDesc out[3];
     unsigned n = vt::seq::pickPorts(seen, 6, 128, vt::seq::kOutput, out, 3);
@@ -101,17 +106,15 @@ TEST(AlsaPorts, NamesAreCutTo31BytesAtACharacterBoundary)
     struct {
         std::string seq, shown;
     } cases[] = {
-        {"Midi Through Port-0", "Midi Through Port-0"},
-        {"", ""},
+        {"Midi Through Port-0", "Midi Through Port-0"}, {"", ""},
         {"VirMIDI 0-0     ", "VirMIDI 0-0     "}, /* blanks are part of the name */
-        {std::string(31, 'x'), std::string(31, 'x')},
-        {std::string(63, 'y'), std::string(31, 'y')},
-        {a30 + "\xC3\xA9", a30},                           /* a 2-byte character would be cut */
+        {std::string(31, 'x'), std::string(31, 'x')}, {std::string(63, 'y'), std::string(31, 'y')},
+        {a30 + "\xC3\xA9", a30},                            /* a 2-byte character would be cut */
         {a29 + "\xC3\xA9" + "z", a29 + "\xC3\xA9"},         /* it just fits */
         {a28 + "\xE2\x82\xAC" + "z", a28 + "\xE2\x82\xAC"}, /* 3 bytes, just fits */
-        {a29 + "\xE2\x82\xAC", a29},                       /* 3 bytes, one too many */
-        {a30 + "\xF0\x9F\x8E\xB9", a30},                   /* 4 bytes */
-        {a28 + "\xF0\x9F\x8E\xB9", a28},                   /* 4 bytes, cut after its third */
+        {a29 + "\xE2\x82\xAC", a29},                        /* 3 bytes, one too many */
+        {a30 + "\xF0\x9F\x8E\xB9", a30},                    /* 4 bytes */
+        {a28 + "\xF0\x9F\x8E\xB9", a28},                    /* 4 bytes, cut after its third */
     };
     for (auto &c : cases) {
         char name[32];
@@ -196,31 +199,40 @@ TEST(AlsaCodec, BytesLeaveAndComeBackAsACableCarriesThem)
         Bytes back;
     } cases[] = {
         {"note on", {{0x90, 0x3C, 0x40}}, {0x90, 0x3C, 0x40}},
-        {"running status gets its status", {{0x90, 0x3C, 0x40, 0x3E, 0x41}}, {0x90, 0x3C, 0x40, 0x90, 0x3E, 0x41}},
+        {"running status gets its status", {{0x90, 0x3C, 0x40, 0x3E, 0x41}},
+            {0x90, 0x3C, 0x40, 0x90, 0x3E, 0x41}},
         {"running status, one data byte", {{0xC0, 0x05, 0x06}}, {0xC0, 0x05, 0xC0, 0x06}},
         {"several messages", {{0xB3, 0x07, 0x64, 0xD1, 0x22, 0xA4, 0x3C, 0x10, 0x82, 0x3C, 0x00}},
-         {0xB3, 0x07, 0x64, 0xD1, 0x22, 0xA4, 0x3C, 0x10, 0x82, 0x3C, 0x00}},
+            {0xB3, 0x07, 0x64, 0xD1, 0x22, 0xA4, 0x3C, 0x10, 0x82, 0x3C, 0x00}},
         {"pitch wheel extremes", {{0xE0, 0x00, 0x00, 0xE0, 0x7F, 0x7F, 0xE5, 0x00, 0x40}},
-         {0xE0, 0x00, 0x00, 0xE0, 0x7F, 0x7F, 0xE5, 0x00, 0x40}},
+            {0xE0, 0x00, 0x00, 0xE0, 0x7F, 0x7F, 0xE5, 0x00, 0x40}},
         {"split between transmissions", {{0x90}, {0x3C}, {0x40}}, {0x90, 0x3C, 0x40}},
         {"running status across transmissions", {{0x90, 0x3C, 0x40}, {0x3E, 0x41}},
-         {0x90, 0x3C, 0x40, 0x90, 0x3E, 0x41}},
-        {"system common", {{0xF1, 0x23, 0xF2, 0x10, 0x20, 0xF3, 0x05, 0xF6}}, {0xF1, 0x23, 0xF2, 0x10, 0x20, 0xF3, 0x05, 0xF6}},
-        {"system common ends running status", {{0x90, 0x3C, 0x40, 0xF6, 0x3E, 0x41}}, {0x90, 0x3C, 0x40, 0xF6}},
+            {0x90, 0x3C, 0x40, 0x90, 0x3E, 0x41}},
+        {"system common", {{0xF1, 0x23, 0xF2, 0x10, 0x20, 0xF3, 0x05, 0xF6}},
+            {0xF1, 0x23, 0xF2, 0x10, 0x20, 0xF3, 0x05, 0xF6}},
+        {"system common ends running status", {{0x90, 0x3C, 0x40, 0xF6, 0x3E, 0x41}},
+            {0x90, 0x3C, 0x40, 0xF6}},
         {"real time, also inside a message", {{0xF8, 0x90, 0x3C, 0xFA, 0x40, 0xFC, 0xFE, 0xFF}},
-         {0xF8, 0xFA, 0x90, 0x3C, 0x40, 0xFC, 0xFE, 0xFF}},
-        {"undefined F4 F5 F9 FD do not travel", {{0xF4, 0xF5, 0xF9, 0xFD, 0x90, 0x3C, 0x40}}, {0x90, 0x3C, 0x40}},
-        {"stray data bytes go nowhere", {{0x3C, 0x40}, {0xF0, 0x01, 0xF7, 0x3C, 0x40}, {0xF2, 0x01, 0x02, 0x03}},
-         {0xF0, 0x01, 0xF7, 0xF2, 0x01, 0x02}},
+            {0xF8, 0xFA, 0x90, 0x3C, 0x40, 0xFC, 0xFE, 0xFF}},
+        {"undefined F4 F5 F9 FD do not travel", {{0xF4, 0xF5, 0xF9, 0xFD, 0x90, 0x3C, 0x40}},
+            {0x90, 0x3C, 0x40}},
+        {"stray data bytes go nowhere",
+            {{0x3C, 0x40}, {0xF0, 0x01, 0xF7, 0x3C, 0x40}, {0xF2, 0x01, 0x02, 0x03}},
+            {0xF0, 0x01, 0xF7, 0xF2, 0x01, 0x02}},
         {"a lone F7 goes nowhere", {{0xF7, 0x90, 0x3C, 0x40}}, {0x90, 0x3C, 0x40}},
         {"a message cut short by another", {{0x90, 0x3C, 0x80, 0x3C, 0x00}}, {0x80, 0x3C, 0x00}},
         {"SysEx", {{0xF0, 0x7D, 0x01, 0x02, 0xF7}}, {0xF0, 0x7D, 0x01, 0x02, 0xF7}},
-        {"SysEx over three transmissions", {{0xF0, 0x7D}, {0x01}, {0x02, 0xF7}}, {0xF0, 0x7D, 0x01, 0x02, 0xF7}},
-        {"real time inside SysEx keeps its place", {{0xF0, 0x7D, 0xF8, 0x01, 0xF7}}, {0xF0, 0x7D, 0xF8, 0x01, 0xF7}},
-        {"SysEx cut short by a status byte", {{0xF0, 0x7D, 0x01, 0x90, 0x3C, 0x40}}, {0xF0, 0x7D, 0x01, 0x90, 0x3C, 0x40}},
-        {"SysEx cut short by another SysEx", {{0xF0, 0x01, 0xF0, 0x02, 0xF7}}, {0xF0, 0x01, 0xF0, 0x02, 0xF7}},
+        {"SysEx over three transmissions", {{0xF0, 0x7D}, {0x01}, {0x02, 0xF7}},
+            {0xF0, 0x7D, 0x01, 0x02, 0xF7}},
+        {"real time inside SysEx keeps its place", {{0xF0, 0x7D, 0xF8, 0x01, 0xF7}},
+            {0xF0, 0x7D, 0xF8, 0x01, 0xF7}},
+        {"SysEx cut short by a status byte", {{0xF0, 0x7D, 0x01, 0x90, 0x3C, 0x40}},
+            {0xF0, 0x7D, 0x01, 0x90, 0x3C, 0x40}},
+        {"SysEx cut short by another SysEx", {{0xF0, 0x01, 0xF0, 0x02, 0xF7}},
+            {0xF0, 0x01, 0xF0, 0x02, 0xF7}},
         {"SysEx ends running status", {{0x90, 0x3C, 0x40, 0xF0, 0x01, 0xF7, 0x3E, 0x41}},
-         {0x90, 0x3C, 0x40, 0xF0, 0x01, 0xF7}},
+            {0x90, 0x3C, 0x40, 0xF0, 0x01, 0xF7}},
         {"long SysEx", {sysex(3000)}, sysex(3000)},
     };
     for (auto &c : cases)
@@ -287,22 +299,69 @@ TEST(AlsaCodec, DecoderUnfoldsCompoundEventsAndIgnoresNonMidi)
         std::function<void()> make;
         Bytes bytes;
     } cases[] = {
-        {"14-bit controller", [&] { snd_seq_ev_clear(&ev); ev.type = SND_SEQ_EVENT_CONTROL14;
-             ev.data.control.channel = 2; ev.data.control.param = 7; ev.data.control.value = 0x1234; },
-         {0xB2, 0x07, 0x24, 0xB2, 0x27, 0x34}},
-        {"registered parameter", [&] { snd_seq_ev_clear(&ev); ev.type = SND_SEQ_EVENT_REGPARAM;
-             ev.data.control.channel = 0; ev.data.control.param = 0x0081; ev.data.control.value = 0x0102; },
-         {0xB0, 0x65, 0x01, 0xB0, 0x64, 0x01, 0xB0, 0x06, 0x02, 0xB0, 0x26, 0x02}},
-        {"note off with velocity", [&] { snd_seq_ev_clear(&ev); snd_seq_ev_set_noteoff(&ev, 9, 0x24, 0x33); },
-         {0x89, 0x24, 0x33}},
-        {"song position", [&] { snd_seq_ev_clear(&ev); ev.type = SND_SEQ_EVENT_SONGPOS; ev.data.control.value = 0x1000; },
-         {0xF2, 0x00, 0x20}},
-        {"port announcement", [&] { snd_seq_ev_clear(&ev); ev.type = SND_SEQ_EVENT_PORT_SUBSCRIBED; }, {}},
-        {"client exit", [&] { snd_seq_ev_clear(&ev); ev.type = SND_SEQ_EVENT_CLIENT_EXIT; }, {}},
-        {"echo", [&] { snd_seq_ev_clear(&ev); ev.type = SND_SEQ_EVENT_ECHO; }, {}},
-        {"SysEx without data", [&] { snd_seq_ev_clear(&ev); snd_seq_ev_set_sysex(&ev, 0, nullptr); }, {}},
-        {"SysEx marked fixed", [&] { static uint8_t d[] = {0xF0, 0xF7}; snd_seq_ev_clear(&ev);
-             snd_seq_ev_set_sysex(&ev, 2, d); snd_seq_ev_set_fixed(&ev); }, {}},
+        {"14-bit controller",
+            [&] {
+                snd_seq_ev_clear(&ev);
+                ev.type = SND_SEQ_EVENT_CONTROL14;
+                ev.data.control.channel = 2;
+                ev.data.control.param = 7;
+                ev.data.control.value = 0x1234;
+            },
+            {0xB2, 0x07, 0x24, 0xB2, 0x27, 0x34}},
+        {"registered parameter",
+            [&] {
+                snd_seq_ev_clear(&ev);
+                ev.type = SND_SEQ_EVENT_REGPARAM;
+                ev.data.control.channel = 0;
+                ev.data.control.param = 0x0081;
+                ev.data.control.value = 0x0102;
+            },
+            {0xB0, 0x65, 0x01, 0xB0, 0x64, 0x01, 0xB0, 0x06, 0x02, 0xB0, 0x26, 0x02}},
+        {"note off with velocity",
+            [&] {
+                snd_seq_ev_clear(&ev);
+                snd_seq_ev_set_noteoff(&ev, 9, 0x24, 0x33);
+            },
+            {0x89, 0x24, 0x33}},
+        {"song position",
+            [&] {
+                snd_seq_ev_clear(&ev);
+                ev.type = SND_SEQ_EVENT_SONGPOS;
+                ev.data.control.value = 0x1000;
+            },
+            {0xF2, 0x00, 0x20}},
+        {"port announcement",
+            [&] {
+                snd_seq_ev_clear(&ev);
+                ev.type = SND_SEQ_EVENT_PORT_SUBSCRIBED;
+            },
+            {}},
+        {"client exit",
+            [&] {
+                snd_seq_ev_clear(&ev);
+                ev.type = SND_SEQ_EVENT_CLIENT_EXIT;
+            },
+            {}},
+        {"echo",
+            [&] {
+                snd_seq_ev_clear(&ev);
+                ev.type = SND_SEQ_EVENT_ECHO;
+            },
+            {}},
+        {"SysEx without data",
+            [&] {
+                snd_seq_ev_clear(&ev);
+                snd_seq_ev_set_sysex(&ev, 0, nullptr);
+            },
+            {}},
+        {"SysEx marked fixed",
+            [&] {
+                static uint8_t d[] = {0xF0, 0xF7};
+                snd_seq_ev_clear(&ev);
+                snd_seq_ev_set_sysex(&ev, 2, d);
+                snd_seq_ev_set_fixed(&ev);
+            },
+            {}},
     };
     for (auto &c : cases) {
         c.make();

@@ -26,7 +26,7 @@ TEST_F(FieldsTest, HexReaderTable)
     const ReaderRow rows[] = {
         {"3C", 1, 0x3C, 2},
         {"3C40", 1, 0x3C, 2}, /* the second field begins right after two digits */
-        {"3 40", 1, 0x03, 1},  /* left on the separator */
+        {"3 40", 1, 0x03, 1}, /* left on the separator */
         {"a", 1, 10, 1},
         {"A", 1, 10, 1},
         {"fF", 1, 255, 2},
@@ -42,9 +42,9 @@ TEST_F(FieldsTest, HexReaderTable)
         {":", 0, 0, 1},
         {"@", 0, 0, 1},
         {"/", 0, 0, 1},
-        {"5N", 0, 0, 2},     /* N taken as a second digit */
-        {"05N", 1, 5, 2},    /* after two digits nothing is tested */
-        {"", 0, 0, 0},       /* the terminator is not stepped over */
+        {"5N", 0, 0, 2},  /* N taken as a second digit */
+        {"05N", 1, 5, 2}, /* after two digits nothing is tested */
+        {"", 0, 0, 0},    /* the terminator is not stepped over */
         {"   ", 0, 0, 3},
     };
     for (const ReaderRow &r : rows) {
@@ -94,7 +94,8 @@ TEST_F(FieldsTest, DecimalReaderTable)
 TEST_F(FieldsTest, ReaderStopsAtTerminatorEvenWithTextBehindIt)
 {
     /* "5" then the terminator then leftovers of an older, longer line */
-    const char old[] = "5\0" "77 88";
+    const char old[] = "5\0"
+                       "77 88";
     memcpy(gCmdStr, old, sizeof old);
     gCmdPtr = 0;
     uint8_t v = 0;
@@ -189,7 +190,7 @@ TEST_F(FieldsTest, FieldReaderTable)
         {Nibble, 16, "8", 1, 8},
         {Nibble, 16, "7F", 1, 0x7F},
         {Nibble, 16, "80", 0, kept},
-        {Nibble, 10, "A", 1, 10},  /* always hexadecimal */
+        {Nibble, 10, "A", 1, 10}, /* always hexadecimal */
         {Nibble, 10, "10", 1, 16},
         {Nibble, 10, "", 0, kept},
     };
@@ -197,10 +198,10 @@ TEST_F(FieldsTest, FieldReaderTable)
         setLine(r.line);
         gNumBase = r.base;
         gNibble = gChannel = gData1 = gData2 = kept;
-        EXPECT_EQ(readField(r.field), r.ok) << "field " << r.field << " base " << (int)r.base
-                                            << " '" << r.line << "'";
-        EXPECT_EQ(target(r.field), r.stored) << "field " << r.field << " base " << (int)r.base
-                                             << " '" << r.line << "'";
+        EXPECT_EQ(readField(r.field), r.ok)
+            << "field " << r.field << " base " << (int)r.base << " '" << r.line << "'";
+        EXPECT_EQ(target(r.field), r.stored)
+            << "field " << r.field << " base " << (int)r.base << " '" << r.line << "'";
     }
 }
 

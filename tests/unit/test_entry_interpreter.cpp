@@ -109,13 +109,15 @@ TEST_F(InterpreterTableTest, HexadecimalLines)
         {16, "S \\5C", {{0xF0, 0x7D, 0x5C, 0xF7}}, "", 4},
         {16, "S a\\0d", {{0xF0, 0x7D, 0x61, 0x0D, 0xF7}}, "", 5},
         {16, "S \\F7", {{0xF0, 0x7D, 0xF7, 0xF7}}, "", 4},
-        {16, "S a\x01" "b", {{0xF0, 0x7D, 0x61, 0x62, 0xF7}}, "", 5},
+        {16,
+            "S a\x01"
+            "b",
+            {{0xF0, 0x7D, 0x61, 0x62, 0xF7}}, "", 5},
         {16, "S \\7", kNone, " SysEx ERROR\n", 0},
         {16, "S x\\", kNone, " SysEx ERROR\n", 0},
         {16, "S \\g0", kNone, " SysEx ERROR\n", 0},
         {16, "S \\0g", kNone, " SysEx ERROR\n", 0},
-        {16, "S hi N 3C 40",
-         {{0xF0, 0x7D, 'h', 'i', ' ', 'N', ' ', '3', 'C', ' ', '4', '0', 0xF7}}, "", 13},
+        {16, "S hi N 3C 40", {{0xF0, 0x7D, 'h', 'i', ' ', 'N', ' ', '3', 'C', ' ', '4', '0', 0xF7}}, "", 13},
         {16, "M 2 S x", {{0xF0, 0x7D, 0x78, 0xF7}}, "\n", 4},
         {16, "N 3C 40 S x", {{0x90, 0x3C, 0x40, 0xF0, 0x7D, 0x78, 0xF7}}, "", 7},
         /* manufacturer IDs of one and three bytes */
@@ -137,19 +139,14 @@ TEST_F(InterpreterTableTest, DecimalLines)
     const LineRow rows[] = {
         {10, "N 60 64", {{0x90, 0x3C, 0x40}}, "", 3},
         {10, "N 60 64 N 62 64", {{0x90, 0x3C, 0x40, 0x90, 0x3E, 0x40}}, "", 6},
-        {10, "M 16 N 60 64", {{0x9F, 0x3C, 0x40}}, "\n", 3},
-        {10, "M 17", kNone, " CMD ERROR\n", 0},
+        {10, "M 16 N 60 64", {{0x9F, 0x3C, 0x40}}, "\n", 3}, {10, "M 17", kNone, " CMD ERROR\n", 0},
         {10, "N 128 1", kNone, " DATA1 ERROR\n", 0},
         {10, "N 1234", {{0x90, 123, 4}}, "", 3}, /* a fourth digit starts the next field */
-        {10, "N 1284", kNone, " DATA1 ERROR\n", 0},
-        {10, "N 3C 40", kNone, " DATA1 ERROR\n", 0},
-        {10, "P 127", {{0xC0, 0x7F}}, "", 2},
-        {10, "P 128", kNone, " DATA ERROR\n", 0},
-        {10, "K 7,100", {{0xB0, 0x07, 0x64}}, "", 3},
-        {10, "W 0.64", {{0xE0, 0x00, 0x40}}, "", 3},
-        {10, "F A", {{0xFA}}, "", 1},      /* the type stays hexadecimal */
-        {10, "F 10", kNone, " DATA ERROR\n", 0},
-        {10, "F 2 127 0", {{0xF2, 0x7F, 0x00}}, "", 3},
+        {10, "N 1284", kNone, " DATA1 ERROR\n", 0}, {10, "N 3C 40", kNone, " DATA1 ERROR\n", 0},
+        {10, "P 127", {{0xC0, 0x7F}}, "", 2}, {10, "P 128", kNone, " DATA ERROR\n", 0},
+        {10, "K 7,100", {{0xB0, 0x07, 0x64}}, "", 3}, {10, "W 0.64", {{0xE0, 0x00, 0x40}}, "", 3},
+        {10, "F A", {{0xFA}}, "", 1}, /* the type stays hexadecimal */
+        {10, "F 10", kNone, " DATA ERROR\n", 0}, {10, "F 2 127 0", {{0xF2, 0x7F, 0x00}}, "", 3},
         {10, "F 3 100", {{0xF3, 0x64}}, "", 2},
         {10, "S \\7F", {{0xF0, 0x7D, 0x7F, 0xF7}}, "", 4}, /* escapes stay hexadecimal */
         {10, "I 65 255 255 S a", {{0xF0, 0x41, 0x61, 0xF7}}, "", 4},
@@ -172,7 +169,8 @@ TEST_F(InterpreterTest, SettingsBeforeAFailureStayChanged)
     /* the one-byte ID 41 and channel 3 now apply */
     EXPECT_EQ(runLine("S a N 3C 40"), "");
     ASSERT_EQ(td::sent().size(), 1u);
-    EXPECT_EQ(hexOf(td::sent()[0]), hexOf(Bytes{0xF0, 0x41, 'a', ' ', 'N', ' ', '3', 'C', ' ', '4', '0', 0xF7}));
+    EXPECT_EQ(
+        hexOf(td::sent()[0]), hexOf(Bytes{0xF0, 0x41, 'a', ' ', 'N', ' ', '3', 'C', ' ', '4', '0', 0xF7}));
     EXPECT_EQ(runLine("N 3C 40"), "");
     EXPECT_EQ(hexOf(td::sent().back()), "92 3c 40");
 }

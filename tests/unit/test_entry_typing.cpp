@@ -30,8 +30,8 @@ protected:
         gNumBase = r.base;
         td::clearSent();
         std::string text = type(r.keys);
-        SCOPED_TRACE("mode " + std::to_string(r.mode) + " base " + std::to_string(r.base) +
-                     " keys '" + r.keys + "'");
+        SCOPED_TRACE(
+            "mode " + std::to_string(r.mode) + " base " + std::to_string(r.base) + " keys '" + r.keys + "'");
         EXPECT_EQ(text, r.text);
         EXPECT_EQ(hexOf(td::sent()), hexOf(r.sends));
     }
@@ -56,9 +56,9 @@ TEST_F(TypingTest, LineEntry)
         /* $ and & switch the base at the start of a line only */
         {0, 10, "$", "enter numbers in HEX (change to DECIMAL with &)\n", kNone},
         {0, 16, "&N 60 64\r", "enter numbers in DECIMAL (change to HEX with $) \nN 60 64\n",
-         {{0x90, 0x3C, 0x40}}},
+            {{0x90, 0x3C, 0x40}}},
         {0, 10, "$N 3C 40\r", "enter numbers in HEX (change to DECIMAL with &)\nN 3C 40\n",
-         {{0x90, 0x3C, 0x40}}},
+            {{0x90, 0x3C, 0x40}}},
         {0, 16, "N 3C $\r", "N 3C $\n DATA2 ERROR\n", kNone},
         {0, 16, "S a&$\r", "S a&$\n", {{0xF0, 0x7D, 'a', '&', '$', 0xF7}}},
         {0, 16, "Q\r", "Q\n CMD ERROR\n", kNone},
@@ -110,25 +110,14 @@ TEST_F(TypingTest, HexadecimalByteEntry)
 TEST_F(TypingTest, DecimalByteEntry)
 {
     const TypingRow rows[] = {
-        {2, 10, "144 ", "144 ", {{0x90}}},
-        {3, 10, "255 ", "255 ", {{0xFF}}},
-        {2, 10, "0 ", "0 ", {{0x00}}},
-        {2, 10, " ", " ", {{0x00}}},
-        {2, 10, "7\r", "7 ", {{0x07}}},
-        {2, 10, "007 ", "007 ", {{0x07}}},
-        {2, 10, "42\t", "42 ", {{42}}},
-        {2, 10, "256 ", "256 rangeERR:>255 ", kNone},
-        {2, 10, "999\r", "999 rangeERR:>255 ", kNone},
-        {2, 10, "256 1 ", "256 rangeERR:>255 1 ", {{0x01}}},
-        {2, 10, "1234", "123 SyncERR:>3digits ", kNone},
-        {2, 10, "1234 ", "123 SyncERR:>3digits  ", {{0x00}}},
-        {2, 10, "a", " decimalERR,typed:a ", kNone},
-        {2, 10, "12a", "12 decimalERR,typed:a ", kNone},
-        {2, 10, "\b", "", kNone},
-        {2, 10, "1\b", "1\b \b", kNone},
-        {2, 10, "12\b", "12\b\b  \b\b", kNone},
-        {2, 10, "123\b", "123\b\b\b   \b\b\b", kNone},
-        {2, 10, "123\b9 ", "123\b\b\b   \b\b\b9 ", {{0x09}}},
+        {2, 10, "144 ", "144 ", {{0x90}}}, {3, 10, "255 ", "255 ", {{0xFF}}}, {2, 10, "0 ", "0 ", {{0x00}}},
+        {2, 10, " ", " ", {{0x00}}}, {2, 10, "7\r", "7 ", {{0x07}}}, {2, 10, "007 ", "007 ", {{0x07}}},
+        {2, 10, "42\t", "42 ", {{42}}}, {2, 10, "256 ", "256 rangeERR:>255 ", kNone},
+        {2, 10, "999\r", "999 rangeERR:>255 ", kNone}, {2, 10, "256 1 ", "256 rangeERR:>255 1 ", {{0x01}}},
+        {2, 10, "1234", "123 SyncERR:>3digits ", kNone}, {2, 10, "1234 ", "123 SyncERR:>3digits  ", {{0x00}}},
+        {2, 10, "a", " decimalERR,typed:a ", kNone}, {2, 10, "12a", "12 decimalERR,typed:a ", kNone},
+        {2, 10, "\b", "", kNone}, {2, 10, "1\b", "1\b \b", kNone}, {2, 10, "12\b", "12\b\b  \b\b", kNone},
+        {2, 10, "123\b", "123\b\b\b   \b\b\b", kNone}, {2, 10, "123\b9 ", "123\b\b\b   \b\b\b9 ", {{0x09}}},
         {2, 10, "$", "\nnumber base is HEX\n", kNone},
         {2, 10, "12$a ", "12\nnumber base is HEX\nA ", {{0x0A}}},
         {2, 7, "144 ", "144 ", {{0x90}}}, /* any base but 16 */

@@ -64,7 +64,6 @@ protected:
     /* the status report, as at start-up: ports opened, input started */
     std::string start() { return printed(statusReport); }
 
-
     /* Main-loop passes until every queued key is handled and the ring is
        empty and idle-checked.  (The pass's result is not looked at: once
        an exit was confirmed it stays 0 until the loop is entered anew.) */

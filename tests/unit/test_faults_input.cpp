@@ -20,9 +20,9 @@ TEST_F(InputFaults, FailingStartPrepareAndAddAreSaidAndTheRestGoesOn)
     struct Row {
         const char *what;
         std::vector<td::Op> failing;
-        std::string said;  /* after the status report's own lines */
-        bool shortArrive;  /* input started */
-        bool longArrive;   /* the buffer queued */
+        std::string said; /* after the status report's own lines */
+        bool shortArrive; /* input started */
+        bool longArrive;  /* the buffer queued */
     };
     const Row rows[] = {
         {"start", {td::InStart}, kStart, false, false},
@@ -64,7 +64,7 @@ TEST_F(InputFaults, FailingStartPrepareAndAddAreSaidAndTheRestGoesOn)
         again = press("\x1b ");
         EXPECT_EQ(again.substr(again.size() - tail.size()), tail);
         EXPECT_EQ(receive({{0x90, 0x3E, 0x40}, {0xF0, 0x7D, 0x02, 0xF7}}),
-                  "  MIDI Note ON     90 3e 40  ( D 3 )\n  SysEx( 7d )  \\2  EOX\n");
+            "  MIDI Note ON     90 3e 40  ( D 3 )\n  SysEx( 7d )  \\2  EOX\n");
         quit();
         TearDown();
         SetUp();

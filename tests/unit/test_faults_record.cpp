@@ -15,7 +15,7 @@ class RecordFaults : public FaultTest {};
 
 /* one recording session, message by message, with what each shows */
 struct Step {
-    Bytes bytes;      /* what is received (or, for the marker, written) */
+    Bytes bytes;       /* what is received (or, for the marker, written) */
     const char *shown; /* what the display shows of it; "" for nothing */
 };
 
@@ -62,7 +62,9 @@ TEST_F(RecordFaults, TheFileKeepsEveryByteWrittenBeforeTheDeviceFilledUp)
         else
             EXPECT_EQ(pause, "Record File Write Error!\n"); /* marker fell short, or no file open */
         out += pause;
-        EXPECT_EQ(count(out, "Record File Write Error!\n"), room >= stream.size() ? 0u : room < dataBytes ? 2u : 1u);
+        EXPECT_EQ(count(out, "Record File Write Error!\n"), room >= stream.size() ? 0u
+                                                            : room < dataBytes    ? 2u
+                                                                                  : 1u);
         EXPECT_EQ(gbRecRecv, 0);
         EXPECT_EQ(gbRecFileOpen, room >= stream.size() ? 1 : 0);
 
@@ -114,7 +116,7 @@ TEST_F(RecordFaults, ARealFullDeviceRefusesTheFirstWriteAndTheProgramGoesOn)
     EXPECT_EQ(gbRecFileOpen, 0);
     /* the short message first: a SysEx waits until the ring is empty */
     EXPECT_EQ(receive({{0xF0, 0x7D, 0x01, 0xF7}, {0x80, 0x3C, 0x00}}),
-              "  MIDI Note OFF    80 3c  0  ( C 3 )\n  SysEx( 7d )  \\1  EOX\n");
+        "  MIDI Note OFF    80 3c  0  ( C 3 )\n  SysEx( 7d )  \\1  EOX\n");
     /* a SysEx is one write: on the full device it fails whole */
     EXPECT_EQ(press(fkey(kF9)), "-Recording\n");
     EXPECT_EQ(receive({{0xF0, 0x7D, 0x01, 0xF7}}), "Record File Write Error!\n");

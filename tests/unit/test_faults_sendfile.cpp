@@ -23,9 +23,9 @@ TEST_F(SendFileFaults, AReadFailureSendsTheWholeBlocksBeforeItAndNothingMore)
 {
     const Bytes file = fileOf(200);
     struct Row {
-        long readable;        /* bytes that read before the failure */
-        size_t blocksSent;    /* whole blocks of 64 that leave */
-        const char *text;     /* after the confirmation */
+        long readable;     /* bytes that read before the failure */
+        size_t blocksSent; /* whole blocks of 64 that leave */
+        const char *text;  /* after the confirmation */
     };
     const Row rows[] = {
         {0, 0, "-Sending File Read Error"},
@@ -50,10 +50,12 @@ TEST_F(SendFileFaults, AReadFailureSendsTheWholeBlocksBeforeItAndNothingMore)
 
         std::string out = press(fkey(kF7) + "\r");
         EXPECT_EQ(out, "Send file song.syx 'fast' - confirm with <ENTER>.\n"
-                       "To select another file type CTRL_F  \n" + std::string(r.text));
+                       "To select another file type CTRL_F  \n" +
+                           std::string(r.text));
         ASSERT_EQ(td::sent().size(), r.blocksSent);
         for (size_t i = 0; i < r.blocksSent; i++)
-            EXPECT_EQ(td::sent()[i], Bytes(file.begin() + (long)(64 * i), file.begin() + (long)(64 * i + 64)));
+            EXPECT_EQ(
+                td::sent()[i], Bytes(file.begin() + (long)(64 * i), file.begin() + (long)(64 * i + 64)));
 
         /* closed: it opens again, unshared, at once */
         HANDLE h = CreateFileA("song.syx", GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);

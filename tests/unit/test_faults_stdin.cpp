@@ -27,7 +27,7 @@ TEST_F(StdinFaults, InputEndingMidLineEndsTheProgramCleanly)
         EXPECT_EQ(status, 0);
         EXPECT_TRUE(td::sent().empty());
         EXPECT_EQ(out.substr(out.size() - strlen("EXIT? <ENTER>=exit  <SPACE>=continue")),
-                  "EXIT? <ENTER>=exit  <SPACE>=continue");
+            "EXIT? <ENTER>=exit  <SPACE>=continue");
         EXPECT_FALSE(td::outIsOpen());
         EXPECT_FALSE(td::inIsOpen());
         td::endOfInput(false);

@@ -7,7 +7,7 @@ const std::string E0(int scan) { return std::string(1, (char)0xE0) + (char)scan;
 
 struct KeyCase {
     const char *what;
-    uint8_t base;          /* number base before the keys */
+    uint8_t base; /* number base before the keys */
     std::string keys;
     std::string text;      /* what the console shows */
     int32_t mode;          /* gMode afterwards */
@@ -32,8 +32,9 @@ TEST_F(Dispatch, SettingKeysPrintTheirLines)
         {"F4", 10, F(0x3E), "\nmode 3: type DECIMAL BYTES- display DECIMAL BYTES\n", 3, 1},
         {"CTRL-G", 16, "\x07", "Timing Clock and Active Sensing are displayed\n", 0, 0},
         {"CTRL-G then CTRL-B", 16, "\x07\x02",
-         "Timing Clock and Active Sensing are displayed\n"
-         "display of Timing Clock and Active Sensing blocked\n", 0, 1},
+            "Timing Clock and Active Sensing are displayed\n"
+            "display of Timing Clock and Active Sensing blocked\n",
+            0, 1},
         {"CTRL-A with nothing to repeat", 16, "\x01", "no Msg !\n", 0, 1},
         {"F5 with nothing to repeat", 16, F(0x3F), "no Msg !\n", 0, 1},
         {"F12 with no record file", 16, F(0x86), "-Rec File Closed\n", 0, 1},
@@ -60,11 +61,20 @@ struct LineCase {
 TEST_F(Dispatch, WhichKeysAbandonAHalfTypedLine)
 {
     const LineCase cases[] = {
-        {"CTRL-Q", "\x11", true},  {"CTRL-W", "\x17", true}, {"CTRL-E", "\x05", true},
-        {"CTRL-R", "\x12", true},  {"CTRL-B", "\x02", true}, {"CTRL-G", "\x07", true},
-        {"CTRL-P", "\x10", true},  {"F1", F(0x3B), true},    {"CTRL-A", "\x01", false},
-        {"?", "?", false},         {"F6 prefix only", std::string(1, '\0'), false},
-        {"F8", F(0x42), false},    {"F11", F(0x85), false},  {"F12", F(0x86), false},
+        {"CTRL-Q", "\x11", true},
+        {"CTRL-W", "\x17", true},
+        {"CTRL-E", "\x05", true},
+        {"CTRL-R", "\x12", true},
+        {"CTRL-B", "\x02", true},
+        {"CTRL-G", "\x07", true},
+        {"CTRL-P", "\x10", true},
+        {"F1", F(0x3B), true},
+        {"CTRL-A", "\x01", false},
+        {"?", "?", false},
+        {"F6 prefix only", std::string(1, '\0'), false},
+        {"F8", F(0x42), false},
+        {"F11", F(0x85), false},
+        {"F12", F(0x86), false},
     };
     for (const LineCase &c : cases) {
         SCOPED_TRACE(c.what);
@@ -80,13 +90,15 @@ TEST_F(Dispatch, WhichKeysAbandonAHalfTypedLine)
 TEST_F(Dispatch, HelpScreenAndSysexText)
 {
     std::string help = printed([] { typeKeys("?"); });
-    EXPECT_EQ(help.rfind("\nshort list of commands: (letters case insensitive, parameters hex or decimal)\n", 0), 0u);
+    EXPECT_EQ(
+        help.rfind("\nshort list of commands: (letters case insensitive, parameters hex or decimal)\n", 0),
+        0u);
     EXPECT_NE(help.find("S  send SYSEX text or \\<hex byte>. Terminated by <ENTER>. EOX auto-inserted\n"),
-              std::string::npos);
+        std::string::npos);
     EXPECT_NE(help.find("M  set MIDI channel of Msg: 1...16(hex10)\nX  send NOTE OFF\n"), std::string::npos);
     EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 23); // 22 lines after a leading line end
     EXPECT_EQ(help.substr(help.size() - 68),
-              "CTRL-N change MIDIport, CTRL-P save config as Preset (VOLTANIS.SET)\n");
+        "CTRL-N change MIDIport, CTRL-P save config as Preset (VOLTANIS.SET)\n");
 
     /* after an S the question mark is SysEx text and reaches the line */
     std::string text = printed([] { typeKeys("s?"); });
@@ -110,7 +122,10 @@ TEST_F(Dispatch, HelpDoesNotDisturbAHalfTypedLine)
     goNumDevs = 1;
     printed([] { statusReport(); });
     td::clearSent();
-    printed([] { typeKeys("N 3C?"); typeKeys(" 40\r"); });
+    printed([] {
+        typeKeys("N 3C?");
+        typeKeys(" 40\r");
+    });
     ASSERT_EQ(td::sent().size(), 1u);
     EXPECT_EQ(td::sent()[0], (std::vector<uint8_t>{0x90, 0x3C, 0x40}));
 }
@@ -140,8 +155,13 @@ TEST_F(ExitPrompt, EnterEndsTheLoop)
 
 TEST_F(ExitPrompt, AnyOtherKeyReopensThePortsWithTheSameSettings)
 {
-    struct { const char *what; std::string keys; } cases[] = {
-        {"space", "\x1b "}, {"a letter", "\x1bq"}, {"a function-key prefix", std::string("\x1b\0", 2)},
+    struct {
+        const char *what;
+        std::string keys;
+    } cases[] = {
+        {"space", "\x1b "},
+        {"a letter", "\x1bq"},
+        {"a function-key prefix", std::string("\x1b\0", 2)},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -163,7 +183,10 @@ TEST_F(ExitPrompt, ScanCodeAfterAPrefixAtThePromptBecomesText)
 {
     /* F1 at the prompt: its prefix continues, its scan code ';' is typed */
     td::keys(std::string("\x1b\0;", 3));
-    printed([] { mainLoopPass(); mainLoopPass(); });
+    printed([] {
+        mainLoopPass();
+        mainLoopPass();
+    });
     EXPECT_EQ(gCmdPtr, 1);
     EXPECT_EQ(gCmdStr[0], ';');
 }
@@ -175,8 +198,7 @@ TEST_F(ExitPrompt, ClosesAnOpenRecordFile)
     td::keys("\x1b\r");
     printed([] { mainLoopPass(); });
     /* the file was closed: it can be opened again without sharing */
-    HANDLE h = CreateFileA("VOLTANIS.REC", GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h = CreateFileA("VOLTANIS.REC", GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     EXPECT_NE(h, INVALID_HANDLE_VALUE);
     if (h != INVALID_HANDLE_VALUE)
         CloseHandle(h);

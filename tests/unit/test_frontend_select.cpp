@@ -9,9 +9,9 @@ const char kPrompt[] = "type selection number and finish with <ENTER>:";
 struct SelectCase {
     const char *what;
     std::vector<const char *> outs, ins;
-    int failOutCaps;      /* port whose capability query fails, -1 none */
-    std::string keys;     /* typed lines */
-    std::string text;     /* the whole dialogue as the console shows it */
+    int failOutCaps;  /* port whose capability query fails, -1 none */
+    std::string keys; /* typed lines */
+    std::string text; /* the whole dialogue as the console shows it */
     uint32_t outSel, inSel;
 };
 
@@ -23,35 +23,42 @@ TEST_F(Selection, AsksForBothPorts)
     const std::string inList1 = "Select MIDI IN device:\n# 0: C \n";
     const SelectCase cases[] = {
         {"an empty line selects port 0", {"A", "B"}, {"C"}, -1, "\r\r",
-         outList2 + kPrompt + "\n\n" + inList1 + kPrompt + "\nSelection:\n", 0, 0},
+            outList2 + kPrompt + "\n\n" + inList1 + kPrompt + "\nSelection:\n", 0, 0},
         {"'1x' selects port 1", {"A", "B"}, {"C"}, -1, "1x\r0\r",
-         outList2 + kPrompt + "1x\n\n" + inList1 + kPrompt + "0\nSelection:\n", 1, 0},
+            outList2 + kPrompt + "1x\n\n" + inList1 + kPrompt + "0\nSelection:\n", 1, 0},
         {"' 2' selects port 2", {"A", "B", "D"}, {"C"}, -1, " 2\r\r",
-         "Select MIDI OUT device:\n# 0: A \n# 1: B \n# 2: D \n" + std::string(kPrompt) +
-             " 2\n\n" + inList1 + kPrompt + "\nSelection:\n", 2, 0},
+            "Select MIDI OUT device:\n# 0: A \n# 1: B \n# 2: D \n" + std::string(kPrompt) + " 2\n\n" +
+                inList1 + kPrompt + "\nSelection:\n",
+            2, 0},
         {"'-1' is refused and the whole list shown again", {"A", "B"}, {"C"}, -1, "-1\r1\r\r",
-         outList2 + kPrompt + "-1\n\nERROR, repeat: " + outList2 + kPrompt + "1\n\n" + inList1 +
-             kPrompt + "\nSelection:\n", 1, 0},
+            outList2 + kPrompt + "-1\n\nERROR, repeat: " + outList2 + kPrompt + "1\n\n" + inList1 + kPrompt +
+                "\nSelection:\n",
+            1, 0},
         {"one past the last port is refused", {"A", "B"}, {"C"}, -1, "2\r1\r\r",
-         outList2 + kPrompt + "2\n\nERROR, repeat: " + outList2 + kPrompt + "1\n\n" + inList1 +
-             kPrompt + "\nSelection:\n", 1, 0},
+            outList2 + kPrompt + "2\n\nERROR, repeat: " + outList2 + kPrompt + "1\n\n" + inList1 + kPrompt +
+                "\nSelection:\n",
+            1, 0},
         {"a failing query stands in the list and can be chosen", {"A", "B"}, {"C"}, 1, "1\r\r",
-         "Select MIDI OUT device:\n# 0: A \nERROR identifying MIDI OUT device # 1 \n" +
-             std::string(kPrompt) + "1\n\n" + inList1 + kPrompt + "\nSelection:\n", 1, 0},
+            "Select MIDI OUT device:\n# 0: A \nERROR identifying MIDI OUT device # 1 \n" +
+                std::string(kPrompt) + "1\n\n" + inList1 + kPrompt + "\nSelection:\n",
+            1, 0},
         {"no output ports: only the input question", {}, {"C", "E"}, -1, "1\r",
-         "Select MIDI IN device:\n# 0: C \n# 1: E \n" + std::string(kPrompt) + "1\nSelection:\n", 0, 1},
+            "Select MIDI IN device:\n# 0: C \n# 1: E \n" + std::string(kPrompt) + "1\nSelection:\n", 0, 1},
         {"huge numbers do not overflow", {"A"}, {"C"}, -1, "99999999999999\r0\r\r",
-         "Select MIDI OUT device:\n# 0: A \n" + std::string(kPrompt) + "99999999999999\n\nERROR, repeat: " +
-             "Select MIDI OUT device:\n# 0: A \n" + kPrompt + "0\n\n" + inList1 + kPrompt + "\nSelection:\n",
-         0, 0},
+            "Select MIDI OUT device:\n# 0: A \n" + std::string(kPrompt) +
+                "99999999999999\n\nERROR, repeat: " + "Select MIDI OUT device:\n# 0: A \n" + kPrompt +
+                "0\n\n" + inList1 + kPrompt + "\nSelection:\n",
+            0, 0},
         {"no ports at all: nothing asked", {}, {}, -1, "", "Selection:\n", 0, 0},
     };
     for (const SelectCase &c : cases) {
         SCOPED_TRACE(c.what);
         TearDown();
         SetUp();
-        for (const char *n : c.outs) td::addOutPort(n);
-        for (const char *n : c.ins) td::addInPort(n);
+        for (const char *n : c.outs)
+            td::addOutPort(n);
+        for (const char *n : c.ins)
+            td::addInPort(n);
         if (c.failOutCaps >= 0)
             td::fail(td::OutCaps, c.failOutCaps);
         gMode = 3;
@@ -114,7 +121,8 @@ TEST_F(Selection, CtrlNChangesPortsAndReturnsToModeZero)
     std::string text = printed([] { typeKeys("\x0e"); });
     EXPECT_EQ(text.rfind("\nSelect MIDI OUT device:\n# 0: A \n# 1: B \n", 0), 0u) << text;
     EXPECT_NE(text.find("Selection:\n\nMIDI OUT: #1  B\nMIDI IN:  #0  C   (change with CTRL-N)\n"),
-              std::string::npos) << text;
+        std::string::npos)
+        << text;
     EXPECT_NE(text.find("\nVOLTANIS mode 0:type MIDI MSG - display MIDI MSG(change"), std::string::npos);
     EXPECT_EQ(gMode, 0);
     EXPECT_EQ(gNumBase, 10);

@@ -29,57 +29,75 @@ TEST_F(StatusReport, PrintsEveryVariantExactly)
 {
     const StatusCase cases[] = {
         {"loopback both ways, defaults",
-         [] { td::addOutPort("Loop"); td::addInPort("Loop"); },
-         std::string(kOutLoop) + kInLoop + "SysEx ID: 7d\n" + kHex +
-             heading("0:type MIDI MSG - display MIDI MSG") + kBlocked,
-         true, true},
+            [] {
+                td::addOutPort("Loop");
+                td::addInPort("Loop");
+            },
+            std::string(kOutLoop) + kInLoop + "SysEx ID: 7d\n" + kHex +
+                heading("0:type MIDI MSG - display MIDI MSG") + kBlocked,
+            true, true},
         {"no ports at all", [] {},
-         std::string("no MIDI OUT available   (check with CTRL-N)\n"
-                     "no MIDI IN available   (check with CTRL-N)\n"
-                     "SysEx ID: 7d\n") +
-             kHex + heading("0:type MIDI MSG - display MIDI MSG") + kBlocked,
-         false, false},
+            std::string("no MIDI OUT available   (check with CTRL-N)\n"
+                        "no MIDI IN available   (check with CTRL-N)\n"
+                        "SysEx ID: 7d\n") +
+                kHex + heading("0:type MIDI MSG - display MIDI MSG") + kBlocked,
+            false, false},
         {"failing capability queries",
-         [] {
-             td::addOutPort("Loop"); td::addInPort("Loop");
-             goSelDev = 0; giSelDev = 0;
-             td::fail(td::OutCaps); td::fail(td::InCaps);
-         },
-         std::string("ERROR identifying MIDI OUT device # 0   (check with CTRL-N)\n"
-                     "ERROR identifying MIDI IN device # 0   (check with CTRL-N)\n"
-                     "SysEx ID: 7d\n") +
-             kHex + heading("0:type MIDI MSG - display MIDI MSG") + kBlocked,
-         true, true},
+            [] {
+                td::addOutPort("Loop");
+                td::addInPort("Loop");
+                goSelDev = 0;
+                giSelDev = 0;
+                td::fail(td::OutCaps);
+                td::fail(td::InCaps);
+            },
+            std::string("ERROR identifying MIDI OUT device # 0   (check with CTRL-N)\n"
+                        "ERROR identifying MIDI IN device # 0   (check with CTRL-N)\n"
+                        "SysEx ID: 7d\n") +
+                kHex + heading("0:type MIDI MSG - display MIDI MSG") + kBlocked,
+            true, true},
         {"three-byte ID, decimal base, mode 3, real time shown",
-         [] {
-             td::addOutPort("Loop"); td::addInPort("Loop");
-             gIdStr[0] = 0; gIdStr[1] = 0x20; gIdStr[2] = 0x33;
-             gNumBase = 10; gMode = 3; gbBlockRealTime = 0;
-         },
-         std::string(kOutLoop) + kInLoop + "SysEx ID: 0 20 33\n" + kDec +
-             heading("3:type BYTES - display BYTES ") + kShown,
-         true, true},
+            [] {
+                td::addOutPort("Loop");
+                td::addInPort("Loop");
+                gIdStr[0] = 0;
+                gIdStr[1] = 0x20;
+                gIdStr[2] = 0x33;
+                gNumBase = 10;
+                gMode = 3;
+                gbBlockRealTime = 0;
+            },
+            std::string(kOutLoop) + kInLoop + "SysEx ID: 0 20 33\n" + kDec +
+                heading("3:type BYTES - display BYTES ") + kShown,
+            true, true},
         {"mode out of range and a base that is neither 16 nor 10",
-         [] {
-             td::addOutPort("Loop"); td::addInPort("Loop");
-             gMode = 9; gNumBase = 7;
-         },
-         std::string(kOutLoop) + kInLoop + "SysEx ID: 7d\n" + kDec + heading("9:") + kBlocked,
-         true, true},
+            [] {
+                td::addOutPort("Loop");
+                td::addInPort("Loop");
+                gMode = 9;
+                gNumBase = 7;
+            },
+            std::string(kOutLoop) + kInLoop + "SysEx ID: 7d\n" + kDec + heading("9:") + kBlocked, true, true},
         {"modes 1 and 2 headings end in a blank",
-         [] { td::addOutPort("Loop"); td::addInPort("Loop"); gMode = 1; },
-         std::string(kOutLoop) + kInLoop + "SysEx ID: 7d\n" + kHex +
-             heading("1:type MIDI MSG - display BYTES ") + kBlocked,
-         true, true},
+            [] {
+                td::addOutPort("Loop");
+                td::addInPort("Loop");
+                gMode = 1;
+            },
+            std::string(kOutLoop) + kInLoop + "SysEx ID: 7d\n" + kHex +
+                heading("1:type MIDI MSG - display BYTES ") + kBlocked,
+            true, true},
         {"second port of three, only output ports",
-         [] {
-             td::addOutPort("A"); td::addOutPort("B"); td::addOutPort("C");
-             goSelDev = 1;
-         },
-         std::string("\nMIDI OUT: #1  B\nno MIDI IN available   (check with CTRL-N)\n"
-                     "SysEx ID: 7d\n") +
-             kHex + heading("0:type MIDI MSG - display MIDI MSG") + kBlocked,
-         true, false},
+            [] {
+                td::addOutPort("A");
+                td::addOutPort("B");
+                td::addOutPort("C");
+                goSelDev = 1;
+            },
+            std::string("\nMIDI OUT: #1  B\nno MIDI IN available   (check with CTRL-N)\n"
+                        "SysEx ID: 7d\n") +
+                kHex + heading("0:type MIDI MSG - display MIDI MSG") + kBlocked,
+            true, false},
     };
     for (const StatusCase &c : cases) {
         SCOPED_TRACE(c.what);
@@ -133,7 +151,8 @@ TEST_F(StatusReport, InputSetUpErrorsAreReportedAndStartUpGoesOn)
     td::fail(td::InAdd);
     std::string text = printed([] { statusReport(); });
     EXPECT_NE(text.find("\nERROR MIDI IN START\n\nERROR MIDI IN PREPARE\n\nERROR MIDI IN ADDBUFFER\n"),
-              std::string::npos) << text;
+        std::string::npos)
+        << text;
 }
 
 } // namespace

@@ -33,8 +33,11 @@ public:
     void shortMessage(UINT kind, DWORD word) override
     {
         char t[32];
-        snprintf(t, sizeof t, "%c %02x %02x %02x", kind == MIM_DATA ? 'D' : kind == MIM_ERROR ? 'E' : '?',
-                 (unsigned)(word & 0xff), (unsigned)(word >> 8 & 0xff), (unsigned)(word >> 16 & 0xff));
+        snprintf(t, sizeof t, "%c %02x %02x %02x",
+            kind == MIM_DATA    ? 'D'
+            : kind == MIM_ERROR ? 'E'
+                                : '?',
+            (unsigned)(word & 0xff), (unsigned)(word >> 8 & 0xff), (unsigned)(word >> 16 & 0xff));
         if (word >> 24)
             strcat(t, " !high");
         out.push_back(t);
@@ -71,40 +74,40 @@ struct Row {
 
 const Row kRows[] = {
     {"note on", {{0x90, 0x3c, 0x7f}}, 0, 0, {"D 90 3c 7f"}},
-    {"running status", {{0x91, 0x3c, 0x40, 0x3e, 0x40, 0x40, 0}},
-     0, 0, {"D 91 3c 40", "D 91 3e 40", "D 91 40 00"}},
+    {"running status", {{0x91, 0x3c, 0x40, 0x3e, 0x40, 0x40, 0}}, 0, 0,
+        {"D 91 3c 40", "D 91 3e 40", "D 91 40 00"}},
     {"running status one data byte", {{0xc2, 5, 6, 7}}, 0, 0, {"D c2 05 00", "D c2 06 00", "D c2 07 00"}},
     {"channel pressure and pitch wheel", {{0xd0, 0x20, 0xe3, 0x00, 0x40}}, 0, 0,
-     {"D d0 20 00", "D e3 00 40"}},
-    {"system common cancels running status", {{0x90, 1, 2, 0xf3, 4, 5, 6}},
-     0, 0, {"D 90 01 02", "D f3 04 00", "E 05 00 00", "E 06 00 00"}},
+        {"D d0 20 00", "D e3 00 40"}},
+    {"system common cancels running status", {{0x90, 1, 2, 0xf3, 4, 5, 6}}, 0, 0,
+        {"D 90 01 02", "D f3 04 00", "E 05 00 00", "E 06 00 00"}},
     {"real time keeps running status", {{0x90, 1, 2, 0xf8, 3, 4}}, 0, 0,
-     {"D 90 01 02", "D f8 00 00", "D 90 03 04"}},
+        {"D 90 01 02", "D f8 00 00", "D 90 03 04"}},
     {"real time inside a channel message", {{0xb0, 0xfe, 0x07, 0xf8, 0x64}}, 0, 0,
-     {"D fe 00 00", "D f8 00 00", "D b0 07 64"}},
+        {"D fe 00 00", "D f8 00 00", "D b0 07 64"}},
     {"song position, quarter frame, tune request", {{0xf2, 0x10, 0x20, 0xf1, 0x33, 0xf6}}, 0, 0,
-     {"D f2 10 20", "D f1 33 00", "D f6 00 00"}},
+        {"D f2 10 20", "D f1 33 00", "D f6 00 00"}},
     {"one-byte system messages", {{0xf4, 0xf5, 0xf7, 0xf9, 0xfd, 0xff, 0xfa}}, 0, 0,
-     {"D f4 00 00", "D f5 00 00", "D f7 00 00", "D f9 00 00", "D fd 00 00", "D ff 00 00", "D fa 00 00"}},
+        {"D f4 00 00", "D f5 00 00", "D f7 00 00", "D f9 00 00", "D fd 00 00", "D ff 00 00", "D fa 00 00"}},
     {"stray data bytes", {{0x45, 0x7f, 0xf6, 0x01}}, 0, 0,
-     {"E 45 00 00", "E 7f 00 00", "D f6 00 00", "E 01 00 00"}},
+        {"E 45 00 00", "E 7f 00 00", "D f6 00 00", "E 01 00 00"}},
     {"message cut short by a status is dropped", {{0x90, 0x3c, 0x80, 0x3c, 0x00}}, 0, 0, {"D 80 3c 00"}},
     {"split over two feeds", {{0x90, 0x3c}, {0x40}}, 0, 0, {"D 90 3c 40"}},
     {"split status and data", {{0xe0}, {0x01}, {0x02, 0x03}, {0x04}}, 0, 0, {"D e0 01 02", "D e0 03 04"}},
     {"sysex", {{0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7}}, 1, 64, {"L f0 7e 7f 06 01 f7"}},
     {"sysex split over feeds", {{0xf0, 0x41}, {0x10, 0x42}, {0xf7, 0x90, 1, 2}}, 1, 64,
-     {"L f0 41 10 42 f7", "D 90 01 02"}},
+        {"L f0 41 10 42 f7", "D 90 01 02"}},
     {"real time inside sysex does not interrupt it", {{0xf0, 0x01, 0xf8, 0x02, 0xfe, 0xf7}}, 1, 64,
-     {"D f8 00 00", "D fe 00 00", "L f0 01 02 f7"}},
+        {"D f8 00 00", "D fe 00 00", "L f0 01 02 f7"}},
     {"full buffer goes on into the next", {{0xf0, 1, 2, 3, 4, 5, 6, 0xf7}}, 3, 3,
-     {"L f0 01 02", "L 03 04 05", "L 06 f7"}},
+        {"L f0 01 02", "L 03 04 05", "L 06 f7"}},
     {"full exactly at the end", {{0xf0, 1, 0xf7, 0xf0, 2, 0xf7}}, 2, 3, {"L f0 01 f7", "L f0 02 f7"}},
     {"sysex cut off by a status", {{0xf0, 0x43, 0x12, 0x90, 0x3c, 0x40}}, 2, 64,
-     {"X f0 43 12", "D 90 3c 40"}},
+        {"X f0 43 12", "D 90 3c 40"}},
     {"sysex cut off by another sysex", {{0xf0, 1, 0xf0, 2, 0xf7}}, 2, 64, {"X f0 01", "L f0 02 f7"}},
     {"sysex cut off by a system common", {{0xf0, 1, 0xf1, 0x22}}, 2, 64, {"X f0 01", "D f1 22 00"}},
     {"sysex cancels running status", {{0x90, 1, 2, 0xf0, 0xf7, 3}}, 1, 64,
-     {"D 90 01 02", "L f0 f7", "E 03 00 00"}},
+        {"D 90 01 02", "L f0 f7", "E 03 00 00"}},
     {"no header queued: dropped", {{0xf0, 1, 2, 0xf7, 0x90, 1, 2}}, 0, 0, {"D 90 01 02"}},
     {"no header and cut off: only the new message", {{0xf0, 1, 0x80, 1, 2}}, 0, 0, {"D 80 01 02"}},
     {"headers run out in the middle", {{0xf0, 1, 2, 3, 4, 0xf7, 0xf6}}, 1, 2, {"L f0 01", "D f6 00 00"}},

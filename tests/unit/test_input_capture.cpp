@@ -29,8 +29,8 @@ TEST_F(InputCapture, ShortDataIsPackedIntoTheRingAndTheLatestNotification)
 
 TEST_F(InputCapture, OtherNotificationsLeaveTheRingAlone)
 {
-    for (UINT kind : {(UINT)MIM_OPEN, (UINT)MIM_CLOSE, (UINT)MIM_LONGDATA, (UINT)MIM_ERROR,
-                      (UINT)MIM_LONGERROR}) {
+    for (UINT kind :
+        {(UINT)MIM_OPEN, (UINT)MIM_CLOSE, (UINT)MIM_LONGDATA, (UINT)MIM_ERROR, (UINT)MIM_LONGERROR}) {
         SCOPED_TRACE(kind);
         midiCallback(0, kind, 0, 0x42, 0);
         EXPECT_EQ(gRHead, 0u);
@@ -79,8 +79,8 @@ TEST_F(InputCapture, EachFailingSetUpStepSaysSoAndTheRestGoesOn)
     for (const Row &r : rows) {
         SCOPED_TRACE(r.text);
         gInHandle = 0;
-        ASSERT_EQ(midiInOpen(&gInHandle, 0, (DWORD_PTR)midiCallback, 0,
-                             CALLBACK_FUNCTION | MIDI_IO_STATUS), (MMRESULT)MMSYSERR_NOERROR);
+        ASSERT_EQ(midiInOpen(&gInHandle, 0, (DWORD_PTR)midiCallback, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS),
+            (MMRESULT)MMSYSERR_NOERROR);
         memset(&gMidiInHdr, 0, sizeof gMidiInHdr);
         int start = td::calls(td::InStart), prep = td::calls(td::InPrepare), add = td::calls(td::InAdd);
         td::fail(r.op);
@@ -117,7 +117,7 @@ TEST_F(InputCapture, SysExInTextAndByteDisplay)
         const char *shown;
     } rows[] = {
         {0, 16, kRoland, "  SysEx( 41 )  \\10 B \\12  EOX\n"},
-        {2, 10, kRoland, "  SysEx( 41 )  \\10 B \\12  EOX\n"},   /* text is hexadecimal always */
+        {2, 10, kRoland, "  SysEx( 41 )  \\10 B \\12  EOX\n"}, /* text is hexadecimal always */
         {1, 10, kRoland, "-240 65 16 66 18 247 "},
         {3, 16, kRoland, "-f0 41 10 42 12 f7 "},
         {0, 16, {0xF0, 0x00, 0x20, 0x33, 0x01, 0x02, 0xF7}, "  SysEx( 0 20 33)  \\1  \\2  EOX\n"},
@@ -143,7 +143,7 @@ TEST_F(InputCapture, SysExInTextAndByteDisplay)
         EXPECT_EQ(drained(), r.shown);
         EXPECT_EQ(gMsg, 0u);
         EXPECT_EQ(td::queuedHeaders(), 1);
-        EXPECT_EQ(printed(receiveIdleChecks), "");   /* shown once only */
+        EXPECT_EQ(printed(receiveIdleChecks), ""); /* shown once only */
     }
 }
 
@@ -153,7 +153,7 @@ TEST_F(InputCapture, ALongMessageFillingTheWholeBufferEndsWithItsLastByte)
     std::vector<uint8_t> big(RBUF_SIZE + 10, 'A');
     big[0] = 0xF0;
     big[1] = 0x41;
-    ASSERT_TRUE(td::deliverLong(big));   /* cut at the buffer's length */
+    ASSERT_TRUE(td::deliverLong(big)); /* cut at the buffer's length */
     std::string out = drained();
     std::string expected = "  SysEx( 41 ) " + std::string(RBUF_SIZE - 3, 'A') + " EOX\n";
     EXPECT_EQ(out.size(), expected.size());
@@ -192,7 +192,7 @@ TEST_F(InputCapture, TheEmptyHandBackOfAResetIsNoMessage)
     /* the reset returns the queued buffer with nothing in it */
     EXPECT_EQ(midiInReset(gInHandle), (MMRESULT)MMSYSERR_NOERROR);
     EXPECT_EQ(printed(receiveIdleChecks), "");
-    EXPECT_EQ(td::calls(td::InAdd), adds);   /* not queued again */
+    EXPECT_EQ(td::calls(td::InAdd), adds); /* not queued again */
 
     /* the stop lets go of the buffer at once */
     inputStop();
@@ -256,7 +256,7 @@ TEST_F(InputCapture, EveryWildByteShowsOnceWithItsOwnByte)
     openInput();
     ASSERT_TRUE(td::deliver(MIM_ERROR, 0x3C));
     ASSERT_TRUE(td::deliver(MIM_ERROR, 0x3D));
-    ASSERT_TRUE(td::deliverShort(0xC0, 0x05));   /* overwrites the latest notification */
+    ASSERT_TRUE(td::deliverShort(0xC0, 0x05)); /* overwrites the latest notification */
     std::string out = printed([] {
         while (showOneEntry()) {
         }
@@ -308,7 +308,7 @@ TEST_F(InputCapture, ASysExFollowedByAWildByteShowsBoth)
 
 /* ---- the ring's limits ------------------------------------------------- */
 
-std::string bytesOf(uint32_t from, uint32_t to)   /* byte display of note-ons from..to-1 */
+std::string bytesOf(uint32_t from, uint32_t to) /* byte display of note-ons from..to-1 */
 {
     std::string s;
     char one[32];
@@ -344,7 +344,7 @@ TEST_F(InputCapture, TheRingWrapsAt8191)
 TEST_F(InputCapture, AFullRingDropsTheNewestAndCountsThem)
 {
     gMode = 1;
-    pushNotes(0, 8191 + 25);   /* 8191 fit, 25 do not */
+    pushNotes(0, 8191 + 25); /* 8191 fit, 25 do not */
     EXPECT_EQ(gRHead, 8191u);
     EXPECT_EQ(gRLost, 25u);
 
@@ -355,17 +355,17 @@ TEST_F(InputCapture, AFullRingDropsTheNewestAndCountsThem)
         receiveIdleChecks();
     });
     EXPECT_EQ(part, bytesOf(0, 100));
-    pushNotes(9000, 9010);   /* room again: kept, after the older ones */
+    pushNotes(9000, 9010); /* room again: kept, after the older ones */
     EXPECT_EQ(drained(), bytesOf(100, 8191) + bytesOf(9000, 9010) +
                              "\nERROR MIDI IN: 25 messages lost, receive buffer full\n");
     EXPECT_EQ(gRLost, 0u);
-    EXPECT_EQ(printed(receiveIdleChecks), "");   /* said once */
+    EXPECT_EQ(printed(receiveIdleChecks), ""); /* said once */
 }
 
 TEST_F(InputCapture, ThePortLayersOwnLossesJoinTheCount)
 {
     openInput();
-    gbRecQuiet = 1;   /* also while recording quietly */
+    gbRecQuiet = 1; /* also while recording quietly */
     ASSERT_TRUE(td::deliver(MIM_VT_OVERRUN, 40));
     ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x7F));
     ASSERT_TRUE(td::deliver(MIM_VT_OVERRUN, 2));
@@ -381,7 +381,7 @@ TEST_F(InputCapture, ANewPortForgetsWhatTheOldOneLeft)
     ASSERT_TRUE(td::deliver(MIM_VT_OVERRUN, 3));
     inputStop();
     EXPECT_EQ(midiInOpen(&gInHandle, 0, (DWORD_PTR)midiCallback, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS),
-              (MMRESULT)MMSYSERR_NOERROR);
+        (MMRESULT)MMSYSERR_NOERROR);
     inputSetup();
     EXPECT_EQ(drained(), "");
     EXPECT_EQ(td::queuedHeaders(), 1);

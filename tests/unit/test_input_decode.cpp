@@ -98,7 +98,7 @@ TEST_F(InputDecode, TextFormatsInBothBasesAndBothTextModes)
             EXPECT_EQ(showOne(s.status, s.d1, s.d2), s.hex);
             gNumBase = 10;
             EXPECT_EQ(showOne(s.status, s.d1, s.d2), s.dec);
-            gNumBase = 8;   /* anything but 16 counts as decimal */
+            gNumBase = 8; /* anything but 16 counts as decimal */
             EXPECT_EQ(showOne(s.status, s.d1, s.d2), s.dec);
         }
     }
@@ -177,7 +177,7 @@ TEST_F(InputDecode, DecodesTheWordItIsGivenWithoutTheRing)
     gMode = 0;
     gReceived = 0x7F3C90;
     EXPECT_EQ(printed(decodeChannelMessage), "  MIDI Note ON     90 3c 7f  ( C 3 )\n");
-    gReceived = 0x0510C5;   /* a program change shows its one data byte only */
+    gReceived = 0x0510C5; /* a program change shows its one data byte only */
     EXPECT_EQ(printed(decodeChannelMessage), "  Program Change   c5 10\n");
 }
 

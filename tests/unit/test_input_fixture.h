@@ -57,15 +57,15 @@ protected:
         memset(gRbuf1, 0x55, sizeof gRbuf1);
         memset(gRbuf2, 0x55, sizeof gRbuf2);
         memset(gRecvBuf, 0, sizeof gRecvBuf);
-        inputSetup();   /* no port yet: empties the ring and the queues */
+        inputSetup(); /* no port yet: empties the ring and the queues */
     }
 
     /* opens input port 0 of the double as the status report does */
     static void openInput()
     {
         td::addInPort("In");
-        ASSERT_EQ(midiInOpen(&gInHandle, 0, (DWORD_PTR)midiCallback, 0,
-                             CALLBACK_FUNCTION | MIDI_IO_STATUS), (MMRESULT)MMSYSERR_NOERROR);
+        ASSERT_EQ(midiInOpen(&gInHandle, 0, (DWORD_PTR)midiCallback, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS),
+            (MMRESULT)MMSYSERR_NOERROR);
         ASSERT_NE(gInHandle, nullptr);
         inputSetup();
     }

@@ -45,7 +45,7 @@ TEST_F(InputRecord, TheExampleSessionGivesThirteenBytes)
     out += drained();
     out += f11();
     out += f9();
-    ASSERT_TRUE(td::deliverShort(0xF8));   /* hidden by the filter, recorded all the same */
+    ASSERT_TRUE(td::deliverShort(0xF8)); /* hidden by the filter, recorded all the same */
     out += drained();
     out += f12();
     EXPECT_EQ(out, "-Recording\n"
@@ -54,8 +54,8 @@ TEST_F(InputRecord, TheExampleSessionGivesThirteenBytes)
                    "_PaUsE_\n"
                    "-Recording\n"
                    "-Rec File Closed\n");
-    EXPECT_EQ(recFile(), (std::vector<uint8_t>{0x90, 0x3C, 0x40, 0xC0, 0x05, 0x5F, 0x50, 0x61, 0x55,
-                                               0x73, 0x45, 0x5F, 0xF8}));
+    EXPECT_EQ(recFile(),
+        (std::vector<uint8_t>{0x90, 0x3C, 0x40, 0xC0, 0x05, 0x5F, 0x50, 0x61, 0x55, 0x73, 0x45, 0x5F, 0xF8}));
     EXPECT_EQ(gbRecFileOpen, 0);
     EXPECT_EQ(gbRecRecv, 0);
 }
@@ -66,11 +66,21 @@ TEST_F(InputRecord, EachStatusWritesItsLength)
         uint8_t status, d1, d2;
         std::vector<uint8_t> bytes;
     } rows[] = {
-        {0x80, 1, 2, {0x80, 1, 2}}, {0x93, 1, 2, {0x93, 1, 2}}, {0xA0, 1, 2, {0xA0, 1, 2}},
-        {0xB0, 1, 2, {0xB0, 1, 2}}, {0xC0, 1, 2, {0xC0, 1}},    {0xD5, 1, 2, {0xD5, 1}},
-        {0xE0, 1, 2, {0xE0, 1, 2}}, {0xF0, 1, 2, {0xF0, 1, 2}}, {0xF1, 1, 2, {0xF1, 1}},
-        {0xF2, 1, 2, {0xF2, 1, 2}}, {0xF3, 1, 2, {0xF3, 1}},    {0xF4, 1, 2, {0xF4}},
-        {0xF7, 1, 2, {0xF7}},       {0xF8, 1, 2, {0xF8}},       {0xFE, 1, 2, {0xFE}},
+        {0x80, 1, 2, {0x80, 1, 2}},
+        {0x93, 1, 2, {0x93, 1, 2}},
+        {0xA0, 1, 2, {0xA0, 1, 2}},
+        {0xB0, 1, 2, {0xB0, 1, 2}},
+        {0xC0, 1, 2, {0xC0, 1}},
+        {0xD5, 1, 2, {0xD5, 1}},
+        {0xE0, 1, 2, {0xE0, 1, 2}},
+        {0xF0, 1, 2, {0xF0, 1, 2}},
+        {0xF1, 1, 2, {0xF1, 1}},
+        {0xF2, 1, 2, {0xF2, 1, 2}},
+        {0xF3, 1, 2, {0xF3, 1}},
+        {0xF4, 1, 2, {0xF4}},
+        {0xF7, 1, 2, {0xF7}},
+        {0xF8, 1, 2, {0xF8}},
+        {0xFE, 1, 2, {0xFE}},
         {0xFF, 1, 2, {0xFF}},
     };
     f10();
@@ -80,7 +90,7 @@ TEST_F(InputRecord, EachStatusWritesItsLength)
         expected.insert(expected.end(), r.bytes.begin(), r.bytes.end());
     }
     drained();
-    EXPECT_EQ(recFile(), expected);   /* straight through: no close needed to see them */
+    EXPECT_EQ(recFile(), expected); /* straight through: no close needed to see them */
     EXPECT_EQ(gByteCount, 1800u + expected.size());
 }
 
@@ -89,10 +99,10 @@ TEST_F(InputRecord, SysExIsRecordedAsItArrivedAndInOrder)
     f9();
     ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x40));
     ASSERT_TRUE(td::deliverLong({0xF0, 0x41, 0x10, 0x42, 0x12, 0xF7}));
-    ASSERT_TRUE(td::deliverShort(0x80, 0x3C, 0x00));   /* arrived before the ring emptied */
+    ASSERT_TRUE(td::deliverShort(0x80, 0x3C, 0x00)); /* arrived before the ring emptied */
     drained();
-    EXPECT_EQ(recFile(), (std::vector<uint8_t>{0x90, 0x3C, 0x40, 0x80, 0x3C, 0x00, 0xF0, 0x41, 0x10,
-                                               0x42, 0x12, 0xF7}));
+    EXPECT_EQ(recFile(),
+        (std::vector<uint8_t>{0x90, 0x3C, 0x40, 0x80, 0x3C, 0x00, 0xF0, 0x41, 0x10, 0x42, 0x12, 0xF7}));
 }
 
 TEST_F(InputRecord, F10RecordsQuietlyWithDotsOnTheSameLine)
@@ -217,7 +227,7 @@ TEST_F(InputRecord, AFailedShortWriteStopsRecordingAndHidesThatMessage)
     f9();
     td::failFileWriteAfter(4);
     ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x40));
-    ASSERT_TRUE(td::deliverShort(0xC0, 0x05));   /* its second byte does not fit */
+    ASSERT_TRUE(td::deliverShort(0xC0, 0x05)); /* its second byte does not fit */
     ASSERT_TRUE(td::deliverShort(0xB0, 0x07, 0x64));
     EXPECT_EQ(drained(), "  MIDI Note ON     90 3c 40  ( C 3 )\n"
                          "Record File Write Error!\n"
@@ -254,7 +264,7 @@ TEST_F(InputRecord, AFailedMarkerWriteClosesTheFile)
     EXPECT_EQ(gbRecRecv, 0);
     td::failFileWriteAfter(-1);
     EXPECT_EQ(recFile(), (std::vector<uint8_t>{0x5F, 0x50, 0x61}));
-    EXPECT_EQ(f11(), "Record File Write Error!\n");   /* closed now */
+    EXPECT_EQ(f11(), "Record File Write Error!\n"); /* closed now */
 }
 
 TEST_F(InputRecord, ARealFullDiskIsAWriteError)

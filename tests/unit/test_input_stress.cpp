@@ -21,7 +21,7 @@ TEST_F(InputStress, AMillionShortMessagesArriveInOrderOrAreCountedLost)
 {
     const uint32_t kTotal = 1200000;
     std::atomic<bool> done{false};
-    gbRecQuiet = 1;   /* nothing shown: the drain runs at full speed */
+    gbRecQuiet = 1; /* nothing shown: the drain runs at full speed */
 
     /* the whole 24 bits of each word count up, so any message out of place
        is seen; every fourth burst waits for the reader so that the run has
@@ -71,7 +71,7 @@ TEST_F(InputStress, AMillionShortMessagesArriveInOrderOrAreCountedLost)
 
 TEST_F(InputStress, ShortLongAndErrorNotificationsInterleavedLoseNothing)
 {
-    const uint32_t kNotes = 16000;   /* fits the 14 bits of two data bytes */
+    const uint32_t kNotes = 16000; /* fits the 14 bits of two data bytes */
     openInput();
     gMode = 0;
     std::atomic<bool> done{false};

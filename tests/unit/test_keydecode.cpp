@@ -47,18 +47,16 @@ std::string hex(const std::string &s)
 }
 
 #define S(lit) std::string(lit, sizeof(lit) - 1)
-const std::string F1 = S("\x00\x3b"), F2 = S("\x00\x3c"), F3 = S("\x00\x3d"),
-                  F4 = S("\x00\x3e"), F5 = S("\x00\x3f"), F6 = S("\x00\x40"),
-                  F7 = S("\x00\x41"), F8 = S("\x00\x42"), F9 = S("\x00\x43"),
-                  F10 = S("\x00\x44"), F11 = S("\x00\x85"), F12 = S("\x00\x86");
-const std::string UP = "\xe0\x48", DOWN = "\xe0\x50", LEFT = "\xe0\x4b",
-                  RIGHT = "\xe0\x4d", HOME = "\xe0\x47", END = "\xe0\x4f",
-                  PGUP = "\xe0\x49", PGDN = "\xe0\x51", INS = "\xe0\x52",
+const std::string F1 = S("\x00\x3b"), F2 = S("\x00\x3c"), F3 = S("\x00\x3d"), F4 = S("\x00\x3e"),
+                  F5 = S("\x00\x3f"), F6 = S("\x00\x40"), F7 = S("\x00\x41"), F8 = S("\x00\x42"),
+                  F9 = S("\x00\x43"), F10 = S("\x00\x44"), F11 = S("\x00\x85"), F12 = S("\x00\x86");
+const std::string UP = "\xe0\x48", DOWN = "\xe0\x50", LEFT = "\xe0\x4b", RIGHT = "\xe0\x4d",
+                  HOME = "\xe0\x47", END = "\xe0\x4f", PGUP = "\xe0\x49", PGDN = "\xe0\x51", INS = "\xe0\x52",
                   DEL = "\xe0\x53";
 
 struct Row {
     const char *what;
-    std::vector<std::string> typed;   /* pieces with a pause after each */
+    std::vector<std::string> typed; /* pieces with a pause after each */
     std::string keys;
 };
 
@@ -140,21 +138,33 @@ const std::vector<Row> &rows()
         {"Enter", {"\r"}, "\r"},
         {"line feed (CTRL-J)", {"\n"}, "\n"},
         {"control keys", {"\x11\x17\x05\x12\x10\x01\x02\x07\x0e\x06"},
-         "\x11\x17\x05\x12\x10\x01\x02\x07\x0e\x06"},
+            "\x11\x17\x05\x12\x10\x01\x02\x07\x0e\x06"},
         {"NUL typed (CTRL-@) is dropped, the next key stays", {S("\x00") + "a"}, "a"},
         {"0xE0 typed as text", {"\xe0"}, "\xe0"},
         {"UTF-8 text", {"\xc3\xa9\xe2\x82\xac"}, "\xc3\xa9\xe2\x82\xac"},
-        {"8-bit CSI passes as a byte", {"\x9b" "A"}, "\x9b" "A"},
+        {"8-bit CSI passes as a byte",
+            {"\x9b"
+             "A"},
+            "\x9b"
+            "A"},
         /* ESC on its own */
         {"lone ESC", {"\x1b"}, "\x1b"},
-        {"lone ESC, then a", {"\x1b", "a"}, "\x1b" "a"},
+        {"lone ESC, then a", {"\x1b", "a"},
+            "\x1b"
+            "a"},
         {"lone ESC, then Enter", {"\x1b", "\r"}, "\x1b\r"},
         {"two lone ESCs", {"\x1b", "\x1b"}, "\x1b\x1b"},
         {"lone ESC, then F1", {"\x1b", "\x1bOP"}, "\x1b" + F1},
         {"F1 then a lone ESC", {"\x1bOP\x1b"}, F1 + "\x1b"},
         /* ESC and a key within the wait: Alt and that key, dropped */
-        {"Alt-a", {"\x1b" "a"}, ""},
-        {"Alt-a, then b", {"\x1b" "ab"}, "b"},
+        {"Alt-a",
+            {"\x1b"
+             "a"},
+            ""},
+        {"Alt-a, then b",
+            {"\x1b"
+             "ab"},
+            "b"},
         {"Alt-Enter", {"\x1b\r"}, ""},
         {"Alt-Backspace", {"\x1b\x7f"}, ""},
         {"Alt-e-acute drops the whole character", {"\x1b\xc3\xa9x"}, "x"},
@@ -177,9 +187,11 @@ const std::vector<Row> &rows()
         {"SS3 with a space", {"\x1bO x"}, "x"},
         {"intermediate byte", {"\x1b[1 ~x"}, "x"},
         {"absurd number", {"\x1b[99999999999999~x"}, "x"},
-        {"too many parameters",
-         {"\x1b[1;2;3;4;5;6;7;8;9;10;11;12;13;14;15~x"}, "x"},
-        {"two unknown in a row", {"\x1b[99~\x1b[98~" "ab"}, "ab"},
+        {"too many parameters", {"\x1b[1;2;3;4;5;6;7;8;9;10;11;12;13;14;15~x"}, "x"},
+        {"two unknown in a row",
+            {"\x1b[99~\x1b[98~"
+             "ab"},
+            "ab"},
         /* malformed: a byte that cannot belong ends the sequence */
         {"CR inside a sequence", {"\x1b[1\r"}, "\r"},
         {"ESC inside a sequence starts anew", {"\x1b[1\x1bOP"}, F1},
@@ -203,9 +215,8 @@ TEST(KeyDecode, EveryTerminalsKeys)
 /* Byte by byte, the decoder waits for more until the sequence is whole. */
 TEST(KeyDecode, PendingUntilTheLastByte)
 {
-    const std::vector<std::pair<std::string, std::string>> seqs = {
-        {"\x1b[15;5~", F5}, {"\x1bOP", F1}, {"\x1b[[E", F5},
-        {"\x1b\x1b[A", UP}, {"\x1b[24~", F12}, {"\x1bO2Q", F2}};
+    const std::vector<std::pair<std::string, std::string>> seqs = {{"\x1b[15;5~", F5}, {"\x1bOP", F1},
+        {"\x1b[[E", F5}, {"\x1b\x1b[A", UP}, {"\x1b[24~", F12}, {"\x1bO2Q", F2}};
     for (const auto &s : seqs) {
         VtKeyDecoder d;
         vtKeyInit(&d);
@@ -235,8 +246,7 @@ TEST(KeyDecode, NothingPendingBetweenOrdinaryKeys)
 /* A long run of parameter bytes is taken to its end and dropped whole. */
 TEST(KeyDecode, OverlongSequenceDroppedWhole)
 {
-    std::string typed = "\x1b[" + std::string(5000, '1') + ";" +
-                        std::string(5000, '2') + "~ok";
+    std::string typed = "\x1b[" + std::string(5000, '1') + ";" + std::string(5000, '2') + "~ok";
     EXPECT_EQ(decode({typed}), "ok");
 }
 
@@ -245,8 +255,8 @@ TEST(KeyDecode, StreamsOfWholeKeys)
 {
     std::vector<const Row *> whole;
     for (const Row &row : rows())
-        if (row.typed.size() == 1 && !row.keys.empty() &&
-            row.typed[0].back() != '\x1b' && row.typed[0] != "\x1b")
+        if (row.typed.size() == 1 && !row.keys.empty() && row.typed[0].back() != '\x1b' &&
+            row.typed[0] != "\x1b")
             whole.push_back(&row);
     /* a key that ends in ESC would need a pause; plain text that could
        complete a cut sequence is fine since every row is whole */
@@ -276,8 +286,7 @@ TEST(KeyDecode, ArbitraryBytesStayBounded)
         memset(out, 0xAA, sizeof out);
         int len = (int)(rng() % 64);
         for (int i = 0; i < len; i++) {
-            uint8_t b = (rng() % 3) ? (uint8_t)alphabet[rng() % (sizeof alphabet - 1)]
-                                    : (uint8_t)rng();
+            uint8_t b = (rng() % 3) ? (uint8_t)alphabet[rng() % (sizeof alphabet - 1)] : (uint8_t)rng();
             unsigned n = vtKeyFeed(&d, b, out);
             ASSERT_LE(n, (unsigned)VT_KEY_OUT_MAX);
             if (n == 2) {

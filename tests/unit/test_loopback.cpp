@@ -119,7 +119,8 @@ protected:
         EXPECT_STREQ("Voltanis Loopback", ic.szPname);
         EXPECT_STREQ("Voltanis Loopback", oc.szPname);
         EXPECT_EQ((UINT)MMSYSERR_BADDEVICEID, midiInGetDevCapsA(ni, &ic, sizeof ic));
-        ASSERT_EQ(0u, midiInOpen(&in_, ni - 1, (DWORD_PTR)onInput, 0x5eed, CALLBACK_FUNCTION | MIDI_IO_STATUS));
+        ASSERT_EQ(
+            0u, midiInOpen(&in_, ni - 1, (DWORD_PTR)onInput, 0x5eed, CALLBACK_FUNCTION | MIDI_IO_STATUS));
         ASSERT_EQ(0u, midiOutOpen(&out_, no - 1, 0, 0, 0));
         ASSERT_NE(nullptr, in_);
         ASSERT_NE(nullptr, out_);
@@ -218,7 +219,8 @@ TEST_F(LoopbackPort, OneListenerAtATime)
     openBoth();
     HMIDIIN second = (HMIDIIN)(void *)&second;
     UINT last = midiInGetNumDevs() - 1;
-    EXPECT_EQ((UINT)MMSYSERR_ALLOCATED, midiInOpen(&second, last, (DWORD_PTR)onInput, 0x5eed, CALLBACK_FUNCTION));
+    EXPECT_EQ(
+        (UINT)MMSYSERR_ALLOCATED, midiInOpen(&second, last, (DWORD_PTR)onInput, 0x5eed, CALLBACK_FUNCTION));
     EXPECT_EQ(nullptr, second);
 }
 

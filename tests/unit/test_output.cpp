@@ -122,7 +122,7 @@ TEST_F(OutputTest, NoPortTypedLineReportsBothSteps)
     /* the bytes stay for a later repeat */
     EXPECT_EQ(gMsgLength, 3);
     EXPECT_EQ(printed([] { repeatLastMsg(); }),
-              "Repeat:\nERROR MIDI PREPARE\n\nERROR MIDI TRANSMISSION\n90 3c 40 \n");
+        "Repeat:\nERROR MIDI PREPARE\n\nERROR MIDI TRANSMISSION\n90 3c 40 \n");
 }
 
 struct RepeatRow {

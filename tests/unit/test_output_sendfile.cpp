@@ -11,8 +11,7 @@
 
 namespace {
 
-const char *const kConfirmPrompt =
-    " - confirm with <ENTER>.\nTo select another file type CTRL_F  ";
+const char *const kConfirmPrompt = " - confirm with <ENTER>.\nTo select another file type CTRL_F  ";
 
 /* the fixture's scratch directory holds the files to send */
 class SendFileTest : public EntryOutputTest {
@@ -56,8 +55,7 @@ protected:
     /* the file is not held by anyone: an exclusive open succeeds */
     static bool fileIsFree(const char *name)
     {
-        HANDLE h = CreateFileA(name, GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
+        HANDLE h = CreateFileA(name, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
         if (h == INVALID_HANDLE_VALUE)
             return false;
         CloseHandle(h);
@@ -66,8 +64,8 @@ protected:
 
     static std::string confirmText(const char *name, uint8_t pace)
     {
-        return std::string("Send file ") + name + (pace == 1 ? " 'slowly'" : " 'fast'") +
-               kConfirmPrompt + "\n";
+        return std::string("Send file ") + name + (pace == 1 ? " 'slowly'" : " 'fast'") + kConfirmPrompt +
+               "\n";
     }
 
     static Bytes joined(const Sends &s)
@@ -167,7 +165,8 @@ TEST_F(SendFileTest, CtrlFAtTheConfirmationAsksForAnotherName)
     writeFile("old", 5);
     Bytes content = writeFile("new", 3);
     setName("old");
-    td::keys("\x06" "new\r");
+    td::keys("\x06"
+             "new\r");
     std::string text = printed([] { SendFile(1); });
     EXPECT_EQ(text, std::string("Send file old 'slowly'") + kConfirmPrompt +
                         "\rType file name to be sent 'slowly' and finish with <ENTER>:\n"
@@ -267,8 +266,7 @@ TEST_F(SendFileTest, EmptyNameCannotBeOpenedAndIsAskedForAgain)
 TEST_F(SendFileTest, FileHeldByAnotherOpen)
 {
     writeFile("held", 10);
-    HANDLE other = CreateFileA("held", GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE other = CreateFileA("held", GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
     setName("held");
     td::keys("\r");
@@ -295,9 +293,9 @@ TEST_F(SendFileTest, OtherKeysDuringATransferAreDropped)
         std::string keys;
     };
     const Row rows[] = {
-        {"B"},                                /* 0x42 without the prefix */
-        {std::string("\0\x41", 2)},           /* F7 */
-        {std::string("\xE0\x42", 2)},         /* a cursor-key prefix */
+        {"B"},                        /* 0x42 without the prefix */
+        {std::string("\0\x41", 2)},   /* F7 */
+        {std::string("\xE0\x42", 2)}, /* a cursor-key prefix */
         {std::string("abc\0\x3b", 5)},
     };
     Bytes content = writeFile("big", 1600);
@@ -346,8 +344,7 @@ TEST_F(SendFileTest, NoOutputPortEveryBlockReportsAndTheTransferEnds)
     setName("f");
     td::keys("\r");
     const std::string err = "\nERROR MIDI PREPARE\n\nERROR MIDI TRANSMISSION\n";
-    EXPECT_EQ(printed([] { SendFile(0); }),
-              confirmText("f", 0) + "-Sending " + err + "." + err + "Ready\n");
+    EXPECT_EQ(printed([] { SendFile(0); }), confirmText("f", 0) + "-Sending " + err + "." + err + "Ready\n");
     EXPECT_TRUE(td::sent().empty());
 }
 
@@ -365,8 +362,8 @@ TEST_F(SendFileTest, RepeatAfterATransferSendsTheTypedMessage)
     const RepeatAfterRow rows[] = {
         {"N 3C 40", "Repeat:90 3c 40 \n", {0x90, 0x3C, 0x40}, 200, -1, "\r"},
         {"N 3C 40 P 05", "Repeat:90 3c 40 c0 5 \n", {0x90, 0x3C, 0x40, 0xC0, 0x05}, 64, -1, "\r"},
-        {"S hello", "Repeat:f0 7d 68 65 6c 6c 6f f7 \n", {0xF0, 0x7D, 'h', 'e', 'l', 'l', 'o', 0xF7},
-         1600, -1, std::string("\r\0\x42", 3)},
+        {"S hello", "Repeat:f0 7d 68 65 6c 6c 6f f7 \n", {0xF0, 0x7D, 'h', 'e', 'l', 'l', 'o', 0xF7}, 1600,
+            -1, std::string("\r\0\x42", 3)},
         {"F8", "Repeat:f8 \n", {0xF8}, 200, 100, "\r"},
     };
     for (const RepeatAfterRow &r : rows) {

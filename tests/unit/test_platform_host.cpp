@@ -134,7 +134,10 @@ std::vector<UINT> kinds()
 
 class PortHost : public ::testing::Test {
 protected:
-    PortHost() : a({"Synth A", "A port name that is longer than thirty-one"}, {"Keys A"}), b({"Net"}, {"Net In", "Pad"}) {}
+    PortHost()
+        : a({"Synth A", "A port name that is longer than thirty-one"}, {"Keys A"}),
+          b({"Net"}, {"Net In", "Pad"})
+    {}
     void SetUp() override
     {
         vtInstallMidi(nullptr);
@@ -227,15 +230,27 @@ TEST_F(PortHost, OutputHandleAndHeaderRules)
         MMRESULT want;
     } rows[] = {
         {"send unprepared", [&] { return midiOutLongMsg(h, &hdr, sizeof hdr); }, MIDIERR_UNPREPARED},
-        {"prepare no handle", [&] { return midiOutPrepareHeader(nullptr, &hdr, sizeof hdr); }, MMSYSERR_INVALHANDLE},
+        {"prepare no handle", [&] { return midiOutPrepareHeader(nullptr, &hdr, sizeof hdr); },
+            MMSYSERR_INVALHANDLE},
         {"prepare short size", [&] { return midiOutPrepareHeader(h, &hdr, 8); }, MMSYSERR_INVALPARAM},
-        {"prepare no header", [&] { return midiOutPrepareHeader(h, nullptr, sizeof hdr); }, MMSYSERR_INVALPARAM},
+        {"prepare no header", [&] { return midiOutPrepareHeader(h, nullptr, sizeof hdr); },
+            MMSYSERR_INVALPARAM},
         {"prepare", [&] { return midiOutPrepareHeader(h, &hdr, sizeof hdr); }, MMSYSERR_NOERROR},
         {"send no handle", [&] { return midiOutLongMsg(nullptr, &hdr, sizeof hdr); }, MMSYSERR_INVALHANDLE},
         {"send", [&] { return midiOutLongMsg(h, &hdr, sizeof hdr); }, MMSYSERR_NOERROR},
-        {"send failing port", [&] { a.sendFails = true; return midiOutLongMsg(h, &hdr, sizeof hdr); }, MMSYSERR_ERROR},
+        {"send failing port",
+            [&] {
+                a.sendFails = true;
+                return midiOutLongMsg(h, &hdr, sizeof hdr);
+            },
+            MMSYSERR_ERROR},
         {"unprepare", [&] { return midiOutUnprepareHeader(h, &hdr, sizeof hdr); }, MMSYSERR_NOERROR},
-        {"send after unprepare", [&] { a.sendFails = false; return midiOutLongMsg(h, &hdr, sizeof hdr); }, MIDIERR_UNPREPARED},
+        {"send after unprepare",
+            [&] {
+                a.sendFails = false;
+                return midiOutLongMsg(h, &hdr, sizeof hdr);
+            },
+            MIDIERR_UNPREPARED},
         {"close", [&] { return midiOutClose(h); }, MMSYSERR_NOERROR},
         {"close again", [&] { return midiOutClose(h); }, MMSYSERR_INVALHANDLE},
         {"prepare closed", [&] { return midiOutPrepareHeader(h, &hdr, sizeof hdr); }, MMSYSERR_INVALHANDLE},
@@ -272,7 +287,8 @@ TEST_F(PortHost, InputHeaderRulesAndReset)
         {"prepare", [&] { return midiInPrepareHeader(h, &hdr, sizeof hdr); }, MMSYSERR_NOERROR},
         {"add", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr); }, MMSYSERR_NOERROR},
         {"add twice", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr); }, MIDIERR_STILLPLAYING},
-        {"unprepare queued", [&] { return midiInUnprepareHeader(h, &hdr, sizeof hdr); }, MIDIERR_STILLPLAYING},
+        {"unprepare queued", [&] { return midiInUnprepareHeader(h, &hdr, sizeof hdr); },
+            MIDIERR_STILLPLAYING},
         {"close queued", [&] { return midiInClose(h); }, MIDIERR_STILLPLAYING},
         {"add no handle", [&] { return midiInAddBuffer(nullptr, &hdr, sizeof hdr); }, MMSYSERR_INVALHANDLE},
         {"reset", [&] { return midiInReset(h); }, MMSYSERR_NOERROR},

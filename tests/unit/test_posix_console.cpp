@@ -23,10 +23,7 @@
 
 namespace {
 
-const VtConsole &C()
-{
-    return *vtPosixConsole();
-}
+const VtConsole &C() { return *vtPosixConsole(); }
 
 std::string hex(const std::string &s)
 {
@@ -39,10 +36,7 @@ std::string hex(const std::string &s)
     return r;
 }
 
-void send(int fd, const std::string &s)
-{
-    ASSERT_EQ(write(fd, s.data(), s.size()), (ssize_t)s.size());
-}
+void send(int fd, const std::string &s) { ASSERT_EQ(write(fd, s.data(), s.size()), (ssize_t)s.size()); }
 
 /* What has come out on fd within a short while. */
 std::string drain(int fd, int waitMs = 200)
@@ -141,8 +135,14 @@ TEST_F(PosixConsolePty, KeysAsThePcKeyboardGivesThem)
         {"F5 Linux console", "\x1b[[E", std::string("\x00\x3f", 2)},
         {"Shift-F2 xterm", "\x1b[1;2Q", std::string("\x00\x3c", 2)},
         {"Up", "\x1b[A", "\xe0\x48"},
-        {"unknown sequence, then a", "\x1b[99~" "a", "a"},
-        {"ESC and a key at once are Alt and the key: dropped", "\x1b" "ab", "b"},
+        {"unknown sequence, then a",
+            "\x1b[99~"
+            "a",
+            "a"},
+        {"ESC and a key at once are Alt and the key: dropped",
+            "\x1b"
+            "ab",
+            "b"},
     };
     for (const Case &c : cases) {
         send(master, c.typed);
@@ -186,18 +186,32 @@ TEST_F(PosixConsolePty, ReadLineEchoesAndEdits)
         std::string line, echoed;
     } cases[] = {
         {"plain", 32, "song.syx\r", 8, "song.syx", "song.syx\r\n"},
-        {"backspace", 32, "ab\x7f" "c\r", 2, "ac", "ab\b \bc\r\n"},
-        {"backspace on nothing", 32, "\x7f" "a\r", 1, "a", "a\r\n"},
+        {"backspace", 32,
+            "ab\x7f"
+            "c\r",
+            2, "ac", "ab\b \bc\r\n"},
+        {"backspace on nothing", 32,
+            "\x7f"
+            "a\r",
+            1, "a", "a\r\n"},
         {"empty line", 32, "\r", 0, "", "\r\n"},
         {"bounded: the rest is neither kept nor echoed", 4, "abcdef\r", 3, "abc", "abc\r\n"},
-        {"backspace after the bound", 4, "abcd\x7f" "x\r", 3, "abx", "abc\b \bx\r\n"},
+        {"backspace after the bound", 4,
+            "abcd\x7f"
+            "x\r",
+            3, "abx", "abc\b \bx\r\n"},
         {"function and cursor keys ignored", 32, "a\x1bOP\x1b[Ab\r", 2, "ab", "ab\r\n"},
-        {"control keys ignored", 32, "a\x01\x1b\x0e" "b\r", 2, "ab", "ab\r\n"},
+        {"control keys ignored", 32,
+            "a\x01\x1b\x0e"
+            "b\r",
+            2, "ab", "ab\r\n"},
         {"line feed ends the line too", 32, "ab\n", 2, "ab", "ab\r\n"},
-        {"UTF-8 kept whole", 32, "\xc3\xa9t\xc3\xa9\r", 5, "\xc3\xa9t\xc3\xa9",
-         "\xc3\xa9t\xc3\xa9\r\n"},
+        {"UTF-8 kept whole", 32, "\xc3\xa9t\xc3\xa9\r", 5, "\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9\r\n"},
         {"UTF-8 rubbed out whole", 32, "a\xc3\xa9\x7f\r", 1, "a", "a\xc3\xa9\b \b\r\n"},
-        {"UTF-8 that does not fit", 3, "a\xc3\xa9" "b\r", 2, "ab", "ab\r\n"},
+        {"UTF-8 that does not fit", 3,
+            "a\xc3\xa9"
+            "b\r",
+            2, "ab", "ab\r\n"},
     };
     for (const Case &c : cases) {
         send(master, c.typed);
@@ -269,8 +283,12 @@ TEST_F(PosixConsolePipe, LinesUntilTheEnd)
         int result;
         const char *line;
     } steps[] = {
-        {16, 1, "0"}, {16, 3, "  2"}, {8, 7, "longer "}, {16, 4, "last"},
-        {16, -1, ""}, {16, -1, ""},
+        {16, 1, "0"},
+        {16, 3, "  2"},
+        {8, 7, "longer "},
+        {16, 4, "last"},
+        {16, -1, ""},
+        {16, -1, ""},
     };
     for (const Step &s : steps) {
         char buf[32];
@@ -312,12 +330,11 @@ bool waitKbhit(int ms)
     return true;
 }
 
-
 /* A wake-up from another thread ends the pause at once. */
 TEST_F(PosixConsolePipe, WakeEndsThePause)
 {
     vtWake();
-    C().sleep(60000);          /* a wake before the pause counts too */
+    C().sleep(60000); /* a wake before the pause counts too */
     std::thread t([] {
         usleep(50 * 1000);
         vtWake();
@@ -333,7 +350,7 @@ TEST_F(PosixConsolePipe, WakeEndsThePause)
 TEST_F(PosixConsolePipe, KeyEndsThePause)
 {
     vtWake();
-    C().sleep(60000);          /* take any earlier wake-up */
+    C().sleep(60000); /* take any earlier wake-up */
     std::thread t([this] {
         usleep(50 * 1000);
         send(in[1], "q");
@@ -351,7 +368,7 @@ TEST_F(PosixConsolePipe, PauseLastsAtTheEnd)
     Clock::time_point end = Clock::now();
     endInput();
     vtWake();
-    C().sleep(60000);          /* takes the end and any earlier wake-up */
+    C().sleep(60000); /* takes the end and any earlier wake-up */
     /* the end counts as a key only once the input has been quiet a while,
        so that what a last line made a port answer is still shown */
     EXPECT_TRUE(waitKbhit(2000));
@@ -397,8 +414,8 @@ TEST_F(PosixConsolePty, FaultGivesTheTerminalBack)
         char raw = (tcgetattr(0, &t) == 0 && !(t.c_lflag & ICANON)) ? 'r' : 'c';
         if (write(ready[1], &raw, 1) != 1)
             _exit(2);
-        volatile char *page = (volatile char *)mmap(nullptr, 4096, PROT_NONE,
-                                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        volatile char *page =
+            (volatile char *)mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         page[0] = 1;
         _exit(0);
     }
@@ -409,7 +426,8 @@ TEST_F(PosixConsolePty, FaultGivesTheTerminalBack)
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     /* killed by the fault, or ended by a sanitizer's report of it */
     EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) ||
-                (WIFEXITED(status) && WEXITSTATUS(status) != 0)) << status;
+                (WIFEXITED(status) && WEXITSTATUS(status) != 0))
+        << status;
     struct termios after;
     ASSERT_EQ(tcgetattr(slave, &after), 0);
     EXPECT_EQ(after.c_lflag, before.c_lflag);

@@ -21,10 +21,7 @@
 
 namespace {
 
-const VtFiles &F()
-{
-    return *vtPosixFiles();
-}
+const VtFiles &F() { return *vtPosixFiles(); }
 
 class PosixFiles : public ::testing::Test {
 protected:
@@ -44,13 +41,13 @@ protected:
 
     HANDLE create(const std::string &p, DWORD share = 0)
     {
-        return F().create(p.c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        return F().create(
+            p.c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     HANDLE openRead(const std::string &p, DWORD share = 0)
     {
-        return F().create(p.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        return F().create(
+            p.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     void put(const std::string &p, const std::string &content)
     {
@@ -91,10 +88,10 @@ TEST_F(PosixFiles, CreateWritesAndReadsBack)
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     char buf[168];
     EXPECT_TRUE(F().read(h, buf, sizeof buf, &done, nullptr));
-    EXPECT_EQ(done, 4u);    /* a shorter file reads short */
+    EXPECT_EQ(done, 4u); /* a shorter file reads short */
     EXPECT_EQ(std::string(buf, 4), std::string("\x06\x00\x00\x10", 4));
     EXPECT_TRUE(F().read(h, buf, 1, &done, nullptr));
-    EXPECT_EQ(done, 0u);    /* end of file: success, no byte */
+    EXPECT_EQ(done, 0u); /* end of file: success, no byte */
     EXPECT_TRUE(F().close(h));
 }
 
@@ -127,14 +124,13 @@ TEST_F(PosixFiles, OpeningRefused)
         {"an unsupported creation rule", path("x"), GENERIC_WRITE, 1},
     };
     for (const Case &c : cases) {
-        HANDLE h = F().create(c.name.c_str(), c.access, 0, nullptr, c.creation,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE h =
+            F().create(c.name.c_str(), c.access, 0, nullptr, c.creation, FILE_ATTRIBUTE_NORMAL, nullptr);
         EXPECT_EQ(h, INVALID_HANDLE_VALUE) << c.what;
         if (h != INVALID_HANDLE_VALUE)
             F().close(h);
     }
-    EXPECT_EQ(F().create(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(F().create(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
     EXPECT_EQ(contents(path("x")), "<missing>");
 }
 

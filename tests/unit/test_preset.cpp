@@ -19,8 +19,8 @@ void writeFile(const char *name, const Bytes &b)
     f.write((const char *)b.data(), (std::streamsize)b.size());
 }
 
-Bytes record(uint8_t version, uint8_t mode, uint8_t channel, uint8_t base, const char *out,
-             const char *in, const char *send)
+Bytes record(uint8_t version, uint8_t mode, uint8_t channel, uint8_t base, const char *out, const char *in,
+    const char *send)
 {
     Bytes r(168, 0);
     r[0] = version;
@@ -39,8 +39,10 @@ class Preset : public FrontendTest {
 protected:
     void ports(std::vector<const char *> outs, std::vector<const char *> ins)
     {
-        for (const char *n : outs) td::addOutPort(n);
-        for (const char *n : ins) td::addInPort(n);
+        for (const char *n : outs)
+            td::addOutPort(n);
+        for (const char *n : ins)
+            td::addInPort(n);
         goNumDevs = midiOutGetNumDevs();
         giNumDevs = midiInGetNumDevs();
     }
@@ -91,8 +93,8 @@ TEST_F(Preset, RoundTripRestoresEverySetting)
 struct LoadCase {
     const char *what;
     std::vector<const char *> outs, ins;
-    int failOutCapsAt;     /* -1: none */
-    Bytes file;            /* empty: no file at all */
+    int failOutCapsAt; /* -1: none */
+    Bytes file;        /* empty: no file at all */
     int result;
     std::string text;
     uint32_t outSel, inSel;
@@ -107,25 +109,24 @@ TEST_F(Preset, LoadAcceptsOrRejectsAsAWhole)
     v5[0] = 5;
     const LoadCase cases[] = {
         {"no file: no message", {"Out"}, {"In"}, -1, {}, 0, "", 7, 7},
-        {"167 bytes", {"Out"}, {"In"}, -1, Bytes(good.begin(), good.end() - 1), 0,
-         "disk read error\n", 7, 7},
+        {"167 bytes", {"Out"}, {"In"}, -1, Bytes(good.begin(), good.end() - 1), 0, "disk read error\n", 7, 7},
         {"200 bytes whose first 168 are good", {"Out"}, {"In"}, -1, longer, 1, "", 0, 0},
-        {"version 5", {"Out"}, {"In"}, -1, v5, 0,
-         "ERROR: incompatible version, VOLTANIS.SET ignored\n", 7, 7},
+        {"version 5", {"Out"}, {"In"}, -1, v5, 0, "ERROR: incompatible version, VOLTANIS.SET ignored\n", 7,
+            7},
         {"OUT port missing", {"Other"}, {"In"}, -1, good, 0,
-         "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
+            "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
         {"IN port missing", {"Out"}, {"Other"}, -1, good, 0,
-         "Preset ERROR: stored MIDI IN device not available, VOLTANIS.SET ignored\n", 7, 7},
+            "Preset ERROR: stored MIDI IN device not available, VOLTANIS.SET ignored\n", 7, 7},
         {"both missing: only the OUT message", {"X"}, {"Y"}, -1, good, 0,
-         "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
+            "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
         {"no output ports at all", {}, {"In"}, -1, good, 0,
-         "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
+            "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
         {"case and trailing blanks differ", {"out", "Out "}, {"In"}, -1, good, 0,
-         "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
-        {"two ports of that name: the lower number wins", {"A", "Out", "Out"}, {"B", "In", "In"}, -1,
-         good, 1, "", 1, 1},
+            "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
+        {"two ports of that name: the lower number wins", {"A", "Out", "Out"}, {"B", "In", "In"}, -1, good, 1,
+            "", 1, 1},
         {"a failing query ends the search", {"A", "B", "Out"}, {"In"}, 1, good, 0,
-         "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
+            "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
     };
     for (const LoadCase &c : cases) {
         SCOPED_TRACE(c.what);
@@ -179,7 +180,7 @@ TEST_F(Preset, NameFieldsWithoutTerminatorStayInsideTheirFields)
     memset(&noEnd[8], 'O', 64); /* OUT name without terminator */
     writeFile("VOLTANIS.SET", noEnd);
     EXPECT_EQ(printed([] { EXPECT_EQ(loadPreset(), 0); }),
-              "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n");
+        "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n");
 }
 
 TEST_F(Preset, FailedWriteLeavesNothingLoadable)
@@ -200,7 +201,8 @@ TEST_F(Preset, StartUpWithAPresetSkipsTheQuestions)
     td::endOfInput(true);
     std::string text = printed([] { EXPECT_EQ(voltanisMain(), 0); });
     EXPECT_NE(text.find("Preset loaded:\nMIDI OUT: #0  Out\nMIDI IN:  #1  In   (change with CTRL-N)\n"),
-              std::string::npos) << text;
+        std::string::npos)
+        << text;
     EXPECT_EQ(text.find("Select MIDI"), std::string::npos);
     EXPECT_NE(text.find("\nVOLTANIS mode 1:type MIDI MSG - display BYTES (change"), std::string::npos);
 }

@@ -107,7 +107,8 @@ TEST_F(TestDouble, FailedOpenLeavesTheHandleZero)
     EXPECT_EQ(0u, midiOutOpen(&ho, 0, 0, 0, 0));
     EXPECT_NE(nullptr, ho);
     EXPECT_TRUE(td::outIsOpen());
-    EXPECT_EQ((UINT)MMSYSERR_BADDEVICEID, midiInOpen(&hi, 1, (DWORD_PTR)recordCallback, 0, CALLBACK_FUNCTION));
+    EXPECT_EQ(
+        (UINT)MMSYSERR_BADDEVICEID, midiInOpen(&hi, 1, (DWORD_PTR)recordCallback, 0, CALLBACK_FUNCTION));
     EXPECT_EQ(nullptr, hi);
 }
 
@@ -302,7 +303,10 @@ TEST_F(TestDouble, ReadLineEchoesAndBounds)
         {"abcdef\r", 4, 3, "abc", "abc\n"},
         {"ab\bc\r", 16, 2, "ac", "ab\b \bc\n"},
         {"tail", 16, 4, "tail", "tail"},
-        {std::string("a\x01\tb\0\x3b\xe0\x48" "c\r", 10), 16, 3, "abc", "abc\n"},
+        {std::string("a\x01\tb\0\x3b\xe0\x48"
+                     "c\r",
+             10),
+            16, 3, "abc", "abc\n"},
     };
     for (const Row &r : rows) {
         td::keys(r.typed);

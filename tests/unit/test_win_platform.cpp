@@ -65,9 +65,8 @@ TEST_F(WinMidi, PortPastTheLastIsRefusedAndLeavesTheHandleZero)
 
     /* the input open as the status report does it: with the callback */
     HMIDIIN hi = reinterpret_cast<HMIDIIN>(static_cast<uintptr_t>(0x5a5a));
-    EXPECT_NE((MMRESULT)MMSYSERR_NOERROR,
-              midiInOpen(&hi, inPast, reinterpret_cast<DWORD_PTR>(ignoreCallback), 0,
-                         CALLBACK_FUNCTION | MIDI_IO_STATUS));
+    EXPECT_NE((MMRESULT)MMSYSERR_NOERROR, midiInOpen(&hi, inPast, reinterpret_cast<DWORD_PTR>(ignoreCallback),
+                                              0, CALLBACK_FUNCTION | MIDI_IO_STATUS));
     EXPECT_EQ(nullptr, hi);
 }
 
@@ -76,8 +75,8 @@ TEST_F(WinMidi, FailedOpensGiveTheirCallbackSlotBack)
     const UINT inPast = midiInGetNumDevs();
     for (unsigned i = 0; i < 3 * vtwin::kInSlots; i++) {
         HMIDIIN hi = 0;
-        midiInOpen(&hi, inPast, reinterpret_cast<DWORD_PTR>(ignoreCallback), 0,
-                   CALLBACK_FUNCTION | MIDI_IO_STATUS);
+        midiInOpen(
+            &hi, inPast, reinterpret_cast<DWORD_PTR>(ignoreCallback), 0, CALLBACK_FUNCTION | MIDI_IO_STATUS);
         ASSERT_EQ(0u, vtwin::inSlotsInUse()) << "after failed open " << i;
     }
 }
@@ -145,8 +144,7 @@ long long pauseTook(unsigned long ms)
 {
     auto t0 = std::chrono::steady_clock::now();
     vtRealConsole()->sleep(ms);
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now() - t0)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
         .count();
 }
 
@@ -245,14 +243,11 @@ TEST_F(WinPipedKeys, BytesBecomeKeysLineEndsEnterAndTheEndEscEnter)
         std::vector<int> keys;
     };
     const std::vector<Case> cases = {
-        {"ab", {'a', 'b', 27, 13, 27, 13}},
-        {"x\r\ny\n", {'x', 13, 'y', 13, 27, 13}},
-        {"\r\r\n\n", {13, 13, 13, 27}},        /* CR, CR LF, lone LF */
-        {"\n\r", {13, 13, 27}},                /* LF CR is two Enters */
-        {std::string("\0\x3b\xe0\x48", 4), {0, 0x3b, 0xe0, 0x48, 27}},
-        {"", {27, 13, 27, 13}},
-        {"\x1b\r\n", {27, 13, 27, 13}},
-        {"\x7f\x08", {8, 8, 27}},            /* DEL is Backspace */
+        {"ab", {'a', 'b', 27, 13, 27, 13}}, {"x\r\ny\n", {'x', 13, 'y', 13, 27, 13}},
+        {"\r\r\n\n", {13, 13, 13, 27}}, /* CR, CR LF, lone LF */
+        {"\n\r", {13, 13, 27}},         /* LF CR is two Enters */
+        {std::string("\0\x3b\xe0\x48", 4), {0, 0x3b, 0xe0, 0x48, 27}}, {"", {27, 13, 27, 13}},
+        {"\x1b\r\n", {27, 13, 27, 13}}, {"\x7f\x08", {8, 8, 27}}, /* DEL is Backspace */
     };
     for (const Case &c : cases) {
         TearDown();
@@ -294,15 +289,14 @@ TEST_F(WinPipedKeys, ReadLineIsBoundedAndAnswersMinusOneAtTheEnd)
         std::vector<Step> steps;
     };
     const std::vector<Case> cases = {
-        {"12\n", 16, {{2, "12"}, {-1, ""}}},
-        {"abc\r\ndef", 16, {{3, "abc"}, {3, "def"}, {-1, ""}}},
-        {"abcdefg\nxy\n", 4, {{3, "abc"}, {2, "xy"}, {-1, ""}}},
-        {"\n\r\n", 8, {{0, ""}, {0, ""}, {-1, ""}}},
-        {"", 8, {{-1, ""}, {-1, ""}}},
-        {"7\n", 1, {{0, ""}, {-1, ""}}},
-        {"ab\x08" "c\na\x7f\x7f\n", 8, {{2, "ac"}, {0, ""}, {-1, ""}}},   /* Backspace, DEL */
-        {"\x01x\ty\x1b\n", 8, {{2, "xy"}, {-1, ""}}},                 /* control keys */
-        {"\xc3\xa9\xc3\xa9\n", 4, {{2, "\xc3\xa9"}, {-1, ""}}},      /* whole characters */
+        {"12\n", 16, {{2, "12"}, {-1, ""}}}, {"abc\r\ndef", 16, {{3, "abc"}, {3, "def"}, {-1, ""}}},
+        {"abcdefg\nxy\n", 4, {{3, "abc"}, {2, "xy"}, {-1, ""}}}, {"\n\r\n", 8, {{0, ""}, {0, ""}, {-1, ""}}},
+        {"", 8, {{-1, ""}, {-1, ""}}}, {"7\n", 1, {{0, ""}, {-1, ""}}},
+        {"ab\x08"
+         "c\na\x7f\x7f\n",
+            8, {{2, "ac"}, {0, ""}, {-1, ""}}},                 /* Backspace, DEL */
+        {"\x01x\ty\x1b\n", 8, {{2, "xy"}, {-1, ""}}},           /* control keys */
+        {"\xc3\xa9\xc3\xa9\n", 4, {{2, "\xc3\xa9"}, {-1, ""}}}, /* whole characters */
     };
     for (const Case &c : cases) {
         TearDown();
@@ -414,7 +408,7 @@ TEST(WinFiles, RoundTripAndMissingFile)
     DeleteFileA(name);
 
     EXPECT_EQ(INVALID_HANDLE_VALUE,
-              CreateFileA(name, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+        CreateFileA(name, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
 }
 
 } // namespace

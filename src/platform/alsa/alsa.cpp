@@ -39,16 +39,16 @@ namespace {
 
 using vt::seq::PortDesc;
 
-const unsigned kMaxSeen = 512;  /* ports read in one snapshot */
-const unsigned kMaxList = 256;  /* ports offered per direction */
-const long kStallMs = 5000;     /* a receiver that takes nothing this long has failed */
+const unsigned kMaxSeen = 512; /* ports read in one snapshot */
+const unsigned kMaxList = 256; /* ports offered per direction */
+const long kStallMs = 5000;    /* a receiver that takes nothing this long has failed */
 const size_t kInBuf = 65536;   /* libasound's input buffer */
 /* The output buffer, and so the most one write delivers: small enough
    that one write cannot fill a receiver's pool on its own (4 KB: at most
    about 160 cells of the 2000 an input pool holds). */
 const size_t kOutBuf = 4096;
-const int kCellBytes = 28;     /* what one pool cell holds (an event's size) */
-const int kSpareCells = 100;   /* room left for what others send meanwhile */
+const int kCellBytes = 28;                   /* what one pool cell holds (an event's size) */
+const int kSpareCells = 100;                 /* room left for what others send meanwhile */
 const unsigned kPools[] = {2000, 1000, 500}; /* input pool sizes to try, largest first */
 const unsigned kMaxFds = 8;
 
@@ -250,8 +250,7 @@ bool SeqBackend::open()
             continue;
         snd_seq_client_pool_t *pool;
         snd_seq_client_pool_alloca(&pool);
-        if (snd_seq_get_client_pool(seq_, pool) == 0 &&
-            snd_seq_client_pool_get_input_pool(pool) >= size)
+        if (snd_seq_get_client_pool(seq_, pool) == 0 && snd_seq_client_pool_get_input_pool(pool) >= size)
             break;
     }
     return true;
@@ -303,9 +302,9 @@ vt::OutPort *SeqBackend::openOut(unsigned i)
 {
     if (i >= nOut_)
         return nullptr;
-    int port = snd_seq_create_simple_port(seq_, "Voltanis Out",
-                                          SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
-                                          SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    int port =
+        snd_seq_create_simple_port(seq_, "Voltanis Out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+            SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     if (port < 0)
         return nullptr;
     /* The connection is what opens a hardware port's device in the kernel,
@@ -330,9 +329,9 @@ vt::InPort *SeqBackend::openIn(unsigned i, vt::InputSink *sink)
 {
     if (i >= nIn_ || !sink)
         return nullptr;
-    int port = snd_seq_create_simple_port(seq_, "Voltanis In",
-                                          SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                          SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    int port =
+        snd_seq_create_simple_port(seq_, "Voltanis In", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+            SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     if (port < 0)
         return nullptr;
     if (!router_.add(port, sink)) {

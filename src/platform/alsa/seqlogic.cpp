@@ -7,12 +7,10 @@
 namespace vt {
 namespace seq {
 
-unsigned pickPorts(const PortDesc *all, unsigned n, int self, Direction dir,
-                   PortDesc *out, unsigned max)
+unsigned pickPorts(const PortDesc *all, unsigned n, int self, Direction dir, PortDesc *out, unsigned max)
 {
-    const unsigned need = dir == kOutput
-        ? SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE
-        : SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+    const unsigned need = dir == kOutput ? SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE
+                                         : SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
     unsigned k = 0;
     for (unsigned i = 0; i < n; i++) {
         const PortDesc &d = all[i];
@@ -78,8 +76,8 @@ size_t EventDecoder::deliver(const snd_seq_event_t *ev, InputSink *sink)
 {
     if (ev->type == SND_SEQ_EVENT_SYSEX) {
         /* A chunk of a SysEx, of any length: its bytes as they are. */
-        if ((ev->flags & SND_SEQ_EVENT_LENGTH_MASK) != SND_SEQ_EVENT_LENGTH_VARIABLE ||
-            !ev->data.ext.ptr || ev->data.ext.len == 0)
+        if ((ev->flags & SND_SEQ_EVENT_LENGTH_MASK) != SND_SEQ_EVENT_LENGTH_VARIABLE || !ev->data.ext.ptr ||
+            ev->data.ext.len == 0)
             return 0;
         sink->bytes((const uint8_t *)ev->data.ext.ptr, ev->data.ext.len);
         return ev->data.ext.len;

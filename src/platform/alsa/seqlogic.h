@@ -34,8 +34,7 @@ enum Direction { kOutput, kInput };
    can be written to (output) or read from (input) and subscribed to.  The
    System client, `self` (this program's client) and ports not meant for
    routing (SND_SEQ_PORT_CAP_NO_EXPORT) are left out.  Returns the count. */
-unsigned pickPorts(const PortDesc *all, unsigned n, int self, Direction dir,
-                   PortDesc *out, unsigned max);
+unsigned pickPorts(const PortDesc *all, unsigned n, int self, Direction dir, PortDesc *out, unsigned max);
 
 /* The name a port goes by in the lists and in presets: the sequencer port
    name cut to 31 bytes, and cut back further rather than end in the middle
@@ -96,8 +95,8 @@ private:
     bool encodeByte(uint8_t b, Emit emit, void *ctx);
 
     snd_midi_event_t *dev_;
-    bool sysex_;  /* inside a SysEx */
-    size_t held_; /* SysEx bytes gathered in copy_, not yet emitted */
+    bool sysex_;     /* inside a SysEx */
+    size_t held_;    /* SysEx bytes gathered in copy_, not yet emitted */
     uint8_t status_; /* running channel status, 0 none */
     uint8_t common_; /* data bytes a system common message still takes */
     uint8_t copy_[kChunk];

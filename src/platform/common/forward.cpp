@@ -50,8 +50,8 @@ MMRESULT midiOutGetDevCapsA(UINT uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc)
     return midi()->outGetDevCaps(uDeviceID, pmoc, cbmoc);
 }
 
-MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
-                     DWORD_PTR dwInstance, DWORD fdwOpen)
+MMRESULT midiOutOpen(
+    LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen)
 {
     return midi()->outOpen(phmo, uDeviceID, dwCallback, dwInstance, fdwOpen);
 }
@@ -61,10 +61,7 @@ MMRESULT midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh)
     return midi()->outPrepareHeader(hmo, pmh, cbmh);
 }
 
-MMRESULT midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh)
-{
-    return midi()->outLongMsg(hmo, pmh, cbmh);
-}
+MMRESULT midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) { return midi()->outLongMsg(hmo, pmh, cbmh); }
 
 MMRESULT midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh)
 {
@@ -80,8 +77,7 @@ MMRESULT midiInGetDevCapsA(UINT uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic)
     return midi()->inGetDevCaps(uDeviceID, pmic, cbmic);
 }
 
-MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
-                    DWORD_PTR dwInstance, DWORD fdwOpen)
+MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen)
 {
     return midi()->inOpen(phmi, uDeviceID, dwCallback, dwInstance, fdwOpen);
 }
@@ -114,8 +110,8 @@ void _sleep(unsigned long ms) { console()->sleep(ms); }
 int readLine(char *buf, unsigned size) { return console()->readLine(buf, size); }
 int keyboardIsConsole(void) { return console()->isConsole(); }
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security,
-                   DWORD creation, DWORD attributes, HANDLE templ)
+HANDLE CreateFileA(
+    LPCSTR name, DWORD access, DWORD share, void *security, DWORD creation, DWORD attributes, HANDLE templ)
 {
     return files()->create(name, access, share, security, creation, attributes, templ);
 }

@@ -11,12 +11,9 @@ uint8_t dataBytes(uint8_t s)
         return (s & 0xE0) == 0xC0 ? 1 : 2; /* program change, channel pressure */
     switch (s) {
     case 0xF1:
-    case 0xF3:
-        return 1;
-    case 0xF2:
-        return 2;
-    default:
-        return 0; /* F4, F5, F6 */
+    case 0xF3: return 1;
+    case 0xF2: return 2;
+    default: return 0; /* F4, F5, F6 */
     }
 }
 

@@ -112,8 +112,7 @@ vt::Backend *locate(bool out, UINT id, unsigned *local)
     return nullptr;
 }
 
-template <class Caps>
-MMRESULT caps(bool out, UINT id, Caps *p, UINT size)
+template <class Caps> MMRESULT caps(bool out, UINT id, Caps *p, UINT size)
 {
     std::lock_guard<std::mutex> lk(gPortsMx);
     unsigned local;
@@ -456,7 +455,7 @@ private:
     DWORD_PTR stamp()
     {
         return (DWORD_PTR)(DWORD)std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now() - t0_)
+            std::chrono::steady_clock::now() - t0_)
             .count();
     }
 
@@ -570,9 +569,22 @@ MMRESULT inClose(HMIDIIN h)
 }
 
 const VtMidiService kHost = {
-    outGetNumDevs, outGetDevCaps, outOpen, outPrepareHeader, outLongMsg,
-    outUnprepareHeader, outClose, inGetNumDevs, inGetDevCaps, inOpen, inStart,
-    inPrepareHeader, inAddBuffer, inReset, inUnprepareHeader, inClose,
+    outGetNumDevs,
+    outGetDevCaps,
+    outOpen,
+    outPrepareHeader,
+    outLongMsg,
+    outUnprepareHeader,
+    outClose,
+    inGetNumDevs,
+    inGetDevCaps,
+    inOpen,
+    inStart,
+    inPrepareHeader,
+    inAddBuffer,
+    inReset,
+    inUnprepareHeader,
+    inClose,
 };
 
 } // namespace

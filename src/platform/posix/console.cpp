@@ -46,8 +46,8 @@ namespace {
 /* ---- terminal modes, also reached from signal handlers ---------------- */
 
 int gTermFd = -1;
-struct termios gCooked;              /* as the terminal was */
-struct termios gRaw;                 /* as we run it */
+struct termios gCooked; /* as the terminal was */
+struct termios gRaw;    /* as we run it */
 volatile sig_atomic_t gRawWanted = 0;
 
 /* async-signal-safe */
@@ -92,8 +92,7 @@ void termLeave(void)
 
 /* ---- signals ------------------------------------------------------------ */
 
-const int kFatal[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
-                      SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+const int kFatal[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 struct sigaction gPrevious[sizeof kFatal / sizeof kFatal[0]];
 
 void onFatal(int sig, siginfo_t *info, void *)
@@ -126,7 +125,7 @@ void onStop(int sig)
     sigemptyset(&set);
     sigaddset(&set, sig);
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    raise(sig);                      /* stops here until SIGCONT */
+    raise(sig); /* stops here until SIGCONT */
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     struct sigaction again;
     memset(&again, 0, sizeof again);
@@ -141,14 +140,14 @@ void onStop(int sig)
 void onContinue(int)
 {
     int saved = errno;
-    termRaw();                       /* also after a SIGSTOP we never saw */
+    termRaw(); /* also after a SIGSTOP we never saw */
     errno = saved;
 }
 
 /* Installs the handler unless the signal is ignored (as for a program
    started in the background by a shell without job control). */
-void catchSignal(int sig, void (*handler)(int), void (*infoHandler)(int, siginfo_t *, void *),
-                 struct sigaction *previous)
+void catchSignal(
+    int sig, void (*handler)(int), void (*infoHandler)(int, siginfo_t *, void *), struct sigaction *previous)
 {
     struct sigaction mine;
     struct sigaction *old = previous ? previous : &mine;
@@ -167,10 +166,7 @@ void catchSignal(int sig, void (*handler)(int), void (*infoHandler)(int, siginfo
     sigaction(sig, &sa, nullptr);
 }
 
-void atExit(void)
-{
-    termLeave();
-}
+void atExit(void) { termLeave(); }
 
 /* ---- wake-up ------------------------------------------------------------ */
 
@@ -210,19 +206,19 @@ void wakeDrain(int fd)
 /* ---- the keyboard ------------------------------------------------------- */
 
 const unsigned kQueue = 512;
-const uint16_t kPrefixed = 0x100;   /* the prefix byte of a function or cursor key */
+const uint16_t kPrefixed = 0x100; /* the prefix byte of a function or cursor key */
 
 struct Console {
     bool ready;
     int in, out;
-    bool terminal;        /* keys decoded, line input echoed */
+    bool terminal; /* keys decoded, line input echoed */
     bool eof;
-    bool eofEnter;        /* at the end: the next key is Enter, not ESC */
-    int64_t eofUs;        /* when the end of the input was reached */
-    bool afterCR;         /* piped: a LF right after CR is the same line end */
+    bool eofEnter; /* at the end: the next key is Enter, not ESC */
+    int64_t eofUs; /* when the end of the input was reached */
+    bool afterCR;  /* piped: a LF right after CR is the same line end */
     VtKeyDecoder dec;
-    int64_t lastByteUs;   /* when the decoder was last fed */
-    unsigned arrivals;    /* keys that came, and the end of the input */
+    int64_t lastByteUs; /* when the decoder was last fed */
+    unsigned arrivals;  /* keys that came, and the end of the input */
     uint16_t q[kQueue];
     unsigned head, count;
 };
@@ -304,10 +300,7 @@ void reachEnd(void)
    after a short quiet time. */
 const int64_t kEndQuietUs = 150000;
 
-bool endReached(void)
-{
-    return gCon.eof && nowUs() - gCon.eofUs >= kEndQuietUs;
-}
+bool endReached(void) { return gCon.eof && nowUs() - gCon.eofUs >= kEndQuietUs; }
 
 /* Microseconds until a started sequence counts as complete, or -1 when
    none is started; the lone ESC comes out when this is 0. */
@@ -346,7 +339,7 @@ void readSome(short revents)
     if (n > 0)
         feed(buf, (size_t)n);
     else if (n == 0 || (errno != EINTR && errno != EAGAIN))
-        reachEnd();      /* end of the pipe, or the terminal hung up */
+        reachEnd(); /* end of the pipe, or the terminal hung up */
 }
 
 int msFromUs(int64_t us)
@@ -495,9 +488,12 @@ void echo(const char *p, size_t n)
 
 unsigned utf8Length(uint8_t lead)
 {
-    if (lead >= 0xF0) return 4;
-    if (lead >= 0xE0) return 3;
-    if (lead >= 0xC0) return 2;
+    if (lead >= 0xF0)
+        return 4;
+    if (lead >= 0xE0)
+        return 3;
+    if (lead >= 0xC0)
+        return 2;
     return 1;
 }
 
@@ -512,7 +508,7 @@ int conReadLine(char *buf, unsigned size)
     conInit();
     unsigned limit = size ? size - 1 : 0;
     unsigned count = 0;
-    bool dropping = false;   /* the rest of a character that did not fit */
+    bool dropping = false; /* the rest of a character that did not fit */
     for (;;) {
         int key = nextKey();
         if (key < 0) {
@@ -525,7 +521,7 @@ int conReadLine(char *buf, unsigned size)
         }
         if (key & kPrefixed) {
             if (gCon.count)
-                pop();       /* its scan code */
+                pop(); /* its scan code */
             continue;
         }
         uint8_t c = (uint8_t)key;
@@ -571,10 +567,7 @@ const VtConsole kConsole = {conInit, conKbhit, conGetch, conSleep, conReadLine, 
 
 } // namespace
 
-const VtConsole *vtPosixConsole(void)
-{
-    return &kConsole;
-}
+const VtConsole *vtPosixConsole(void) { return &kConsole; }
 
 void vtWake(void)
 {
@@ -590,7 +583,7 @@ void vtWake(void)
     }
 #endif
     char one = 1;
-    ssize_t r = write(fd, &one, 1);   /* a full pipe already wakes */
+    ssize_t r = write(fd, &one, 1); /* a full pipe already wakes */
     (void)r;
 }
 

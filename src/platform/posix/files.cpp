@@ -59,7 +59,7 @@ bool takenHere(const struct stat &st, bool exclusive)
     for (VtFile *f = gOpen; f; f = f->next)
         if (f->exclusive || exclusive)
             if (f->dev == st.st_dev && f->ino == st.st_ino)
-            return true;
+                return true;
     return false;
 }
 
@@ -70,8 +70,7 @@ HANDLE refuse(int fd)
     return INVALID_HANDLE_VALUE;
 }
 
-HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *, DWORD creation,
-                  DWORD, HANDLE)
+HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *, DWORD creation, DWORD, HANDLE)
 {
     if (!name || !*name)
         return INVALID_HANDLE_VALUE;
@@ -86,7 +85,7 @@ HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *, DWORD creation
         return INVALID_HANDLE_VALUE;
     if (creation == CREATE_ALWAYS) {
         if (flags == O_RDONLY)
-            return INVALID_HANDLE_VALUE;   /* could not empty it */
+            return INVALID_HANDLE_VALUE; /* could not empty it */
         flags |= O_CREAT;
     } else if (creation != OPEN_EXISTING) {
         return INVALID_HANDLE_VALUE;
@@ -153,10 +152,10 @@ BOOL fileRead(HANDLE h, void *buf, DWORD n, DWORD *done, void *)
             continue;
         }
         if (r == 0)
-            break;                   /* end of file */
+            break; /* end of file */
         if (errno == EINTR)
             continue;
-        ok = got > 0;                /* what was read stands; the error shows again next time */
+        ok = got > 0; /* what was read stands; the error shows again next time */
         break;
     }
     if (done)
@@ -176,7 +175,7 @@ BOOL fileWrite(HANDLE h, const void *buf, DWORD n, DWORD *done, void *)
         else if (w < 0 && errno == EINTR)
             continue;
         else
-            ok = false;              /* disk full, device error, ... */
+            ok = false; /* disk full, device error, ... */
     }
     if (done)
         *done = put;
@@ -208,7 +207,4 @@ const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose};
 
 } // namespace
 
-const VtFiles *vtPosixFiles(void)
-{
-    return &kFiles;
-}
+const VtFiles *vtPosixFiles(void) { return &kFiles; }

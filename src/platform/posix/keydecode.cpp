@@ -7,20 +7,19 @@
 namespace {
 
 enum State : uint8_t {
-    GROUND,     /* between keys */
-    ESC1,       /* ESC seen */
-    ESC2,       /* ESC ESC seen: Alt, or the meta prefix of a sequence */
-    CSI,        /* ESC [ and parameters */
-    CSI_LINUX,  /* ESC [ [ of the Linux console's F1..F5 */
-    SS3         /* ESC O and an optional modifier */
+    GROUND,    /* between keys */
+    ESC1,      /* ESC seen */
+    ESC2,      /* ESC ESC seen: Alt, or the meta prefix of a sequence */
+    CSI,       /* ESC [ and parameters */
+    CSI_LINUX, /* ESC [ [ of the Linux console's F1..F5 */
+    SS3        /* ESC O and an optional modifier */
 };
 
 const uint8_t ESC = 0x1B;
 
 /* scan codes of the cursor and editing keys */
-const uint8_t SC_HOME = 0x47, SC_UP = 0x48, SC_PGUP = 0x49, SC_LEFT = 0x4B,
-              SC_RIGHT = 0x4D, SC_END = 0x4F, SC_DOWN = 0x50, SC_PGDN = 0x51,
-              SC_INSERT = 0x52, SC_DELETE = 0x53;
+const uint8_t SC_HOME = 0x47, SC_UP = 0x48, SC_PGUP = 0x49, SC_LEFT = 0x4B, SC_RIGHT = 0x4D, SC_END = 0x4F,
+              SC_DOWN = 0x50, SC_PGDN = 0x51, SC_INSERT = 0x52, SC_DELETE = 0x53;
 
 unsigned funcKey(int n, uint8_t out[VT_KEY_OUT_MAX])
 {
@@ -41,20 +40,27 @@ unsigned editKey(uint8_t scan, uint8_t out[VT_KEY_OUT_MAX])
 unsigned tildeKey(int n, uint8_t out[VT_KEY_OUT_MAX])
 {
     switch (n) {
-    case 1: case 7: return editKey(SC_HOME, out);   /* 7, 8: rxvt */
+    case 1:
+    case 7: return editKey(SC_HOME, out); /* 7, 8: rxvt */
     case 2: return editKey(SC_INSERT, out);
     case 3: return editKey(SC_DELETE, out);
-    case 4: case 8: return editKey(SC_END, out);
+    case 4:
+    case 8: return editKey(SC_END, out);
     case 5: return editKey(SC_PGUP, out);
     case 6: return editKey(SC_PGDN, out);
-    case 11: case 12: case 13: case 14: case 15:    /* 11..14: rxvt F1..F4 */
-        return funcKey(n - 10, out);
-    case 17: case 18: case 19: case 20: case 21:
-        return funcKey(n - 11, out);
-    case 23: case 24:
-        return funcKey(n - 12, out);
-    default:
-        return 0;
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+    case 15: /* 11..14: rxvt F1..F4 */ return funcKey(n - 10, out);
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21: return funcKey(n - 11, out);
+    case 23:
+    case 24: return funcKey(n - 12, out);
+    default: return 0;
     }
 }
 
@@ -62,13 +68,20 @@ unsigned tildeKey(int n, uint8_t out[VT_KEY_OUT_MAX])
 unsigned letterKey(uint8_t c, uint8_t out[VT_KEY_OUT_MAX])
 {
     switch (c) {
-    case 'A': case 'a': return editKey(SC_UP, out);    /* a..d: rxvt with Shift or Ctrl */
-    case 'B': case 'b': return editKey(SC_DOWN, out);
-    case 'C': case 'c': return editKey(SC_RIGHT, out);
-    case 'D': case 'd': return editKey(SC_LEFT, out);
+    case 'A':
+    case 'a': return editKey(SC_UP, out); /* a..d: rxvt with Shift or Ctrl */
+    case 'B':
+    case 'b': return editKey(SC_DOWN, out);
+    case 'C':
+    case 'c': return editKey(SC_RIGHT, out);
+    case 'D':
+    case 'd': return editKey(SC_LEFT, out);
     case 'H': return editKey(SC_HOME, out);
     case 'F': return editKey(SC_END, out);
-    case 'P': case 'Q': case 'R': case 'S': return funcKey(c - 'P' + 1, out);
+    case 'P':
+    case 'Q':
+    case 'R':
+    case 'S': return funcKey(c - 'P' + 1, out);
     default: return 0;
     }
 }
@@ -107,10 +120,14 @@ unsigned csiFinal(const VtKeyDecoder *d, uint8_t c, uint8_t out[VT_KEY_OUT_MAX])
     if (p == -2)
         return 0;
     switch (c) {
-    case '~': case '^': case '$': case '@':     /* ^ $ @: rxvt with modifiers */
-        return p < 0 ? 0 : tildeKey(p, out);
-    case 'a': case 'b': case 'c': case 'd':
-        return d->nparam == 0 ? letterKey(c, out) : 0;
+    case '~':
+    case '^':
+    case '$':
+    case '@': /* ^ $ @: rxvt with modifiers */ return p < 0 ? 0 : tildeKey(p, out);
+    case 'a':
+    case 'b':
+    case 'c':
+    case 'd': return d->nparam == 0 ? letterKey(c, out) : 0;
     default:
         /* ESC [ A, and with a modifier ESC [ 1 ; 5 A; any other count
            would be a cursor movement, not a key */
@@ -139,9 +156,12 @@ unsigned ss3Final(const VtKeyDecoder *d, uint8_t c, uint8_t out[VT_KEY_OUT_MAX])
 /* continuation bytes that follow a UTF-8 lead byte */
 uint8_t utf8Tail(uint8_t b)
 {
-    if (b >= 0xC2 && b <= 0xDF) return 1;
-    if (b >= 0xE0 && b <= 0xEF) return 2;
-    if (b >= 0xF0 && b <= 0xF4) return 3;
+    if (b >= 0xC2 && b <= 0xDF)
+        return 1;
+    if (b >= 0xE0 && b <= 0xEF)
+        return 2;
+    if (b >= 0xF0 && b <= 0xF4)
+        return 3;
     return 0;
 }
 
@@ -235,7 +255,7 @@ unsigned vtKeyFeed(VtKeyDecoder *d, uint8_t b, uint8_t out[VT_KEY_OUT_MAX])
             keepParam(d, b);
             return 0;
         }
-        break;  /* cannot belong to a sequence */
+        break; /* cannot belong to a sequence */
 
     case CSI_LINUX:
         if (b >= 0x20 && b <= 0x7E) {
@@ -255,18 +275,14 @@ unsigned vtKeyFeed(VtKeyDecoder *d, uint8_t b, uint8_t out[VT_KEY_OUT_MAX])
         }
         break;
 
-    default:
-        return ground(d, b, out);
+    default: return ground(d, b, out);
     }
     /* the sequence so far is dropped; the byte stands on its own */
     d->state = GROUND;
     return ground(d, b, out);
 }
 
-bool vtKeyPending(const VtKeyDecoder *d)
-{
-    return d->state != GROUND;
-}
+bool vtKeyPending(const VtKeyDecoder *d) { return d->state != GROUND; }
 
 unsigned vtKeyTimeout(VtKeyDecoder *d, uint8_t out[VT_KEY_OUT_MAX])
 {

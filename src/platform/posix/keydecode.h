@@ -54,9 +54,9 @@
 
 struct VtKeyDecoder {
     uint8_t state;
-    uint8_t skip;                       /* continuation bytes still to drop */
-    uint8_t nparam;                     /* parameter bytes kept */
-    uint8_t overflow;                   /* the sequence ran past the keep */
+    uint8_t skip;     /* continuation bytes still to drop */
+    uint8_t nparam;   /* parameter bytes kept */
+    uint8_t overflow; /* the sequence ran past the keep */
     uint8_t param[VT_KEY_PARAM_MAX];
 };
 

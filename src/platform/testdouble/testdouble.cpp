@@ -396,9 +396,22 @@ MMRESULT inClose(HMIDIIN h)
 }
 
 const VtMidiService kMidi = {
-    outGetNumDevs, outGetDevCaps, outOpen, outPrepareHeader, outLongMsg,
-    outUnprepareHeader, outClose, inGetNumDevs, inGetDevCaps, inOpen, inStart,
-    inPrepareHeader, inAddBuffer, inReset, inUnprepareHeader, inClose,
+    outGetNumDevs,
+    outGetDevCaps,
+    outOpen,
+    outPrepareHeader,
+    outLongMsg,
+    outUnprepareHeader,
+    outClose,
+    inGetNumDevs,
+    inGetDevCaps,
+    inOpen,
+    inStart,
+    inPrepareHeader,
+    inAddBuffer,
+    inReset,
+    inUnprepareHeader,
+    inClose,
 };
 
 /* ---- console --------------------------------------------------------- */
@@ -498,8 +511,8 @@ int consoleIsConsole(void)
     return gKeyboardIsConsole ? 1 : 0;
 }
 
-const VtConsole kConsole = {consoleInit, consoleKbhit, consoleGetch, consoleSleep, consoleReadLine,
-                            consoleIsConsole};
+const VtConsole kConsole = {
+    consoleInit, consoleKbhit, consoleGetch, consoleSleep, consoleReadLine, consoleIsConsole};
 
 /* ---- files ----------------------------------------------------------- */
 
@@ -509,8 +522,8 @@ long gReadLimit = -1;
 long gWritten = 0;
 long gRead = 0;
 
-HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *sec, DWORD creation,
-                  DWORD attributes, HANDLE templ)
+HANDLE fileCreate(
+    LPCSTR name, DWORD access, DWORD share, void *sec, DWORD creation, DWORD attributes, HANDLE templ)
 {
 #ifdef _WIN32
     /* The tests read a file the system still holds open for writing (to see

@@ -24,8 +24,20 @@ void addOutPort(const char *name);
 void addInPort(const char *name);
 
 enum Op {
-    OutCaps, InCaps, OutOpen, InOpen, InStart, InPrepare, InAdd,
-    OutPrepare, OutLongMsg, OutUnprepare, InReset, InUnprepare, InClose, OutClose
+    OutCaps,
+    InCaps,
+    OutOpen,
+    InOpen,
+    InStart,
+    InPrepare,
+    InAdd,
+    OutPrepare,
+    OutLongMsg,
+    OutUnprepare,
+    InReset,
+    InUnprepare,
+    InClose,
+    OutClose
 };
 /* Every later call of op fails (a non-zero result; a failing open leaves the
    handle 0).  For the capability queries and the opens, port chooses the

@@ -135,9 +135,12 @@ int pipeGetch(void)
 
 unsigned utf8Length(unsigned char lead)
 {
-    if (lead >= 0xF0) return 4;
-    if (lead >= 0xE0) return 3;
-    if (lead >= 0xC0) return 2;
+    if (lead >= 0xF0)
+        return 4;
+    if (lead >= 0xE0)
+        return 3;
+    if (lead >= 0xC0)
+        return 2;
     return 1;
 }
 
@@ -203,13 +206,22 @@ int gOwnSecond = -1;
 bool isModifier(WORD vk)
 {
     switch (vk) {
-    case VK_SHIFT: case VK_CONTROL: case VK_MENU: case VK_CAPITAL:
-    case VK_NUMLOCK: case VK_SCROLL: case VK_LWIN: case VK_RWIN: case VK_APPS:
-    case VK_LSHIFT: case VK_RSHIFT: case VK_LCONTROL: case VK_RCONTROL:
-    case VK_LMENU: case VK_RMENU:
-        return true;
-    default:
-        return false;
+    case VK_SHIFT:
+    case VK_CONTROL:
+    case VK_MENU:
+    case VK_CAPITAL:
+    case VK_NUMLOCK:
+    case VK_SCROLL:
+    case VK_LWIN:
+    case VK_RWIN:
+    case VK_APPS:
+    case VK_LSHIFT:
+    case VK_RSHIFT:
+    case VK_LCONTROL:
+    case VK_RCONTROL:
+    case VK_LMENU:
+    case VK_RMENU: return true;
+    default: return false;
     }
 }
 
@@ -242,8 +254,8 @@ int vtwin::ownKey(const KEY_EVENT_RECORD &k, int *second)
 {
     if (!k.bKeyDown || k.uChar.AsciiChar != 0)
         return -1;
-    if (k.dwControlKeyState & (SHIFT_PRESSED | LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED |
-                               LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED))
+    if (k.dwControlKeyState &
+        (SHIFT_PRESSED | LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED | LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED))
         return -1;
     WORD vk = k.wVirtualKeyCode;
     if (vk == VK_ESCAPE) {
@@ -393,9 +405,8 @@ void realSleep(unsigned long ms)
         if (dropIdleEvents())
             return;
         QueryPerformanceCounter(&now);
-        unsigned long long elapsed =
-            static_cast<unsigned long long>(now.QuadPart - start.QuadPart) * 1000u /
-            static_cast<unsigned long long>(freq.QuadPart);
+        unsigned long long elapsed = static_cast<unsigned long long>(now.QuadPart - start.QuadPart) * 1000u /
+                                     static_cast<unsigned long long>(freq.QuadPart);
         if (elapsed >= ms)
             return;
         DWORD r = WaitForMultipleObjects(2, both, FALSE, static_cast<DWORD>(ms - elapsed));
@@ -416,8 +427,7 @@ int realIsConsole(void)
     return gIsConsole ? 1 : 0;
 }
 
-const VtConsole kRealConsole = {realInit, realKbhit, realGetch, realSleep, realReadLine,
-                                realIsConsole};
+const VtConsole kRealConsole = {realInit, realKbhit, realGetch, realSleep, realReadLine, realIsConsole};
 
 } // namespace
 

@@ -31,15 +31,9 @@ MMRESULT realOutOpen(LPHMIDIOUT phmo, UINT id, DWORD_PTR cb, DWORD_PTR inst, DWO
     return r;
 }
 
-MMRESULT realOutPrepare(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
-{
-    return midiOutPrepareHeader(h, hdr, size);
-}
+MMRESULT realOutPrepare(HMIDIOUT h, LPMIDIHDR hdr, UINT size) { return midiOutPrepareHeader(h, hdr, size); }
 
-MMRESULT realOutLongMsg(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
-{
-    return midiOutLongMsg(h, hdr, size);
-}
+MMRESULT realOutLongMsg(HMIDIOUT h, LPMIDIHDR hdr, UINT size) { return midiOutLongMsg(h, hdr, size); }
 
 MMRESULT realOutUnprepare(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
 {
@@ -83,7 +77,7 @@ MMRESULT realInOpen(LPHMIDIIN phmi, UINT id, DWORD_PTR cb, DWORD_PTR inst, DWORD
     MMRESULT r;
     if (slot)
         r = midiInOpen(phmi, id, reinterpret_cast<DWORD_PTR>(&vtwin::inTrampoline),
-                       reinterpret_cast<DWORD_PTR>(slot), flags);
+            reinterpret_cast<DWORD_PTR>(slot), flags);
     else
         r = midiInOpen(phmi, id, cb, inst, flags); /* no slot left: no wake-up */
     if (r != MMSYSERR_NOERROR) {
@@ -99,22 +93,13 @@ MMRESULT realInOpen(LPHMIDIIN phmi, UINT id, DWORD_PTR cb, DWORD_PTR inst, DWORD
 
 MMRESULT realInStart(HMIDIIN h) { return midiInStart(h); }
 
-MMRESULT realInPrepare(HMIDIIN h, LPMIDIHDR hdr, UINT size)
-{
-    return midiInPrepareHeader(h, hdr, size);
-}
+MMRESULT realInPrepare(HMIDIIN h, LPMIDIHDR hdr, UINT size) { return midiInPrepareHeader(h, hdr, size); }
 
-MMRESULT realInAddBuffer(HMIDIIN h, LPMIDIHDR hdr, UINT size)
-{
-    return midiInAddBuffer(h, hdr, size);
-}
+MMRESULT realInAddBuffer(HMIDIIN h, LPMIDIHDR hdr, UINT size) { return midiInAddBuffer(h, hdr, size); }
 
 MMRESULT realInReset(HMIDIIN h) { return midiInReset(h); }
 
-MMRESULT realInUnprepare(HMIDIIN h, LPMIDIHDR hdr, UINT size)
-{
-    return midiInUnprepareHeader(h, hdr, size);
-}
+MMRESULT realInUnprepare(HMIDIIN h, LPMIDIHDR hdr, UINT size) { return midiInUnprepareHeader(h, hdr, size); }
 
 MMRESULT realInClose(HMIDIIN h)
 {
@@ -129,19 +114,31 @@ MMRESULT realInClose(HMIDIIN h)
 }
 
 const VtMidiService kRealMidi = {
-    realOutGetNumDevs, realOutGetDevCaps, realOutOpen, realOutPrepare,
-    realOutLongMsg, realOutUnprepare, realOutClose,
-    realInGetNumDevs, realInGetDevCaps, realInOpen, realInStart,
-    realInPrepare, realInAddBuffer, realInReset, realInUnprepare, realInClose,
+    realOutGetNumDevs,
+    realOutGetDevCaps,
+    realOutOpen,
+    realOutPrepare,
+    realOutLongMsg,
+    realOutUnprepare,
+    realOutClose,
+    realInGetNumDevs,
+    realInGetDevCaps,
+    realInOpen,
+    realInStart,
+    realInPrepare,
+    realInAddBuffer,
+    realInReset,
+    realInUnprepare,
+    realInClose,
 };
 
 /* --- kernel32 files ------------------------------------------------------ */
 
-HANDLE realCreate(LPCSTR name, DWORD access, DWORD share, void *security,
-                  DWORD creation, DWORD attributes, HANDLE templ)
+HANDLE realCreate(
+    LPCSTR name, DWORD access, DWORD share, void *security, DWORD creation, DWORD attributes, HANDLE templ)
 {
-    return CreateFileA(name, access, share, static_cast<LPSECURITY_ATTRIBUTES>(security),
-                       creation, attributes, templ);
+    return CreateFileA(
+        name, access, share, static_cast<LPSECURITY_ATTRIBUTES>(security), creation, attributes, templ);
 }
 
 /* Windows wants a count to write into unless the call is overlapped; a

@@ -33,8 +33,8 @@
 
 UINT vt_midiOutGetNumDevs(void);
 MMRESULT vt_midiOutGetDevCapsA(UINT uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc);
-MMRESULT vt_midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
-                        DWORD_PTR dwInstance, DWORD fdwOpen);
+MMRESULT vt_midiOutOpen(
+    LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT vt_midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT vt_midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT vt_midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
@@ -42,8 +42,8 @@ MMRESULT vt_midiOutClose(HMIDIOUT hmo);
 
 UINT vt_midiInGetNumDevs(void);
 MMRESULT vt_midiInGetDevCapsA(UINT uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic);
-MMRESULT vt_midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
-                       DWORD_PTR dwInstance, DWORD fdwOpen);
+MMRESULT vt_midiInOpen(
+    LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT vt_midiInStart(HMIDIIN hmi);
 MMRESULT vt_midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT vt_midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
@@ -55,8 +55,8 @@ int vt_kbhit(void);
 int vt_getch(void);
 void vt_sleep(unsigned long ms);
 
-HANDLE vt_CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security,
-                      DWORD creation, DWORD attributes, HANDLE templ);
+HANDLE vt_CreateFileA(
+    LPCSTR name, DWORD access, DWORD share, void *security, DWORD creation, DWORD attributes, HANDLE templ);
 BOOL vt_ReadFile(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL vt_WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL vt_CloseHandle(HANDLE h);
