@@ -25,6 +25,12 @@ done
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "deps.sh: missing packages: ${missing[*]}" >&2
+        echo "deps.sh: installing them needs root, and sudo is not installed: run the" >&2
+        echo "deps.sh: command again as root (after su -), or install sudo and use it" >&2
+        exit 1
+    fi
     sudo="sudo"
 fi
 echo "installing: ${missing[*]}"
