@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
 # Installs with apt-get whatever of the named package groups is missing.
-#   deps.sh build      compiler, CMake, libasound, GoogleTest, Google Benchmark
+#   deps.sh run        what building and running voltanis needs: compiler,
+#                      CMake, libasound
+#   deps.sh build      run + GoogleTest, Google Benchmark, Python
 #   deps.sh test       build + what the tests need (clang, sanitizer runtimes,
 #                      alsa-utils, qemu for the ALSA virtual machine, the
-#                      MinGW-w64 cross compiler and wine)
+#                      MinGW-w64 cross compiler and wine, man and the Debian
+#                      packaging tools)
 set -euo pipefail
 
-build_pkgs=(g++ cmake make pkg-config libasound2-dev libgtest-dev libbenchmark-dev python3)
+run_pkgs=(g++ cmake make pkg-config libasound2-dev)
+build_pkgs=(libgtest-dev libbenchmark-dev python3)
 test_pkgs=(clang libclang-rt-14-dev alsa-utils qemu-system-x86 busybox-static
-           g++-mingw-w64-x86-64-posix googletest wine wine64 util-linux procps)
+           g++-mingw-w64-x86-64-posix googletest wine wine64 util-linux procps
+           man-db dpkg-dev file)
 
-want=("${build_pkgs[@]}")
-if [ "${1:-build}" = test ]; then
-    want+=("${test_pkgs[@]}")
-fi
+want=("${run_pkgs[@]}")
+case "${1:-build}" in
+    run) ;;
+    build) want+=("${build_pkgs[@]}") ;;
+    test) want+=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
+    *) echo "deps.sh: unknown group '$1' (run, build or test)" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${want[@]}"; do

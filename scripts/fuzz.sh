@@ -14,7 +14,7 @@ build=build-fuzz
 targets=(interpreter typing preset inparser keydecode)
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVOLTANIS_FUZZ=ON -DVOLTANIS_TESTS=OFF -DVOLTANIS_BENCH=OFF >/dev/null || exit 1
+    -DVOLTANIS_FUZZ=ON -DVOLTANIS_TESTS=OFF -DVOLTANIS_BENCH=OFF -DVOLTANIS_WERROR=ON >/dev/null || exit 1
 cmake --build "$build" -j"$(nproc)" --target fuzz_all || exit 1
 
 failed=0

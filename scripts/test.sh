@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Voltanis and runs every test:
-#   1. the unit and end-to-end tests (GCC build, benchmarks built too)
+#   1. the unit and end-to-end tests (GCC build, benchmarks built too), then
+#      the installed tree, the man page and the Debian package
 #   2. the same under AddressSanitizer + UndefinedBehaviorSanitizer (Clang)
 #   3. the concurrency tests under ThreadSanitizer (Clang)
 #   4. the fuzz targets, each for a bounded time (libFuzzer)
@@ -20,9 +21,10 @@ jobs="$(nproc)"
 bash scripts/deps.sh test || { echo "dependency installation failed"; exit 1; }
 
 linux_tests() {
-    cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+    cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOLTANIS_WERROR=ON >/dev/null &&
     cmake --build build-test -j"$jobs" &&
-    ctest --test-dir build-test --output-on-failure -j"$jobs"
+    ctest --test-dir build-test --output-on-failure -j"$jobs" &&
+    bash scripts/package-check.sh build-test
 }
 
 asan_tests() {
@@ -30,7 +32,7 @@ asan_tests() {
     # the test that caused it (-fno-sanitize-recover, abort_on_error).  No
     # suppressions.
     cmake -S . -B build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-        -DVOLTANIS_SANITIZE=address,undefined -DVOLTANIS_BENCH=OFF >/dev/null &&
+        -DVOLTANIS_SANITIZE=address,undefined -DVOLTANIS_BENCH=OFF -DVOLTANIS_WERROR=ON >/dev/null &&
     cmake --build build-asan -j"$jobs" &&
     ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:strict_init_order=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -47,7 +49,7 @@ tsan_tests() {
     # the loopback.  No suppressions.
     local concurrency='InputStress|InputCapture|InputDecode|InputRecord|Faults|LoopbackPort|PortHost|Alsa|TestDouble|PosixConsole|e2e_'
     cmake -S . -B build-tsan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DVOLTANIS_SANITIZE=thread -DVOLTANIS_BENCH=OFF >/dev/null &&
+        -DVOLTANIS_SANITIZE=thread -DVOLTANIS_BENCH=OFF -DVOLTANIS_WERROR=ON >/dev/null &&
     cmake --build build-tsan -j"$jobs" --target voltanis_tests voltanis &&
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:report_signal_unsafe=1 \
         ctest --test-dir build-tsan --output-on-failure -R "$concurrency"

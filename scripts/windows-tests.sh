@@ -43,7 +43,7 @@ fi
 
 # --- 2. cross build ------------------------------------------------------------
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOLTANIS_BENCH=OFF >/dev/null ||
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOLTANIS_BENCH=OFF -DVOLTANIS_WERROR=ON >/dev/null ||
     { echo "windows-tests: configuring $build failed"; exit 1; }
 cmake --build "$build" -j"$jobs" || { echo "windows-tests: cross build failed"; exit 1; }
 echo "windows-tests: built in $((SECONDS - t0)) s"

@@ -118,6 +118,7 @@ void executeCmdStr(void)
         const char *error = runCommand(c);
         if (error) {
             printf("%s", error);
+            noteFailure();
             /* nothing of this line was sent, and the buffer now holds a
                part of it, so there is nothing left to repeat */
             gMsgLength = 0;

@@ -112,12 +112,14 @@ static void hexByteEntry(uint8_t c)
     }
     if (sDigitCount >= 2) {
         printf(" SyncERR:>%x digits ", (unsigned)sDigitCount);
+        noteFailure();
         clearDigitState();
         return;
     }
     int v = hexValue(c);
     if (v < 0) {
         printf(" hexERR,typed:%c ", c);
+        noteFailure();
         clearDigitState();
         return;
     }
@@ -144,6 +146,7 @@ static void decimalByteEntry(uint8_t c)
         clearDigitState();
         if (value > 255) {
             printf(" rangeERR:>255 ");
+            noteFailure();
             return;
         }
         printf(" ");
@@ -152,11 +155,13 @@ static void decimalByteEntry(uint8_t c)
     }
     if (sDigitCount >= 3) {
         printf(" SyncERR:>3digits ");
+        noteFailure();
         clearDigitState();
         return;
     }
     if (c < '0' || c > '9') {
         printf(" decimalERR,typed:%c ", c);
+        noteFailure();
         clearDigitState();
         return;
     }

@@ -40,6 +40,11 @@ void statusReport(void);  /* ends with the ports open and the line abandoned */
 void selectDevices(void); /* asks for both ports, then "Selection:\n" */
 void closePorts(void);    /* the port close sequence */
 void changePorts(void);   /* CTRL-N */
+/* asks only for the directions whose port was not chosen beforehand */
+void selectDevicesKeeping(int keepOut, int keepIn);
+/* the preset's ports and settings, else the selection; a direction kept
+   keeps the port chosen beforehand (goSelDev, giSelDev) */
+void chooseStartPorts(int keepOut, int keepIn);
 
 /* main loop */
 void printHelp(void);
@@ -49,5 +54,12 @@ int exitPrompt(void);          /* 1: the user confirmed the exit */
 int mainLoopPass(void);        /* 0 once the user confirmed the exit */
 void runMainLoop(void);
 int voltanisMain(void); /* the whole program; returns its status */
+
+/* What the user asked for and did not get: lines refused, bytes not sent,
+   ports that would not open.  With nobody at the keyboard (a pipe, lines
+   from the command line) the program then ends with status 1. */
+extern uint32_t gFailures;
+void noteFailure(void);
+int exitStatus(void); /* 0, or 1 after a failure without a person at the keyboard */
 
 #endif

@@ -50,6 +50,18 @@ enum {
 
 static int sExitConfirmed;
 
+uint32_t gFailures = 0;
+
+void noteFailure(void)
+{
+    if (gFailures < UINT32_MAX)
+        gFailures++;
+}
+
+/* A person at the console saw every error as it came: the session itself
+   ended as asked. */
+int exitStatus(void) { return gFailures != 0 && !keyboardIsConsole() ? 1 : 0; }
+
 void printHelp(void)
 {
     printf("\nshort list of commands: (letters case insensitive, parameters hex or decimal)\n");
@@ -230,11 +242,8 @@ int voltanisMain(void)
     printBanner();
     goNumDevs = midiOutGetNumDevs();
     giNumDevs = midiInGetNumDevs();
-    if (loadPreset())
-        printf("Preset loaded:");
-    else
-        selectDevices();
+    chooseStartPorts(0, 0);
     statusReport();
     runMainLoop();
-    return 0;
+    return exitStatus();
 }

@@ -5,6 +5,7 @@
 #include "frontend.h"
 
 #include "../input/input.h"
+#include "../preset/preset.h"
 
 #include <limits.h>
 #include <stdio.h>
@@ -80,7 +81,7 @@ static uint32_t choosePort(int isOut, uint32_t count)
     }
 }
 
-void selectDevices(void)
+void selectDevicesKeeping(int keepOut, int keepIn)
 {
     goNumDevs = midiOutGetNumDevs();
     giNumDevs = midiInGetNumDevs();
@@ -88,12 +89,22 @@ void selectDevices(void)
        is there to choose, so each direction takes its first port, as an
        empty answer would, and the status report names it. */
     int ask = keyboardIsConsole();
-    if (goNumDevs != 0)
+    if (goNumDevs != 0 && !keepOut)
         goSelDev = ask ? choosePort(1, goNumDevs) : 0;
-    if (giNumDevs != 0)
+    if (giNumDevs != 0 && !keepIn)
         giSelDev = ask ? choosePort(0, giNumDevs) : 0;
     gMode = 0;
     printf("Selection:\n");
+}
+
+void selectDevices(void) { selectDevicesKeeping(0, 0); }
+
+void chooseStartPorts(int keepOut, int keepIn)
+{
+    if (loadPresetKeeping(keepOut, keepIn))
+        printf("Preset loaded:");
+    else
+        selectDevicesKeeping(keepOut, keepIn);
 }
 
 void closePorts(void)

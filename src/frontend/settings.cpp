@@ -127,11 +127,12 @@ void statusReport(void)
         printf("SysEx ID: %x %x %x\n", gIdStr[0], gIdStr[1], gIdStr[2]);
 
     gOutHandle = 0;
-    if (goNumDevs != 0)
-        midiOutOpen(&gOutHandle, goSelDev, 0, 0, 0);
+    if (goNumDevs != 0 && midiOutOpen(&gOutHandle, goSelDev, 0, 0, 0) != MMSYSERR_NOERROR)
+        noteFailure();
     gInHandle = 0;
-    if (giNumDevs != 0)
-        midiInOpen(&gInHandle, giSelDev, (DWORD_PTR)midiCallback, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS);
+    if (giNumDevs != 0 && midiInOpen(&gInHandle, giSelDev, (DWORD_PTR)midiCallback, 0,
+                              CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR)
+        noteFailure();
 
     if (gNumBase == 16)
         printf("number base is HEX (change to DECIMAL with &) \n");

@@ -71,10 +71,17 @@ void sendLongMsg(int n)
 
     /* each step is tried even when the one before failed: the port decides
        what is possible, and the user sees every step that went wrong */
-    if (midiOutPrepareHeader(gOutHandle, &gMidiOutHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR)
+    int failed = 0;
+    if (midiOutPrepareHeader(gOutHandle, &gMidiOutHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
         printf("\nERROR MIDI PREPARE\n");
-    if (midiOutLongMsg(gOutHandle, &gMidiOutHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR)
+        failed = 1;
+    }
+    if (midiOutLongMsg(gOutHandle, &gMidiOutHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
         printf("\nERROR MIDI TRANSMISSION\n");
+        failed = 1;
+    }
+    if (failed)
+        noteFailure();
 
     /* the buffer may be rewritten as soon as we return, so wait until the
        port has let go of it */

@@ -105,6 +105,7 @@ void SendFile(uint8_t pace)
         CreateFileA(gSendFileName, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (ghSendFile == INVALID_HANDLE_VALUE) {
         printf("Cannot open Send File!\n");
+        noteFailure();
         return;
     }
 
@@ -116,6 +117,7 @@ void SendFile(uint8_t pace)
         r = ReadSendLine();
         if (r == 0) {
             printf("File Read Error");
+            noteFailure();
             break;
         }
         sendLongMsg(gTXCol);

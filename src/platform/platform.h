@@ -145,6 +145,9 @@ BOOL ReadFile(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL CloseHandle(HANDLE h);
 
+/* the folder that relative file names start from */
+BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
+
 #endif /* !_WIN32 */
 
 /*
@@ -171,5 +174,25 @@ int readLine(char *buf, unsigned size);
 /* 1 when the keys come from a person at a console, 0 when the keyboard is a
    pipe or a file, where nobody is there to answer a question. */
 int keyboardIsConsole(void);
+
+/* The keyboard types these lines instead of reading standard input: the
+   characters of each (a line feed in one is Enter), then Enter; after the
+   last, once a short quiet time has passed, it ends as a pipe does (ESC,
+   Enter, ...; line input reports the end), and keyboardIsConsole() is 0.
+   Called before platformInit; the lines stay valid until the exit. */
+void keyboardFromLines(const char *const *lines, unsigned count);
+
+/* Where a port lives in the port service, for showing and finding it: an
+   ALSA sequencer port's client:port address and its client's name. */
+typedef struct {
+    int client;
+    int port;
+    char clientName[64]; /* zero-terminated */
+} VtPortAddress;
+
+/* 1 with *addr filled for port id (as midiOutGetDevCapsA/midiInGetDevCapsA
+   number it, after the latest count) of the real port service; 0 when the
+   port has no such address (the loopback, every Windows port). */
+int midiPortAddress(int isOut, UINT id, VtPortAddress *addr);
 
 #endif /* VOLTANIS_PLATFORM_H */

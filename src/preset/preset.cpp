@@ -103,7 +103,9 @@ static void takeName(char *dst, const uint8_t *field, size_t size)
     dst[size - 1] = 0;
 }
 
-int loadPreset(void)
+int loadPreset(void) { return loadPresetKeeping(0, 0); }
+
+int loadPresetKeeping(int keepOut, int keepIn)
 {
     HANDLE h =
         CreateFileA(gPresetFileName, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -122,18 +124,20 @@ int loadPreset(void)
         printf("ERROR: incompatible version, VOLTANIS.SET ignored\n");
         return 0;
     }
-    uint32_t outPort = 0, inPort = 0;
-    if (!findOutPort(rec + OFS_OUT_NAME, &outPort)) {
+    uint32_t outPort = goSelDev, inPort = giSelDev;
+    if (!keepOut && !findOutPort(rec + OFS_OUT_NAME, &outPort)) {
         printf("Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n");
         return 0;
     }
-    if (!findInPort(rec + OFS_IN_NAME, &inPort)) {
+    if (!keepIn && !findInPort(rec + OFS_IN_NAME, &inPort)) {
         printf("Preset ERROR: stored MIDI IN device not available, VOLTANIS.SET ignored\n");
         return 0;
     }
 
-    takeName(gMidiOutName, rec + OFS_OUT_NAME, NAME_FIELD);
-    takeName(gMidiInName, rec + OFS_IN_NAME, NAME_FIELD);
+    if (!keepOut)
+        takeName(gMidiOutName, rec + OFS_OUT_NAME, NAME_FIELD);
+    if (!keepIn)
+        takeName(gMidiInName, rec + OFS_IN_NAME, NAME_FIELD);
     takeName(gSendFileName, rec + OFS_SEND_NAME, SEND_FIELD);
     goSelDev = outPort;
     giSelDev = inPort;

@@ -11,5 +11,8 @@
 
 int savePreset(void);
 int loadPreset(void);
+/* loadPreset for ports chosen beforehand (on the command line): a direction
+   kept keeps its port, and the name stored for it need not be found. */
+int loadPresetKeeping(int keepOut, int keepIn);
 
 #endif

@@ -26,7 +26,8 @@ elif [ -x "$SRC/build-test/voltanis" ]; then
     BUILD=$SRC/build-test
 else
     BUILD=$SRC/build-vm
-    cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOLTANIS_TESTS=OFF -DVOLTANIS_BENCH=OFF >/dev/null &&
+    cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOLTANIS_TESTS=OFF -DVOLTANIS_BENCH=OFF \
+        -DVOLTANIS_WERROR=ON >/dev/null &&
         cmake --build "$BUILD" -j"$(nproc)" --target voltanis >/dev/null ||
         { echo "alsa-vm: building voltanis in $BUILD failed" >&2; exit 2; }
 fi

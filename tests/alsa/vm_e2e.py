@@ -277,6 +277,49 @@ def test_port_vanishing_while_open(binary, work):
             peer.stop()
 
 
+def run_program(binary, *args):
+    """The program with arguments, no keyboard; (status, stdout, stderr)."""
+    work = tempfile.mkdtemp(prefix="voltanis-vm-cli-")
+    try:
+        r = subprocess.run([binary] + list(args), stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                           cwd=work, timeout=WAIT)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return r.returncode, r.stdout, r.stderr
+
+
+def test_command_line_ports(binary, work):
+    """--list with addresses and client names; ports taken by address and
+    by a part of the name; a part several ports have."""
+    rc, out, err = run_program(binary, "--list")
+    check(rc == 0 and err == "", "--list: status %d, stderr %r" % (rc, err))
+    through = "  0  %-32s14:0    Midi Through\n" % THROUGH
+    loop = "  3  %s\n" % LOOPBACK
+    check(out.startswith("MIDI OUT ports:\n" + through) and "MIDI IN ports:\n" + through in out,
+          "--list does not show Midi Through as 14:0 under both headings:\n%s" % out)
+    check(out.count(loop) == 2, "--list does not show the loopback as #3 twice:\n%s" % out)
+
+    with Session(binary, args=["-o", "14:0", "-i", "midi through"]) as s:
+        s.expect("type ? for a short list of commands\n\n", WAIT)
+        s.expect_next("Selection:\n" + status(0, THROUGH, 0, THROUGH), WAIT)
+        s.send("N 3C 40" + ENTER)
+        s.expect_next("N 3C 40\n" + NOTE_ON, WAIT)
+        s.exit_via_prompt(WAIT)
+
+    dump = Peer(["aseqdump", "-p", "14:0"], ready="Waiting for data")
+    try:
+        rc, out, err = run_program(binary, "-o", "14:0", "-i", "midi through", "-s", "N 3C 40")
+        check(rc == 0 and err == "", "one-shot to 14:0: status %d, stderr %r\n%s" % (rc, err, out[-2000:]))
+        dump.wait_for("Note on                 0, note 60, velocity 64")
+    finally:
+        dump.stop()
+
+    rc, out, err = run_program(binary, "-o", "virmidi")
+    check(rc == 2 and out == "", "-o virmidi: status %d, stdout %r" % (rc, out))
+    check(err.startswith("voltanis: 'virmidi' is part of the names of several MIDI OUT ports:\n  1  VirMIDI 0-0 ")
+          and "\n  2  VirMIDI 0-1 " in err, "-o virmidi: %r" % err)
+
+
 def main():
     global SEQCHECK
     if len(sys.argv) != 3:
@@ -287,7 +330,7 @@ def main():
     passed = failed = 0
     try:
         for t in (test_midi_through_session, test_preset_finds_midi_through_again,
-                  test_port_vanishing_while_open):
+                  test_port_vanishing_while_open, test_command_line_ports):
             t0 = time.monotonic()
             try:
                 t(binary, work)

@@ -113,11 +113,14 @@ class Session:
 
     files: {name: bytes} put in the working directory before the start.
 
+    args: the program's command-line arguments (none by default).
+
     Text that is still being printed may end mid-line: wait for a line's
     end (expect) before taking it apart."""
 
-    def __init__(self, binary, workdir=None, job_control=False, rows=24, cols=80, files=None):
+    def __init__(self, binary, workdir=None, job_control=False, rows=24, cols=80, files=None, args=()):
         self.binary = os.path.abspath(binary)
+        self.argv = [self.binary] + list(args)
         self.own_dir = workdir is None
         self.workdir = workdir or tempfile.mkdtemp(prefix="voltanis-e2e-")
         # files the program must find at its start (a preset, a file to
@@ -170,7 +173,7 @@ class Session:
         env = dict(os.environ, TERM="xterm")
         if not self.job_control:
             os.close(report_w)
-            os.execve(self.binary, [self.binary], env)
+            os.execve(self.binary, self.argv, env)
         # a job-control shell: the program in its own foreground group
         gc = os.fork()
         if gc == 0:
@@ -179,7 +182,7 @@ class Session:
             signal.signal(signal.SIGTTOU, signal.SIG_IGN)
             os.tcsetpgrp(0, os.getpid())
             signal.signal(signal.SIGTTOU, signal.SIG_DFL)
-            os.execve(self.binary, [self.binary], env)
+            os.execve(self.binary, self.argv, env)
         try:
             os.setpgid(gc, gc)
         except OSError:

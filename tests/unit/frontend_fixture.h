@@ -37,6 +37,7 @@ inline void resetProgramGlobals()
     ghRecFile = 0;
     gbRecFileOpen = gbRecRecv = gbRecQuiet = 0;
     gByteCount = 0;
+    gFailures = 0;
     gMsg = 0;
     memset(&gMidiInHdr, 0, sizeof gMidiInHdr);
     memset(&gMidiOutHdr, 0, sizeof gMidiOutHdr);

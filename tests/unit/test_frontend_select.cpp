@@ -72,6 +72,20 @@ TEST_F(Selection, AsksForBothPorts)
     }
 }
 
+TEST_F(Selection, PortsChosenBeforehandAreNotAskedFor)
+{
+    td::addOutPort("A");
+    td::addOutPort("B");
+    td::addInPort("C");
+    td::addInPort("D");
+    goSelDev = 1;
+    td::keys("1\r");
+    EXPECT_EQ(printed([] { selectDevicesKeeping(1, 0); }),
+        "Select MIDI IN device:\n# 0: C \n# 1: D \n" + std::string(kPrompt) + "1\nSelection:\n");
+    EXPECT_EQ(goSelDev, 1u);
+    EXPECT_EQ(giSelDev, 1u);
+}
+
 TEST_F(Selection, LongLinesCannotOverrunTheBuffer)
 {
     td::addOutPort("A");

@@ -215,4 +215,24 @@ TEST_F(Preset, CtrlPSavesAndConfirms)
     EXPECT_EQ(readFile("VOLTANIS.SET"), record(6, 0, 0, 16, "Out", "In", ""));
 }
 
+TEST_F(Preset, PortsChosenBeforehandStayAndTheOtherSettingsLoad)
+{
+    ports({"Out", "Given"}, {"In", "Given"});
+    writeFile("VOLTANIS.SET", record(6, 0x02, 3, 10, "Gone", "In", "file.syx"));
+    EXPECT_EQ(printed([] { EXPECT_EQ(loadPreset(), 0); }),
+        "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n");
+    goSelDev = 1;
+    giSelDev = 1;
+    EXPECT_EQ(printed([] { EXPECT_EQ(loadPresetKeeping(1, 0), 1); }), "");
+    EXPECT_EQ(goSelDev, 1u);
+    EXPECT_EQ(giSelDev, 0u); /* the stored "In" */
+    EXPECT_EQ(gMode, 2);
+    EXPECT_EQ(gChannel, 3);
+    EXPECT_EQ(gNumBase, 10);
+    EXPECT_STREQ(gSendFileName, "file.syx");
+    giSelDev = 1;
+    EXPECT_EQ(printed([] { EXPECT_EQ(loadPresetKeeping(1, 1), 1); }), "");
+    EXPECT_EQ(giSelDev, 1u);
+}
+
 } // namespace

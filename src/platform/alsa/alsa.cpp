@@ -111,6 +111,7 @@ public:
     bool inName(unsigned i, char name[32]) override;
     vt::OutPort *openOut(unsigned i) override;
     vt::InPort *openIn(unsigned i, vt::InputSink *sink) override;
+    bool address(bool out, unsigned i, VtPortAddress *addr) override;
 
     snd_seq_t *seq() { return seq_; }
     vt::seq::InputRouter &router() { return router_; }
@@ -295,6 +296,26 @@ bool SeqBackend::inName(unsigned i, char name[32])
     if (i >= nIn_)
         return false;
     vt::seq::portName(ins_[i].name, name);
+    return true;
+}
+
+/* The address is the snapshot's, as the name is; the client's name is only
+   shown, so it is asked for now (empty when the client has gone since). */
+bool SeqBackend::address(bool out, unsigned i, VtPortAddress *addr)
+{
+    if (i >= (out ? nOut_ : nIn_))
+        return false;
+    const PortDesc &d = out ? outs_[i] : ins_[i];
+    addr->client = d.client;
+    addr->port = d.port;
+    addr->clientName[0] = '\0';
+    snd_seq_client_info_t *ci;
+    snd_seq_client_info_alloca(&ci);
+    if (snd_seq_get_any_client_info(seq_, d.client, ci) == 0) {
+        const char *name = snd_seq_client_info_get_name(ci);
+        strncpy(addr->clientName, name ? name : "", sizeof addr->clientName - 1);
+        addr->clientName[sizeof addr->clientName - 1] = '\0';
+    }
     return true;
 }
 

@@ -8,6 +8,8 @@
 #ifndef VOLTANIS_PLATFORM_BACKEND_H
 #define VOLTANIS_PLATFORM_BACKEND_H
 
+#include "../platform.h"
+
 #include <stddef.h>
 #include <stdint.h>
 
@@ -56,6 +58,9 @@ public:
     /* nullptr when the port cannot be opened */
     virtual OutPort *openOut(unsigned i) = 0;
     virtual InPort *openIn(unsigned i, InputSink *sink) = 0;
+    /* Where the port lives, for the port lists (midiPortAddress); false
+       when this backend's ports have no address. */
+    virtual bool address(bool /*out*/, unsigned /*i*/, VtPortAddress * /*addr*/) { return false; }
 };
 
 } // namespace vt

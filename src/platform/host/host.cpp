@@ -132,6 +132,21 @@ template <class Caps> MMRESULT caps(bool out, UINT id, Caps *p, UINT size)
     return MMSYSERR_NOERROR;
 }
 
+} // namespace
+
+int midiPortAddress(int isOut, UINT id, VtPortAddress *addr)
+{
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    unsigned local;
+    vt::Backend *b = locate(isOut != 0, id, &local);
+    if (!b || !addr)
+        return 0;
+    memset(addr, 0, sizeof *addr);
+    return b->address(isOut != 0, local, addr) ? 1 : 0;
+}
+
+namespace {
+
 /* ---- output ---------------------------------------------------------- */
 
 struct OutSlot {

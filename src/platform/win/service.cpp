@@ -182,3 +182,6 @@ unsigned inSlotsInUse(void)
 
 const VtMidiService *vtRealMidi(void) { return &kRealMidi; }
 const VtFiles *vtRealFiles(void) { return &kRealFiles; }
+
+/* winmm names a port and nothing more */
+int midiPortAddress(int, UINT, VtPortAddress *) { return 0; }

@@ -1,0 +1,173 @@
+/*
+ * The command line, read as GNU programs read theirs: "-o PORT", "-oPORT",
+ * "--out PORT", "--out=PORT", flags bundled ("-lh"), a long name shortened
+ * as long as it stays unique ("--li"), and "--" ending the options.  The
+ * program takes no other arguments.
+ */
+#include "options.h"
+
+#include <string.h>
+
+namespace {
+
+struct OptionSpec {
+    char shortName;
+    const char *longName;
+    bool takesValue;
+};
+
+const OptionSpec kOptions[] = {
+    {'h', "help", false},
+    {'V', "version", false},
+    {'l', "list", false},
+    {'o', "out", true},
+    {'i', "in", true},
+    {'C', "dir", true},
+    {'s', "send", true},
+};
+
+const OptionSpec *byShortName(char c)
+{
+    for (const OptionSpec &o : kOptions)
+        if (o.shortName == c)
+            return &o;
+    return nullptr;
+}
+
+/* the option a long name (len characters) stands for, exactly or as the
+   start of one name only; *ambiguous when it starts several */
+const OptionSpec *byLongName(const char *name, size_t len, bool *ambiguous)
+{
+    const OptionSpec *found = nullptr;
+    int starts = 0;
+    *ambiguous = false;
+    for (const OptionSpec &o : kOptions) {
+        if (strncmp(o.longName, name, len) != 0)
+            continue;
+        if (o.longName[len] == '\0')
+            return &o;
+        found = &o;
+        starts++;
+    }
+    *ambiguous = starts > 1;
+    return starts == 1 ? found : nullptr;
+}
+
+/* Takes one option; true when the reading ends with it. */
+bool apply(const OptionSpec &o, const char *value, CliOptions *opts)
+{
+    switch (o.shortName) {
+    case 'h': opts->action = CliOptions::Help; return true;
+    case 'V': opts->action = CliOptions::Version; return true;
+    case 'l': opts->action = CliOptions::List; return false;
+    case 'o': opts->out = value; return false;
+    case 'i': opts->in = value; return false;
+    case 'C': opts->dir = value; return false;
+    default: opts->send.push_back(value); return false;
+    }
+}
+
+bool fail(CliOptions *opts, const std::string &message)
+{
+    opts->action = CliOptions::Error;
+    opts->error = message;
+    return true;
+}
+
+/* "--name", "--name=value" or "--name value"; *next is the index of the
+   argument after what was taken.  True when the reading ends. */
+bool longOption(int argc, const char *const *argv, int *next, CliOptions *opts)
+{
+    const char *arg = argv[*next - 1] + 2;
+    const char *eq = strchr(arg, '=');
+    size_t len = eq ? (size_t)(eq - arg) : strlen(arg);
+    std::string given(arg, len);
+    bool ambiguous;
+    const OptionSpec *o = byLongName(arg, len, &ambiguous);
+    if (!o)
+        return fail(opts,
+            (ambiguous ? "option '--" + given + "' is ambiguous" : "unrecognized option '--" + given + "'"));
+    std::string name = std::string("--") + o->longName;
+    if (!o->takesValue) {
+        if (eq)
+            return fail(opts, "option '" + name + "' doesn't allow an argument");
+        return apply(*o, nullptr, opts);
+    }
+    if (eq)
+        return apply(*o, eq + 1, opts);
+    if (*next >= argc)
+        return fail(opts, "option '" + name + "' requires an argument");
+    return apply(*o, argv[(*next)++], opts);
+}
+
+/* "-x", bundled flags "-xyz", "-oVALUE" or "-o VALUE". */
+bool shortOptions(int argc, const char *const *argv, int *next, CliOptions *opts)
+{
+    const char *arg = argv[*next - 1];
+    for (const char *p = arg + 1; *p; p++) {
+        const OptionSpec *o = byShortName(*p);
+        if (!o)
+            return fail(opts, std::string("invalid option -- '") + *p + "'");
+        if (!o->takesValue) {
+            if (apply(*o, nullptr, opts))
+                return true;
+            continue;
+        }
+        if (p[1])
+            return apply(*o, p + 1, opts);
+        if (*next >= argc)
+            return fail(opts, std::string("option requires an argument -- '") + *p + "'");
+        return apply(*o, argv[(*next)++], opts);
+    }
+    return false;
+}
+
+} // namespace
+
+CliOptions parseOptions(int argc, const char *const *argv)
+{
+    CliOptions opts;
+    int next = 1;
+    bool optionsEnded = false;
+    while (next < argc) {
+        const char *arg = argv[next++];
+        bool isOption = !optionsEnded && arg[0] == '-' && arg[1] != '\0';
+        if (isOption && strcmp(arg, "--") == 0) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!isOption) {
+            fail(&opts, std::string("unexpected argument '") + arg + "'");
+            break;
+        }
+        bool ends =
+            arg[1] == '-' ? longOption(argc, argv, &next, &opts) : shortOptions(argc, argv, &next, &opts);
+        if (ends)
+            break;
+    }
+    return opts;
+}
+
+void printUsage(FILE *to)
+{
+    fputs("Usage: voltanis [OPTION]...\n"
+          "Send and watch MIDI messages; without options, an interactive session.\n"
+          "\n"
+          "  -l, --list        list the MIDI ports and exit\n"
+          "  -o, --out=PORT    take this MIDI OUT port instead of asking\n"
+          "  -i, --in=PORT     take this MIDI IN port instead of asking\n"
+          "  -C, --dir=DIR     keep VOLTANIS.SET and VOLTANIS.REC in DIR and find\n"
+          "                    send files there (default: the current folder)\n"
+          "  -s, --send=LINE   carry LINE out as typed in mode 0 and ended with Enter;\n"
+          "                    may be given several times; show what comes back\n"
+          "                    for a moment, then exit\n"
+          "  -h, --help        show this help and exit\n"
+          "  -V, --version     show the version and exit\n"
+          "\n"
+          "PORT is the number the port lists show, an ALSA address CLIENT:PORT, the\n"
+          "exact name, or a part of the name (in any case) that one port only has.\n"
+          "\n"
+          "Exit status: 0 all was sent; 1 a line or a transmission failed, or a port\n"
+          "could not be opened (with --send or piped input); 2 a wrong command line.\n",
+        to);
+}

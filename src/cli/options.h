@@ -1,0 +1,29 @@
+/*
+ * The command line: GNU-style options (short and long forms, values
+ * attached or separate), read into one record before anything starts.
+ */
+#ifndef VOLTANIS_CLI_OPTIONS_H
+#define VOLTANIS_CLI_OPTIONS_H
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+struct CliOptions {
+    enum Action { Run, Help, Version, List, Error };
+    Action action = Run;
+    const char *out = nullptr;      /* --out PORT, as given */
+    const char *in = nullptr;       /* --in PORT */
+    const char *dir = nullptr;      /* --dir DIR */
+    std::vector<const char *> send; /* --send LINE, in order */
+    std::string error;              /* with Error: one line, no line end */
+};
+
+/* Reads argv[1..argc-1].  --help and --version end the reading where they
+   stand; so does the first error. */
+CliOptions parseOptions(int argc, const char *const *argv);
+
+void printUsage(FILE *to);
+
+#endif

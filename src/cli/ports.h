@@ -1,0 +1,48 @@
+/*
+ * Ports by name for the command line: the port lists of --list, and the
+ * port an --out or --in value means.
+ */
+#ifndef VOLTANIS_CLI_PORTS_H
+#define VOLTANIS_CLI_PORTS_H
+
+#include "../platform/platform.h"
+
+#include <stdio.h>
+
+#include <vector>
+
+struct PortEntry {
+    unsigned number; /* as the selection shows it */
+    char name[32];   /* as the selection and the preset use it */
+    bool hasAddress;
+    VtPortAddress addr;
+};
+
+/* The ports of one direction, from a fresh count of the port service. */
+std::vector<PortEntry> readPorts(bool out);
+
+struct PortMatch {
+    enum Kind { Found, None, Several };
+    Kind kind;
+    unsigned index;                /* with Found */
+    std::vector<unsigned> several; /* with Several: the ports the text is part of */
+};
+
+/* What a PORT value means, tried in this order: a number below the count;
+   an address client:port; the exact name; a part of the name, in any case,
+   that one port only has.  An empty value means no port. */
+PortMatch matchPort(const std::vector<PortEntry> &ports, const char *want);
+
+/* Text from ports and the command line, with control characters shown as
+   '?' so that none of them reaches the terminal. */
+void printVisible(FILE *to, const char *text);
+void printPortLine(FILE *to, const PortEntry &p);
+
+/* Both port lists under their headings. */
+void listPorts(FILE *to);
+
+/* The number of the port `want` means for the direction; false, with the
+   reason and the candidates on stderr, when it means none or several. */
+bool findPort(bool out, const char *want, uint32_t *number);
+
+#endif

@@ -1,0 +1,112 @@
+/*
+ * The keyboard of the one-shot sender: lines from the command line typed as
+ * keys, each ended with Enter, and then the end of the keys as at the end of
+ * a pipe (see keyboardFromLines in platform.h).  Pauses, and with them the
+ * early wake-up when MIDI input arrives, are the real console's.
+ */
+#include "service.h"
+
+#include <chrono>
+
+namespace {
+
+const int kEsc = 27;
+const int kEnter = 13;
+
+/* What the last line makes a port answer (the loopback at once, a device
+   within milliseconds) is still shown before the end counts as a key. */
+const std::chrono::milliseconds kEndQuiet(150);
+
+const char *const *gLines;
+unsigned gCount;
+unsigned gLine; /* the line being typed */
+unsigned gPos;  /* in it; at its terminator Enter is next */
+bool gEndStarted;
+std::chrono::steady_clock::time_point gEndAt;
+bool gEndIsEnter; /* at the end: the next key is Enter, not ESC */
+
+bool keysLeft(void) { return gLine < gCount; }
+
+void endStarts(void)
+{
+    if (!gEndStarted) {
+        gEndStarted = true;
+        gEndAt = std::chrono::steady_clock::now();
+    }
+}
+
+/* the next typed key; keysLeft() must hold */
+int typedKey(void)
+{
+    unsigned char c = (unsigned char)gLines[gLine][gPos];
+    if (c == 0) {
+        gLine++;
+        gPos = 0;
+        if (!keysLeft())
+            endStarts();
+        return kEnter;
+    }
+    gPos++;
+    return c == '\n' ? kEnter : c;
+}
+
+void linesInit(void) { vtRealConsole()->init(); }
+
+int linesKbhit(void)
+{
+    if (keysLeft())
+        return 1;
+    endStarts();
+    return std::chrono::steady_clock::now() - gEndAt >= kEndQuiet;
+}
+
+void linesSleep(unsigned long ms) { vtRealConsole()->sleep(ms); }
+
+int linesGetch(void)
+{
+    while (!linesKbhit())
+        linesSleep(10);
+    if (keysLeft())
+        return typedKey();
+    int key = gEndIsEnter ? kEnter : kEsc;
+    gEndIsEnter = !gEndIsEnter;
+    return key;
+}
+
+/* a line answer takes the keys up to the next Enter, as from a pipe */
+int linesReadLine(char *buf, unsigned size)
+{
+    if (!keysLeft()) {
+        if (size)
+            buf[0] = 0;
+        return -1;
+    }
+    unsigned n = 0;
+    while (keysLeft()) {
+        int key = typedKey();
+        if (key == kEnter)
+            break;
+        if (key >= 0x20 && n + 1 < size)
+            buf[n++] = (char)key;
+    }
+    if (size)
+        buf[n] = 0;
+    return (int)n;
+}
+
+int linesIsConsole(void) { return 0; }
+
+const VtConsole kLines = {linesInit, linesKbhit, linesGetch, linesSleep, linesReadLine, linesIsConsole};
+
+} // namespace
+
+void keyboardFromLines(const char *const *lines, unsigned count)
+{
+    gLines = lines;
+    gCount = count;
+    gLine = 0;
+    gPos = 0;
+    gEndStarted = false;
+    gEndIsEnter = false;
+    vtInstallConsole(&kLines);
+}

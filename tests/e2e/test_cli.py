@@ -1,0 +1,171 @@
+"""The command line of the real program: help and version, the port lists,
+ports chosen by name, the one-shot sender and its exit status, and the
+folder of the program's files."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.dont_write_bytecode = True   # keep the source tree clean
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from vtpty import (ENTER, LOOPBACK, Piped, Session, check, ctrl, fkey, run_tests,
+                   status_report)
+
+NOTE_ON = "  MIDI Note ON     90 3c 40  ( C 3 )\n"
+EXIT_PROMPT = "EXIT? <ENTER>=exit  <SPACE>=continue"
+
+
+def run(binary, *args, stdin=b"", cwd=None):
+    """The program with these arguments, standard input from stdin;
+    returns (status, stdout, stderr)."""
+    own = cwd is None
+    cwd = cwd or tempfile.mkdtemp(prefix="voltanis-e2e-cli-")
+    try:
+        r = subprocess.run([os.path.abspath(binary)] + list(args), input=stdin, capture_output=True,
+                           cwd=cwd, timeout=20, start_new_session=True)
+    finally:
+        if own:
+            shutil.rmtree(cwd, ignore_errors=True)
+    return r.returncode, r.stdout.decode("latin-1"), r.stderr.decode("latin-1")
+
+
+def loopback_numbers(binary):
+    """The loopback's numbers (out, in) as --list gives them."""
+    _, out, _ = run(binary, "--list")
+    outs, ins = out.split("MIDI IN ports:\n")
+    pattern = r"^ +(\d+)  %s$" % LOOPBACK
+    return int(re.search(pattern, outs, re.M).group(1)), int(re.search(pattern, ins, re.M).group(1))
+
+
+def test_help_and_version(binary):
+    for args in (["-h"], ["--help"]):
+        status, out, err = run(binary, *args)
+        check(status == 0 and err == "", "%s: status %d, stderr %r" % (args, status, err))
+        check(out.startswith("Usage: voltanis [OPTION]...\n") and "--send=LINE" in out,
+              "%s printed %r" % (args, out))
+    for args in (["-V"], ["--version"]):
+        status, out, err = run(binary, *args)
+        check(status == 0 and err == "", "%s: status %d, stderr %r" % (args, status, err))
+        check(re.fullmatch(r"voltanis \d+\.\d+\.\d+\n", out) is not None, "%s printed %r" % (args, out))
+
+
+def test_wrong_command_lines(binary):
+    for args, message in ((["--bogus"], "unrecognized option '--bogus'"),
+                          (["-o"], "option requires an argument -- 'o'"),
+                          (["--send"], "option '--send' requires an argument"),
+                          (["ports"], "unexpected argument 'ports'")):
+        status, out, err = run(binary, *args)
+        check(status == 2 and out == "", "%s: status %d, stdout %r" % (args, status, out))
+        first, rest = err.split("\n", 1)
+        check(first == "voltanis: " + message, "%s: first line %r" % (args, first))
+        check(rest.startswith("Usage: voltanis"), "%s: no usage after the error: %r" % (args, rest))
+
+
+def test_list_names_the_loopback_under_both_headings(binary):
+    for flag in ("-l", "--list"):
+        status, out, err = run(binary, flag)
+        check(status == 0 and err == "", "%s: status %d, stderr %r" % (flag, status, err))
+        m = re.fullmatch(r"MIDI OUT ports:\n((?:.*\n)+)MIDI IN ports:\n((?:.*\n)+)", out)
+        check(m is not None, "%s: not two lists under their headings:\n%s" % (flag, out))
+        for section in m.groups():
+            check(re.search(r"^ +\d+  %s$" % LOOPBACK, section, re.M) is not None,
+                  "%s: no line for the loopback in:\n%s" % (flag, section))
+
+
+def test_one_shot_on_a_terminal(binary):
+    """Ports by name, the line sent and its answer shown, no question, and
+    the terminal as it was."""
+    with Session(binary, args=["-o", "loop", "-i", "LOOP", "-s", "N 3C 40"]) as s:
+        s.expect("type ? for a short list of commands\n\n")
+        s.expect_next("Selection:\n")
+        s.expect_next(status_report(*loopback_numbers(binary)))
+        s.expect_next("N 3C 40\n" + NOTE_ON)
+        s.expect_next(EXIT_PROMPT + "\n")
+        s.expect_exit(0)
+        s.expect_terminal_restored()
+
+
+def test_one_shot_lines_in_order_and_the_keyboard_not_read(binary):
+    status, out, err = run(binary, "--out=loop", "--in", "loop", "--send", "N 3C 40", "-sS hello",
+                           stdin=b"N 3C 41\n")
+    check(status == 0 and err == "", "status %d, stderr %r\n%s" % (status, err, out[-2000:]))
+    # as from a pipe: the lines, then what came back meanwhile
+    check(out.endswith("N 3C 40\nS hello\n" + NOTE_ON + "  SysEx( 7d ) hello EOX\n" + EXIT_PROMPT + "\n"),
+          "the lines and their answers are not shown in order:\n%s" % out[-2000:])
+    check("3C 41" not in out and "Select MIDI" not in out, "read the keyboard:\n%s" % out[-2000:])
+
+
+def test_one_shot_and_piped_input_end_with_1_after_a_failed_line(binary):
+    status, out, err = run(binary, "-s", "N 3C 40", "-s", "N 3C 40 X", "-s", "S hi")
+    check(status == 1, "a failed line among three: status %d\n%s" % (status, out[-2000:]))
+    check("N 3C 40\nN 3C 40 X\n DATA1 ERROR\nS hi\n" + NOTE_ON + "  SysEx( 7d ) hi EOX\n" in out,
+          "the error or the next line is missing:\n%s" % out[-2000:])
+    status, out, _ = run(binary, "-s", "N 3C 40 X")
+    check(status == 1, "-s 'N 3C 40 X': status %d\n%s" % (status, out[-2000:]))
+    with Piped(binary, "N 3C 40\nN 3C 40 X\n") as p:
+        check(p.returncode == 1, "piped: status %d\n%s" % (p.returncode, p.text[-2000:]))
+        check(" DATA1 ERROR\n" in p.text, "piped: no error shown:\n%s" % p.text[-2000:])
+
+
+def test_no_such_port_lists_the_candidates(binary):
+    for flag, heading in (("-o", "MIDI OUT"), ("--in", "MIDI IN")):
+        status, out, err = run(binary, flag, "nosuchport", "-s", "N 3C 40")
+        check(status == 2 and out == "", "%s nosuchport: status %d, stdout %r" % (flag, status, out))
+        check(err.startswith("voltanis: no %s port is 'nosuchport'; the %s ports are:\n" % (heading, heading)),
+              "%s nosuchport: %r" % (flag, err))
+        check(re.search(r"^ +\d+  %s$" % LOOPBACK, err, re.M) is not None,
+              "%s nosuchport: the loopback is not among the candidates: %r" % (flag, err))
+
+
+def test_dir_holds_preset_record_and_send_files(binary):
+    """-C: the record file, the preset and a send file by a relative name
+    are in that folder, not in the current one; a one-shot run there takes
+    the preset and still types in mode 0."""
+    work = tempfile.mkdtemp(prefix="voltanis-e2e-cwd-")
+    folder = tempfile.mkdtemp(prefix="voltanis-e2e-dir-")
+    try:
+        with open(os.path.join(folder, "hello.syx"), "wb") as f:
+            f.write(b"\xf0\x7d\x68\x69\xf7")
+        with Session(binary, workdir=work, args=["-C", folder, "-o", "loop", "-i", "loop"]) as s:
+            s.expect(status_report(*loopback_numbers(binary)))
+            s.send(fkey(9))
+            s.expect_next("-Recording\n")
+            s.send("N 3C 40" + ENTER)
+            s.expect_next("N 3C 40\n" + NOTE_ON)
+            s.send(fkey(7))
+            s.expect("and finish with <ENTER>:\n")
+            s.send("hello.syx" + ENTER)
+            s.expect("Ready\n")
+            s.expect("  SysEx( 7d ) hi EOX\n")
+            s.send(fkey(12))
+            s.expect("-Rec File Closed\n")
+            s.send(ctrl("r"))
+            s.send(ctrl("p"))
+            s.expect("preset saved in file VOLTANIS.SET\n")
+            s.exit_via_prompt()
+        with open(os.path.join(folder, "VOLTANIS.REC"), "rb") as f:
+            check(f.read() == b"\x90\x3c\x40\xf0\x7d\x68\x69\xf7", "the record file in the folder is wrong")
+        check(os.path.getsize(os.path.join(folder, "VOLTANIS.SET")) == 168, "no preset in the folder")
+        check(sorted(os.listdir(work)) == [], "files left in the current folder: %s" % os.listdir(work))
+
+        status, out, err = run(binary, "--dir=" + folder, "-s", "N 3C 40", cwd=work)
+        check(status == 0 and err == "", "one-shot with the preset: status %d, stderr %r" % (status, err))
+        check("Preset loaded:" + status_report(*loopback_numbers(binary)) + "N 3C 40\n" + NOTE_ON in out,
+              "the preset's mode 3 was not set aside for the line:\n%s" % out[-2000:])
+
+        status, out, err = run(binary, "-C", os.path.join(folder, "missing"))
+        check(status == 2 and "cannot change to the folder" in err, "missing folder: %d %r" % (status, err))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    run_tests([test_help_and_version, test_wrong_command_lines,
+               test_list_names_the_loopback_under_both_headings, test_one_shot_on_a_terminal,
+               test_one_shot_lines_in_order_and_the_keyboard_not_read,
+               test_one_shot_and_piped_input_end_with_1_after_a_failed_line,
+               test_no_such_port_lists_the_candidates, test_dir_holds_preset_record_and_send_files])

@@ -1,0 +1,190 @@
+/*
+ * The command line: each option in its short and long spelling with its
+ * value attached or apart, the errors, and what a PORT value picks from a
+ * list of ports.
+ */
+#include "cli/options.h"
+#include "cli/ports.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+typedef std::vector<const char *> Args;
+
+struct OptionCase {
+    Args args; /* after the program name */
+    CliOptions::Action action;
+    const char *out, *in, *dir;
+    Args send;
+    const char *error;
+};
+
+const CliOptions::Action kRun = CliOptions::Run, kHelp = CliOptions::Help, kVersion = CliOptions::Version,
+                         kList = CliOptions::List, kError = CliOptions::Error;
+
+std::string show(const char *s) { return s ? std::string("'") + s + "'" : "none"; }
+
+TEST(CliOptions, EachOptionEachSpellingAndTheErrors)
+{
+    const OptionCase cases[] = {
+        {{}, kRun, nullptr, nullptr, nullptr, {}, ""},
+        {{"-h"}, kHelp, nullptr, nullptr, nullptr, {}, ""},
+        {{"--help"}, kHelp, nullptr, nullptr, nullptr, {}, ""},
+        {{"-V"}, kVersion, nullptr, nullptr, nullptr, {}, ""},
+        {{"--version"}, kVersion, nullptr, nullptr, nullptr, {}, ""},
+        {{"-l"}, kList, nullptr, nullptr, nullptr, {}, ""},
+        {{"--list"}, kList, nullptr, nullptr, nullptr, {}, ""},
+        {{"-o", "synth"}, kRun, "synth", nullptr, nullptr, {}, ""},
+        {{"-osynth"}, kRun, "synth", nullptr, nullptr, {}, ""},
+        {{"--out", "synth"}, kRun, "synth", nullptr, nullptr, {}, ""},
+        {{"--out=14:0"}, kRun, "14:0", nullptr, nullptr, {}, ""},
+        {{"-i", "Midi Through"}, kRun, nullptr, "Midi Through", nullptr, {}, ""},
+        {{"-i2"}, kRun, nullptr, "2", nullptr, {}, ""},
+        {{"--in", "2"}, kRun, nullptr, "2", nullptr, {}, ""},
+        {{"--in=a=b"}, kRun, nullptr, "a=b", nullptr, {}, ""},
+        {{"-C", "/tmp"}, kRun, nullptr, nullptr, "/tmp", {}, ""},
+        {{"-C/tmp"}, kRun, nullptr, nullptr, "/tmp", {}, ""},
+        {{"--dir", "/tmp"}, kRun, nullptr, nullptr, "/tmp", {}, ""},
+        {{"--dir=/tmp"}, kRun, nullptr, nullptr, "/tmp", {}, ""},
+        {{"-s", "N 3C 40", "-sS hi", "--send", "-x", "--send=P 5"}, kRun, nullptr, nullptr, nullptr,
+            {"N 3C 40", "S hi", "-x", "P 5"}, ""},
+        {{"-o", "a", "--out", "b"}, kRun, "b", nullptr, nullptr, {}, ""},
+        {{"--out="}, kRun, "", nullptr, nullptr, {}, ""},
+        {{"--li"}, kList, nullptr, nullptr, nullptr, {}, ""},
+        {{"--ou", "x", "--se=y"}, kRun, "x", nullptr, nullptr, {"y"}, ""},
+        {{"-lo", "x"}, kList, "x", nullptr, nullptr, {}, ""},
+        {{"-lV"}, kVersion, nullptr, nullptr, nullptr, {}, ""},
+        {{"--help", "--bogus"}, kHelp, nullptr, nullptr, nullptr, {}, ""},
+        {{"--bogus", "--help"}, kError, nullptr, nullptr, nullptr, {}, "unrecognized option '--bogus'"},
+        {{"-x"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'x'"},
+        {{"-lx"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'x'"},
+        {{"-o"}, kError, nullptr, nullptr, nullptr, {}, "option requires an argument -- 'o'"},
+        {{"-l", "-s"}, kError, nullptr, nullptr, nullptr, {}, "option requires an argument -- 's'"},
+        {{"--in"}, kError, nullptr, nullptr, nullptr, {}, "option '--in' requires an argument"},
+        {{"--di"}, kError, nullptr, nullptr, nullptr, {}, "option '--dir' requires an argument"},
+        {{"--list=2"}, kError, nullptr, nullptr, nullptr, {}, "option '--list' doesn't allow an argument"},
+        {{"--outport=x"}, kError, nullptr, nullptr, nullptr, {}, "unrecognized option '--outport'"},
+        {{"ports"}, kError, nullptr, nullptr, nullptr, {}, "unexpected argument 'ports'"},
+        {{"-"}, kError, nullptr, nullptr, nullptr, {}, "unexpected argument '-'"},
+        {{"--", "-l"}, kError, nullptr, nullptr, nullptr, {}, "unexpected argument '-l'"},
+    };
+    for (const OptionCase &c : cases) {
+        Args argv = {"voltanis"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        std::string line;
+        for (const char *a : c.args)
+            line += std::string(" [") + a + "]";
+        SCOPED_TRACE(line);
+        CliOptions o = parseOptions((int)argv.size(), argv.data());
+        EXPECT_EQ(o.action, c.action);
+        EXPECT_EQ(o.error, c.error);
+        if (c.action == kError)
+            continue;
+        EXPECT_EQ(show(o.out), show(c.out));
+        EXPECT_EQ(show(o.in), show(c.in));
+        EXPECT_EQ(show(o.dir), show(c.dir));
+        ASSERT_EQ(o.send.size(), c.send.size());
+        for (size_t i = 0; i < c.send.size(); i++)
+            EXPECT_STREQ(o.send[i], c.send[i]);
+    }
+}
+
+PortEntry port(unsigned number, const char *name, int client = -1, int p = 0, const char *clientName = "")
+{
+    PortEntry e;
+    memset(&e, 0, sizeof e);
+    e.number = number;
+    strncpy(e.name, name, sizeof e.name - 1);
+    e.hasAddress = client >= 0;
+    e.addr.client = client;
+    e.addr.port = p;
+    strncpy(e.addr.clientName, clientName, sizeof e.addr.clientName - 1);
+    return e;
+}
+
+const std::vector<PortEntry> kPorts = {
+    port(0, "Midi Through Port-0", 14, 0, "Midi Through"),
+    port(1, "VirMIDI 0-0", 16, 0, "Virtual Raw MIDI 0-0"),
+    port(2, "VirMIDI 0-1", 17, 0, "Virtual Raw MIDI 0-1"),
+    port(3, "Synth input port (1234:0)", 128, 0, "FLUID Synth (1234)"),
+    port(4, "Midi", 129, 2, "Sketch"),
+    port(5, "Voltanis Loopback"),
+};
+
+struct MatchCase {
+    const char *want;
+    PortMatch::Kind kind;
+    unsigned index;
+    std::vector<unsigned> several;
+};
+
+TEST(CliPorts, APortValueIsANumberAnAddressTheNameOrAUniquePart)
+{
+    const PortMatch::Kind kFound = PortMatch::Found, kNone = PortMatch::None, kSeveral = PortMatch::Several;
+    const MatchCase cases[] = {
+        {"0", kFound, 0, {}},
+        {"5", kFound, 5, {}},
+        {"01", kFound, 1, {}},
+        {"1", kFound, 1, {}}, /* the number comes before the names holding a 1 */
+        {"6", kNone, 0, {}},  /* past the last port, and in no name */
+        {"14:0", kFound, 0, {}},
+        {"17:0", kFound, 2, {}},
+        {"129:2", kFound, 4, {}},
+        {"14:1", kNone, 0, {}},    /* no such address, and in no name */
+        {"1234:0", kFound, 3, {}}, /* no such address, but part of one name */
+        {"VirMIDI 0-0", kFound, 1, {}},
+        {"Midi", kFound, 4, {}}, /* exact, though part of three other names */
+        {"MIDI", kSeveral, 0, {0, 1, 2, 4}},
+        {"virmidi", kSeveral, 0, {1, 2}},
+        {"virmidi 0-1", kFound, 2, {}},
+        {"through", kFound, 0, {}},
+        {"LOOP", kFound, 5, {}},
+        {"synth", kFound, 3, {}},
+        {"FLUID", kNone, 0, {}}, /* a client's name is not the port's */
+        {"nosuchport", kNone, 0, {}},
+        {"", kNone, 0, {}},
+    };
+    for (const MatchCase &c : cases) {
+        SCOPED_TRACE(c.want);
+        PortMatch m = matchPort(kPorts, c.want);
+        EXPECT_EQ(m.kind, c.kind);
+        if (c.kind == kFound) {
+            EXPECT_EQ(m.index, c.index);
+        }
+        EXPECT_EQ(m.several, c.several);
+    }
+}
+
+TEST(CliPorts, AListLineShowsNumberNameAddressAndClientAndNoControlCharacter)
+{
+    const struct {
+        PortEntry entry;
+        std::string line;
+    } cases[] = {
+        {port(0, "Midi Through Port-0", 14, 0, "Midi Through"),
+            "  0  Midi Through Port-0             14:0    Midi Through\n"},
+        {port(12, "Voltanis Loopback"), " 12  Voltanis Loopback\n"},
+        {port(3, "S\xc3\xbc\xc3\x9f", 130, 1, "K\xc3\xb6ln"),
+            "  3  S\xc3\xbc\xc3\x9f" + std::string(29, ' ') + "130:1   K\xc3\xb6ln\n"},
+        {port(1, "Evil\x1b[2J\x07", 20, 0, "Bad\nClient"),
+            "  1  Evil?[2J?" + std::string(23, ' ') + "20:0    Bad?Client\n"},
+    };
+    for (const auto &c : cases) {
+        FILE *f = tmpfile();
+        ASSERT_NE(f, nullptr);
+        printPortLine(f, c.entry);
+        rewind(f);
+        char buf[256] = {0};
+        size_t n = fread(buf, 1, sizeof buf - 1, f);
+        fclose(f);
+        EXPECT_EQ(std::string(buf, n), c.line);
+    }
+}
+
+} // namespace
