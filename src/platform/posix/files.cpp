@@ -207,4 +207,4 @@ const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose};
 
 } // namespace
 
-const VtFiles *vtPosixFiles(void) { return &kFiles; }
+const VtFiles *vtRealFiles(void) { return &kFiles; }
