@@ -79,8 +79,6 @@ void initBackends()
         gBackends[i]->snapshot();
 }
 
-/* ---- numbering ------------------------------------------------------- */
-
 UINT countAll(bool out)
 {
     std::lock_guard<std::mutex> lk(gPortsMx);
