@@ -126,8 +126,8 @@ private:
     bool live_ = true;
 };
 
-/* The scripted lists are always the latest: a port added is there at
-   once, with no count in between, as the old lists were for the tests. */
+/* The scripted lists are always the latest: a port a test adds can be
+   opened at once, with no count taken in between. */
 class DoubleBackend : public vt::Backend {
 public:
     void snapshot() override {}
@@ -175,7 +175,8 @@ private:
 DoubleBackend gBackend;
 
 /* Runs give(sink) on a thread of its own, as a port's thread would, and
-   waits for it; false when no input is open. */
+   waits for it; false when no input is open or the host did not take what
+   was given (not started, no header queued). */
 template <class Give> bool intoInput(Give give)
 {
     std::lock_guard<std::mutex> dl(gDeliverMx);
