@@ -5,6 +5,7 @@
  * hexadecimal or decimal digits and sends it when a space or ENTER ends it.
  */
 #include "entry.h"
+#include "entry_internal.h"
 
 #include "../frontend/frontend.h"
 #include "../output/output.h"
@@ -85,17 +86,11 @@ static void rubOutDigits(void)
         printf("%c", KEY_BACKSPACE);
 }
 
-static int hexValue(uint8_t c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 static void hexByteEntry(uint8_t c)
 {
+    /* the digit is read from the key as typed: only a to f are the lower
+       case of digits, not every byte the shift below lands on one */
+    const int v = entryHexDigit(c);
     if (c > 0x60)
         c = (uint8_t)(c - 0x20);
     if (c == KEY_BACKSPACE) {
@@ -116,7 +111,6 @@ static void hexByteEntry(uint8_t c)
         clearDigitState();
         return;
     }
-    int v = hexValue(c);
     if (v < 0) {
         printf(" hexERR,typed:%c ", c);
         noteFailure();

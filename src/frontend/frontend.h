@@ -50,6 +50,7 @@ void chooseStartPorts(int keepOut, int keepIn);
 void printHelp(void);
 void processKey(uint8_t key);  /* prefix handling, then dispatch */
 void dispatchKey(uint8_t key); /* the ordinary dispatch */
+int waitKey(void);             /* the next key, waiting for the user */
 int exitPrompt(void);          /* 1: the user confirmed the exit */
 int mainLoopPass(void);        /* 0 once the user confirmed the exit */
 void runMainLoop(void);

@@ -1,7 +1,7 @@
 /*
  * The main loop: one key, or one received entry, or the idle checks and a
- * pause of one millisecond per pass; the key dispatch, the help screen and
- * the exit prompt.
+ * short pause per pass; the key dispatch, the help screen and the exit
+ * prompt.
  */
 #include "frontend.h"
 
@@ -87,11 +87,11 @@ void printHelp(void)
     printf("CTRL-N change MIDIport, CTRL-P save config as Preset (VOLTANIS.SET)\n");
 }
 
-/* a key waits for the user; the platform's pause ends as soon as one comes */
-static int waitKey(void)
+/* the platform's pause ends as soon as a key comes */
+int waitKey(void)
 {
     while (!_kbhit())
-        _sleep(10);
+        _sleep(IDLE_PAUSE_MS);
     return _getch();
 }
 

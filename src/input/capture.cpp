@@ -1,11 +1,12 @@
 /*
- * Input capture and the receive display loop.
+ * Input capture: the callback and its queues.
  *
- * midiCallback runs on the port service's thread and only stores; every
- * print and every record write happens on the main thread in showOneEntry
- * and receiveIdleChecks.  Nothing is locked: each queue below has exactly
- * one writer (the callback) and one reader (the main loop), and each index
- * is published with a release store and read with an acquire load.
+ * midiCallback runs on the port service's thread and only stores; the
+ * display (display.cpp) takes from the queues on the main thread, where
+ * every print and every record write happens.  Nothing is locked: each
+ * queue below has exactly one writer (the callback) and one reader (the
+ * main loop), and each index is published with a release store and read
+ * with an acquire load.
  */
 #include "inputpriv.h"
 #include "../frontend/frontend.h"
@@ -119,14 +120,13 @@ void inputStop(void)
     sErrTail.store(sErrHead.load(std::memory_order_acquire), std::memory_order_release);
 }
 
-int showOneEntry(void)
+int takeShortMessage(uint32_t *word)
 {
     uint32_t tail = gRTail.load(std::memory_order_relaxed);
     if (tail == gRHead.load(std::memory_order_acquire))
         return 0;
-    gReceived = gRecvBuf[tail];
+    *word = gRecvBuf[tail];
     gRTail.store(ringNext(tail), std::memory_order_release);
-    decodeChannelMessage();
     return 1;
 }
 
@@ -138,50 +138,11 @@ static void requeueInputBuffer(void)
         printf("\nERROR MIDI IN ADDBUFFER\n");
 }
 
-static void showSysexText(uint32_t n)
-{
-    uint32_t start;
-
-    printf("  SysEx( ");
-    /* identifier bytes only as far as the message reaches: a message cut
-       short must not show what an earlier one left in the buffer */
-    if (n > 1 && gRbuf2[1] != 0) {
-        printf("%x ) ", gRbuf2[1]);
-        start = 2;
-    } else if (n > 1) {
-        printf("%x", gRbuf2[1]);
-        for (uint32_t i = 2; i < 4 && i < n; i++)
-            printf(" %x", gRbuf2[i]);
-        printf(") ");
-        start = 4;
-    } else {
-        printf(") ");
-        start = n;
-    }
-    /* the last byte ends the message and is not shown */
-    for (uint32_t i = start; i + 1 < n; i++) {
-        uint8_t b = gRbuf2[i];
-        if (b >= 0x20 && b <= 0x7E)
-            printf("%c", b);
-        else
-            printf(" \\%x ", b);
-    }
-    printf(" EOX\n");
-}
-
-static void showSysexBytes(uint32_t n)
-{
-    printf("-");
-    for (uint32_t i = 0; i < n; i++)
-        printf(gNumBase == 16 ? "%x " : "%d ", gRbuf2[i]);
-}
-
-/* A long-message buffer handed back by the service, if one is waiting. */
-static void takeLongMessage(void)
+int takeSysex(uint32_t *len)
 {
     uint32_t kind = sLongBack.load(std::memory_order_acquire);
     if (kind == 0)
-        return;
+        return 0;
 
     uint32_t n = gMidiInHdr.dwBytesRecorded;
     if (n > RBUF_SIZE)
@@ -199,60 +160,31 @@ static void takeLongMessage(void)
        that is when the port is being stopped: no message, and queueing it
        again would keep the port from letting go of it. */
     if (kind == MIM_LONGDATA && n == 0)
-        return;
+        return 0;
     requeueInputBuffer();
     /* A broken-off message is not shown or recorded; the buffer went back
        all the same, so SysEx input carries on. */
     if (kind != MIM_LONGDATA)
-        return;
-
-    if (gbRecRecv) {
-        if (!recWrite(gRbuf2, n))
-            return;
-        gByteCount += n;
-        recDotCheck();
-    }
-    if (gbRecQuiet)
-        return;
-    if (gMode == 0 || gMode == 2)
-        showSysexText(n);
-    else if (gMode == 1 || gMode == 3)
-        showSysexBytes(n);
+        return 0;
+    *len = n;
+    return 1;
 }
 
-/* The oldest waiting invalid-byte notice, if any. */
-static void showWildByte(void)
+int takeWildByte(uint32_t *word)
 {
     uint32_t tail = sErrTail.load(std::memory_order_relaxed);
     if (tail == sErrHead.load(std::memory_order_acquire))
-        return;
-    gReceived = sErrQ[tail];
+        return 0;
+    *word = sErrQ[tail];
     sErrTail.store((tail + 1) % ERRQ_SIZE, std::memory_order_release);
     uint32_t expected = MIM_ERROR;
     gMsg.compare_exchange_strong(expected, 0);
-
-    /* shown even while recording quietly, and never recorded */
-    uint8_t b = (uint8_t)(gReceived & 0xFF);
-    if (gMode == 0 || gMode == 2)
-        printf("  wild byte      %x\n", b);
-    else if (gMode == 1 || gMode == 3)
-        printf(gNumBase == 16 ? "%x " : "%d ", b);
+    return 1;
 }
 
-/* Once the display has caught up, says how many messages never reached
-   it, in a line of its own whatever the display mode. */
-static void reportLosses(void)
+uint32_t takeLosses(void)
 {
     if (gRTail.load(std::memory_order_relaxed) != gRHead.load(std::memory_order_acquire))
-        return;
-    uint32_t lost = gRLost.exchange(0, std::memory_order_acq_rel);
-    if (lost != 0)
-        printf("\nERROR MIDI IN: %u messages lost, receive buffer full\n", lost);
-}
-
-void receiveIdleChecks(void)
-{
-    takeLongMessage();
-    showWildByte();
-    reportLosses();
+        return 0;
+    return gRLost.exchange(0, std::memory_order_acq_rel);
 }

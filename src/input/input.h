@@ -1,5 +1,6 @@
 /*
- * MIDI input: capture, receive display loop, message decoding, record file.
+ * MIDI input: capture (callback and queues), display of what was received,
+ * record file.
  */
 #ifndef VOLTANIS_INPUT_H
 #define VOLTANIS_INPUT_H
@@ -29,12 +30,10 @@ void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance, DWORD_PTR pa
 void inputSetup(void); /* ring emptied; with an input port: start, prepare, add */
 void inputStop(void);  /* reset, unprepare while still playing, close */
 
-/* receive display loop */
-int showOneEntry(void);       /* 1 when a ring entry was shown */
-void receiveIdleChecks(void); /* completed SysEx, invalid byte, losses */
-
-/* decoding */
-void decodeChannelMessage(void);
+/* display of what was received */
+int showOneEntry(void);          /* 1 when a ring entry was shown */
+void receiveIdleChecks(void);    /* completed SysEx, invalid byte, losses */
+void decodeChannelMessage(void); /* gReceived: recorded and shown */
 
 /* record file */
 extern HANDLE ghRecFile;

@@ -6,6 +6,19 @@
 
 #include "input.h"
 
+/* The capture's queues, taken by the display on the main thread. */
+/* The oldest waiting short message; 0 when none waits. */
+int takeShortMessage(uint32_t *word);
+/* 1 when a complete SysEx of *len bytes waits in gRbuf2.  The input buffer
+   is queued again here, and a broken-off or empty hand-back is dealt with
+   (never shown). */
+int takeSysex(uint32_t *len);
+/* The oldest waiting invalid-byte notice; 0 when none waits. */
+int takeWildByte(uint32_t *word);
+/* Messages lost since the last report, once the ring has been emptied; 0
+   while it still holds messages. */
+uint32_t takeLosses(void);
+
 /* One write to the record file.  1 when every byte was reported written;
    otherwise the failure is reported, the file closed, recording turned
    off, and 0 is returned. */

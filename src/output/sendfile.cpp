@@ -15,9 +15,6 @@ int32_t gTXCol = 0;
 
 #define TX_BLOCK 64
 #define SLOW_PAUSE_MS 100
-/* poll step of a key wait: long enough not to spin a core, and the console
-   ends the pause early when a key arrives */
-#define KEY_POLL_MS 10
 /* room for a typed name that is too long, so that it can be told apart
    from one that fits */
 #define NAME_LINE 256
@@ -29,13 +26,6 @@ int32_t gTXCol = 0;
    message; its first bytes are kept here for the transfer and put back
    afterwards, so that CTRL-A still repeats what the user typed. */
 static uint8_t sKeptBytes[TX_BLOCK];
-
-static int waitKey(void)
-{
-    while (!_kbhit())
-        _sleep(KEY_POLL_MS);
-    return _getch();
-}
 
 /* Reads a name into gSendFileName; a name that does not fit is refused and
    the stored one kept.  0 when nothing is to be sent. */

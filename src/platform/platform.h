@@ -2,12 +2,13 @@
  * The platform contract: the operating-system operations the system code
  * calls, by their Windows names and with their Windows contracts.
  *
- * On Windows these are the real API (winmm, conio, kernel32), reached
- * through win/winapi.h.  Everywhere else the platform layer provides them:
- * MIDI ports from the ALSA sequencer and the built-in loopback port, a raw
- * terminal keyboard, and files on POSIX calls.  Nothing outside
- * src/platform includes an operating-system header; the system code
- * includes only this file.
+ * The MIDI ports come from the port host on every platform: those of the
+ * ALSA sequencer (Linux) or winmm (Windows), then the built-in loopback
+ * port.  The keyboard and the files are the console's and the system's:
+ * conio and kernel32 on Windows (declared through win/winapi.h), a raw
+ * terminal and POSIX calls elsewhere.  Nothing outside src/platform
+ * includes an operating-system header; the system code includes only this
+ * file.
  */
 #ifndef VOLTANIS_PLATFORM_H
 #define VOLTANIS_PLATFORM_H

@@ -1,9 +1,39 @@
 /*
- * Inside the POSIX port layer: what one backend (ALSA sequencer, loopback)
- * contributes.  The port host (host.cpp) numbers the ports of all backends
- * one after another (ALSA first, loopback last), keeps the winmm-shaped
- * handles and headers, and turns the raw bytes an input port delivers into
- * the notifications of the input callback.
+ * What one backend contributes to the port host: the ports of one MIDI
+ * system (the ALSA sequencer, winmm, the built-in loopback).
+ *
+ * A guide for implementers
+ * ------------------------
+ * The port host (host/host.cpp) is the one port service of every platform.
+ * It numbers the ports of all its backends one after another per direction,
+ * owns the handles, the header rules (common/midihdr.h) and the queue of
+ * input headers, and calls the system's input callback.  A backend only
+ * lists ports, sends bytes and delivers what arrives; it never sees a
+ * handle or a header.  To add one (JACK, CoreMIDI, ...):
+ *
+ *   1. Make a folder src/platform/<name>/ shaped like alsa/: <name>.h
+ *      declares one function, `vt::Backend *vt<Name>Backend(void)`, and the
+ *      .cpp files implement Backend, OutPort and InPort below.
+ *   2. Register it with one line in the backend list of host/host.cpp, at
+ *      the place its ports should be numbered (the loopback stays last),
+ *      under the condition the build defines when it builds the folder
+ *      (see the top CMakeLists.txt: VOLTANIS_HAVE_ALSA, VOLTANIS_HAVE_WINMM).
+ *   3. When its system is missing (no server, no device file, no library),
+ *      vt<Name>Backend returns nullptr, or a backend with no ports: the
+ *      backend then offers nothing and says nothing.  Nothing a backend
+ *      does may print; every failure is an answer (false, nullptr).
+ *   4. An open input delivers what arrives to its InputSink as raw bytes
+ *      in cable order (InputSink::bytes); the host's shared stream parser
+ *      (common/inparser.h) makes short messages and fills the headers, so
+ *      running status, real-time bytes inside SysEx and SysEx across
+ *      several deliveries are handled once for all backends.  A system that
+ *      takes the stream apart itself may hand a short message over as it is
+ *      (InputSink::message), as the winmm backend does with an invalid byte.
+ *
+ * Threads: the host calls a backend from the main thread only, never from
+ * inside a sink call.  A backend delivers from a thread of its own (never
+ * from inside one of its own port calls), and InPort::stop waits until no
+ * sink call is running.
  */
 #ifndef VOLTANIS_PLATFORM_BACKEND_H
 #define VOLTANIS_PLATFORM_BACKEND_H
@@ -15,16 +45,38 @@
 
 namespace vt {
 
-/* Where an open input port delivers what arrives: raw MIDI bytes in the
-   order a cable would carry them (running status allowed, real-time bytes
-   anywhere).  Called from the backend's own thread, never from the caller
-   of a port operation. */
+/* Where an open input port delivers what arrives.  The host's own sink
+   answers every call; the defaults are for sinks of tests that take bytes
+   only. */
 class InputSink {
 public:
     virtual ~InputSink() {}
+    /* Raw MIDI bytes in the order a cable carries them (running status
+       allowed, real-time bytes anywhere), for the shared parser. */
     virtual void bytes(const uint8_t *p, size_t n) = 0;
     /* the backend lost `count` messages before it could deliver them */
     virtual void overrun(unsigned count) = 0;
+    /* One notification of a system that parses for itself, handed on as it
+       is: MIM_DATA with the packed message, MIM_ERROR with the byte.  False
+       when nobody listens (before midiInStart, after midiInReset). */
+    virtual bool message(unsigned kind, uint32_t word)
+    {
+        (void)kind;
+        (void)word;
+        return false;
+    }
+    /* A long message collected elsewhere: its bytes fill the first queued
+       header (cut at its length), which comes back as `kind` (MIM_LONGDATA
+       or MIM_LONGERROR).  False when nobody listens or no header is queued.
+       Not mixed with bytes() on one port: the parser's SysEx uses the same
+       header. */
+    virtual bool longMessage(unsigned kind, const uint8_t *p, size_t n)
+    {
+        (void)kind;
+        (void)p;
+        (void)n;
+        return false;
+    }
 };
 
 class OutPort {
@@ -38,6 +90,7 @@ public:
 
 class InPort {
 public:
+    /* Deleting the port closes it; stop() has been called before. */
     virtual ~InPort() {}
     /* Nothing reaches the sink before start(). */
     virtual bool start() = 0;
@@ -52,7 +105,8 @@ public:
     virtual void snapshot() = 0;
     virtual unsigned outCount() = 0;
     virtual unsigned inCount() = 0;
-    /* Port name, at most 31 characters and a terminating zero. */
+    /* Port name, at most 31 characters and a terminating zero; false when
+       the port is gone since the snapshot. */
     virtual bool outName(unsigned i, char name[32]) = 0;
     virtual bool inName(unsigned i, char name[32]) = 0;
     /* nullptr when the port cannot be opened */

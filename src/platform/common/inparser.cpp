@@ -19,6 +19,17 @@ uint8_t dataBytes(uint8_t s)
 
 } // namespace
 
+unsigned unpackShortMessage(DWORD word, uint8_t out[3])
+{
+    uint8_t s = (uint8_t)word;
+    if (s < 0x80)
+        return 0;
+    unsigned n = s == 0xF0 || s >= 0xF7 ? 1 : 1 + dataBytes(s);
+    for (unsigned i = 0; i < n; i++)
+        out[i] = (uint8_t)(word >> (8 * i));
+    return n;
+}
+
 void InParser::reset()
 {
     running_ = 0;

@@ -76,6 +76,11 @@ private:
     bool sysex_;
 };
 
+/* The bytes of one packed short message (a MIM_DATA word: status in bits
+   0-7, data bytes above), in cable order: how many the status takes, 1 to
+   3.  0 when the word holds no status byte. */
+unsigned unpackShortMessage(DWORD word, uint8_t out[3]);
+
 } // namespace vt
 
 #endif

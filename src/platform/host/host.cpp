@@ -1,13 +1,14 @@
 /*
- * The port host: the real port service on POSIX.
+ * The port host: the one port service of every platform.
  *
- * Ports of all backends are numbered one after another per direction, the
- * ALSA sequencer's first and the loopback port last.  A count call takes a
- * fresh snapshot of every backend; capability queries and opens refer to
- * the latest one.  Handles and headers follow the Windows service: opaque
- * non-zero handles, the prepared/queued/done flags with their error codes,
- * a long message that has left when the call returns, input buffers queued
- * and handed back with MIM_LONGDATA (empty on a reset).
+ * Ports of all backends are numbered one after another per direction, in
+ * the order of the backend list below (the loopback port last).  A count
+ * call takes a fresh snapshot of every backend; capability queries and
+ * opens refer to the latest one.  Handles and headers follow the Windows
+ * service: opaque non-zero handles, the header rules of common/midihdr.h,
+ * a long message that has left when the call returns, input buffers
+ * queued and handed back with MIM_LONGDATA (empty on a reset).  This is the
+ * one place where input headers are queued and handed back.
  *
  * Each open input is the sink of its backend port.  Its bytes go through
  * an input parser under the input's mutex, which the main thread's buffer
@@ -16,6 +17,8 @@
  * forbids calling the service from it), so holding the mutex through it
  * cannot deadlock.  Close stops the backend port outside the mutex: the
  * port waits for its running sink call, which may be waiting for the mutex.
+ * After every notification the console's pause is woken (vtWake), so that
+ * what arrived is shown at once.
  *
  * Choices of this service: MIM_OPEN and MIM_CLOSE are notified on the
  * caller's thread inside midiInOpen/midiInClose; MIM_MOREDATA is never
@@ -23,25 +26,34 @@
  * in milliseconds since midiInStart; a reset stops delivery until the next
  * midiInStart, the backend port itself keeps running until the close.
  */
-#include "../common/backend.h"
+#include "host.h"
+
+#include "../alsa/alsa.h"
 #include "../common/inparser.h"
+#include "../common/midihdr.h"
 #include "../common/service.h"
 #include "../loopback/loopback.h"
-#include "host.h"
+#include "../winmm/winmm.h"
 
 #include <string.h>
 
 #include <chrono>
 #include <mutex>
 
-#ifdef VOLTANIS_HAVE_ALSA
-vt::Backend *vtAlsaBackend(void);
-#endif
-
 namespace {
 
-const DWORD kCallbackTypeMask = 0x00070000;
-const UINT kMinHeaderSize = (UINT)offsetof(MIDIHDR, dwOffset);
+/* The backends, in the order their ports are numbered: one line each,
+   under the condition the build defines when it builds the backend. */
+vt::Backend *(*const kBackendList[])(void) = {
+#ifdef VOLTANIS_HAVE_ALSA
+    vtAlsaBackend,
+#endif
+#ifdef VOLTANIS_HAVE_WINMM
+    vtWinmmBackend,
+#endif
+    vtLoopbackBackend,
+};
+
 const int kMaxBackends = 4;
 const int kOutSlots = 8;
 const int kInSlots = 4;
@@ -58,32 +70,14 @@ void initBackends()
     if (gNumBackends >= 0)
         return;
     gNumBackends = 0;
-#ifdef VOLTANIS_HAVE_ALSA
-    if (vt::Backend *alsa = vtAlsaBackend())
-        gBackends[gNumBackends++] = alsa;
-#endif
-    gBackends[gNumBackends++] = vtLoopbackBackend();
+    for (auto make : kBackendList) {
+        vt::Backend *b = make(); /* nullptr: its system is missing here */
+        if (b && gNumBackends < kMaxBackends)
+            gBackends[gNumBackends++] = b;
+    }
     for (int i = 0; i < gNumBackends; i++)
         gBackends[i]->snapshot();
 }
-
-} // namespace
-
-void vtHostSetBackends(vt::Backend *const *list, int n)
-{
-    std::lock_guard<std::mutex> lk(gPortsMx);
-    if (!list) {
-        gNumBackends = -1; /* the real ones again, at the next use */
-        return;
-    }
-    gNumBackends = 0;
-    for (int i = 0; i < n && i < kMaxBackends; i++) {
-        gBackends[gNumBackends++] = list[i];
-        list[i]->snapshot();
-    }
-}
-
-namespace {
 
 UINT countAll(bool out)
 {
@@ -149,18 +143,18 @@ namespace {
 
 /* ---- output ---------------------------------------------------------- */
 
-struct OutSlot {
+struct OpenOutput {
     bool open = false;
     vt::OutPort *port = nullptr;
 };
 
-OutSlot gOut[kOutSlots];
+OpenOutput gOut[kOutSlots];
 int gNextOut = 0;
 
 /* gPortsMx held */
-OutSlot *outSlot(HMIDIOUT h)
+OpenOutput *outSlot(HMIDIOUT h)
 {
-    for (OutSlot &s : gOut)
+    for (OpenOutput &s : gOut)
         if ((HMIDIOUT)(void *)&s == h)
             return s.open ? &s : nullptr;
     return nullptr;
@@ -179,12 +173,12 @@ MMRESULT outOpen(LPHMIDIOUT ph, UINT id, DWORD_PTR, DWORD_PTR, DWORD flags)
     vt::Backend *b = locate(true, id, &local);
     if (!b)
         return MMSYSERR_BADDEVICEID;
-    if ((flags & kCallbackTypeMask) != CALLBACK_NULL)
+    if ((flags & vt::kCallbackTypeMask) != CALLBACK_NULL)
         return MMSYSERR_INVALFLAG; /* sends are synchronous: nothing to notify */
     /* A fresh slot each time, so a handle kept past its close goes stale. */
-    OutSlot *slot = nullptr;
+    OpenOutput *slot = nullptr;
     for (int k = 0; k < kOutSlots && !slot; k++) {
-        OutSlot &s = gOut[(gNextOut + k) % kOutSlots];
+        OpenOutput &s = gOut[(gNextOut + k) % kOutSlots];
         if (!s.open) {
             slot = &s;
             gNextOut = (int)(&s - gOut) + 1;
@@ -201,36 +195,12 @@ MMRESULT outOpen(LPHMIDIOUT ph, UINT id, DWORD_PTR, DWORD_PTR, DWORD flags)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT headerCheck(LPMIDIHDR hdr, UINT size)
-{
-    return !hdr || size < kMinHeaderSize ? MMSYSERR_INVALPARAM : MMSYSERR_NOERROR;
-}
-
-MMRESULT prepare(LPMIDIHDR hdr)
-{
-    if (!(hdr->dwFlags & MHDR_PREPARED)) {
-        hdr->dwFlags |= MHDR_PREPARED;
-        hdr->dwFlags &= ~(DWORD)(MHDR_DONE | MHDR_INQUEUE);
-    }
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT unprepare(LPMIDIHDR hdr)
-{
-    if (hdr->dwFlags & MHDR_INQUEUE)
-        return MIDIERR_STILLPLAYING;
-    hdr->dwFlags &= ~(DWORD)MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
-}
-
 MMRESULT outPrepareHeader(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
 {
     std::lock_guard<std::mutex> lk(gPortsMx);
     if (!outSlot(h))
         return MMSYSERR_INVALHANDLE;
-    if (MMRESULT r = headerCheck(hdr, size))
-        return r;
-    return prepare(hdr);
+    return vt::prepareHeader(hdr, size);
 }
 
 MMRESULT outLongMsg(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
@@ -238,27 +208,19 @@ MMRESULT outLongMsg(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
     vt::OutPort *port;
     {
         std::lock_guard<std::mutex> lk(gPortsMx);
-        OutSlot *s = outSlot(h);
+        OpenOutput *s = outSlot(h);
         if (!s)
             return MMSYSERR_INVALHANDLE;
         port = s->port;
     }
-    if (MMRESULT r = headerCheck(hdr, size))
+    if (MMRESULT r = vt::checkLongMessage(hdr, size))
         return r;
-    if (!hdr->lpData && hdr->dwBufferLength)
-        return MMSYSERR_INVALPARAM;
-    if (!(hdr->dwFlags & MHDR_PREPARED))
-        return MIDIERR_UNPREPARED;
-    if (hdr->dwFlags & MHDR_INQUEUE)
-        return MIDIERR_STILLPLAYING;
     /* Sent outside the lock: a full loopback makes the sender wait for its
        delivery thread, which must be free to reach the input meanwhile.
        Only the main thread sends and closes, so the port stays. */
-    hdr->dwFlags &= ~(DWORD)MHDR_DONE;
-    hdr->dwFlags |= MHDR_INQUEUE;
+    vt::headerQueued(hdr);
     bool ok = port->send((const uint8_t *)hdr->lpData, hdr->dwBufferLength);
-    hdr->dwFlags &= ~(DWORD)MHDR_INQUEUE;
-    hdr->dwFlags |= MHDR_DONE;
+    vt::headerDone(hdr);
     return ok ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
 }
 
@@ -267,28 +229,54 @@ MMRESULT outUnprepareHeader(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
     std::lock_guard<std::mutex> lk(gPortsMx);
     if (!outSlot(h))
         return MMSYSERR_INVALHANDLE;
-    if (MMRESULT r = headerCheck(hdr, size))
-        return r;
-    return unprepare(hdr);
+    return vt::unprepareHeader(hdr, size);
+}
+
+/* gPortsMx held */
+void closeOutput(OpenOutput &s)
+{
+    delete s.port;
+    s.port = nullptr;
+    s.open = false;
 }
 
 MMRESULT outClose(HMIDIOUT h)
 {
     std::lock_guard<std::mutex> lk(gPortsMx);
-    OutSlot *s = outSlot(h);
+    OpenOutput *s = outSlot(h);
     if (!s)
         return MMSYSERR_INVALHANDLE;
-    delete s->port;
-    s->port = nullptr;
-    s->open = false;
+    closeOutput(*s);
     return MMSYSERR_NOERROR;
 }
 
 /* ---- input ----------------------------------------------------------- */
 
-class InSlot : public vt::InputSink, public vt::InParserTarget {
+/* The input headers one input holds, oldest first. */
+class HeaderQueue {
 public:
-    InSlot() : parser_(this) {}
+    int size() const { return count_; }
+    bool full() const { return count_ == kQueue; }
+    LPMIDIHDR first() const { return count_ ? q_[first_] : nullptr; }
+    void push(LPMIDIHDR h) { q_[(first_ + count_++) % kQueue] = h; }
+    LPMIDIHDR pop()
+    {
+        LPMIDIHDR h = q_[first_];
+        first_ = (first_ + 1) % kQueue;
+        count_--;
+        return h;
+    }
+    void clear() { first_ = count_ = 0; }
+
+private:
+    LPMIDIHDR q_[kQueue] = {};
+    int first_ = 0;
+    int count_ = 0;
+};
+
+class OpenInput : public vt::InputSink, public vt::InParserTarget {
+public:
+    OpenInput() : parser_(this) {}
 
     /* gPortsMx held, slot free */
     MMRESULT open(vt::Backend *b, unsigned local, VtMidiInProc cb, DWORD_PTR instance)
@@ -299,7 +287,7 @@ public:
             instance_ = instance;
             started_ = false;
             portStarted_ = false;
-            count_ = 0;
+            queue_.clear();
             parser_.reset();
         }
         /* outside the mutex: a backend takes locks of its own here that its
@@ -346,9 +334,7 @@ public:
         std::lock_guard<std::mutex> lk(mx_);
         if (!open_)
             return MMSYSERR_INVALHANDLE;
-        if (MMRESULT r = headerCheck(hdr, size))
-            return r;
-        return prepare(hdr);
+        return vt::prepareHeader(hdr, size);
     }
 
     MMRESULT addBuffer(LPMIDIHDR hdr, UINT size)
@@ -356,20 +342,13 @@ public:
         std::lock_guard<std::mutex> lk(mx_);
         if (!open_)
             return MMSYSERR_INVALHANDLE;
-        if (MMRESULT r = headerCheck(hdr, size))
+        if (MMRESULT r = vt::checkAddedBuffer(hdr, size))
             return r;
-        if (!hdr->lpData || !hdr->dwBufferLength)
-            return MMSYSERR_INVALPARAM;
-        if (!(hdr->dwFlags & MHDR_PREPARED))
-            return MIDIERR_UNPREPARED;
-        if (hdr->dwFlags & MHDR_INQUEUE)
-            return MIDIERR_STILLPLAYING;
-        if (count_ == kQueue)
+        if (queue_.full())
             return MMSYSERR_NOMEM;
-        hdr->dwFlags &= ~(DWORD)MHDR_DONE;
-        hdr->dwFlags |= MHDR_INQUEUE;
+        vt::headerQueued(hdr);
         hdr->dwBytesRecorded = 0;
-        queue_[(first_ + count_++) % kQueue] = hdr;
+        queue_.push(hdr);
         return MMSYSERR_NOERROR;
     }
 
@@ -380,8 +359,7 @@ public:
             return MMSYSERR_INVALHANDLE;
         started_ = false;
         parser_.reset();
-        while (count_) {
-            LPMIDIHDR hdr = queue_[first_];
+        while (LPMIDIHDR hdr = queue_.first()) {
             hdr->dwBytesRecorded = 0;
             headerBack(hdr, MIM_LONGDATA);
         }
@@ -393,32 +371,45 @@ public:
         std::lock_guard<std::mutex> lk(mx_);
         if (!open_)
             return MMSYSERR_INVALHANDLE;
-        if (MMRESULT r = headerCheck(hdr, size))
-            return r;
-        return unprepare(hdr);
+        return vt::unprepareHeader(hdr, size);
     }
 
     /* gPortsMx held */
     MMRESULT close()
     {
-        vt::InPort *port;
         {
             std::lock_guard<std::mutex> lk(mx_);
             if (!open_)
                 return MMSYSERR_INVALHANDLE;
-            if (count_)
+            if (queue_.size())
                 return MIDIERR_STILLPLAYING;
-            open_ = false;
-            started_ = false;
-            port = port_;
-            port_ = nullptr;
         }
-        /* waits for a sink call under way; it finds the input closed */
-        port->stop();
-        delete port;
+        letGo();
         call(MIM_CLOSE, 0, 0);
         cb_ = nullptr;
         return MMSYSERR_NOERROR;
+    }
+
+    /* Closes whatever state it is in, without a notification: the headers
+       it held are done and forgotten.  gPortsMx held. */
+    void drop()
+    {
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            if (!open_)
+                return;
+            while (queue_.size())
+                vt::headerDone(queue_.pop());
+        }
+        letGo();
+        cb_ = nullptr;
+    }
+
+    void state(bool *started, int *queued)
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        *started = open_ && started_;
+        *queued = queue_.size();
     }
 
     /* vt::InputSink, on the backend's thread */
@@ -436,15 +427,39 @@ public:
         vtWake();
     }
 
-    void overrun(unsigned count) override
+    void overrun(unsigned count) override { message(MIM_VT_OVERRUN, count); }
+
+    bool message(unsigned kind, uint32_t word) override
     {
+        if (kind == MIM_LONGDATA || kind == MIM_LONGERROR || kind == MIM_OPEN || kind == MIM_CLOSE)
+            return false; /* headers and the open state are the host's own */
         {
             std::lock_guard<std::mutex> lk(mx_);
             if (!started_)
-                return;
-            call(MIM_VT_OVERRUN, count, stamp());
+                return false;
+            call(kind, word, stamp());
         }
         vtWake();
+        return true;
+    }
+
+    bool longMessage(unsigned kind, const uint8_t *p, size_t n) override
+    {
+        if (kind != MIM_LONGDATA && kind != MIM_LONGERROR)
+            return false;
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            LPMIDIHDR hdr = queue_.first();
+            if (!started_ || !hdr)
+                return false;
+            DWORD m = n < hdr->dwBufferLength ? (DWORD)n : hdr->dwBufferLength;
+            if (m)
+                memcpy(hdr->lpData, p, m);
+            hdr->dwBytesRecorded = m;
+            headerBack(hdr, kind);
+        }
+        vtWake();
+        return true;
     }
 
     /* vt::InParserTarget, mx_ held */
@@ -454,19 +469,34 @@ public:
         call(kind, word, stamp());
     }
 
-    LPMIDIHDR firstHeader() override { return count_ ? queue_[first_] : nullptr; }
+    LPMIDIHDR firstHeader() override { return queue_.first(); }
 
     void headerBack(LPMIDIHDR hdr, UINT kind) override
     {
-        first_ = (first_ + 1) % kQueue;
-        count_--;
-        hdr->dwFlags &= ~(DWORD)MHDR_INQUEUE;
-        hdr->dwFlags |= MHDR_DONE;
+        queue_.pop();
+        vt::headerDone(hdr);
         notified_ = true;
         call(kind, (DWORD_PTR)hdr, stamp());
     }
 
 private:
+    /* The port goes: closed for the sink first, then stopped outside the
+       mutex (it waits for a sink call under way, which finds the input
+       closed), then deleted. */
+    void letGo()
+    {
+        vt::InPort *port;
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            open_ = false;
+            started_ = false;
+            port = port_;
+            port_ = nullptr;
+        }
+        port->stop();
+        delete port;
+    }
+
     DWORD_PTR stamp()
     {
         return (DWORD_PTR)(DWORD)std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -489,18 +519,16 @@ private:
     VtMidiInProc cb_ = nullptr;
     DWORD_PTR instance_ = 0;
     std::chrono::steady_clock::time_point t0_;
-    LPMIDIHDR queue_[kQueue] = {};
-    int first_ = 0;
-    int count_ = 0;
+    HeaderQueue queue_;
     vt::InParser parser_;
 };
 
-InSlot gIn[kInSlots];
+OpenInput gIn[kInSlots];
 int gNextIn = 0;
 
-InSlot *inSlot(HMIDIIN h)
+OpenInput *inSlot(HMIDIIN h)
 {
-    for (InSlot &s : gIn)
+    for (OpenInput &s : gIn)
         if ((HMIDIIN)(void *)&s == h)
             return &s;
     return nullptr;
@@ -514,20 +542,20 @@ MMRESULT inOpen(LPHMIDIIN ph, UINT id, DWORD_PTR cb, DWORD_PTR instance, DWORD f
     if (!ph)
         return MMSYSERR_INVALPARAM;
     *ph = nullptr;
-    InSlot *slot = nullptr;
+    OpenInput *slot = nullptr;
     {
         std::lock_guard<std::mutex> lk(gPortsMx);
         unsigned local;
         vt::Backend *b = locate(false, id, &local);
         if (!b)
             return MMSYSERR_BADDEVICEID;
-        DWORD type = flags & kCallbackTypeMask;
+        DWORD type = flags & vt::kCallbackTypeMask;
         if (type != CALLBACK_NULL && type != CALLBACK_FUNCTION)
             return MMSYSERR_INVALFLAG; /* windows, threads, events: not here */
         if (type == CALLBACK_FUNCTION && !cb)
             return MMSYSERR_INVALPARAM;
         for (int k = 0; k < kInSlots && !slot; k++) {
-            InSlot &s = gIn[(gNextIn + k) % kInSlots];
+            OpenInput &s = gIn[(gNextIn + k) % kInSlots];
             if (!s.isOpen()) {
                 slot = &s;
                 gNextIn = (int)(&s - gIn) + 1;
@@ -546,37 +574,37 @@ MMRESULT inOpen(LPHMIDIIN ph, UINT id, DWORD_PTR cb, DWORD_PTR instance, DWORD f
 
 MMRESULT inStart(HMIDIIN h)
 {
-    InSlot *s = inSlot(h);
+    OpenInput *s = inSlot(h);
     return s ? s->start() : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT inPrepareHeader(HMIDIIN h, LPMIDIHDR hdr, UINT size)
 {
-    InSlot *s = inSlot(h);
+    OpenInput *s = inSlot(h);
     return s ? s->prepareHeader(hdr, size) : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT inAddBuffer(HMIDIIN h, LPMIDIHDR hdr, UINT size)
 {
-    InSlot *s = inSlot(h);
+    OpenInput *s = inSlot(h);
     return s ? s->addBuffer(hdr, size) : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT inReset(HMIDIIN h)
 {
-    InSlot *s = inSlot(h);
+    OpenInput *s = inSlot(h);
     return s ? s->reset() : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT inUnprepareHeader(HMIDIIN h, LPMIDIHDR hdr, UINT size)
 {
-    InSlot *s = inSlot(h);
+    OpenInput *s = inSlot(h);
     return s ? s->unprepareHeader(hdr, size) : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT inClose(HMIDIIN h)
 {
-    InSlot *s = inSlot(h);
+    OpenInput *s = inSlot(h);
     if (!s)
         return MMSYSERR_INVALHANDLE;
     std::lock_guard<std::mutex> lk(gPortsMx);
@@ -605,3 +633,35 @@ const VtMidiService kHost = {
 } // namespace
 
 const VtMidiService *vtRealMidi(void) { return &kHost; }
+
+void vtHostSetBackends(vt::Backend *const *list, int n)
+{
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    for (OpenOutput &s : gOut)
+        if (s.open)
+            closeOutput(s);
+    for (OpenInput &s : gIn)
+        s.drop();
+    if (!list) {
+        gNumBackends = -1; /* the real ones again, at the next use */
+        return;
+    }
+    gNumBackends = 0;
+    for (int i = 0; i < n && i < kMaxBackends; i++) {
+        gBackends[gNumBackends++] = list[i];
+        list[i]->snapshot();
+    }
+}
+
+bool vtHostInputState(const vt::InputSink *sink, bool *started, int *queued)
+{
+    for (OpenInput &s : gIn) {
+        if (static_cast<const vt::InputSink *>(&s) == sink) {
+            s.state(started, queued);
+            return true;
+        }
+    }
+    *started = false;
+    *queued = 0;
+    return false;
+}

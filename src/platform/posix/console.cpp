@@ -26,6 +26,8 @@
 #include "posix.h"
 #include "keydecode.h"
 
+#include "../common/lineedit.h"
+
 #include <atomic>
 #include <errno.h>
 #include <poll.h>
@@ -206,7 +208,7 @@ void wakeDrain(int fd)
 /* ---- the keyboard ------------------------------------------------------- */
 
 const unsigned kQueue = 512;
-const uint16_t kPrefixed = 0x100; /* the prefix byte of a function or cursor key */
+const uint16_t kPrefixed = vt::kKeyPrefixed; /* the prefix byte of a function or cursor key */
 
 struct Console {
     bool ready;
@@ -407,15 +409,15 @@ int conKbhit(void)
     return gCon.count > 0 || endReached();
 }
 
-/* The next queued key with its prefix mark, waiting for it; -1 at the end
-   of the input. */
+/* The next queued key with its prefix mark, waiting for it; vt::kKeyEnd
+   at the end of the input. */
 int nextKey(void)
 {
     for (;;) {
         if (gCon.count)
             return pop();
         if (gCon.eof)
-            return -1;
+            return vt::kKeyEnd;
         waitKeys(msFromUs(escLeftUs()));
         if (gCon.count == 0)
             checkEscWait();
@@ -471,7 +473,7 @@ void conSleep(unsigned long ms)
     }
 }
 
-void echo(const char *p, size_t n)
+void terminalEcho(const char *p, size_t n)
 {
     if (!gCon.terminal)
         return;
@@ -486,75 +488,19 @@ void echo(const char *p, size_t n)
     }
 }
 
-unsigned utf8Length(uint8_t lead)
-{
-    if (lead >= 0xF0)
-        return 4;
-    if (lead >= 0xE0)
-        return 3;
-    if (lead >= 0xC0)
-        return 2;
-    return 1;
-}
+/* The keyboard as the line editor reads it; what it echoes reaches a
+   terminal only. */
+class ConsoleKeys : public vt::LineKeys {
+public:
+    int next() override { return nextKey(); }
+    void echo(const char *p, size_t n) override { terminalEcho(p, n); }
+};
 
-/*
- * Line input.  Characters are kept and echoed while they fit; a character
- * of several UTF-8 bytes is kept whole or not at all, and Backspace rubs
- * out a whole character.  Control characters, function and cursor keys
- * are ignored.
- */
 int conReadLine(char *buf, unsigned size)
 {
     conInit();
-    unsigned limit = size ? size - 1 : 0;
-    unsigned count = 0;
-    bool dropping = false; /* the rest of a character that did not fit */
-    for (;;) {
-        int key = nextKey();
-        if (key < 0) {
-            if (count == 0) {
-                if (size)
-                    buf[0] = 0;
-                return -1;
-            }
-            break;
-        }
-        if (key & kPrefixed) {
-            if (gCon.count)
-                pop(); /* its scan code */
-            continue;
-        }
-        uint8_t c = (uint8_t)key;
-        if (c == 13 || c == 10) {
-            echo("\n", 1);
-            break;
-        }
-        if (c == 8) {
-            if (count) {
-                do
-                    count--;
-                while (count && ((uint8_t)buf[count] & 0xC0) == 0x80);
-                echo("\b \b", 3);
-            }
-            dropping = false;
-            continue;
-        }
-        if (c < 0x20)
-            continue;
-        if (c >= 0x80 && c < 0xC0) {
-            if (dropping || count >= limit)
-                continue;
-        } else {
-            dropping = count + utf8Length(c) > limit;
-            if (dropping)
-                continue;
-        }
-        buf[count++] = (char)c;
-        echo((const char *)&c, 1);
-    }
-    if (size)
-        buf[count] = 0;
-    return (int)count;
+    ConsoleKeys keys;
+    return vt::editLine(keys, buf, size);
 }
 
 int conIsConsole(void)
@@ -567,7 +513,7 @@ const VtConsole kConsole = {conInit, conKbhit, conGetch, conSleep, conReadLine, 
 
 } // namespace
 
-const VtConsole *vtPosixConsole(void) { return &kConsole; }
+const VtConsole *vtRealConsole(void) { return &kConsole; }
 
 void vtWake(void)
 {

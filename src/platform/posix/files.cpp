@@ -207,6 +207,6 @@ const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose};
 
 } // namespace
 
-const VtFiles *vtPosixFiles(void) { return &kFiles; }
+const VtFiles *vtRealFiles(void) { return &kFiles; }
 
 BOOL SetCurrentDirectoryA(LPCSTR dir) { return dir && chdir(dir) == 0 ? 1 : 0; }

@@ -1,18 +1,11 @@
 /*
- * The real console and files on POSIX systems, as the service tables the
- * contract functions forward to (see common/service.h).
+ * Inside the POSIX console: what the tests reach beyond the service tables
+ * (vtRealConsole, vtRealFiles of common/service.h).
  */
 #ifndef VOLTANIS_POSIX_H
 #define VOLTANIS_POSIX_H
 
 #include "../common/service.h"
-
-/* The terminal keyboard and line input on standard input and output. */
-const VtConsole *vtPosixConsole(void);
-
-/* Files on POSIX calls: exclusive (unshared) opens by advisory lock,
-   unbuffered writes. */
-const VtFiles *vtPosixFiles(void);
 
 /*
  * Tests only: the console starts afresh on these descriptors instead of

@@ -1,32 +1,37 @@
 /*
- * The scriptable double of the port service, the console keyboard and the
- * files.  It answers as the Windows multimedia service does where the system
- * can tell the difference: opaque non-zero handles that go stale on close,
- * the header flags and their error codes, synchronous long messages, input
- * buffers queued and handed back with MIM_LONGDATA, and callbacks on a
- * thread that is not the caller's.
+ * The scriptable double of the ports, the console keyboard and the files.
  *
- * Choices the service leaves open, made here once:
- * - one output and one input may be open at a time; a second open of the
- *   same direction answers MMSYSERR_ALLOCATED;
- * - midiInOpen and midiInClose notify MIM_OPEN and MIM_CLOSE to a function
- *   callback, as the real service does;
- * - nothing is delivered before midiInStart nor after midiInReset: deliver
- *   and its companions then answer false;
- * - an injected failure answers MMSYSERR_ALLOCATED for the opens and
- *   MMSYSERR_ERROR for everything else, and changes nothing;
- * - with endOfInput off and no key queued, _getch answers -1 and readLine
- *   answers -1 (a real keyboard would block, which no test wants).
+ * The ports are a backend of the real port host (host/host.cpp): its
+ * scripted ports are the only ones the host offers while the double is
+ * installed, so the system code meets the host's own handles, header
+ * rules and input queue.  What is the double's own:
+ * - the port lists, and at most one open output and one open input (a
+ *   second open of a direction answers MMSYSERR_ALLOCATED);
+ * - every sent long message recorded;
+ * - notifications delivered into the open input on a thread of their own,
+ *   as a real port's thread would: short messages and invalid bytes as
+ *   they are, long messages straight into the first queued header;
+ * - injected failures: a failing capability query or open is the port's
+ *   own refusal (the host then answers as it does for such a port), every
+ *   other failing operation answers MMSYSERR_ERROR before the host is
+ *   asked, so it changes nothing; the calls of each operation are counted.
+ *
+ * The keyboard is a queue of scripted keys, its line input the shared line
+ * editor; with endOfInput off and no key queued, _getch and readLine
+ * answer -1 (a real keyboard would block, which no test wants).  The files
+ * are the real ones with faults on demand.
  */
 #include "testdouble.h"
 
+#include "../common/backend.h"
+#include "../common/lineedit.h"
 #include "../common/service.h"
+#include "../host/host.h"
 
 #include <stdio.h>
 #include <string.h>
 
 #include <atomic>
-#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -34,15 +39,14 @@ namespace td {
 namespace {
 
 const int kOps = OutClose + 1;
-const DWORD kCallbackTypeMask = 0x00070000;
-/* The smallest header size the real service accepts: everything up to the
-   driver's own fields. */
-const UINT kMinHeaderSize = (UINT)offsetof(MIDIHDR, dwOffset);
 
 struct Failures {
     bool all[kOps] = {};
     std::vector<int> ports[kOps];
 };
+
+class DoubleOut;
+class DoubleIn;
 
 struct State {
     std::vector<std::string> outNames;
@@ -51,29 +55,17 @@ struct State {
     int stillPlaying = 0;
     int calls[kOps] = {};
     std::vector<std::vector<uint8_t>> sent;
-
-    bool outOpen = false;
-    HMIDIOUT outHandle = nullptr;
-    unsigned outGeneration = 0;
-
-    bool inOpen = false;
-    bool inStarted = false;
-    HMIDIIN inHandle = nullptr;
-    unsigned inGeneration = 0;
-    VtMidiInProc callback = nullptr;
-    DWORD_PTR instance = 0;
-    std::deque<LPMIDIHDR> queue;
+    DoubleOut *out = nullptr; /* the open output port, if any */
+    DoubleIn *in = nullptr;   /* the open input port, if any */
 };
 
-/* Handles are addresses inside these arrays, a new slot for each open, so a
-   handle kept after its close no longer matches the open one. */
-char gOutSlots[16];
-char gInSlots[16];
-
-std::mutex gMx;        /* guards gState; never held while a callback runs */
-std::mutex gDeliverMx; /* one notification at a time; reset/close wait on it */
+std::mutex gMx;        /* guards gState; never held while a sink or callback runs */
+std::mutex gDeliverMx; /* one delivery at a time; a closing input waits for it */
 State gState;
 
+bool perPort(Op op) { return op == OutCaps || op == InCaps || op == OutOpen || op == InOpen; }
+
+/* gMx held */
 bool failing(Op op, int port)
 {
     const Failures &f = gState.fail;
@@ -94,306 +86,223 @@ void clearFailures()
     gState.stillPlaying = 0;
 }
 
-bool validOut(HMIDIOUT h) { return h != nullptr && gState.outOpen && h == gState.outHandle; }
-bool validIn(HMIDIIN h) { return h != nullptr && gState.inOpen && h == gState.inHandle; }
+/* ---- the scripted ports, a backend of the host ------------------------ */
 
-/* Runs the callback on a thread of its own and waits for it, as the
-   service's thread would; the caller holds gDeliverMx but not gMx. */
-void notify(VtMidiInProc cb, HMIDIIN h, DWORD_PTR instance, UINT msg, DWORD_PTR p1, DWORD_PTR p2)
+class DoubleOut : public vt::OutPort {
+public:
+    ~DoubleOut() override
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        gState.out = nullptr;
+    }
+    bool send(const uint8_t *p, size_t n) override
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        gState.sent.emplace_back(p, p + n);
+        return true;
+    }
+};
+
+class DoubleIn : public vt::InPort {
+public:
+    explicit DoubleIn(vt::InputSink *sink) : sink_(sink) {}
+    ~DoubleIn() override
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        gState.in = nullptr;
+    }
+    bool start() override { return true; }
+    void stop() override
+    {
+        std::lock_guard<std::mutex> dl(gDeliverMx);
+        std::lock_guard<std::mutex> lk(gMx);
+        live_ = false;
+    }
+    /* gMx held */
+    vt::InputSink *liveSink() const { return live_ ? sink_ : nullptr; }
+
+private:
+    vt::InputSink *sink_;
+    bool live_ = true;
+};
+
+/* The scripted lists are always the latest: a port a test adds can be
+   opened at once, with no count taken in between. */
+class DoubleBackend : public vt::Backend {
+public:
+    void snapshot() override {}
+    unsigned outCount() override { return listed(gState.outNames); }
+    unsigned inCount() override { return listed(gState.inNames); }
+    bool outName(unsigned i, char name[32]) override { return portName(OutCaps, gState.outNames, i, name); }
+    bool inName(unsigned i, char name[32]) override { return portName(InCaps, gState.inNames, i, name); }
+
+    vt::OutPort *openOut(unsigned i) override
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        if (i >= gState.outNames.size() || failing(OutOpen, (int)i) || gState.out)
+            return nullptr;
+        gState.out = new DoubleOut;
+        return gState.out;
+    }
+
+    vt::InPort *openIn(unsigned i, vt::InputSink *sink) override
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        if (i >= gState.inNames.size() || failing(InOpen, (int)i) || gState.in)
+            return nullptr;
+        gState.in = new DoubleIn(sink);
+        return gState.in;
+    }
+
+private:
+    static unsigned listed(const std::vector<std::string> &names)
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        return (unsigned)names.size();
+    }
+
+    static bool portName(Op op, const std::vector<std::string> &names, unsigned i, char name[32])
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        if (i >= names.size() || failing(op, (int)i))
+            return false;
+        strncpy(name, names[i].c_str(), 31);
+        name[31] = 0;
+        return true;
+    }
+};
+
+DoubleBackend gBackend;
+
+/* Runs give(sink) on a thread of its own, as a port's thread would, and
+   waits for it; false when no input is open or the host did not take what
+   was given (not started, no header queued). */
+template <class Give> bool intoInput(Give give)
 {
-    if (!cb)
-        return;
-    std::thread t(cb, h, msg, instance, p1, p2);
+    std::lock_guard<std::mutex> dl(gDeliverMx);
+    vt::InputSink *sink;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        sink = gState.in ? gState.in->liveSink() : nullptr;
+    }
+    if (!sink)
+        return false;
+    bool taken = false;
+    std::thread t([&] { taken = give(sink); });
     t.join();
+    return taken;
 }
 
-template <class Caps>
-MMRESULT caps(Op op, const std::vector<std::string> &names, UINT id, Caps *out, UINT size)
+/* The open input as the host sees it. */
+void inputState(bool *started, int *queued)
+{
+    vt::InputSink *sink;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        sink = gState.in ? gState.in->liveSink() : nullptr;
+    }
+    vtHostInputState(sink, started, queued);
+}
+
+/* ---- injected failures, in front of the host -------------------------- */
+
+const VtMidiService &host() { return *vtRealMidi(); }
+
+/* The opens and queries are only counted here: they fail in the backend,
+   as a port's own refusal. */
+void count(Op op)
 {
     std::lock_guard<std::mutex> lk(gMx);
     gState.calls[op]++;
-    if (id >= names.size())
-        return MMSYSERR_BADDEVICEID;
-    if (!out)
-        return MMSYSERR_INVALPARAM;
-    if (failing(op, (int)id))
-        return MMSYSERR_ERROR;
-    Caps c;
-    memset(&c, 0, sizeof c);
-    strncpy(c.szPname, names[id].c_str(), sizeof c.szPname - 1);
-    memcpy(out, &c, size < sizeof c ? size : sizeof c);
-    return MMSYSERR_NOERROR;
 }
 
-/* ---- output ---------------------------------------------------------- */
-
-UINT outGetNumDevs(void)
+/* Counts the call; true when an injected failure answers it instead of the
+   host. */
+bool refused(Op op)
 {
     std::lock_guard<std::mutex> lk(gMx);
-    return (UINT)gState.outNames.size();
+    gState.calls[op]++;
+    return failing(op, -1);
 }
+
+bool stillPlaying()
+{
+    std::lock_guard<std::mutex> lk(gMx);
+    if (gState.stillPlaying <= 0)
+        return false;
+    gState.stillPlaying--;
+    return true;
+}
+
+UINT outGetNumDevs(void) { return host().outGetNumDevs(); }
 
 MMRESULT outGetDevCaps(UINT id, LPMIDIOUTCAPSA p, UINT size)
 {
-    return caps(OutCaps, gState.outNames, id, p, size);
+    count(OutCaps);
+    return host().outGetDevCaps(id, p, size);
 }
 
-MMRESULT outOpen(LPHMIDIOUT ph, UINT id, DWORD_PTR, DWORD_PTR, DWORD flags)
+MMRESULT outOpen(LPHMIDIOUT ph, UINT id, DWORD_PTR cb, DWORD_PTR inst, DWORD flags)
 {
-    std::lock_guard<std::mutex> lk(gMx);
-    gState.calls[OutOpen]++;
-    if (!ph)
-        return MMSYSERR_INVALPARAM;
-    *ph = nullptr;
-    if (id >= gState.outNames.size())
-        return MMSYSERR_BADDEVICEID;
-    if ((flags & kCallbackTypeMask) != CALLBACK_NULL)
-        return MMSYSERR_INVALFLAG; /* no completion notices: sends are synchronous */
-    if (failing(OutOpen, (int)id) || gState.outOpen)
-        return MMSYSERR_ALLOCATED;
-    gState.outGeneration++;
-    gState.outHandle = (HMIDIOUT)(void *)&gOutSlots[gState.outGeneration % sizeof gOutSlots];
-    gState.outOpen = true;
-    *ph = gState.outHandle;
-    return MMSYSERR_NOERROR;
+    count(OutOpen);
+    return host().outOpen(ph, id, cb, inst, flags);
 }
 
 MMRESULT outPrepareHeader(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
 {
-    std::lock_guard<std::mutex> lk(gMx);
-    gState.calls[OutPrepare]++;
-    if (!validOut(h))
-        return MMSYSERR_INVALHANDLE;
-    if (!hdr || size < kMinHeaderSize)
-        return MMSYSERR_INVALPARAM;
-    if (failing(OutPrepare, -1))
-        return MMSYSERR_ERROR;
-    if (!(hdr->dwFlags & MHDR_PREPARED)) {
-        hdr->dwFlags |= MHDR_PREPARED;
-        hdr->dwFlags &= ~(DWORD)(MHDR_DONE | MHDR_INQUEUE);
-    }
-    return MMSYSERR_NOERROR;
+    return refused(OutPrepare) ? MMSYSERR_ERROR : host().outPrepareHeader(h, hdr, size);
 }
 
 MMRESULT outLongMsg(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
 {
-    std::lock_guard<std::mutex> lk(gMx);
-    gState.calls[OutLongMsg]++;
-    if (!validOut(h))
-        return MMSYSERR_INVALHANDLE;
-    if (!hdr || size < kMinHeaderSize || (!hdr->lpData && hdr->dwBufferLength))
-        return MMSYSERR_INVALPARAM;
-    if (!(hdr->dwFlags & MHDR_PREPARED))
-        return MIDIERR_UNPREPARED;
-    if (hdr->dwFlags & MHDR_INQUEUE)
-        return MIDIERR_STILLPLAYING;
-    if (failing(OutLongMsg, -1))
-        return MMSYSERR_ERROR;
-    const uint8_t *p = (const uint8_t *)hdr->lpData;
-    gState.sent.emplace_back(p, p + hdr->dwBufferLength);
-    hdr->dwFlags |= MHDR_DONE;
-    return MMSYSERR_NOERROR;
+    return refused(OutLongMsg) ? MMSYSERR_ERROR : host().outLongMsg(h, hdr, size);
 }
 
 MMRESULT outUnprepareHeader(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
 {
-    std::lock_guard<std::mutex> lk(gMx);
-    gState.calls[OutUnprepare]++;
-    if (!validOut(h))
-        return MMSYSERR_INVALHANDLE;
-    if (!hdr || size < kMinHeaderSize)
-        return MMSYSERR_INVALPARAM;
-    if (failing(OutUnprepare, -1))
-        return MMSYSERR_ERROR;
-    if (hdr->dwFlags & MHDR_INQUEUE)
-        return MIDIERR_STILLPLAYING;
-    hdr->dwFlags &= ~(DWORD)MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return refused(OutUnprepare) ? MMSYSERR_ERROR : host().outUnprepareHeader(h, hdr, size);
 }
 
-MMRESULT outClose(HMIDIOUT h)
-{
-    std::lock_guard<std::mutex> lk(gMx);
-    gState.calls[OutClose]++;
-    if (!validOut(h))
-        return MMSYSERR_INVALHANDLE;
-    if (failing(OutClose, -1))
-        return MMSYSERR_ERROR;
-    gState.outOpen = false;
-    gState.outHandle = nullptr;
-    return MMSYSERR_NOERROR;
-}
+MMRESULT outClose(HMIDIOUT h) { return refused(OutClose) ? MMSYSERR_ERROR : host().outClose(h); }
 
-/* ---- input ----------------------------------------------------------- */
-
-UINT inGetNumDevs(void)
-{
-    std::lock_guard<std::mutex> lk(gMx);
-    return (UINT)gState.inNames.size();
-}
+UINT inGetNumDevs(void) { return host().inGetNumDevs(); }
 
 MMRESULT inGetDevCaps(UINT id, LPMIDIINCAPSA p, UINT size)
 {
-    return caps(InCaps, gState.inNames, id, p, size);
+    count(InCaps);
+    return host().inGetDevCaps(id, p, size);
 }
 
-MMRESULT inOpen(LPHMIDIIN ph, UINT id, DWORD_PTR cb, DWORD_PTR instance, DWORD flags)
+MMRESULT inOpen(LPHMIDIIN ph, UINT id, DWORD_PTR cb, DWORD_PTR inst, DWORD flags)
 {
-    std::lock_guard<std::mutex> dl(gDeliverMx);
-    VtMidiInProc proc;
-    HMIDIIN h;
-    {
-        std::lock_guard<std::mutex> lk(gMx);
-        gState.calls[InOpen]++;
-        if (!ph)
-            return MMSYSERR_INVALPARAM;
-        *ph = nullptr;
-        if (id >= gState.inNames.size())
-            return MMSYSERR_BADDEVICEID;
-        DWORD type = flags & kCallbackTypeMask;
-        if (type != CALLBACK_NULL && type != CALLBACK_FUNCTION)
-            return MMSYSERR_INVALFLAG;
-        if (type == CALLBACK_FUNCTION && !cb)
-            return MMSYSERR_INVALPARAM;
-        if (failing(InOpen, (int)id) || gState.inOpen)
-            return MMSYSERR_ALLOCATED;
-        gState.inGeneration++;
-        gState.inHandle = (HMIDIIN)(void *)&gInSlots[gState.inGeneration % sizeof gInSlots];
-        gState.inOpen = true;
-        gState.inStarted = false;
-        gState.callback = type == CALLBACK_FUNCTION ? (VtMidiInProc)cb : nullptr;
-        gState.instance = instance;
-        gState.queue.clear();
-        *ph = gState.inHandle;
-        proc = gState.callback;
-        h = gState.inHandle;
-    }
-    notify(proc, h, instance, MIM_OPEN, 0, 0);
-    return MMSYSERR_NOERROR;
+    count(InOpen);
+    return host().inOpen(ph, id, cb, inst, flags);
 }
 
-MMRESULT inStart(HMIDIIN h)
-{
-    std::lock_guard<std::mutex> lk(gMx);
-    gState.calls[InStart]++;
-    if (!validIn(h))
-        return MMSYSERR_INVALHANDLE;
-    if (failing(InStart, -1))
-        return MMSYSERR_ERROR;
-    gState.inStarted = true;
-    return MMSYSERR_NOERROR;
-}
+MMRESULT inStart(HMIDIIN h) { return refused(InStart) ? MMSYSERR_ERROR : host().inStart(h); }
 
 MMRESULT inPrepareHeader(HMIDIIN h, LPMIDIHDR hdr, UINT size)
 {
-    std::lock_guard<std::mutex> lk(gMx);
-    gState.calls[InPrepare]++;
-    if (!validIn(h))
-        return MMSYSERR_INVALHANDLE;
-    if (!hdr || size < kMinHeaderSize)
-        return MMSYSERR_INVALPARAM;
-    if (failing(InPrepare, -1))
-        return MMSYSERR_ERROR;
-    if (!(hdr->dwFlags & MHDR_PREPARED)) {
-        hdr->dwFlags |= MHDR_PREPARED;
-        hdr->dwFlags &= ~(DWORD)(MHDR_DONE | MHDR_INQUEUE);
-    }
-    return MMSYSERR_NOERROR;
+    return refused(InPrepare) ? MMSYSERR_ERROR : host().inPrepareHeader(h, hdr, size);
 }
 
 MMRESULT inAddBuffer(HMIDIIN h, LPMIDIHDR hdr, UINT size)
 {
-    std::lock_guard<std::mutex> lk(gMx);
-    gState.calls[InAdd]++;
-    if (!validIn(h))
-        return MMSYSERR_INVALHANDLE;
-    if (!hdr || size < kMinHeaderSize || !hdr->lpData || !hdr->dwBufferLength)
-        return MMSYSERR_INVALPARAM;
-    if (!(hdr->dwFlags & MHDR_PREPARED))
-        return MIDIERR_UNPREPARED;
-    if (hdr->dwFlags & MHDR_INQUEUE)
-        return MIDIERR_STILLPLAYING;
-    if (failing(InAdd, -1))
-        return MMSYSERR_ERROR;
-    hdr->dwFlags &= ~(DWORD)MHDR_DONE;
-    hdr->dwFlags |= MHDR_INQUEUE;
-    hdr->dwBytesRecorded = 0;
-    gState.queue.push_back(hdr);
-    return MMSYSERR_NOERROR;
+    return refused(InAdd) ? MMSYSERR_ERROR : host().inAddBuffer(h, hdr, size);
 }
 
-MMRESULT inReset(HMIDIIN h)
-{
-    std::lock_guard<std::mutex> dl(gDeliverMx);
-    std::deque<LPMIDIHDR> back;
-    VtMidiInProc proc;
-    DWORD_PTR instance;
-    {
-        std::lock_guard<std::mutex> lk(gMx);
-        gState.calls[InReset]++;
-        if (!validIn(h))
-            return MMSYSERR_INVALHANDLE;
-        if (failing(InReset, -1))
-            return MMSYSERR_ERROR;
-        gState.inStarted = false;
-        back.swap(gState.queue);
-        for (LPMIDIHDR hdr : back) {
-            hdr->dwBytesRecorded = 0;
-            hdr->dwFlags &= ~(DWORD)MHDR_INQUEUE;
-            hdr->dwFlags |= MHDR_DONE;
-        }
-        proc = gState.callback;
-        instance = gState.instance;
-    }
-    for (LPMIDIHDR hdr : back)
-        notify(proc, h, instance, MIM_LONGDATA, (DWORD_PTR)hdr, 0);
-    return MMSYSERR_NOERROR;
-}
+MMRESULT inReset(HMIDIIN h) { return refused(InReset) ? MMSYSERR_ERROR : host().inReset(h); }
 
 MMRESULT inUnprepareHeader(HMIDIIN h, LPMIDIHDR hdr, UINT size)
 {
-    std::lock_guard<std::mutex> lk(gMx);
-    gState.calls[InUnprepare]++;
-    if (!validIn(h))
-        return MMSYSERR_INVALHANDLE;
-    if (!hdr || size < kMinHeaderSize)
-        return MMSYSERR_INVALPARAM;
-    if (gState.stillPlaying > 0) {
-        gState.stillPlaying--;
-        return MIDIERR_STILLPLAYING;
-    }
-    if (failing(InUnprepare, -1))
+    if (refused(InUnprepare))
         return MMSYSERR_ERROR;
-    if (hdr->dwFlags & MHDR_INQUEUE)
+    if (stillPlaying())
         return MIDIERR_STILLPLAYING;
-    hdr->dwFlags &= ~(DWORD)MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return host().inUnprepareHeader(h, hdr, size);
 }
 
-MMRESULT inClose(HMIDIIN h)
-{
-    std::lock_guard<std::mutex> dl(gDeliverMx);
-    VtMidiInProc proc;
-    DWORD_PTR instance;
-    {
-        std::lock_guard<std::mutex> lk(gMx);
-        gState.calls[InClose]++;
-        if (!validIn(h))
-            return MMSYSERR_INVALHANDLE;
-        if (!gState.queue.empty())
-            return MIDIERR_STILLPLAYING;
-        if (failing(InClose, -1))
-            return MMSYSERR_ERROR;
-        proc = gState.callback;
-        instance = gState.instance;
-        gState.inOpen = false;
-        gState.inStarted = false;
-        gState.inHandle = nullptr;
-        gState.callback = nullptr;
-    }
-    notify(proc, h, instance, MIM_CLOSE, 0, 0);
-    return MMSYSERR_NOERROR;
-}
+MMRESULT inClose(HMIDIIN h) { return refused(InClose) ? MMSYSERR_ERROR : host().inClose(h); }
 
 const VtMidiService kMidi = {
     outGetNumDevs,
@@ -458,51 +367,35 @@ void consoleSleep(unsigned long ms)
     std::this_thread::yield();
 }
 
-/* A line as the console reads it: the kept characters are echoed as typed,
-   Backspace takes the last one back, other control characters and the
-   function and cursor keys (prefix 0 or E0 and a scan code) are ignored,
-   Enter (CR, LF or CR LF) ends the line and echoes a line end.  Input that
-   ends in the middle of a line gives that line, with no line end echoed;
-   input that ends before any key gives -1. */
+/* The queued keys as a console's line input reads them, echoed to the
+   standard output: 0 starts a function or cursor key (0xE0 is a byte of
+   typed text here, as in UTF-8), DEL is Backspace, CR LF is one Enter.  The
+   end of the queue is the end of the input. */
+class QueuedKeys : public vt::LineKeys {
+public:
+    int next() override
+    {
+        if (!keyWaiting())
+            return vt::kKeyEnd;
+        unsigned char c = (unsigned char)gKeys[gKeyPos++];
+        if (c == '\r' && keyWaiting() && gKeys[gKeyPos] == '\n')
+            gKeyPos++;
+        if (c == 0)
+            return vt::kKeyPrefixed;
+        if (c == '\n')
+            return '\r';
+        return c == 127 ? 8 : c;
+    }
+    void echo(const char *p, size_t n) override { fwrite(p, 1, n, stdout); }
+};
+
 int consoleReadLine(char *buf, unsigned size)
 {
     std::lock_guard<std::mutex> lk(gConsoleMx);
-    unsigned n = 0;
-    bool any = false;
-    if (size)
-        buf[0] = 0;
-    while (keyWaiting()) {
-        unsigned char c = (unsigned char)gKeys[gKeyPos++];
-        any = true;
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && keyWaiting() && gKeys[gKeyPos] == '\n')
-                gKeyPos++;
-            fputs("\n", stdout);
-            fflush(stdout);
-            return (int)n;
-        }
-        if (c == 0 || c == 0xE0) {
-            if (keyWaiting())
-                gKeyPos++; /* the scan code */
-            continue;
-        }
-        if (c == 8 || c == 127) {
-            if (n) {
-                buf[--n] = 0;
-                fputs("\b \b", stdout);
-            }
-            continue;
-        }
-        if (c < 0x20)
-            continue;
-        if (n + 1 < size) {
-            buf[n++] = (char)c;
-            buf[n] = 0;
-            fputc(c, stdout);
-        }
-    }
+    QueuedKeys keys;
+    int n = vt::editLine(keys, buf, size);
     fflush(stdout);
-    return any ? (int)n : -1;
+    return n;
 }
 
 int consoleIsConsole(void)
@@ -596,8 +489,9 @@ const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose};
 
 void install()
 {
+    vt::Backend *ports[] = {&gBackend};
+    vtHostSetBackends(ports, 1); /* drops whatever a test left open */
     {
-        std::lock_guard<std::mutex> dl(gDeliverMx);
         std::lock_guard<std::mutex> lk(gMx);
         gState.outNames.clear();
         gState.inNames.clear();
@@ -605,14 +499,6 @@ void install()
         for (int &c : gState.calls)
             c = 0;
         gState.sent.clear();
-        gState.outOpen = false;
-        gState.outHandle = nullptr;
-        gState.inOpen = false;
-        gState.inStarted = false;
-        gState.inHandle = nullptr;
-        gState.callback = nullptr;
-        gState.instance = 0;
-        gState.queue.clear();
     }
     {
         std::lock_guard<std::mutex> lk(gConsoleMx);
@@ -639,6 +525,7 @@ void uninstall()
     vtInstallMidi(nullptr);
     vtInstallConsole(nullptr);
     vtInstallFiles(nullptr);
+    vtHostSetBackends(nullptr, 0);
 }
 
 void addOutPort(const char *name)
@@ -656,8 +543,7 @@ void addInPort(const char *name)
 void fail(Op op, int port)
 {
     std::lock_guard<std::mutex> lk(gMx);
-    bool perPort = op == OutCaps || op == InCaps || op == OutOpen || op == InOpen;
-    if (port < 0 || !perPort)
+    if (port < 0 || !perPort(op))
         gState.fail.all[op] = true;
     else
         gState.fail.ports[op].push_back(port);
@@ -696,43 +582,34 @@ int calls(Op op)
 bool outIsOpen()
 {
     std::lock_guard<std::mutex> lk(gMx);
-    return gState.outOpen;
+    return gState.out != nullptr;
 }
 
 bool inIsOpen()
 {
     std::lock_guard<std::mutex> lk(gMx);
-    return gState.inOpen;
+    return gState.in != nullptr;
 }
 
 bool inIsStarted()
 {
-    std::lock_guard<std::mutex> lk(gMx);
-    return gState.inOpen && gState.inStarted;
+    bool started;
+    int queued;
+    inputState(&started, &queued);
+    return started;
 }
 
 int queuedHeaders()
 {
-    std::lock_guard<std::mutex> lk(gMx);
-    return (int)gState.queue.size();
+    bool started;
+    int queued;
+    inputState(&started, &queued);
+    return queued;
 }
 
-bool deliver(UINT msg, DWORD_PTR param1, DWORD_PTR param2)
+bool deliver(UINT msg, DWORD_PTR param1, DWORD_PTR)
 {
-    std::lock_guard<std::mutex> dl(gDeliverMx);
-    VtMidiInProc proc;
-    HMIDIIN h;
-    DWORD_PTR instance;
-    {
-        std::lock_guard<std::mutex> lk(gMx);
-        if (!gState.inOpen || !gState.inStarted)
-            return false;
-        proc = gState.callback;
-        h = gState.inHandle;
-        instance = gState.instance;
-    }
-    notify(proc, h, instance, msg, param1, param2);
-    return true;
+    return intoInput([&](vt::InputSink *s) { return s->message(msg, (uint32_t)param1); });
 }
 
 bool deliverShort(uint8_t status, uint8_t d1, uint8_t d2)
@@ -740,39 +617,17 @@ bool deliverShort(uint8_t status, uint8_t d1, uint8_t d2)
     return deliver(MIM_DATA, (DWORD_PTR)status | (DWORD_PTR)d1 << 8 | (DWORD_PTR)d2 << 16);
 }
 
-namespace {
-
-bool deliverFilled(UINT msg, const std::vector<uint8_t> &bytes)
+bool deliverLong(const std::vector<uint8_t> &bytes)
 {
-    std::lock_guard<std::mutex> dl(gDeliverMx);
-    VtMidiInProc proc;
-    HMIDIIN h;
-    DWORD_PTR instance;
-    LPMIDIHDR hdr;
-    {
-        std::lock_guard<std::mutex> lk(gMx);
-        if (!gState.inOpen || !gState.inStarted || gState.queue.empty())
-            return false;
-        hdr = gState.queue.front();
-        gState.queue.pop_front();
-        size_t n = bytes.size() < hdr->dwBufferLength ? bytes.size() : hdr->dwBufferLength;
-        if (n)
-            memcpy(hdr->lpData, bytes.data(), n);
-        hdr->dwBytesRecorded = (DWORD)n;
-        hdr->dwFlags &= ~(DWORD)MHDR_INQUEUE;
-        hdr->dwFlags |= MHDR_DONE;
-        proc = gState.callback;
-        h = gState.inHandle;
-        instance = gState.instance;
-    }
-    notify(proc, h, instance, msg, (DWORD_PTR)hdr, 0);
-    return true;
+    return intoInput(
+        [&](vt::InputSink *s) { return s->longMessage(MIM_LONGDATA, bytes.data(), bytes.size()); });
 }
 
-} // namespace
-
-bool deliverLong(const std::vector<uint8_t> &bytes) { return deliverFilled(MIM_LONGDATA, bytes); }
-bool deliverLongError(const std::vector<uint8_t> &bytes) { return deliverFilled(MIM_LONGERROR, bytes); }
+bool deliverLongError(const std::vector<uint8_t> &bytes)
+{
+    return intoInput(
+        [&](vt::InputSink *s) { return s->longMessage(MIM_LONGERROR, bytes.data(), bytes.size()); });
+}
 
 void keys(const std::string &bytes)
 {

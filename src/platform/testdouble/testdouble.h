@@ -1,7 +1,9 @@
 /*
- * A scriptable test double of the MIDI port service, the console keyboard
- * and the files, for running the system code without MIDI hardware or a
- * terminal.  Tests only.
+ * A scriptable test double of the MIDI ports, the console keyboard and the
+ * files, for running the system code without MIDI hardware or a terminal.
+ * The ports are served by the real port host, so the handles, the header
+ * rules and the input queue are the program's own.  Tests only: a library
+ * of its own (voltanis_testdouble), never linked into the program.
  */
 #ifndef VOLTANIS_TESTDOUBLE_H
 #define VOLTANIS_TESTDOUBLE_H
@@ -15,7 +17,8 @@
 namespace td {
 
 /* Routes the MIDI ports, the console and the files through the double and
-   resets it: no ports, no keys, no failures, nothing captured. */
+   resets it: no ports, no keys, no failures, nothing captured.  Ports a
+   test left open are dropped. */
 void install();
 /* Puts the real services back. */
 void uninstall();
@@ -40,8 +43,9 @@ enum Op {
     OutClose
 };
 /* Every later call of op fails (a non-zero result; a failing open leaves the
-   handle 0).  For the capability queries and the opens, port chooses the
-   port number the failure applies to, -1 all ports. */
+   handle 0) and changes nothing.  For the capability queries and the opens,
+   port chooses the port number the failure applies to, -1 all ports: the
+   port itself refuses, and the host answers as it does then. */
 void fail(Op op, int port = -1);
 /* The next `times` unprepare calls of the input header answer 65 (still
    playing) before the one that succeeds. */
@@ -60,21 +64,23 @@ bool inIsOpen();
 bool inIsStarted();
 int queuedHeaders();
 
-/* A notification for the open input's callback, delivered on another
-   thread; returns once the callback has returned.  False when no input is
-   open (then nothing is delivered). */
+/* A notification for the open input's callback (MIM_DATA, MIM_ERROR,
+   MIM_VT_OVERRUN), delivered by the port on another thread; returns once
+   the callback has returned.  False when no input is open or started (then
+   nothing is delivered).  Parameter 2 is the host's own time stamp. */
 bool deliver(UINT msg, DWORD_PTR param1, DWORD_PTR param2 = 0);
 bool deliverShort(uint8_t status, uint8_t d1 = 0, uint8_t d2 = 0);
 /* Copies the bytes into the first queued header (cut at its length), sets
    dwBytesRecorded, marks it done and delivers MIM_LONGDATA with its
-   address.  False when no header is queued. */
+   address.  False when no header is queued or the input is not started. */
 bool deliverLong(const std::vector<uint8_t> &bytes);
 /* The same, notified as MIM_LONGERROR. */
 bool deliverLongError(const std::vector<uint8_t> &bytes);
 
 /* Keys for _kbhit/_getch, appended to the queue; readLine takes its line
-   from the same queue up to a carriage return or line feed, echoing the
-   characters and a line end as a console does. */
+   from the same queue with the shared line editor, echoing as a console
+   does (0 and the next byte are a function or cursor key there, DEL is
+   Backspace, CR, LF and CR LF are each one Enter). */
 void keys(const std::string &bytes);
 /* On (the default): once the queue is empty, the keyboard behaves as a
    piped input at its end does (keys ESC, Enter, ESC, Enter ...; readLine

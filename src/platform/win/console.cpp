@@ -12,12 +12,15 @@
  * DEL is Backspace; no escape sequences are decoded (0x00 0x3B is F1).
  * At the end of the input a key is always waiting, and it is ESC, Enter,
  * ESC, Enter ... so that a run ends through the exit prompt instead of
- * hanging; a line read there answers -1.
+ * hanging; a line read there answers -1.  The end counts as a key only
+ * after a short quiet time, so that what the last lines made a port answer
+ * is still shown.
  *
  * The pause ends early when a key arrives or vtWake is called (after every
  * MIDI input notification), so that both are dealt with at once.
  */
 #define VOLTANIS_WIN_REAL_API 1
+#include "../common/lineedit.h"
 #include "../common/service.h"
 #include "internal.h"
 
@@ -38,8 +41,9 @@ unsigned char gBuf[512];
 DWORD gLen;
 DWORD gPos;
 bool gEof;
-bool gAfterCr;    /* the last byte taken was CR: a LF right after it is part of that Enter */
-bool gEndIsEnter; /* at the end: the next key is Enter (else ESC) */
+ULONGLONG gEofTick; /* when the end was reached */
+bool gAfterCr;      /* the last byte taken was CR: a LF right after it is part of that Enter */
+bool gEndIsEnter;   /* at the end: the next key is Enter (else ESC) */
 
 void probe(void)
 {
@@ -60,6 +64,16 @@ HANDLE wakeEvent(void)
 
 /* --- piped input --------------------------------------------------------- */
 
+const ULONGLONG kEndQuietMs = 150;
+
+void reachEnd(void)
+{
+    gEof = true;
+    gEofTick = GetTickCount64();
+}
+
+bool endIsQuiet(void) { return GetTickCount64() - gEofTick >= kEndQuietMs; }
+
 /* Makes at least one byte ready in gBuf.  Without `block` it reads only
    what is there already.  False when nothing is ready (see gEof). */
 bool fill(bool block)
@@ -69,7 +83,7 @@ bool fill(bool block)
     if (gEof)
         return false;
     if (gIn == NULL || gIn == INVALID_HANDLE_VALUE) {
-        gEof = true;
+        reachEnd();
         return false;
     }
     if (!block && GetFileType(gIn) == FILE_TYPE_PIPE) {
@@ -83,7 +97,7 @@ bool fill(bool block)
     }
     DWORD got = 0;
     if (!ReadFile(gIn, gBuf, sizeof gBuf, &got, NULL) || got == 0) {
-        gEof = true;
+        reachEnd();
         return false;
     }
     gLen = got;
@@ -133,64 +147,22 @@ int pipeGetch(void)
     return takeByte(b);
 }
 
-unsigned utf8Length(unsigned char lead)
-{
-    if (lead >= 0xF0)
-        return 4;
-    if (lead >= 0xE0)
-        return 3;
-    if (lead >= 0xC0)
-        return 2;
-    return 1;
-}
+/* The pipe's bytes as the line editor reads them.  Nobody sees a piped
+   line being typed, so nothing is echoed. */
+class PipeKeys : public vt::LineKeys {
+public:
+    int next() override
+    {
+        int b = peekByte(true);
+        return b == kEnd ? vt::kKeyEnd : takeByte(b);
+    }
+    void echo(const char *, size_t) override {}
+};
 
-/* A line from a pipe is read by the rules of a typed one: Backspace rubs
-   out a character, other control characters are passed over, a character
-   of several UTF-8 bytes is kept whole or not at all.  Nobody sees a
-   piped line being typed, so nothing is echoed. */
 int pipeReadLine(char *buf, unsigned size)
 {
-    const unsigned limit = size ? size - 1 : 0;
-    unsigned n = 0;
-    bool dropping = false; /* the rest of a character that did not fit */
-    for (;;) {
-        int b = peekByte(true);
-        if (b == kEnd) {
-            if (n == 0) {
-                if (size)
-                    buf[0] = 0;
-                return -1;
-            }
-            break;
-        }
-        int k = takeByte(b);
-        if (k == kEnter)
-            break;
-        unsigned char c = static_cast<unsigned char>(k);
-        if (c == 8) {
-            if (n) {
-                do
-                    n--;
-                while (n && (static_cast<unsigned char>(buf[n]) & 0xC0) == 0x80);
-            }
-            dropping = false;
-            continue;
-        }
-        if (c < 0x20)
-            continue;
-        if (c >= 0x80 && c < 0xC0) {
-            if (dropping || n >= limit)
-                continue;
-        } else {
-            dropping = n + utf8Length(c) > limit;
-            if (dropping)
-                continue;
-        }
-        buf[n++] = static_cast<char>(c);
-    }
-    if (size)
-        buf[n] = 0;
-    return static_cast<int>(n);
+    PipeKeys keys;
+    return vt::editLine(keys, buf, size);
 }
 
 /* --- console input ------------------------------------------------------- */
@@ -366,8 +338,8 @@ void realInit(void)
     /* every print reaches the console at once, prompts without a line end
        too */
     setvbuf(stdout, NULL, _IONBF, 0);
-    /* the idle pause of the main loop is 1 ms; at the default timer
-       resolution a wait lasts up to 15.6 ms */
+    /* the pauses are a few milliseconds (the idle pause of the main loop is
+       10 ms); at the default timer resolution a wait lasts up to 15.6 ms */
     if (timeBeginPeriod(1) == TIMERR_NOERROR)
         atexit(restoreTimer);
     wakeEvent();
@@ -376,8 +348,10 @@ void realInit(void)
 int realKbhit(void)
 {
     probe();
-    if (!gIsConsole)
-        return peekByte(false) != kNone;
+    if (!gIsConsole) {
+        int b = peekByte(false);
+        return b == kEnd ? endIsQuiet() : b != kNone;
+    }
     return consoleKbhit();
 }
 

@@ -1,9 +1,10 @@
 /*
  * The platform contract on Windows: the real winmm, conio and kernel32
  * declarations, with the contract names turned into the layer's own
- * forwarding functions (vt_...).  They call the real API unless a test has
- * installed the double (common/service.h), so the system code compiles the
- * same calls on every platform and can run against either.
+ * forwarding functions (vt_...).  They call the installed services
+ * (common/service.h): the port host, the console and kernel32's files, or
+ * the double in a test, so the system code compiles the same calls on
+ * every platform and can run against either.
  *
  * Included by platform.h only; nothing else includes it.
  */
@@ -61,9 +62,9 @@ BOOL vt_ReadFile(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL vt_WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL vt_CloseHandle(HANDLE h);
 
-/* The layer's own source (win/service.cpp, win/console.cpp) calls the real
-   functions under these names, so it defines VOLTANIS_WIN_REAL_API and sees
-   no redirection. */
+/* The layer's own source (win/, winmm/) calls the real functions under
+   these names, so it defines VOLTANIS_WIN_REAL_API and sees no
+   redirection. */
 #ifndef VOLTANIS_WIN_REAL_API
 #define midiOutGetNumDevs vt_midiOutGetNumDevs
 #define midiOutGetDevCapsA vt_midiOutGetDevCapsA

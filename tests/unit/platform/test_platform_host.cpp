@@ -85,6 +85,22 @@ public:
         std::thread t([s, bytes] { s->bytes(bytes.data(), bytes.size()); });
         t.join();
     }
+    bool handOver(unsigned kind, uint32_t word)
+    {
+        vt::InputSink *s = sink;
+        bool taken = false;
+        std::thread t([&] { taken = s->message(kind, word); });
+        t.join();
+        return taken;
+    }
+    bool handOverLong(unsigned kind, std::vector<uint8_t> bytes)
+    {
+        vt::InputSink *s = sink;
+        bool taken = false;
+        std::thread t([&] { taken = s->longMessage(kind, bytes.data(), bytes.size()); });
+        t.join();
+        return taken;
+    }
 
     std::vector<std::string> nextOut, nextIn;
     int snapshots = 0;
@@ -121,6 +137,24 @@ void CALLBACK onInput(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD
     std::lock_guard<std::mutex> lk(gMx);
     DWORD rec = msg == MIM_LONGDATA || msg == MIM_LONGERROR ? ((LPMIDIHDR)p1)->dwBytesRecorded : 0;
     gNotes.push_back({msg, p1, instance, rec});
+}
+
+/* What the callback got, notification by notification. */
+struct Want {
+    UINT msg;
+    DWORD_PTR p1;
+    DWORD recorded;
+};
+
+void expectNotes(const std::vector<Want> &want)
+{
+    std::lock_guard<std::mutex> lk(gMx);
+    ASSERT_EQ(want.size(), gNotes.size());
+    for (size_t i = 0; i < gNotes.size(); i++) {
+        EXPECT_EQ(want[i].msg, gNotes[i].msg) << i;
+        EXPECT_EQ(want[i].p1, gNotes[i].p1) << i;
+        EXPECT_EQ(want[i].recorded, gNotes[i].recorded) << i;
+    }
 }
 
 std::vector<UINT> kinds()
@@ -331,27 +365,98 @@ TEST_F(PortHost, BytesBecomeNotificationsOnlyWhileStarted)
     ASSERT_EQ(0u, midiInUnprepareHeader(h, &hdr, sizeof hdr));
     ASSERT_EQ(0u, midiInClose(h));
     EXPECT_EQ(nullptr, a.sink); /* the port was let go of */
-
-    std::lock_guard<std::mutex> lk(gMx);
-    const struct {
-        UINT msg;
-        DWORD_PTR p1;
-        DWORD recorded;
-    } want[] = {
+    expectNotes({
         {MIM_OPEN, 0, 0},
         {MIM_DATA, 0x403c90, 0},
         {MIM_LONGDATA, (DWORD_PTR)&hdr, 4}, /* full: f0 01 02 03; the rest is dropped, no header */
         {MIM_ERROR, 0x33, 0},
         {MIM_VT_OVERRUN, 17, 0},
         {MIM_CLOSE, 0, 0},
-    };
-    ASSERT_EQ(sizeof want / sizeof want[0], gNotes.size());
-    for (size_t i = 0; i < gNotes.size(); i++) {
-        EXPECT_EQ(want[i].msg, gNotes[i].msg) << i;
-        EXPECT_EQ(want[i].p1, gNotes[i].p1) << i;
-        EXPECT_EQ(want[i].recorded, gNotes[i].recorded) << i;
-    }
+    });
     EXPECT_EQ(0, memcmp(buf, "\xf0\x01\x02\x03", 4));
+}
+
+/* A backend whose system parses for itself hands messages over as they
+   are, and long ones into the queued headers, only while started. */
+TEST_F(PortHost, MessagesHandedOverAsTheyAre)
+{
+    HMIDIIN h = nullptr;
+    ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+    static char buf[4];
+    MIDIHDR hdr;
+    memset(&hdr, 0, sizeof hdr);
+    hdr.lpData = buf;
+    hdr.dwBufferLength = sizeof buf;
+    ASSERT_EQ(0u, midiInPrepareHeader(h, &hdr, sizeof hdr));
+    const struct {
+        const char *what;
+        std::function<bool()> step;
+        bool taken;
+    } rows[] = {
+        {"before start", [&] { return a.handOver(MIM_ERROR, 0x33); }, false},
+        {"start", [&] { return midiInStart(h) == 0; }, true},
+        {"long, no header",
+            [&] {
+                return a.handOverLong(MIM_LONGDATA, {0xf0, 0xf7});
+            },
+            false},
+        {"queue", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr) == 0; }, true},
+        {"short", [&] { return a.handOver(MIM_DATA, 0x403c90); }, true},
+        {"a header is not a short message", [&] { return a.handOver(MIM_LONGDATA, 0); }, false},
+        {"long, cut at the header",
+            [&] {
+                return a.handOverLong(MIM_LONGDATA, {0xf0, 1, 2, 3, 4, 0xf7});
+            },
+            true},
+        {"queue again", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr) == 0; }, true},
+        {"broken off",
+            [&] {
+                return a.handOverLong(MIM_LONGERROR, {0xf0, 9});
+            },
+            true},
+        {"reset", [&] { return midiInReset(h) == 0; }, true},
+        {"after the reset", [&] { return a.handOver(MIM_DATA, 0xf8); }, false},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(r.taken, r.step()) << r.what;
+    ASSERT_EQ(0u, midiInClose(h));
+    expectNotes({
+        {MIM_OPEN, 0, 0},
+        {MIM_DATA, 0x403c90, 0},
+        {MIM_LONGDATA, (DWORD_PTR)&hdr, 4},
+        {MIM_LONGERROR, (DWORD_PTR)&hdr, 2},
+        {MIM_CLOSE, 0, 0},
+    });
+}
+
+/* New backends (a test's double) drop what a test left open, without a
+   word to the callback, and their ports open at once. */
+TEST_F(PortHost, NewBackendsDropWhatWasLeftOpen)
+{
+    HMIDIIN in = nullptr;
+    HMIDIOUT out = nullptr;
+    ASSERT_EQ(0u, midiInOpen(&in, 0, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+    ASSERT_EQ(0u, midiOutOpen(&out, 0, 0, 0, 0));
+    static char buf[4];
+    MIDIHDR hdr;
+    memset(&hdr, 0, sizeof hdr);
+    hdr.lpData = buf;
+    hdr.dwBufferLength = sizeof buf;
+    ASSERT_EQ(0u, midiInPrepareHeader(in, &hdr, sizeof hdr));
+    ASSERT_EQ(0u, midiInAddBuffer(in, &hdr, sizeof hdr));
+
+    vt::Backend *list[] = {&b};
+    vtHostSetBackends(list, 1);
+    EXPECT_EQ(nullptr, a.sink) << "the input port was let go of";
+    EXPECT_EQ(1, a.stops);
+    EXPECT_EQ((DWORD)(MHDR_PREPARED | MHDR_DONE), hdr.dwFlags);
+    EXPECT_EQ((UINT)MMSYSERR_INVALHANDLE, midiInClose(in));
+    EXPECT_EQ((UINT)MMSYSERR_INVALHANDLE, midiOutClose(out));
+    EXPECT_EQ((std::vector<UINT>{MIM_OPEN}), kinds());
+    EXPECT_EQ(1u, midiOutGetNumDevs());
+    ASSERT_EQ(0u, midiInOpen(&in, 1, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+    EXPECT_EQ(1, b.lastIn);
+    EXPECT_EQ(0u, midiInClose(in));
 }
 
 TEST_F(PortHost, RefusedOpensLeaveNoHandle)

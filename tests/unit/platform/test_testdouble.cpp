@@ -1,8 +1,9 @@
 /*
- * The double itself, where it has logic of its own: the header flags and
- * their error codes, the queue of input buffers, the end-of-input keys, the
- * echoed line input and the file faults.  Everything goes through the
- * contract functions, as the system code calls them.
+ * The double itself, where it has logic of its own: its port lists, the
+ * injected failures, deliveries, the end-of-input keys, the keys its line
+ * input reads and the file faults.  Everything goes through the contract
+ * functions, as the system code calls them (the header rules behind them
+ * are the port host's, tested there).
  */
 #include "platform/platform.h"
 #include "platform/testdouble/testdouble.h"
@@ -12,6 +13,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -112,48 +114,13 @@ TEST_F(TestDouble, FailedOpenLeavesTheHandleZero)
     EXPECT_EQ(nullptr, hi);
 }
 
-/* The output header: what each state answers, and what leaves. */
-TEST_F(TestDouble, OutputHeaderStates)
-{
-    td::addOutPort("Out");
-    HMIDIOUT h = nullptr;
-    ASSERT_EQ(0u, midiOutOpen(&h, 0, 0, 0, 0));
-    char data[] = {'\x90', '\x3c', '\x40'};
-    MIDIHDR hdr;
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = data;
-    hdr.dwBufferLength = hdr.dwBytesRecorded = 3;
-
-    EXPECT_EQ((UINT)MIDIERR_UNPREPARED, midiOutLongMsg(h, &hdr, sizeof hdr));
-    EXPECT_EQ((UINT)MMSYSERR_INVALHANDLE, midiOutPrepareHeader(nullptr, &hdr, sizeof hdr));
-    EXPECT_EQ((UINT)MMSYSERR_INVALHANDLE, midiOutLongMsg(nullptr, &hdr, sizeof hdr));
-    EXPECT_EQ(0u, midiOutPrepareHeader(h, &hdr, sizeof hdr));
-    EXPECT_EQ((DWORD)MHDR_PREPARED, hdr.dwFlags);
-    EXPECT_EQ(0u, midiOutLongMsg(h, &hdr, sizeof hdr));
-    EXPECT_EQ((DWORD)(MHDR_PREPARED | MHDR_DONE), hdr.dwFlags);
-    EXPECT_EQ(0u, midiOutUnprepareHeader(h, &hdr, sizeof hdr));
-    EXPECT_EQ(0u, hdr.dwFlags & MHDR_PREPARED);
-
-    ASSERT_EQ(1u, td::sent().size());
-    EXPECT_EQ((std::vector<uint8_t>{0x90, 0x3c, 0x40}), td::sent()[0]);
-
-    td::fail(td::OutLongMsg);
-    EXPECT_EQ(0u, midiOutPrepareHeader(h, &hdr, sizeof hdr));
-    EXPECT_NE(0u, midiOutLongMsg(h, &hdr, sizeof hdr));
-    EXPECT_EQ(1u, td::sent().size());
-
-    EXPECT_EQ(0u, midiOutClose(h));
-    EXPECT_EQ((UINT)MMSYSERR_INVALHANDLE, midiOutClose(h));
-    EXPECT_EQ((UINT)MMSYSERR_INVALHANDLE, midiOutLongMsg(h, &hdr, sizeof hdr));
-    td::clearSent();
-    EXPECT_TRUE(td::sent().empty());
-}
-
-/* The input header through its whole life, with the codes the system's
-   stop sequence depends on. */
-TEST_F(TestDouble, InputHeaderLife)
+/* What the double decides itself: a delivery needs an open, started input
+   (and a long one a queued header), and comes from a thread that is not
+   the caller's; the unprepare answers "still playing" as often as told. */
+TEST_F(TestDouble, DeliveriesNeedAStartedInputAndComeFromAnotherThread)
 {
     td::addInPort("In");
+    EXPECT_FALSE(td::deliverShort(0x90, 0x3c, 0x40)); /* no input open */
     HMIDIIN h = openIn();
     ASSERT_NE(nullptr, h);
     static char buf[16];
@@ -161,56 +128,54 @@ TEST_F(TestDouble, InputHeaderLife)
     memset(&hdr, 0, sizeof hdr);
     hdr.lpData = buf;
     hdr.dwBufferLength = sizeof buf;
-
-    EXPECT_EQ((UINT)MIDIERR_UNPREPARED, midiInAddBuffer(h, &hdr, sizeof hdr));
-    EXPECT_FALSE(td::deliverShort(0x90, 0x3c, 0x40)); /* not started yet */
-    EXPECT_EQ(0u, midiInStart(h));
-    EXPECT_TRUE(td::inIsStarted());
-    EXPECT_EQ(0u, midiInPrepareHeader(h, &hdr, sizeof hdr));
-    EXPECT_FALSE(td::deliverLong({0xf0, 0x7e, 0xf7})); /* nothing queued */
-    EXPECT_EQ(0u, midiInAddBuffer(h, &hdr, sizeof hdr));
-    EXPECT_EQ((DWORD)(MHDR_PREPARED | MHDR_INQUEUE), hdr.dwFlags);
-    EXPECT_EQ(1, td::queuedHeaders());
-    EXPECT_EQ((UINT)MIDIERR_STILLPLAYING, midiInAddBuffer(h, &hdr, sizeof hdr));
-    EXPECT_EQ((UINT)MIDIERR_STILLPLAYING, midiInUnprepareHeader(h, &hdr, sizeof hdr));
-    EXPECT_EQ((UINT)MIDIERR_STILLPLAYING, midiInClose(h));
-
-    EXPECT_TRUE(td::deliverShort(0x90, 0x3c, 0x40));
-    EXPECT_TRUE(td::deliverLong({0xf0, 0x7e, 0x7f, 0xf7}));
-    EXPECT_EQ((DWORD)(MHDR_PREPARED | MHDR_DONE), hdr.dwFlags);
-    EXPECT_EQ(4u, hdr.dwBytesRecorded);
-    EXPECT_EQ(0, memcmp(buf, "\xf0\x7e\x7f\xf7", 4));
-    EXPECT_EQ(0, td::queuedHeaders());
-
-    /* queued again and taken back by the reset, empty */
-    EXPECT_EQ(0u, midiInAddBuffer(h, &hdr, sizeof hdr));
-    EXPECT_EQ(0u, hdr.dwBytesRecorded);
-    EXPECT_EQ(0u, midiInReset(h));
-    EXPECT_FALSE(td::inIsStarted());
-    EXPECT_EQ(0u, hdr.dwBytesRecorded);
-    EXPECT_EQ((DWORD)(MHDR_PREPARED | MHDR_DONE), hdr.dwFlags);
-    EXPECT_FALSE(td::deliverShort(0xf8)); /* stopped */
+    ASSERT_EQ(0u, midiInPrepareHeader(h, &hdr, sizeof hdr));
+    const struct {
+        const char *what;
+        std::function<bool()> step;
+        bool done;
+    } rows[] = {
+        {"short before start", [] { return td::deliverShort(0x90, 0x3c, 0x40); }, false},
+        {"start", [&] { return midiInStart(h) == 0; }, true},
+        {"long, nothing queued",
+            [] {
+                return td::deliverLong({0xf0, 0x7e, 0xf7});
+            },
+            false},
+        {"queue", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr) == 0; }, true},
+        {"short", [] { return td::deliverShort(0x90, 0x3c, 0x40); }, true},
+        {"long",
+            [] {
+                return td::deliverLong({0xf0, 0x7e, 0x7f, 0xf7});
+            },
+            true},
+        {"loss", [] { return td::deliver(MIM_VT_OVERRUN, 3); }, true},
+        {"reset", [&] { return midiInReset(h) == 0; }, true},
+        {"short after reset", [] { return td::deliverShort(0xf8); }, false},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(r.done, r.step()) << r.what;
 
     td::inUnprepareStillPlaying(2);
     EXPECT_EQ((UINT)MIDIERR_STILLPLAYING, midiInUnprepareHeader(h, &hdr, sizeof hdr));
     EXPECT_EQ((UINT)MIDIERR_STILLPLAYING, midiInUnprepareHeader(h, &hdr, sizeof hdr));
     EXPECT_EQ(0u, midiInUnprepareHeader(h, &hdr, sizeof hdr));
-    EXPECT_EQ(0u, hdr.dwFlags & MHDR_PREPARED);
+    EXPECT_EQ(3, td::calls(td::InUnprepare));
     EXPECT_EQ(0u, midiInClose(h));
     EXPECT_FALSE(td::inIsOpen());
     EXPECT_FALSE(td::deliverShort(0xf8));
-    EXPECT_EQ(4, td::calls(td::InUnprepare));
 
-    std::vector<UINT> want = {MIM_OPEN, MIM_DATA, MIM_LONGDATA, MIM_LONGDATA, MIM_CLOSE};
-    EXPECT_EQ(want, kinds());
     std::lock_guard<std::mutex> lk(gNotesMx);
+    std::vector<UINT> want = {MIM_OPEN, MIM_DATA, MIM_LONGDATA, MIM_VT_OVERRUN, MIM_CLOSE};
+    ASSERT_EQ(want.size(), gNotes.size());
+    for (size_t i = 0; i < want.size(); i++) {
+        EXPECT_EQ(want[i], gNotes[i].msg) << i;
+        bool delivered = want[i] != MIM_OPEN && want[i] != MIM_CLOSE;
+        EXPECT_EQ(delivered, gNotes[i].otherThread) << i;
+        EXPECT_EQ(7u, gNotes[i].instance) << i;
+    }
     EXPECT_EQ((DWORD_PTR)0x403c90, gNotes[1].p1);
     EXPECT_EQ((DWORD_PTR)&hdr, gNotes[2].p1);
-    EXPECT_EQ((DWORD_PTR)&hdr, gNotes[3].p1);
-    for (const Note &n : gNotes) {
-        EXPECT_TRUE(n.otherThread);
-        EXPECT_EQ(7u, n.instance);
-    }
+    EXPECT_EQ((DWORD_PTR)3, gNotes[3].p1);
 }
 
 TEST_F(TestDouble, LongMessageCutAtTheBufferAndLongError)
@@ -302,11 +267,16 @@ TEST_F(TestDouble, ReadLineEchoesAndBounds)
         {"\n", 16, 0, "", "\n"},
         {"abcdef\r", 4, 3, "abc", "abc\n"},
         {"ab\bc\r", 16, 2, "ac", "ab\b \bc\n"},
+        {"ab\x7f"
+         "c\r",
+            16, 2, "ac", "ab\b \bc\n"}, /* DEL is Backspace */
         {"tail", 16, 4, "tail", "tail"},
-        {std::string("a\x01\tb\0\x3b\xe0\x48"
+        {std::string("a\x01\tb\0\x3b"
                      "c\r",
-             10),
-            16, 3, "abc", "abc\n"},
+             8),
+            16, 3, "abc", "abc\n"}, /* control keys, F1 */
+        /* 0xE0 is text here: it leads a character of three bytes */
+        {"\xe0\xa4\x85\r", 16, 3, "\xe0\xa4\x85", "\xe0\xa4\x85\n"},
     };
     for (const Row &r : rows) {
         td::keys(r.typed);

@@ -1,6 +1,8 @@
 /*
- * Decoding of one received short message: record it, count it toward the
- * progress dot, and show it as a named message or as bytes.
+ * All display of received data: short messages, SysEx, wild bytes and the
+ * loss line, each recorded and counted toward the progress dot where it is
+ * recorded at all, then shown as a named message or as bytes.  It takes
+ * what the capture (capture.cpp) queued, on the main thread.
  */
 #include "inputpriv.h"
 #include "../frontend/frontend.h"
@@ -115,4 +117,103 @@ void decodeChannelMessage(void)
         showText(status, d1, d2);
     else if (gMode == 1 || gMode == 3)
         showBytes(status, d1, d2, len);
+}
+
+int showOneEntry(void)
+{
+    uint32_t word;
+    if (!takeShortMessage(&word))
+        return 0;
+    gReceived = word;
+    decodeChannelMessage();
+    return 1;
+}
+
+static void showSysexText(uint32_t n)
+{
+    uint32_t start;
+
+    printf("  SysEx( ");
+    /* identifier bytes only as far as the message reaches: a message cut
+       short must not show what an earlier one left in the buffer */
+    if (n > 1 && gRbuf2[1] != 0) {
+        printf("%x ) ", gRbuf2[1]);
+        start = 2;
+    } else if (n > 1) {
+        printf("%x", gRbuf2[1]);
+        for (uint32_t i = 2; i < 4 && i < n; i++)
+            printf(" %x", gRbuf2[i]);
+        printf(") ");
+        start = 4;
+    } else {
+        printf(") ");
+        start = n;
+    }
+    /* the last byte ends the message and is not shown */
+    for (uint32_t i = start; i + 1 < n; i++) {
+        uint8_t b = gRbuf2[i];
+        if (b >= 0x20 && b <= 0x7E)
+            printf("%c", b);
+        else
+            printf(" \\%x ", b);
+    }
+    printf(" EOX\n");
+}
+
+static void showSysexBytes(uint32_t n)
+{
+    printf("-");
+    for (uint32_t i = 0; i < n; i++)
+        printf(gNumBase == 16 ? "%x " : "%d ", gRbuf2[i]);
+}
+
+/* A complete long message, in gRbuf2. */
+static void showSysex(uint32_t n)
+{
+    if (gbRecRecv) {
+        if (!recWrite(gRbuf2, n))
+            return;
+        gByteCount += n;
+        recDotCheck();
+    }
+    if (gbRecQuiet)
+        return;
+    if (gMode == 0 || gMode == 2)
+        showSysexText(n);
+    else if (gMode == 1 || gMode == 3)
+        showSysexBytes(n);
+}
+
+/* The oldest waiting invalid-byte notice, if any. */
+static void showWildByte(void)
+{
+    uint32_t word;
+    if (!takeWildByte(&word))
+        return;
+    gReceived = word;
+
+    /* shown even while recording quietly, and never recorded */
+    uint8_t b = (uint8_t)(gReceived & 0xFF);
+    if (gMode == 0 || gMode == 2)
+        printf("  wild byte      %x\n", b);
+    else if (gMode == 1 || gMode == 3)
+        printf(gNumBase == 16 ? "%x " : "%d ", b);
+}
+
+/* Once the display has caught up, says how many messages never reached
+   it, in a line of its own whatever the display mode. */
+static void reportLosses(void)
+{
+    uint32_t lost = takeLosses();
+    if (lost != 0)
+        printf("\nERROR MIDI IN: %u messages lost, receive buffer full\n", lost);
+}
+
+void receiveIdleChecks(void)
+{
+    uint32_t n;
+    if (takeSysex(&n))
+        showSysex(n);
+    showWildByte();
+    reportLosses();
 }

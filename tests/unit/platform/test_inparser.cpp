@@ -151,4 +151,33 @@ TEST(InParser, ResetForgetsRunningStatusAndSysex)
     EXPECT_EQ((std::vector<std::string>{"D 90 01 02", "E 06 00 00", "D f7 00 00"}), rec.out);
 }
 
+/* A short message handed over packed (as winmm does) goes back to its
+   bytes, and the parser makes the same message of them again. */
+TEST(InParser, UnpackedShortMessagesParseBackToThemselves)
+{
+    const struct {
+        DWORD word;
+        std::vector<uint8_t> bytes;
+        const char *parsed;
+    } rows[] = {
+        {0x403c90, {0x90, 0x3c, 0x40}, "D 90 3c 40"},
+        {0x7f05c3, {0xc3, 0x05}, "D c3 05 00"}, /* one data byte: the rest is not read */
+        {0x0040d0, {0xd0, 0x40}, "D d0 40 00"}, {0x7f7fe0, {0xe0, 0x7f, 0x7f}, "D e0 7f 7f"},
+        {0x0001f1, {0xf1, 0x01}, "D f1 01 00"}, {0x2010f2, {0xf2, 0x10, 0x20}, "D f2 10 20"},
+        {0x0000f6, {0xf6}, "D f6 00 00"}, {0x0000f8, {0xf8}, "D f8 00 00"}, {0x0000ff, {0xff}, "D ff 00 00"},
+        {0x000045, {}, nullptr}, /* no status byte: nothing to unpack */
+    };
+    for (const auto &r : rows) {
+        uint8_t b[3];
+        unsigned n = vt::unpackShortMessage(r.word, b);
+        EXPECT_EQ(r.bytes, std::vector<uint8_t>(b, b + n)) << std::hex << r.word;
+        if (!r.parsed)
+            continue;
+        Recorder rec(0, 0);
+        vt::InParser p(&rec);
+        p.feed(b, n);
+        EXPECT_EQ(std::vector<std::string>{r.parsed}, rec.out) << std::hex << r.word;
+    }
+}
+
 } // namespace

@@ -23,7 +23,7 @@
 
 namespace {
 
-const VtConsole &C() { return *vtPosixConsole(); }
+const VtConsole &C() { return *vtRealConsole(); }
 
 std::string hex(const std::string &s)
 {

@@ -21,7 +21,7 @@
 
 namespace {
 
-const VtFiles &F() { return *vtPosixFiles(); }
+const VtFiles &F() { return *vtRealFiles(); }
 
 class PosixFiles : public ::testing::Test {
 protected:

@@ -1,0 +1,244 @@
+/*
+ * The winmm backend.
+ *
+ * An open output sends each call's bytes as one long message and waits
+ * until the driver is done with them (winmm signals an event), so that
+ * they have left when send returns, whatever mix of messages they hold.
+ *
+ * An open input keeps a few buffers of its own queued with winmm.  What
+ * winmm hands over becomes bytes for the host's stream parser: a short
+ * message is unpacked to its bytes, a returned buffer gives its bytes and
+ * is queued again, so a SysEx that spans several buffers arrives whole in
+ * the system's one header.  A SysEx winmm broke off (MIM_LONGERROR) is
+ * ended by the status byte that broke it, which comes next.  An invalid
+ * byte (MIM_ERROR) is handed over as it is: fed to the parser it would be
+ * taken for running status.
+ */
+#define VOLTANIS_WIN_REAL_API 1
+#include "winmm.h"
+
+#include "../common/inparser.h"
+
+#include <string.h>
+
+#include <mutex>
+#include <new>
+
+namespace {
+
+const DWORD kSendWaitMs = 10; /* longest wait between two looks at a send */
+const int kInBuffers = 4;
+const DWORD kInBufferSize = 4096;
+const int kUnprepareTries = 1000; /* a driver that never lets go: 1 s */
+
+void copyName(const CHAR src[32], char name[32])
+{
+    memcpy(name, src, 31);
+    name[31] = 0;
+}
+
+class WinmmOut : public vt::OutPort {
+public:
+    WinmmOut(HMIDIOUT h, HANDLE done) : h_(h), done_(done) {}
+
+    ~WinmmOut() override
+    {
+        midiOutClose(h_);
+        CloseHandle(done_);
+    }
+
+    bool send(const uint8_t *p, size_t n) override
+    {
+        if (n == 0)
+            return true;
+        MIDIHDR hdr;
+        memset(&hdr, 0, sizeof hdr);
+        hdr.lpData = (LPSTR)p; /* winmm only reads an output buffer */
+        hdr.dwBufferLength = hdr.dwBytesRecorded = (DWORD)n;
+        if (midiOutPrepareHeader(h_, &hdr, sizeof hdr) != MMSYSERR_NOERROR)
+            return false;
+        bool ok = midiOutLongMsg(h_, &hdr, sizeof hdr) == MMSYSERR_NOERROR;
+        while (midiOutUnprepareHeader(h_, &hdr, sizeof hdr) == MIDIERR_STILLPLAYING)
+            WaitForSingleObject(done_, kSendWaitMs);
+        return ok;
+    }
+
+private:
+    HMIDIOUT h_;
+    HANDLE done_; /* signalled by winmm when it is done with a header */
+};
+
+class WinmmIn : public vt::InPort {
+public:
+    explicit WinmmIn(vt::InputSink *sink) : sink_(sink) { memset(hdrs_, 0, sizeof hdrs_); }
+
+    bool open(UINT id)
+    {
+        DWORD_PTR cb = (DWORD_PTR)&WinmmIn::onEvent;
+        if (midiInOpen(&h_, id, cb, (DWORD_PTR)this, CALLBACK_FUNCTION) == MMSYSERR_NOERROR)
+            return true;
+        h_ = 0;
+        return false;
+    }
+
+    ~WinmmIn() override
+    {
+        if (!h_)
+            return;
+        stop();
+        for (MIDIHDR &hdr : hdrs_) {
+            if (!(hdr.dwFlags & MHDR_PREPARED))
+                continue;
+            for (int i = 0; i < kUnprepareTries; i++) {
+                if (midiInUnprepareHeader(h_, &hdr, sizeof hdr) != MIDIERR_STILLPLAYING)
+                    break;
+                Sleep(1);
+            }
+        }
+        midiInClose(h_);
+    }
+
+    bool start() override
+    {
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            live_ = true;
+        }
+        for (int i = 0; i < kInBuffers; i++) {
+            MIDIHDR &hdr = hdrs_[i];
+            hdr.lpData = data_[i];
+            hdr.dwBufferLength = kInBufferSize;
+            if (midiInPrepareHeader(h_, &hdr, sizeof hdr) != MMSYSERR_NOERROR ||
+                midiInAddBuffer(h_, &hdr, sizeof hdr) != MMSYSERR_NOERROR)
+                break; /* fewer buffers: SysEx still arrives, in more pieces */
+        }
+        if (midiInStart(h_) == MMSYSERR_NOERROR)
+            return true;
+        stop();
+        return false;
+    }
+
+    void stop() override
+    {
+        {
+            /* waits for a delivery under way; none starts after this */
+            std::lock_guard<std::mutex> lk(mx_);
+            live_ = false;
+        }
+        midiInReset(h_); /* the buffers come back, and are not queued again */
+    }
+
+private:
+    static void CALLBACK onEvent(HMIDIIN, UINT msg, DWORD_PTR self, DWORD_PTR p1, DWORD_PTR)
+    {
+        reinterpret_cast<WinmmIn *>(self)->take(msg, p1);
+    }
+
+    void take(UINT msg, DWORD_PTR p1)
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        if (!live_)
+            return;
+        switch (msg) {
+        case MIM_DATA:
+        case MIM_MOREDATA: {
+            uint8_t b[3];
+            if (unsigned n = vt::unpackShortMessage((DWORD)p1, b))
+                sink_->bytes(b, n);
+            break;
+        }
+        case MIM_ERROR: sink_->message(MIM_ERROR, (uint32_t)p1); break;
+        case MIM_LONGDATA:
+        case MIM_LONGERROR: {
+            LPMIDIHDR hdr = reinterpret_cast<LPMIDIHDR>(p1);
+            if (hdr->dwBytesRecorded)
+                sink_->bytes((const uint8_t *)hdr->lpData, hdr->dwBytesRecorded);
+            /* queued again at once, as MIDI input libraries do from this
+               callback, so that a long SysEx never finds no buffer */
+            midiInAddBuffer(h_, hdr, sizeof *hdr);
+            break;
+        }
+        default: break; /* MIM_OPEN, MIM_CLOSE: the host gives its own */
+        }
+    }
+
+    vt::InputSink *sink_;
+    HMIDIIN h_ = 0;
+    std::mutex mx_;
+    bool live_ = false;
+    MIDIHDR hdrs_[kInBuffers];
+    char data_[kInBuffers][kInBufferSize];
+};
+
+class WinmmBackend : public vt::Backend {
+public:
+    void snapshot() override
+    {
+        outs_ = midiOutGetNumDevs();
+        ins_ = midiInGetNumDevs();
+    }
+    unsigned outCount() override { return outs_; }
+    unsigned inCount() override { return ins_; }
+
+    bool outName(unsigned i, char name[32]) override
+    {
+        MIDIOUTCAPSA c;
+        if (i >= outs_ || midiOutGetDevCapsA(i, &c, sizeof c) != MMSYSERR_NOERROR)
+            return false;
+        copyName(c.szPname, name);
+        return true;
+    }
+
+    bool inName(unsigned i, char name[32]) override
+    {
+        MIDIINCAPSA c;
+        if (i >= ins_ || midiInGetDevCapsA(i, &c, sizeof c) != MMSYSERR_NOERROR)
+            return false;
+        copyName(c.szPname, name);
+        return true;
+    }
+
+    vt::OutPort *openOut(unsigned i) override
+    {
+        if (i >= outs_)
+            return nullptr;
+        HANDLE done = CreateEventA(NULL, FALSE, FALSE, NULL);
+        if (!done)
+            return nullptr;
+        HMIDIOUT h = 0;
+        if (midiOutOpen(&h, i, (DWORD_PTR)done, 0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+            CloseHandle(done);
+            return nullptr;
+        }
+        WinmmOut *o = new (std::nothrow) WinmmOut(h, done);
+        if (!o) {
+            midiOutClose(h);
+            CloseHandle(done);
+        }
+        return o;
+    }
+
+    vt::InPort *openIn(unsigned i, vt::InputSink *sink) override
+    {
+        if (i >= ins_ || !sink)
+            return nullptr;
+        WinmmIn *in = new (std::nothrow) WinmmIn(sink);
+        if (in && in->open(i))
+            return in;
+        delete in;
+        return nullptr;
+    }
+
+private:
+    unsigned outs_ = 0;
+    unsigned ins_ = 0;
+};
+
+} // namespace
+
+vt::Backend *vtWinmmBackend(void)
+{
+    /* Never destroyed: an input left open at exit may still be called. */
+    static WinmmBackend *b = new WinmmBackend;
+    return b;
+}
