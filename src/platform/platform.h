@@ -176,6 +176,11 @@ int readLine(char *buf, unsigned size);
    pipe or a file, where nobody is there to answer a question. */
 int keyboardIsConsole(void);
 
+/* A monotonic clock in microseconds from an arbitrary start, for pauses
+   kept to a deadline and for times of arrival.  It runs with _sleep: in the
+   tests the double's clock advances by what its pauses were asked for. */
+int64_t vtClockUs(void);
+
 /* The keyboard types these lines instead of reading standard input: the
    characters of each (a line feed in one is Enter), then Enter; after the
    last, once a short quiet time has passed, it ends as a pipe does (ESC,

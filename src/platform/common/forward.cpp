@@ -109,6 +109,7 @@ int _getch(void) { return console()->getch(); }
 void _sleep(unsigned long ms) { console()->sleep(ms); }
 int readLine(char *buf, unsigned size) { return console()->readLine(buf, size); }
 int keyboardIsConsole(void) { return console()->isConsole(); }
+int64_t vtClockUs(void) { return console()->clockUs(); }
 
 HANDLE CreateFileA(
     LPCSTR name, DWORD access, DWORD share, void *security, DWORD creation, DWORD attributes, HANDLE templ)

@@ -95,8 +95,10 @@ int linesReadLine(char *buf, unsigned size)
 }
 
 int linesIsConsole(void) { return 0; }
+int64_t linesClockUs(void) { return vtRealConsole()->clockUs(); }
 
-const VtConsole kLines = {linesInit, linesKbhit, linesGetch, linesSleep, linesReadLine, linesIsConsole};
+const VtConsole kLines = {
+    linesInit, linesKbhit, linesGetch, linesSleep, linesReadLine, linesIsConsole, linesClockUs};
 
 } // namespace
 

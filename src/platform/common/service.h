@@ -35,6 +35,7 @@ struct VtConsole {
     void (*sleep)(unsigned long ms);
     int (*readLine)(char *buf, unsigned size);
     int (*isConsole)(void);
+    int64_t (*clockUs)(void);
 };
 
 struct VtFiles {

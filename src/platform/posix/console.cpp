@@ -509,7 +509,7 @@ int conIsConsole(void)
     return gCon.terminal ? 1 : 0;
 }
 
-const VtConsole kConsole = {conInit, conKbhit, conGetch, conSleep, conReadLine, conIsConsole};
+const VtConsole kConsole = {conInit, conKbhit, conGetch, conSleep, conReadLine, conIsConsole, nowUs};
 
 } // namespace
 

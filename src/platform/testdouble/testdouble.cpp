@@ -333,6 +333,8 @@ bool gKeyboardIsConsole = true;
 unsigned gEndPhase = 0; /* even: ESC next, odd: Enter next */
 std::atomic<unsigned> gSleeps{0};
 std::atomic<unsigned long> gSleptMs{0};
+std::atomic<int64_t> gClockUs{0};
+std::atomic<unsigned long> gPauseCap{0};
 
 bool keyWaiting() { return gKeyPos < gKeys.size(); }
 
@@ -362,7 +364,11 @@ int consoleGetch(void)
 void consoleSleep(unsigned long ms)
 {
     gSleeps++;
+    unsigned long cap = gPauseCap;
+    if (cap && ms > cap)
+        ms = cap; /* ended early, as by a key or a notification */
     gSleptMs += ms;
+    gClockUs += (int64_t)ms * 1000;
     /* lets a test's delivering thread get its turn, as a real pause would */
     std::this_thread::yield();
 }
@@ -398,6 +404,8 @@ int consoleReadLine(char *buf, unsigned size)
     return n;
 }
 
+int64_t consoleClockUs(void) { return gClockUs; }
+
 int consoleIsConsole(void)
 {
     std::lock_guard<std::mutex> lk(gConsoleMx);
@@ -405,7 +413,7 @@ int consoleIsConsole(void)
 }
 
 const VtConsole kConsole = {
-    consoleInit, consoleKbhit, consoleGetch, consoleSleep, consoleReadLine, consoleIsConsole};
+    consoleInit, consoleKbhit, consoleGetch, consoleSleep, consoleReadLine, consoleIsConsole, consoleClockUs};
 
 /* ---- files ----------------------------------------------------------- */
 
@@ -509,6 +517,8 @@ void install()
         gEndPhase = 0;
         gSleeps = 0;
         gSleptMs = 0;
+        gClockUs = 0;
+        gPauseCap = 0;
     }
     {
         std::lock_guard<std::mutex> lk(gFilesMx);
@@ -653,6 +663,8 @@ void endOfInput(bool on)
 
 unsigned sleeps() { return gSleeps; }
 unsigned long sleptMs() { return gSleptMs; }
+void advanceClock(int64_t us) { gClockUs += us; }
+void pausesEndAfter(unsigned long ms) { gPauseCap = ms; }
 
 void failFileWriteAfter(long bytes)
 {

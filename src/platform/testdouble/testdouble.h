@@ -94,6 +94,12 @@ void keyboardIsConsole(bool on);
    does not really pause. */
 unsigned sleeps();
 unsigned long sleptMs();
+/* The double's clock (vtClockUs) starts at 0 at install and advances only
+   by the pauses asked for and by this. */
+void advanceClock(int64_t us);
+/* Every pause ends after at most ms (0: as asked), as a real one does when a
+   key or a notification comes first; sleptMs() counts what really passed. */
+void pausesEndAfter(unsigned long ms);
 
 /* The files are the real ones, with faults on demand: once `bytes` bytes
    have been written (read) through the double in all, every further write

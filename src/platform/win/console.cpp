@@ -401,7 +401,17 @@ int realIsConsole(void)
     return gIsConsole ? 1 : 0;
 }
 
-const VtConsole kRealConsole = {realInit, realKbhit, realGetch, realSleep, realReadLine, realIsConsole};
+int64_t realClockUs(void)
+{
+    LARGE_INTEGER freq, now;
+    QueryPerformanceFrequency(&freq);
+    QueryPerformanceCounter(&now);
+    /* whole seconds and the rest apart, so that the product cannot overflow */
+    return now.QuadPart / freq.QuadPart * 1000000 + now.QuadPart % freq.QuadPart * 1000000 / freq.QuadPart;
+}
+
+const VtConsole kRealConsole = {
+    realInit, realKbhit, realGetch, realSleep, realReadLine, realIsConsole, realClockUs};
 
 } // namespace
 
