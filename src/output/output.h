@@ -28,6 +28,10 @@ void repeatLastMsg(void);
 extern HANDLE ghSendFile;
 extern int32_t gTXCol;
 void SendFile(uint8_t pace);
+/* A pause between blocks of a transfer, kept to the clock however often the
+   platform's pause ends early; 1 when F8 was typed meanwhile (the pause ends
+   at once), 0 when the time has passed. */
+int transferPause(unsigned ms);
 int ReadSendLine(void);
 
 #endif

@@ -46,6 +46,32 @@ static int readSendFileName(void)
     return 1;
 }
 
+/* Reads one waiting key; 1 when it was F8.  Every other key typed during a
+   transfer is dropped. */
+static int abortKeyTyped(void)
+{
+    int key = _getch();
+    if (key != 0 && key != 0xE0)
+        return 0;
+    int scan = waitKey();
+    return key == 0 && scan == SCAN_F8;
+}
+
+int transferPause(unsigned ms)
+{
+    const int64_t deadline = vtClockUs() + (int64_t)ms * 1000;
+    for (;;) {
+        if (_kbhit() && abortKeyTyped())
+            return 1;
+        int64_t left = deadline - vtClockUs();
+        if (left <= 0)
+            return 0;
+        /* the platform ends a pause early on a key or a notification (an
+           echo of the block just sent): then it is waited out again */
+        _sleep((unsigned long)((left + 999) / 1000));
+    }
+}
+
 static void restoreKeptBytes(void) { memcpy(gSbuf, sKeptBytes, sizeof sKeptBytes); }
 
 int ReadSendLine(void)
@@ -102,6 +128,7 @@ void SendFile(uint8_t pace)
     memcpy(sKeptBytes, gSbuf, sizeof sKeptBytes);
     printf("-Sending ");
     int blocks = 1;
+    int aborted = 0;
     int r;
     for (;;) {
         r = ReadSendLine();
@@ -114,22 +141,16 @@ void SendFile(uint8_t pace)
         if (r == 255)
             break;
         if (pace == 1)
-            _sleep(SLOW_PAUSE_MS);
+            aborted = transferPause(SLOW_PAUSE_MS);
         blocks++;
         if (blocks % 25 == 2)
             printf(".");
-        if (_kbhit()) {
-            int key = _getch();
-            if (key == 0 || key == 0xE0) {
-                int scan = waitKey();
-                if (key == 0 && scan == SCAN_F8) {
-                    printf("Aborted\n");
-                    CloseHandle(ghSendFile);
-                    ghSendFile = INVALID_HANDLE_VALUE;
-                    restoreKeptBytes();
-                    return;
-                }
-            }
+        if (aborted || (_kbhit() && abortKeyTyped())) {
+            printf("Aborted\n");
+            CloseHandle(ghSendFile);
+            ghSendFile = INVALID_HANDLE_VALUE;
+            restoreKeptBytes();
+            return;
         }
     }
     CloseHandle(ghSendFile);

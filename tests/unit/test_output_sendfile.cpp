@@ -283,8 +283,32 @@ TEST_F(SendFileTest, F8AbortsAfterTheBlockInFlight)
     std::string text = printed([] { SendFile(1); });
     EXPECT_EQ(text, confirmText("big", 1) + "-Sending .Aborted\n");
     EXPECT_EQ(blockSizes(td::sent()), std::vector<size_t>{64});
-    EXPECT_EQ(td::sleeps(), 1u);
+    EXPECT_EQ(td::sleeps(), 0u) << "an F8 already typed is answered without the pause";
     EXPECT_TRUE(fileIsFree("big"));
+}
+
+/* The slow pace is kept to the clock: a pause that ends early (an echo of
+   the block just sent, a key) is waited out again until 100 ms have passed. */
+TEST_F(SendFileTest, SlowPaceKeepsToTheClockWhenPausesEndEarly)
+{
+    struct Row {
+        unsigned long cap; /* ms after which every pause ends */
+        unsigned sleeps;   /* pauses in the one 100 ms wait */
+    };
+    const Row rows[] = {{0, 1}, {30, 4}, {1, 100}, {99, 2}};
+    for (const Row &r : rows) {
+        fresh();
+        SCOPED_TRACE("pauses end after " + std::to_string(r.cap) + " ms");
+        writeFile("two", 65);
+        setName("two");
+        td::keys("\r");
+        td::pausesEndAfter(r.cap);
+        std::string text = printed([] { SendFile(1); });
+        EXPECT_EQ(text, confirmText("two", 1) + "-Sending .Ready\n");
+        EXPECT_EQ(blockSizes(td::sent()), (std::vector<size_t>{64, 1}));
+        EXPECT_EQ(td::sleptMs(), 100ul);
+        EXPECT_EQ(td::sleeps(), r.sleeps);
+    }
 }
 
 TEST_F(SendFileTest, OtherKeysDuringATransferAreDropped)
