@@ -25,6 +25,7 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef uint32_t UINT;
 typedef int BOOL;
+typedef int32_t LONG;
 typedef char CHAR;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
@@ -107,10 +108,19 @@ typedef struct {
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define CREATE_NEW 1
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
+#define FILE_ATTRIBUTE_DEVICE 0x40
 #define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define MOVEFILE_REPLACE_EXISTING 0x1
+#define FILE_BEGIN 0
+#define FILE_END 2
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
 
 UINT midiOutGetNumDevs(void);
 MMRESULT midiOutGetDevCapsA(UINT uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc);
@@ -145,6 +155,12 @@ HANDLE CreateFileA(
 BOOL ReadFile(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL CloseHandle(HANDLE h);
+DWORD SetFilePointer(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method);
+BOOL FlushFileBuffers(HANDLE h);
+DWORD GetFileAttributesA(LPCSTR name);
+BOOL CreateDirectoryA(LPCSTR name, void *security);
+BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
+BOOL DeleteFileA(LPCSTR name);
 
 /* the folder that relative file names start from */
 BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
@@ -155,9 +171,28 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
  * Extensions, the same on every platform.
  */
 
+/*
+ * The files, where the system relies on more than Windows promises:
+ * - CREATE_NEW creates a file only where no name is, so a symbolic link
+ *   planted under the name is never written through;
+ * - GetFileAttributesA tells of the name itself: a symbolic link has
+ *   FILE_ATTRIBUTE_REPARSE_POINT (and FILE_ATTRIBUTE_DIRECTORY when it leads
+ *   to a folder), anything neither a regular file nor a folder has
+ *   FILE_ATTRIBUTE_DEVICE;
+ * - MoveFileExA without MOVEFILE_REPLACE_EXISTING never replaces a name
+ *   that is there, also one that appears while it runs;
+ * - FlushFileBuffers returns once what was written is on the disk.
+ */
+
 /* Notification kind sent to the input callback when the port layer itself
    lost messages (its own queue overflowed); parameter 1 is how many. */
 #define MIM_VT_OVERRUN 0x3F0
+
+/* A midiInOpen flag of this port service: parameter 2 of each notification
+   is the time the message arrived, on the clock of vtClockUs (taken by the
+   port layer as it arrives, or the MIDI system's own time stamp), instead
+   of milliseconds since midiInStart.  vtArrivalUs reads it. */
+#define MIDI_IO_VT_ARRIVAL_US 0x00800000
 
 /* The signature of the input callback the system passes to midiInOpen. */
 typedef void(CALLBACK *VtMidiInProc)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
@@ -180,6 +215,12 @@ int keyboardIsConsole(void);
    kept to a deadline and for times of arrival.  It runs with _sleep: in the
    tests the double's clock advances by what its pauses were asked for. */
 int64_t vtClockUs(void);
+
+/* The arrival time (vtClockUs microseconds) that parameter 2 of a
+   notification of an input opened with MIDI_IO_VT_ARRIVAL_US holds; where
+   DWORD_PTR has 32 bits only, it is widened with the clock, which is right
+   for a notification read within 35 minutes of its arrival. */
+int64_t vtArrivalUs(DWORD_PTR param2);
 
 /* The keyboard types these lines instead of reading standard input: the
    characters of each (a line feed in one is Enter), then Enter; after the

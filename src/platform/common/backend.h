@@ -54,6 +54,13 @@ public:
     /* Raw MIDI bytes in the order a cable carries them (running status
        allowed, real-time bytes anywhere), for the shared parser. */
     virtual void bytes(const uint8_t *p, size_t n) = 0;
+    /* The same bytes with the time the MIDI system itself stamped them
+       with, on the clock of vtClockUs; bytes() means they arrived now. */
+    virtual void bytesAt(const uint8_t *p, size_t n, int64_t arrivalUs)
+    {
+        (void)arrivalUs;
+        bytes(p, n);
+    }
     /* the backend lost `count` messages before it could deliver them */
     virtual void overrun(unsigned count) = 0;
     /* One notification of a system that parses for itself, handed on as it

@@ -128,3 +128,17 @@ BOOL WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped
 }
 
 BOOL CloseHandle(HANDLE h) { return files()->close(h); }
+
+DWORD SetFilePointer(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
+{
+    return files()->seek(h, distance, distanceHigh, method);
+}
+
+BOOL FlushFileBuffers(HANDLE h) { return files()->flush(h); }
+DWORD GetFileAttributesA(LPCSTR name) { return files()->attributes(name); }
+BOOL CreateDirectoryA(LPCSTR name, void *security) { return files()->createDir(name, security); }
+BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags)
+{
+    return files()->move(existing, newName, flags);
+}
+BOOL DeleteFileA(LPCSTR name) { return files()->remove(name); }

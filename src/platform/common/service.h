@@ -43,6 +43,12 @@ struct VtFiles {
     BOOL (*read)(HANDLE, void *, DWORD, DWORD *, void *);
     BOOL (*write)(HANDLE, const void *, DWORD, DWORD *, void *);
     BOOL (*close)(HANDLE);
+    DWORD (*seek)(HANDLE, LONG, LONG *, DWORD);
+    BOOL (*flush)(HANDLE);
+    DWORD (*attributes)(LPCSTR);
+    BOOL (*createDir)(LPCSTR, void *);
+    BOOL (*move)(LPCSTR, LPCSTR, DWORD);
+    BOOL (*remove)(LPCSTR);
 };
 
 /* Installing nullptr puts the real service back. */

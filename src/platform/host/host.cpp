@@ -23,8 +23,14 @@
  * Choices of this service: MIM_OPEN and MIM_CLOSE are notified on the
  * caller's thread inside midiInOpen/midiInClose; MIM_MOREDATA is never
  * given (the system handles it as MIM_DATA anyway); parameter 2 is the time
- * in milliseconds since midiInStart; a reset stops delivery until the next
- * midiInStart, the backend port itself keeps running until the close.
+ * in milliseconds since midiInStart, or with MIDI_IO_VT_ARRIVAL_US the
+ * arrival time on the clock of vtClockUs; a reset stops delivery until the
+ * next midiInStart, the backend port itself keeps running until the close.
+ *
+ * The time of a message is taken when its bytes reach the host, on the
+ * backend's thread (ALSA's reader, the loopback's delivery), unless the
+ * backend hands over the MIDI system's own stamp (bytesAt): never when the
+ * system gets round to the notification, so a busy display changes nothing.
  */
 #include "host.h"
 
@@ -37,7 +43,6 @@
 
 #include <string.h>
 
-#include <chrono>
 #include <mutex>
 
 namespace {
@@ -279,12 +284,13 @@ public:
     OpenInput() : parser_(this) {}
 
     /* gPortsMx held, slot free */
-    MMRESULT open(vt::Backend *b, unsigned local, VtMidiInProc cb, DWORD_PTR instance)
+    MMRESULT open(vt::Backend *b, unsigned local, VtMidiInProc cb, DWORD_PTR instance, bool arrivalUs)
     {
         {
             std::lock_guard<std::mutex> lk(mx_);
             cb_ = cb;
             instance_ = instance;
+            arrivalUs_ = arrivalUs;
             started_ = false;
             portStarted_ = false;
             queue_.clear();
@@ -325,7 +331,7 @@ public:
         portStarted_ = true;
         started_ = true;
         parser_.reset();
-        t0_ = std::chrono::steady_clock::now();
+        startUs_ = vtClockUs();
         return MMSYSERR_NOERROR;
     }
 
@@ -413,13 +419,16 @@ public:
     }
 
     /* vt::InputSink, on the backend's thread */
-    void bytes(const uint8_t *p, size_t n) override
+    void bytes(const uint8_t *p, size_t n) override { bytesAt(p, n, vtClockUs()); }
+
+    void bytesAt(const uint8_t *p, size_t n, int64_t arrivalUs) override
     {
         {
             std::lock_guard<std::mutex> lk(mx_);
             if (!started_)
                 return; /* before start or after reset: nobody listens */
             notified_ = false;
+            arrivedUs_ = arrivalUs;
             parser_.feed(p, n);
             if (!notified_)
                 return;
@@ -433,10 +442,12 @@ public:
     {
         if (kind == MIM_LONGDATA || kind == MIM_LONGERROR || kind == MIM_OPEN || kind == MIM_CLOSE)
             return false; /* headers and the open state are the host's own */
+        int64_t now = vtClockUs();
         {
             std::lock_guard<std::mutex> lk(mx_);
             if (!started_)
                 return false;
+            arrivedUs_ = now;
             call(kind, word, stamp());
         }
         vtWake();
@@ -447,11 +458,13 @@ public:
     {
         if (kind != MIM_LONGDATA && kind != MIM_LONGERROR)
             return false;
+        int64_t now = vtClockUs();
         {
             std::lock_guard<std::mutex> lk(mx_);
             LPMIDIHDR hdr = queue_.first();
             if (!started_ || !hdr)
                 return false;
+            arrivedUs_ = now;
             DWORD m = n < hdr->dwBufferLength ? (DWORD)n : hdr->dwBufferLength;
             if (m)
                 memcpy(hdr->lpData, p, m);
@@ -497,11 +510,12 @@ private:
         delete port;
     }
 
-    DWORD_PTR stamp()
+    /* parameter 2 for what arrived at arrivedUs_; mx_ held */
+    DWORD_PTR stamp() const
     {
-        return (DWORD_PTR)(DWORD)std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - t0_)
-            .count();
+        if (arrivalUs_)
+            return (DWORD_PTR)arrivedUs_;
+        return (DWORD_PTR)(DWORD)((arrivedUs_ - startUs_) / 1000);
     }
 
     void call(UINT msg, DWORD_PTR p1, DWORD_PTR p2)
@@ -515,10 +529,12 @@ private:
     bool started_ = false;
     bool portStarted_ = false; /* main thread only */
     bool notified_ = false;
+    bool arrivalUs_ = false; /* MIDI_IO_VT_ARRIVAL_US */
+    int64_t startUs_ = 0;
+    int64_t arrivedUs_ = 0; /* when what is being notified arrived */
     vt::InPort *port_ = nullptr;
     VtMidiInProc cb_ = nullptr;
     DWORD_PTR instance_ = 0;
-    std::chrono::steady_clock::time_point t0_;
     HeaderQueue queue_;
     vt::InParser parser_;
 };
@@ -563,7 +579,8 @@ MMRESULT inOpen(LPHMIDIIN ph, UINT id, DWORD_PTR cb, DWORD_PTR instance, DWORD f
         }
         if (!slot)
             return MMSYSERR_NOMEM;
-        MMRESULT r = slot->open(b, local, type == CALLBACK_FUNCTION ? (VtMidiInProc)cb : nullptr, instance);
+        MMRESULT r = slot->open(b, local, type == CALLBACK_FUNCTION ? (VtMidiInProc)cb : nullptr, instance,
+            (flags & MIDI_IO_VT_ARRIVAL_US) != 0);
         if (r)
             return r;
     }
@@ -633,6 +650,16 @@ const VtMidiService kHost = {
 } // namespace
 
 const VtMidiService *vtRealMidi(void) { return &kHost; }
+
+int64_t vtArrivalUs(DWORD_PTR param2)
+{
+    if (sizeof(DWORD_PTR) >= sizeof(int64_t))
+        return (int64_t)param2;
+    /* 32 bits wrap every 71 minutes: the stamp is the latest time with
+       these low bits that is not later than now */
+    int64_t now = vtClockUs();
+    return now - (int64_t)(uint32_t)((uint32_t)now - (uint32_t)param2);
+}
 
 void vtHostSetBackends(vt::Backend *const *list, int n)
 {

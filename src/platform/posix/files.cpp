@@ -2,8 +2,10 @@
  * Files on POSIX calls, with the rules the system's file users rely on:
  *
  * - GENERIC_READ with OPEN_EXISTING opens an existing file for reading;
- *   GENERIC_WRITE with CREATE_ALWAYS creates the file or empties it.  Other
- *   creation rules are refused.  A directory is refused as Windows does.
+ *   GENERIC_WRITE with CREATE_ALWAYS creates the file or empties it, with
+ *   CREATE_NEW creates it only where no name is (O_EXCL: a symbolic link
+ *   there is not followed but refused).  Other creation rules are refused.
+ *   A directory is refused as Windows does.
  * - Share mode 0 means nobody else may have the file open meanwhile: an
  *   exclusive advisory lock (flock), taken before anything is emptied, so
  *   that creating a file someone holds never truncates it under them.  A
@@ -83,10 +85,10 @@ HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *, DWORD creation
         flags = O_RDONLY;
     else
         return INVALID_HANDLE_VALUE;
-    if (creation == CREATE_ALWAYS) {
+    if (creation == CREATE_ALWAYS || creation == CREATE_NEW) {
         if (flags == O_RDONLY)
-            return INVALID_HANDLE_VALUE; /* could not empty it */
-        flags |= O_CREAT;
+            return INVALID_HANDLE_VALUE; /* could not create or empty it */
+        flags |= creation == CREATE_NEW ? O_CREAT | O_EXCL : O_CREAT;
     } else if (creation != OPEN_EXISTING) {
         return INVALID_HANDLE_VALUE;
     }
@@ -203,7 +205,78 @@ BOOL fileClose(HANDLE h)
     return ok ? 1 : 0;
 }
 
-const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose};
+DWORD fileSeek(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
+{
+    int fd = lookup(h);
+    if (fd < 0 || (method != FILE_BEGIN && method != FILE_END))
+        return INVALID_SET_FILE_POINTER;
+    int64_t to =
+        distanceHigh ? (int64_t)((uint64_t)(uint32_t)*distanceHigh << 32 | (uint32_t)distance) : distance;
+    off_t at = lseek(fd, (off_t)to, method == FILE_BEGIN ? SEEK_SET : SEEK_END);
+    if (at < 0)
+        return INVALID_SET_FILE_POINTER;
+    if (distanceHigh)
+        *distanceHigh = (LONG)((uint64_t)at >> 32);
+    return (DWORD)at;
+}
+
+BOOL fileFlush(HANDLE h)
+{
+    int fd = lookup(h);
+    if (fd < 0)
+        return 0;
+    int r;
+    do
+        r = fsync(fd);
+    while (r != 0 && errno == EINTR);
+    /* a pipe or a terminal has nothing to put on a disk */
+    return r == 0 || errno == EINVAL || errno == EROFS ? 1 : 0;
+}
+
+/* lstat: a symbolic link is reported as itself, as Windows reports a
+   reparse point */
+DWORD fileAttributes(LPCSTR name)
+{
+    struct stat st;
+    if (!name || lstat(name, &st) != 0)
+        return INVALID_FILE_ATTRIBUTES;
+    if (S_ISLNK(st.st_mode)) {
+        struct stat to;
+        bool folder = stat(name, &to) == 0 && S_ISDIR(to.st_mode);
+        return FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    }
+    if (S_ISDIR(st.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY;
+    return S_ISREG(st.st_mode) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_DEVICE;
+}
+
+BOOL dirCreate(LPCSTR name, void *) { return name && *name && mkdir(name, 0777) == 0 ? 1 : 0; }
+
+/* Without MOVEFILE_REPLACE_EXISTING the new name must be free: a hard link
+   takes it in one step or fails because it is taken, then the old name
+   goes.  A file system without hard links gets a look, then rename(2). */
+BOOL fileMove(LPCSTR existing, LPCSTR newName, DWORD flags)
+{
+    if (!existing || !newName)
+        return 0;
+    if (flags & MOVEFILE_REPLACE_EXISTING)
+        return rename(existing, newName) == 0 ? 1 : 0;
+    if (link(existing, newName) == 0) {
+        unlink(existing);
+        return 1;
+    }
+    if (errno == EEXIST)
+        return 0;
+    struct stat st;
+    if (lstat(newName, &st) == 0)
+        return 0;
+    return rename(existing, newName) == 0 ? 1 : 0;
+}
+
+BOOL fileRemove(LPCSTR name) { return name && unlink(name) == 0 ? 1 : 0; }
+
+const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose, fileSeek, fileFlush, fileAttributes,
+    dirCreate, fileMove, fileRemove};
 
 } // namespace
 

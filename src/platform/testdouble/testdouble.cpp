@@ -489,7 +489,22 @@ BOOL fileWrite(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped
 
 BOOL fileClose(HANDLE h) { return vtRealFiles()->close(h); }
 
-const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose};
+DWORD fileSeek(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
+{
+    return vtRealFiles()->seek(h, distance, distanceHigh, method);
+}
+
+BOOL fileFlush(HANDLE h) { return vtRealFiles()->flush(h); }
+DWORD fileAttributes(LPCSTR name) { return vtRealFiles()->attributes(name); }
+BOOL dirCreate(LPCSTR name, void *security) { return vtRealFiles()->createDir(name, security); }
+BOOL fileMove(LPCSTR existing, LPCSTR newName, DWORD flags)
+{
+    return vtRealFiles()->move(existing, newName, flags);
+}
+BOOL fileRemove(LPCSTR name) { return vtRealFiles()->remove(name); }
+
+const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose, fileSeek, fileFlush, fileAttributes,
+    dirCreate, fileMove, fileRemove};
 
 } // namespace
 

@@ -34,7 +34,26 @@ BOOL realWrite(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped
 
 BOOL realClose(HANDLE h) { return CloseHandle(h); }
 
-const VtFiles kRealFiles = {realCreate, realRead, realWrite, realClose};
+DWORD realSeek(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
+{
+    return SetFilePointer(h, distance, distanceHigh, method);
+}
+
+BOOL realFlush(HANDLE h) { return FlushFileBuffers(h); }
+DWORD realAttributes(LPCSTR name) { return GetFileAttributesA(name); }
+
+BOOL realCreateDir(LPCSTR name, void *security)
+{
+    return CreateDirectoryA(name, static_cast<LPSECURITY_ATTRIBUTES>(security));
+}
+
+/* without MOVEFILE_REPLACE_EXISTING Windows itself refuses a name that is
+   there */
+BOOL realMove(LPCSTR existing, LPCSTR newName, DWORD flags) { return MoveFileExA(existing, newName, flags); }
+BOOL realRemove(LPCSTR name) { return DeleteFileA(name); }
+
+const VtFiles kRealFiles = {realCreate, realRead, realWrite, realClose, realSeek, realFlush, realAttributes,
+    realCreateDir, realMove, realRemove};
 
 } // namespace
 

@@ -12,7 +12,8 @@
  * the system's one header.  A SysEx winmm broke off (MIM_LONGERROR) is
  * ended by the status byte that broke it, which comes next.  An invalid
  * byte (MIM_ERROR) is handed over as it is: fed to the parser it would be
- * taken for running status.
+ * taken for running status.  The bytes go with winmm's own time stamp,
+ * milliseconds since midiInStart, put on the clock of vtClockUs.
  */
 #define VOLTANIS_WIN_REAL_API 1
 #include "winmm.h"
@@ -103,6 +104,7 @@ public:
         {
             std::lock_guard<std::mutex> lk(mx_);
             live_ = true;
+            startUs_ = vtClockUs(); /* winmm's stamps count from its start, a moment later */
         }
         for (int i = 0; i < kInBuffers; i++) {
             MIDIHDR &hdr = hdrs_[i];
@@ -129,22 +131,23 @@ public:
     }
 
 private:
-    static void CALLBACK onEvent(HMIDIIN, UINT msg, DWORD_PTR self, DWORD_PTR p1, DWORD_PTR)
+    static void CALLBACK onEvent(HMIDIIN, UINT msg, DWORD_PTR self, DWORD_PTR p1, DWORD_PTR p2)
     {
-        reinterpret_cast<WinmmIn *>(self)->take(msg, p1);
+        reinterpret_cast<WinmmIn *>(self)->take(msg, p1, p2);
     }
 
-    void take(UINT msg, DWORD_PTR p1)
+    void take(UINT msg, DWORD_PTR p1, DWORD_PTR p2)
     {
         std::lock_guard<std::mutex> lk(mx_);
         if (!live_)
             return;
+        int64_t at = startUs_ + (int64_t)(DWORD)p2 * 1000;
         switch (msg) {
         case MIM_DATA:
         case MIM_MOREDATA: {
             uint8_t b[3];
             if (unsigned n = vt::unpackShortMessage((DWORD)p1, b))
-                sink_->bytes(b, n);
+                sink_->bytesAt(b, n, at);
             break;
         }
         case MIM_ERROR: sink_->message(MIM_ERROR, (uint32_t)p1); break;
@@ -152,7 +155,7 @@ private:
         case MIM_LONGERROR: {
             LPMIDIHDR hdr = reinterpret_cast<LPMIDIHDR>(p1);
             if (hdr->dwBytesRecorded)
-                sink_->bytes((const uint8_t *)hdr->lpData, hdr->dwBytesRecorded);
+                sink_->bytesAt((const uint8_t *)hdr->lpData, hdr->dwBytesRecorded, at);
             /* queued again at once, as MIDI input libraries do from this
                callback, so that a long SysEx never finds no buffer */
             midiInAddBuffer(h_, hdr, sizeof *hdr);
@@ -166,6 +169,7 @@ private:
     HMIDIIN h_ = 0;
     std::mutex mx_;
     bool live_ = false;
+    int64_t startUs_ = 0; /* when midiInStart was called, on the clock of vtClockUs */
     MIDIHDR hdrs_[kInBuffers];
     char data_[kInBuffers][kInBufferSize];
 };

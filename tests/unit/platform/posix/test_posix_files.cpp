@@ -121,7 +121,7 @@ TEST_F(PosixFiles, OpeningRefused)
         {"directory for writing", dir, GENERIC_WRITE, CREATE_ALWAYS},
         {"in a missing directory", path("no/such.rec"), GENERIC_WRITE, CREATE_ALWAYS},
         {"no access asked", path("x"), 0, CREATE_ALWAYS},
-        {"an unsupported creation rule", path("x"), GENERIC_WRITE, 1},
+        {"an unsupported creation rule", path("x"), GENERIC_WRITE, 4},
     };
     for (const Case &c : cases) {
         HANDLE h =
@@ -132,6 +132,65 @@ TEST_F(PosixFiles, OpeningRefused)
     }
     EXPECT_EQ(F().create(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
     EXPECT_EQ(contents(path("x")), "<missing>");
+}
+
+/* What the SysEx folder and the MIDI file log rely on: a name created only
+   where none is (a planted link is refused, never followed), moves that
+   never replace, names told apart as themselves, writes back into a file. */
+TEST_F(PosixFiles, NewNamesMovesAndLinks)
+{
+    put(path("victim"), "keep");
+    ASSERT_EQ(symlink(path("victim").c_str(), path("link").c_str()), 0);
+    ASSERT_EQ(symlink(dir.c_str(), path("dirlink").c_str()), 0);
+    put(path("taken"), "old");
+    struct Case {
+        const char *name;
+        bool created;
+        DWORD attributes;
+    } cases[] = {
+        {"fresh", true, FILE_ATTRIBUTE_NORMAL},
+        {"taken", false, FILE_ATTRIBUTE_NORMAL},
+        {"link", false, FILE_ATTRIBUTE_REPARSE_POINT},
+        {"dirlink", false, FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY},
+    };
+    for (const Case &c : cases) {
+        HANDLE h = F().create(
+            path(c.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.created) << c.name;
+        if (h != INVALID_HANDLE_VALUE)
+            F().close(h);
+        EXPECT_EQ(F().attributes(path(c.name).c_str()), c.attributes) << c.name;
+    }
+    EXPECT_EQ(contents(path("victim")), "keep");
+    EXPECT_EQ(F().attributes(dir.c_str()), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(F().attributes("/dev/null"), (DWORD)FILE_ATTRIBUTE_DEVICE);
+    EXPECT_EQ(F().attributes(path("none").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    put(path("a"), "aaa");
+    EXPECT_FALSE(F().move(path("a").c_str(), path("taken").c_str(), 0));
+    EXPECT_FALSE(F().move(path("a").c_str(), path("link").c_str(), 0));
+    EXPECT_EQ(contents(path("taken")) + contents(path("victim")), "oldkeep");
+    EXPECT_TRUE(F().move(path("a").c_str(), path("b").c_str(), 0));
+    EXPECT_EQ(contents(path("a")) + " " + contents(path("b")), "<missing> aaa");
+    EXPECT_TRUE(F().move(path("b").c_str(), path("taken").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(contents(path("taken")), "aaa");
+    EXPECT_TRUE(F().remove(path("link").c_str()));
+    EXPECT_EQ(contents(path("victim")), "keep");
+    EXPECT_TRUE(F().createDir(path("sub").c_str(), nullptr));
+    EXPECT_FALSE(F().createDir(path("sub").c_str(), nullptr));
+
+    HANDLE h = F().create(
+        path("log").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD done;
+    EXPECT_TRUE(F().write(h, "abcdef", 6, &done, nullptr));
+    EXPECT_EQ(F().seek(h, 2, nullptr, FILE_BEGIN), 2u);
+    EXPECT_TRUE(F().write(h, "X", 1, &done, nullptr));
+    EXPECT_EQ(F().seek(h, 0, nullptr, FILE_END), 6u);
+    EXPECT_TRUE(F().write(h, "g", 1, &done, nullptr));
+    EXPECT_TRUE(F().flush(h));
+    EXPECT_TRUE(F().close(h));
+    EXPECT_EQ(contents(path("log")), "abXdefg");
 }
 
 /* Share mode 0: while one handle is open, every other open of the same
