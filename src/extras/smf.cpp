@@ -1,0 +1,184 @@
+#include "smf.h"
+
+namespace {
+
+const uint32_t kHeaderBytes = 22; /* MThd chunk (14) and the MTrk chunk's own header (8) */
+const uint32_t kTrackLengthAt = 18;
+const uint32_t kMaxVarLen = 0x0FFFFFFF;
+const uint8_t kEot[4] = {0x00, 0xFF, 0x2F, 0x00};
+const uint8_t kTextType = 0x01; /* an ended EOT becomes an empty text event */
+
+void bigEndian32(uint32_t v, uint8_t *out)
+{
+    out[0] = (uint8_t)(v >> 24);
+    out[1] = (uint8_t)(v >> 16);
+    out[2] = (uint8_t)(v >> 8);
+    out[3] = (uint8_t)v;
+}
+
+/* data bytes after a status byte: none for F7 alone, real time and the
+   undefined ones */
+unsigned dataBytes(uint8_t status)
+{
+    if (status < 0xF0)
+        return (status & 0xE0) == 0xC0 ? 1 : 2;
+    switch (status) {
+    case 0xF1:
+    case 0xF3: return 1;
+    case 0xF2: return 2;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+unsigned smfVarLen(uint32_t value, uint8_t out[4])
+{
+    if (value > kMaxVarLen)
+        value = kMaxVarLen;
+    uint8_t groups[4];
+    unsigned n = 0;
+    do {
+        groups[n++] = (uint8_t)(value & 0x7F);
+        value >>= 7;
+    } while (value);
+    for (unsigned i = 0; i < n; i++)
+        out[i] = (uint8_t)(groups[n - 1 - i] | (i + 1 < n ? 0x80 : 0));
+    return n;
+}
+
+bool SmfLog::begin(SmfOut *out, int64_t originUs)
+{
+    static const uint8_t kHead[kHeaderBytes] = {
+        'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0xE7, 0x28, 'M', 'T', 'r', 'k', 0, 0, 0, sizeof kEot};
+    out_ = out;
+    originUs_ = originUs;
+    lastTick_ = 0;
+    running_ = 0;
+    dirty_ = false;
+    updatedUs_ = originUs;
+    liveEot_ = kHeaderBytes;
+    end_ = kHeaderBytes + sizeof kEot;
+    if (!out_->append(kHead, sizeof kHead) || !out_->append(kEot, sizeof kEot) || !out_->flush())
+        return failed();
+    return true;
+}
+
+bool SmfLog::failed()
+{
+    out_ = nullptr;
+    return false;
+}
+
+bool SmfLog::put(const uint8_t *p, uint32_t n)
+{
+    if (!out_->append(p, n))
+        return failed();
+    end_ += n;
+    dirty_ = true;
+    return true;
+}
+
+/* The delta time of an event arriving at arrivalUs into buf; a gap longer
+   than a delta can hold (three days) is bridged with empty text events. */
+bool SmfLog::delta(int64_t arrivalUs, uint8_t *buf, unsigned *len)
+{
+    int64_t ms = (arrivalUs - originUs_) / 1000;
+    uint64_t tick = ms < (int64_t)lastTick_ ? lastTick_ : (uint64_t)ms;
+    if (tick > UINT32_MAX)
+        tick = UINT32_MAX;
+    uint32_t d = (uint32_t)tick - lastTick_;
+    lastTick_ = (uint32_t)tick;
+    while (d > kMaxVarLen) {
+        uint8_t filler[7];
+        unsigned n = smfVarLen(kMaxVarLen, filler);
+        filler[n++] = 0xFF;
+        filler[n++] = kTextType;
+        filler[n++] = 0;
+        if (!put(filler, n))
+            return false;
+        running_ = 0;
+        d -= kMaxVarLen;
+    }
+    *len = smfVarLen(d, buf);
+    return true;
+}
+
+bool SmfLog::shortMessage(uint32_t word, int64_t arrivalUs)
+{
+    if (!out_)
+        return false;
+    uint8_t status = (uint8_t)word;
+    if (status < 0x80 || status == 0xF0)
+        return true; /* no message of its own */
+    uint8_t ev[12];
+    unsigned n;
+    if (!delta(arrivalUs, ev, &n))
+        return false;
+    unsigned bytes = 1 + dataBytes(status);
+    if (status < 0xF0) {
+        if (status != running_)
+            ev[n++] = status;
+        running_ = status;
+    } else {
+        ev[n++] = 0xF7; /* an escape: the message as it came */
+        ev[n++] = (uint8_t)bytes;
+        ev[n++] = status;
+        running_ = 0;
+    }
+    for (unsigned i = 1; i < bytes; i++)
+        ev[n++] = (uint8_t)(word >> (8 * i)) & 0x7F;
+    return put(ev, n);
+}
+
+bool SmfLog::sysex(const uint8_t *p, uint32_t n, int64_t arrivalUs)
+{
+    if (!out_)
+        return false;
+    if (n == 0)
+        return true;
+    uint8_t ev[12];
+    unsigned len;
+    if (!delta(arrivalUs, ev, &len))
+        return false;
+    /* the first piece keeps its F0 as the event's type; a later piece is a
+       continuation, F7 <length> <bytes> */
+    bool first = p[0] == 0xF0;
+    const uint8_t *body = first ? p + 1 : p;
+    uint32_t bodyLen = first ? n - 1 : n;
+    ev[len++] = first ? 0xF0 : 0xF7;
+    len += smfVarLen(bodyLen, ev + len);
+    running_ = 0;
+    return put(ev, len) && (bodyLen == 0 || put(body, bodyLen));
+}
+
+bool SmfLog::update(int64_t nowUs)
+{
+    if (!out_)
+        return false;
+    if (!dirty_)
+        return true;
+    uint32_t newEot = end_;
+    uint8_t length[4];
+    bigEndian32(newEot + sizeof kEot - kHeaderBytes, length);
+    static const uint8_t kGoOn = kTextType;
+    /* the order is what keeps the file valid at every moment (see smf.h) */
+    if (!out_->append(kEot, sizeof kEot) || !out_->flush() || !out_->writeAt(kTrackLengthAt, length, 4) ||
+        !out_->flush() || !out_->writeAt(liveEot_ + 2, &kGoOn, 1))
+        return failed();
+    end_ += sizeof kEot;
+    liveEot_ = newEot;
+    dirty_ = false;
+    running_ = 0;
+    updatedUs_ = nowUs;
+    return true;
+}
+
+bool SmfLog::tick(int64_t nowUs)
+{
+    if (!out_ || !dirty_ || nowUs - updatedUs_ < kUpdateUs)
+        return out_ != nullptr;
+    return update(nowUs);
+}
+
+int64_t SmfLog::dueUs() const { return out_ && dirty_ ? updatedUs_ + kUpdateUs : -1; }

@@ -1,0 +1,94 @@
+/*
+ * A log of what was received as a Standard MIDI File: format 0, one track,
+ * millisecond ticks (SMPTE division: 25 frames of 40 ticks a second).
+ *
+ * The events are appended as they come; the track length in the header is
+ * brought up to date at least once a second and at the end, so that a file
+ * left by a kill or a power cut holds a complete, valid track with every
+ * event up to the latest update.  How the file stays valid at every moment:
+ *
+ *   start   the header covers an empty track that ends (End of Track, EOT);
+ *   events  are appended after the ending the header covers, so the
+ *           covered part is never touched;
+ *   update  a new EOT is appended after them, flushed to the disk, then the
+ *           header is set to cover it and flushed; only then does the old
+ *           EOT become an empty text event (FF 01 00, the same four bytes
+ *           with another type) so that a reader goes on past it.
+ *
+ * Whatever moment the program dies at, the header covers complete events
+ * that end with an EOT; between the header's update and the old EOT's
+ * change a reader stops early, at the old ending, and sees the events up to
+ * the update before.  Each update leaves one empty text event behind.
+ *
+ * The SMF rules: channel messages may use running status, which every
+ * other event cancels; a SysEx is F0 <length> <the bytes after F0>; the
+ * piece of a SysEx that goes on in the next one lacks its F7, the pieces
+ * after it are F7 <length> <bytes>.  System common and real-time messages
+ * have no event of their own in a track (FF means a meta event there):
+ * they are stored as F7 escapes, F7 <length> <the message as it came>, so
+ * that a player sends them again as they came (clock, start, stop) and a
+ * reader that has no use for them skips them.  A message arriving earlier
+ * than the one before it (a SysEx taken after the short messages that came
+ * while it arrived) keeps the order it was taken in, at the same tick.
+ */
+#ifndef VOLTANIS_EXTRAS_SMF_H
+#define VOLTANIS_EXTRAS_SMF_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+/* where the log's bytes go: a file, or memory in the tests */
+class SmfOut {
+public:
+    virtual ~SmfOut() {}
+    virtual bool append(const uint8_t *p, uint32_t n) = 0;
+    virtual bool writeAt(uint32_t offset, const uint8_t *p, uint32_t n) = 0;
+    /* returns once everything written is on the disk */
+    virtual bool flush() = 0;
+};
+
+/* The bytes of a variable-length quantity (at most 0x0FFFFFFF), most
+   significant group first; returns their count, 1 to 4. */
+unsigned smfVarLen(uint32_t value, uint8_t out[4]);
+
+class SmfLog {
+public:
+    static const int64_t kUpdateUs = 1000000; /* at least once a second */
+
+    /* Writes the header and an ended empty track; the track's tick 0 is
+       originUs.  False when out failed. */
+    bool begin(SmfOut *out, int64_t originUs);
+
+    /* A short message packed as the port service notifies it (status in
+       bits 0-7, data bytes above). */
+    bool shortMessage(uint32_t word, int64_t arrivalUs);
+    /* A SysEx or a piece of one, as the input header held it. */
+    bool sysex(const uint8_t *p, uint32_t n, int64_t arrivalUs);
+
+    /* The header brought up to date when events were appended since the
+       last update and a second has passed since it. */
+    bool tick(int64_t nowUs);
+    /* The header brought up to date now, when events were appended. */
+    bool update(int64_t nowUs);
+    /* When tick will next have something to do; -1 for nothing waiting. */
+    int64_t dueUs() const;
+
+    /* False after any failed write: nothing more is written. */
+    bool ok() const { return out_ != nullptr; }
+
+private:
+    bool delta(int64_t arrivalUs, uint8_t *buf, unsigned *len);
+    bool put(const uint8_t *p, uint32_t n);
+    bool failed();
+
+    SmfOut *out_ = nullptr;
+    int64_t originUs_ = 0;
+    uint32_t lastTick_ = 0;
+    uint8_t running_ = 0;  /* status of the last channel event; 0 none */
+    uint32_t end_ = 0;     /* offset where the next event goes */
+    uint32_t liveEot_ = 0; /* offset of the EOT the header covers */
+    bool dirty_ = false;   /* events appended after it */
+    int64_t updatedUs_ = 0;
+};
+
+#endif

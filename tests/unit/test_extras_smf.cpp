@@ -1,0 +1,226 @@
+/*
+ * The Standard MIDI File log: the header, the events as their bytes
+ * (delta times, running status, escapes, SysEx lengths), and a file taken
+ * as it is at every moment of its writing, as a kill would leave it.
+ */
+#include "extras/smf.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+/* the log's file in memory, with a copy after every step */
+class MemoryOut : public SmfOut {
+public:
+    Bytes file;
+    std::vector<Bytes> moments;
+    bool append(const uint8_t *p, uint32_t n) override
+    {
+        file.insert(file.end(), p, p + n);
+        moments.push_back(file);
+        return true;
+    }
+    bool writeAt(uint32_t offset, const uint8_t *p, uint32_t n) override
+    {
+        if (offset + n > file.size())
+            return false;
+        std::copy(p, p + n, file.begin() + offset);
+        moments.push_back(file);
+        return true;
+    }
+    bool flush() override { return true; }
+};
+
+std::string hex(const Bytes &b, size_t from = 0, size_t to = SIZE_MAX)
+{
+    std::string s;
+    char x[4];
+    for (size_t i = from; i < b.size() && i < to; i++) {
+        snprintf(x, sizeof x, "%s%02X", s.empty() ? "" : " ", b[i]);
+        s += x;
+    }
+    return s;
+}
+
+uint32_t varLen(const Bytes &f, size_t *at)
+{
+    uint32_t v = 0;
+    for (int i = 0; i < 4 && *at < f.size(); i++) {
+        uint8_t b = f[(*at)++];
+        v = v << 7 | (b & 0x7F);
+        if (!(b & 0x80))
+            return v;
+    }
+    return UINT32_MAX;
+}
+
+/* As a strict reader takes the file: the header, then the one track up to
+   its End of Track, which must come within the length the header gives.
+   Each event as "tick:bytes" with running status expanded; text events
+   (what an update leaves) are skipped.  False when the file is not valid. */
+bool read(const Bytes &f, std::vector<std::string> *events)
+{
+    static const char kHead[] = "MThd\0\0\0\6\0\0\0\1\xE7\x28MTrk";
+    events->clear();
+    if (f.size() < 22 || std::string(f.begin(), f.begin() + 18) != std::string(kHead, 18))
+        return false;
+    size_t end = 22 + ((size_t)f[18] << 24 | f[19] << 16 | f[20] << 8 | f[21]);
+    if (end > f.size())
+        return false;
+    size_t at = 22;
+    uint32_t tick = 0;
+    uint8_t running = 0;
+    while (at < end) {
+        tick += varLen(f, &at);
+        uint8_t s = at < end ? f[at] : 0;
+        Bytes ev;
+        if (s == 0xFF && at + 2 < end) {
+            uint8_t type = f[at + 1];
+            at += 2;
+            uint32_t n = varLen(f, &at);
+            if (type == 0x2F)
+                return n == 0;
+            if (type != 0x01)
+                return false;
+            at += n;
+            running = 0;
+            continue;
+        }
+        if (s == 0xF0 || s == 0xF7) {
+            at++;
+            uint32_t n = varLen(f, &at);
+            if (at + n > end)
+                return false;
+            ev.push_back(s);
+            ev.insert(ev.end(), f.begin() + at, f.begin() + at + n);
+            at += n;
+            running = 0;
+        } else {
+            if (s & 0x80)
+                running = f[at++];
+            if (!running)
+                return false;
+            unsigned data = (running & 0xE0) == 0xC0 ? 1 : 2;
+            if (at + data > end)
+                return false;
+            ev.push_back(running);
+            ev.insert(ev.end(), f.begin() + at, f.begin() + at + data);
+            at += data;
+        }
+        events->push_back(std::to_string(tick) + ":" + hex(ev));
+    }
+    return false; /* no End of Track */
+}
+
+TEST(SmfLog, VariableLengthQuantities)
+{
+    const struct {
+        uint32_t value;
+        const char *bytes;
+    } cases[] = {{0, "00"}, {0x40, "40"}, {0x7F, "7F"}, {0x80, "81 00"}, {0x2000, "C0 00"}, {0x3FFF, "FF 7F"},
+        {0x4000, "81 80 00"}, {0x1FFFFF, "FF FF 7F"}, {0x200000, "81 80 80 00"}, {0x0FFFFFFF, "FF FF FF 7F"}};
+    for (const auto &c : cases) {
+        uint8_t out[4];
+        unsigned n = smfVarLen(c.value, out);
+        EXPECT_EQ(hex(Bytes(out, out + n)), c.bytes) << c.value;
+    }
+}
+
+/* what each message becomes in the track, in order */
+TEST(SmfLog, EventsAsTheirBytes)
+{
+    const Bytes body200(198, 0x41);
+    Bytes sysex200 = {0xF0};
+    sysex200.insert(sysex200.end(), body200.begin(), body200.end());
+    sysex200.push_back(0xF7);
+    const struct {
+        int64_t ms;
+        Bytes message; /* a short one packed, a SysEx as it came */
+        const char *event;
+    } cases[] = {
+        {0, {0x90, 0x3C, 0x40}, "00 90 3C 40"}, {5, {0x90, 0x3C, 0x00}, "05 3C 00"}, /* running status */
+        {300, {0xC0, 0x05}, "82 27 C0 05"},                                          /* a delta of 295 */
+        {300, {0xF8}, "00 F7 01 F8"},                         /* real time: an escape */
+        {301, {0xC0, 0x06}, "01 C0 06"},                      /* the escape cancelled running status */
+        {301, {0xF2, 0x01, 0x02}, "00 F7 03 F2 01 02"},       /* system common too */
+        {302, {0xFF}, "01 F7 01 FF"},                         /* a reset is not a meta event */
+        {250, {0xB0, 0x07, 0x64}, "00 B0 07 64"},             /* earlier than the last: same tick */
+        {400, {0xF0, 0x7D, 0x68, 0xF7}, "62 F0 03 7D 68 F7"}, /* F0, length, the rest */
+        {400, {0xB0, 0x07, 0x65}, "00 B0 07 65"},             /* after a SysEx: status again */
+        {401, sysex200, "01 F0 81 47 41 ..."},                /* length 199 in two bytes */
+        {402, {0xF0, 0x41, 0x42}, "01 F0 02 41 42"},          /* a first piece, no F7 */
+        {403, {0x43, 0xF7}, "01 F7 02 43 F7"},                /* the piece after it */
+        {403, {0xF4}, "00 F7 01 F4"},                         /* undefined: an escape */
+    };
+    MemoryOut out;
+    SmfLog log;
+    ASSERT_TRUE(log.begin(&out, 1000000));
+    EXPECT_EQ(hex(out.file), "4D 54 68 64 00 00 00 06 00 00 00 01 E7 28 4D 54 72 6B 00 00 00 04 00 FF 2F 00");
+    for (const auto &c : cases) {
+        size_t before = out.file.size();
+        int64_t at = 1000000 + c.ms * 1000 + 999; /* ticks are whole milliseconds */
+        const Bytes &m = c.message;
+        if (m[0] == 0xF0 || m[0] < 0x80) {
+            ASSERT_TRUE(log.sysex(m.data(), (uint32_t)m.size(), at));
+        } else {
+            uint32_t word = m[0] | (m.size() > 1 ? m[1] << 8 : 0) | (m.size() > 2 ? m[2] << 16 : 0);
+            ASSERT_TRUE(log.shortMessage(word, at));
+        }
+        std::string got = hex(out.file, before), want = c.event;
+        size_t dots = want.find(" ...");
+        if (dots != std::string::npos)
+            got = got.substr(0, dots), want = want.substr(0, dots);
+        EXPECT_EQ(got, want) << "at " << c.ms << " ms";
+    }
+    ASSERT_TRUE(log.update(2000000));
+    std::vector<std::string> events;
+    ASSERT_TRUE(read(out.file, &events));
+    ASSERT_EQ(events.size(), sizeof cases / sizeof cases[0]);
+    EXPECT_EQ(events[1], "5:90 3C 00");
+    EXPECT_EQ(events[7], "302:B0 07 64");
+    EXPECT_EQ(events.back(), "403:F7 F4");
+}
+
+/* The file as a kill would leave it at any moment: always valid, holding
+   the events up to its latest update (the header's length covers them,
+   ended); never one beyond the events written. */
+TEST(SmfLog, AKilledFileHoldsEverythingUpToTheLastUpdate)
+{
+    MemoryOut out;
+    SmfLog log;
+    ASSERT_TRUE(log.begin(&out, 0));
+    for (int i = 0; i < 40; i++) {
+        int64_t now = i * 150000; /* a note every 150 ms; updates after 7, 14, ... 35 */
+        ASSERT_TRUE(log.shortMessage(0x400090u | (uint32_t)(0x30 + i) << 8, now));
+        ASSERT_TRUE(log.tick(now));
+    }
+    EXPECT_EQ(log.dueUs(), 5250000 + SmfLog::kUpdateUs); /* a second after the last update */
+    std::vector<std::string> events;
+    size_t seen = 0;
+    for (size_t m = 1; m < out.moments.size(); m++) {
+        ASSERT_TRUE(read(out.moments[m], &events)) << "not a valid file after step " << m;
+        EXPECT_GE(events.size(), seen) << "an event went missing after step " << m;
+        seen = events.size();
+    }
+    std::vector<std::string> killed;
+    ASSERT_TRUE(read(out.file, &killed));
+    ASSERT_EQ(killed.size(), 36u);
+    for (size_t i = 0; i < killed.size(); i++)
+        EXPECT_EQ(killed[i], std::to_string(i * 150) + ":90 " + hex(Bytes{(uint8_t)(0x30 + i)}) + " 40");
+    uint32_t length = out.file[18] << 24 | out.file[19] << 16 | out.file[20] << 8 | out.file[21];
+    EXPECT_LT(22 + length, out.file.size()); /* the last note is written, not yet covered */
+    ASSERT_TRUE(log.update(6000000));
+    ASSERT_TRUE(read(out.file, &events));
+    EXPECT_EQ(events.size(), 40u);
+    EXPECT_EQ(out.file.size(), 22 + (size_t)(out.file[21] | out.file[20] << 8));
+}
+
+} // namespace
