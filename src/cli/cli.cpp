@@ -10,6 +10,8 @@
 #include "options.h"
 #include "ports.h"
 
+#include "../extras/extras.h"
+#include "../extras/syxfiles.h"
 #include "../frontend/frontend.h"
 
 #include <stdio.h>
@@ -36,8 +38,57 @@ void reportUnopenedPorts(void)
         fprintf(stderr, "voltanis: MIDI IN port #%u could not be opened\n", giSelDev);
 }
 
+/* "voltanis: <what> 'name'<why>" on stderr */
+void fileProblem(const char *what, const char *name, const char *why)
+{
+    fprintf(stderr, "voltanis: %s '", what);
+    printVisible(stderr, name);
+    fprintf(stderr, "'%s\n", why);
+}
+
+const char *syxProblem(int r)
+{
+    switch (r) {
+    case SyxNameTooLong: return "--syx: the name is too long for the folder";
+    case SyxNotAFolder: return "--syx: not a folder:";
+    default: return "--syx: cannot create the folder";
+    }
+}
+
+/* The time and SysEx tools the options ask for; false, with the reason on
+   stderr, when a folder or file of theirs cannot be used.  Relative names
+   are taken in the current folder, the one of --dir. */
+bool startTools(const CliOptions &o)
+{
+    if (o.timestamps)
+        timestampsOn();
+    if (o.gapMs)
+        sendGapOn((unsigned)o.gapMs);
+    if (o.syxDir) {
+        int r = syxCaptureOn(o.syxDir);
+        if (r != SyxReady) {
+            fileProblem(syxProblem(r), o.syxDir, "");
+            return false;
+        }
+    }
+    if (o.smfFile) {
+        switch (smfLogOn(o.smfFile, o.force)) {
+        case SmfReady: break;
+        case SmfExists:
+            fileProblem("--smf: the file", o.smfFile, " exists (--force replaces it)");
+            return false;
+        case SmfNotAFile:
+            fileProblem("--smf:", o.smfFile, " is a link, a folder or a device, never replaced");
+            return false;
+        default: fileProblem("--smf: cannot create", o.smfFile, ""); return false;
+        }
+    }
+    return true;
+}
+
 int runSession(const CliOptions &o)
 {
+    extrasSetOrigin(vtClockUs()); /* the times shown and logged count from here */
     if (o.dir && !SetCurrentDirectoryA(o.dir)) {
         fputs("voltanis: cannot change to the folder '", stderr);
         printVisible(stderr, o.dir);
@@ -47,6 +98,10 @@ int runSession(const CliOptions &o)
     uint32_t out = 0, in = 0;
     if ((o.out && !findPort(true, o.out, &out)) || (o.in && !findPort(false, o.in, &in)))
         return kUsageError;
+    if (!startTools(o)) {
+        extrasFinish();
+        return kUsageError;
+    }
     bool oneShot = !o.send.empty();
     if (oneShot)
         keyboardFromLines(o.send.data(), (unsigned)o.send.size());
@@ -67,6 +122,7 @@ int runSession(const CliOptions &o)
     if (oneShot)
         reportUnopenedPorts();
     runMainLoop();
+    extrasFinish();
     if (oneShot)
         putchar('\n'); /* the shell's prompt starts on a line of its own */
     return exitStatus();

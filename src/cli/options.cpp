@@ -10,26 +10,35 @@
 
 namespace {
 
+/* what an option sets; the short name where it has one */
+enum OptionKey { kSyx = 1, kGap, kSmf, kForce };
+
 struct OptionSpec {
-    char shortName;
+    int key;
+    char shortName; /* 0: a long name only */
     const char *longName;
     bool takesValue;
 };
 
 const OptionSpec kOptions[] = {
-    {'h', "help", false},
-    {'V', "version", false},
-    {'l', "list", false},
-    {'o', "out", true},
-    {'i', "in", true},
-    {'C', "dir", true},
-    {'s', "send", true},
+    {'h', 'h', "help", false},
+    {'V', 'V', "version", false},
+    {'l', 'l', "list", false},
+    {'o', 'o', "out", true},
+    {'i', 'i', "in", true},
+    {'C', 'C', "dir", true},
+    {'s', 's', "send", true},
+    {'t', 't', "timestamps", false},
+    {kSyx, 0, "syx", true},
+    {kGap, 0, "gap", true},
+    {kSmf, 0, "smf", true},
+    {kForce, 0, "force", false},
 };
 
 const OptionSpec *byShortName(char c)
 {
     for (const OptionSpec &o : kOptions)
-        if (o.shortName == c)
+        if (o.shortName == c && c != 0)
             return &o;
     return nullptr;
 }
@@ -53,25 +62,51 @@ const OptionSpec *byLongName(const char *name, size_t len, bool *ambiguous)
     return starts == 1 ? found : nullptr;
 }
 
+bool fail(CliOptions *opts, const std::string &message)
+{
+    opts->action = CliOptions::Error;
+    opts->error = message;
+    return true;
+}
+
+/* A whole number of milliseconds, 0 to kMaxGapMs, in decimal. */
+bool readGap(const char *value, long *ms)
+{
+    long v = 0;
+    if (!*value)
+        return false;
+    for (const char *p = value; *p; p++) {
+        if (*p < '0' || *p > '9')
+            return false;
+        v = v * 10 + (*p - '0');
+        if (v > kMaxGapMs)
+            return false;
+    }
+    *ms = v;
+    return true;
+}
+
 /* Takes one option; true when the reading ends with it. */
 bool apply(const OptionSpec &o, const char *value, CliOptions *opts)
 {
-    switch (o.shortName) {
+    switch (o.key) {
     case 'h': opts->action = CliOptions::Help; return true;
     case 'V': opts->action = CliOptions::Version; return true;
     case 'l': opts->action = CliOptions::List; return false;
     case 'o': opts->out = value; return false;
     case 'i': opts->in = value; return false;
     case 'C': opts->dir = value; return false;
+    case 't': opts->timestamps = true; return false;
+    case kSyx: opts->syxDir = value; return false;
+    case kSmf: opts->smfFile = value; return false;
+    case kForce: opts->force = true; return false;
+    case kGap:
+        if (!readGap(value, &opts->gapMs))
+            return fail(opts, std::string("invalid gap '") + value + "' (milliseconds, 0 to " +
+                                  std::to_string(kMaxGapMs) + ")");
+        return false;
     default: opts->send.push_back(value); return false;
     }
-}
-
-bool fail(CliOptions *opts, const std::string &message)
-{
-    opts->action = CliOptions::Error;
-    opts->error = message;
-    return true;
 }
 
 /* "--name", "--name=value" or "--name value"; *next is the index of the
@@ -161,13 +196,23 @@ void printUsage(FILE *to)
           "  -s, --send=LINE   carry LINE out as typed in mode 0 and ended with Enter;\n"
           "                    may be given several times; show what comes back\n"
           "                    for a moment, then exit\n"
+          "  -t, --timestamps  start each received line with its arrival time in\n"
+          "                    seconds, and show the reply latency after a send\n"
+          "      --syx=DIR     also save each SysEx received as DIR/NNNN.syx\n"
+          "      --gap=MS      pause MS milliseconds after each F7 of a send file\n"
+          "      --smf=FILE    log everything received into FILE, a Standard MIDI\n"
+          "                    File; an existing FILE only with --force\n"
+          "      --force       let --smf replace an existing FILE\n"
           "  -h, --help        show this help and exit\n"
           "  -V, --version     show the version and exit\n"
           "\n"
           "PORT is the number the port lists show, an ALSA address CLIENT:PORT, the\n"
           "exact name, or a part of the name (in any case) that one port only has.\n"
           "\n"
+          "Relative names of --syx and --smf are taken in the folder of --dir.\n"
+          "\n"
           "Exit status: 0 all was sent; 1 a line or a transmission failed, or a port\n"
-          "could not be opened (with --send or piped input); 2 a wrong command line.\n",
+          "could not be opened (with --send or piped input); 2 a wrong command line,\n"
+          "or a --syx folder or --smf file that cannot be used.\n",
         to);
 }

@@ -17,8 +17,16 @@ struct CliOptions {
     const char *in = nullptr;       /* --in PORT */
     const char *dir = nullptr;      /* --dir DIR */
     std::vector<const char *> send; /* --send LINE, in order */
+    bool timestamps = false;        /* -t */
+    const char *syxDir = nullptr;   /* --syx DIR */
+    long gapMs = 0;                 /* --gap MS */
+    const char *smfFile = nullptr;  /* --smf FILE */
+    bool force = false;             /* --force: --smf may replace FILE */
     std::string error;              /* with Error: one line, no line end */
 };
+
+/* The largest --gap, in milliseconds. */
+const long kMaxGapMs = 60000;
 
 /* Reads argv[1..argc-1].  --help and --version end the reading where they
    stand; so does the first error. */

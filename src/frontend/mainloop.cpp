@@ -6,6 +6,7 @@
 #include "frontend.h"
 
 #include "../entry/entry.h"
+#include "../extras/extras.h"
 #include "../input/input.h"
 #include "../output/output.h"
 #include "../preset/preset.h"
@@ -225,6 +226,7 @@ int mainLoopPass(void)
     if (showOneEntry())
         return 1;
     receiveIdleChecks();
+    timedWork();
     _sleep(IDLE_PAUSE_MS);
     return 1;
 }

@@ -131,7 +131,7 @@ void statusReport(void)
         noteFailure();
     gInHandle = 0;
     if (giNumDevs != 0 && midiInOpen(&gInHandle, giSelDev, (DWORD_PTR)midiCallback, 0,
-                              CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR)
+                              CALLBACK_FUNCTION | MIDI_IO_STATUS | MIDI_IO_VT_ARRIVAL_US) != MMSYSERR_NOERROR)
         noteFailure();
 
     if (gNumBase == 16)

@@ -21,7 +21,12 @@ std::atomic<DWORD_PTR> gParam1{0};
 uint8_t gRbuf1[RBUF_SIZE], gRbuf2[RBUF_SIZE];
 MIDIHDR gMidiInHdr;
 uint32_t gReceived;
+int64_t gReceivedUs;
 std::atomic<uint32_t> gRLost{0};
+
+/* Beside each queue, the arrival time of each entry (vtClockUs, as the port
+   layer stamped it), written before the entry is published. */
+static int64_t sRecvTime[RING_SIZE];
 
 /* The latest-notification slot is overwritten by every notification, so a
    returned long-message buffer is announced here as well, where nothing
@@ -29,11 +34,13 @@ std::atomic<uint32_t> gRLost{0};
    while the buffer waits on the main thread, 0 while the service has it.
    There is only one buffer, so at most one hand-back can be pending. */
 static std::atomic<uint32_t> sLongBack{0};
+static int64_t sLongTime;
 
 /* Invalid-byte notices in order of arrival, each with its own parameter,
    so that a burst of them is neither merged nor lost to the single slot. */
 #define ERRQ_SIZE 256
 static uint32_t sErrQ[ERRQ_SIZE];
+static int64_t sErrTime[ERRQ_SIZE];
 static std::atomic<uint32_t> sErrHead{0}, sErrTail{0};
 
 static inline uint32_t ringNext(uint32_t i) { return (i + 1) & (RING_SIZE - 1); }
@@ -42,7 +49,7 @@ void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance, DWORD_PTR pa
 {
     (void)h;
     (void)instance;
-    (void)param2; /* the service's time stamp: messages are shown untimed */
+    const int64_t arrivalUs = vtArrivalUs(param2);
 
     gMsg.store(msg, std::memory_order_release);
     gParam1.store(param1, std::memory_order_release);
@@ -57,9 +64,11 @@ void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance, DWORD_PTR pa
             return;
         }
         gRecvBuf[head] = (uint32_t)param1;
+        sRecvTime[head] = arrivalUs;
         gRHead.store(next, std::memory_order_release);
     } else if (msg == MIM_LONGDATA || msg == MIM_LONGERROR) {
         /* release: the service filled gRbuf1 and the header before this */
+        sLongTime = arrivalUs;
         sLongBack.store(msg, std::memory_order_release);
     } else if (msg == MIM_ERROR) {
         uint32_t head = sErrHead.load(std::memory_order_relaxed);
@@ -69,6 +78,7 @@ void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance, DWORD_PTR pa
             return;
         }
         sErrQ[head] = (uint32_t)param1;
+        sErrTime[head] = arrivalUs;
         sErrHead.store(next, std::memory_order_release);
     } else if (msg == MIM_VT_OVERRUN) {
         gRLost.fetch_add((uint32_t)param1, std::memory_order_relaxed);
@@ -120,12 +130,13 @@ void inputStop(void)
     sErrTail.store(sErrHead.load(std::memory_order_acquire), std::memory_order_release);
 }
 
-int takeShortMessage(uint32_t *word)
+int takeShortMessage(uint32_t *word, int64_t *arrivalUs)
 {
     uint32_t tail = gRTail.load(std::memory_order_relaxed);
     if (tail == gRHead.load(std::memory_order_acquire))
         return 0;
     *word = gRecvBuf[tail];
+    *arrivalUs = sRecvTime[tail];
     gRTail.store(ringNext(tail), std::memory_order_release);
     return 1;
 }
@@ -138,11 +149,12 @@ static void requeueInputBuffer(void)
         printf("\nERROR MIDI IN ADDBUFFER\n");
 }
 
-int takeSysex(uint32_t *len)
+int takeSysex(uint32_t *len, int64_t *arrivalUs)
 {
     uint32_t kind = sLongBack.load(std::memory_order_acquire);
     if (kind == 0)
         return 0;
+    *arrivalUs = sLongTime;
 
     uint32_t n = gMidiInHdr.dwBytesRecorded;
     if (n > RBUF_SIZE)
@@ -170,12 +182,13 @@ int takeSysex(uint32_t *len)
     return 1;
 }
 
-int takeWildByte(uint32_t *word)
+int takeWildByte(uint32_t *word, int64_t *arrivalUs)
 {
     uint32_t tail = sErrTail.load(std::memory_order_relaxed);
     if (tail == sErrHead.load(std::memory_order_acquire))
         return 0;
     *word = sErrQ[tail];
+    *arrivalUs = sErrTime[tail];
     sErrTail.store((tail + 1) % ERRQ_SIZE, std::memory_order_release);
     uint32_t expected = MIM_ERROR;
     gMsg.compare_exchange_strong(expected, 0);

@@ -2,9 +2,12 @@
  * All display of received data: short messages, SysEx, wild bytes and the
  * loss line, each recorded and counted toward the progress dot where it is
  * recorded at all, then shown as a named message or as bytes.  It takes
- * what the capture (capture.cpp) queued, on the main thread.
+ * what the capture (capture.cpp) queued, on the main thread.  The time and
+ * SysEx tools of the command line (extras/) see each message as it is
+ * taken, and add the time and reply latency to a line of the text display.
  */
 #include "inputpriv.h"
+#include "../extras/extras.h"
 #include "../frontend/frontend.h"
 
 #include <stdio.h>
@@ -24,11 +27,31 @@ static unsigned messageLength(uint8_t status)
    read past the 128 names should one arrive. */
 static const char *noteName(uint8_t key) { return key < 128 ? gNotes[key] : "?"; }
 
+/* Whether a message gives a line in the text display: F0, F4, F5, F9 and
+   FD have nothing to name, and Timing Clock and Active Sensing may be
+   hidden. */
+static int shownAsText(uint8_t status)
+{
+    switch (status) {
+    case 0xF0:
+    case 0xF4:
+    case 0xF5:
+    case 0xF9:
+    case 0xFD: return 0;
+    case 0xF8:
+    case 0xFE: return !gbBlockRealTime;
+    default: return 1;
+    }
+}
+
 static void showText(uint8_t status, uint8_t d1, uint8_t d2)
 {
     const int hex = gNumBase == 16;
     int named = 0; /* note off, note on, poly pressure: the line ends with the note name */
 
+    if (!shownAsText(status))
+        return;
+    beginReceivedLine();
     switch (status & 0xF0) {
     case 0x80:
         printf(hex ? "  MIDI Note OFF    %x %2x %2x" : "  MIDI Note OFF    %d %3d %3d", status, d1, d2);
@@ -43,40 +66,36 @@ static void showText(uint8_t status, uint8_t d1, uint8_t d2)
         named = 1;
         break;
     case 0xB0:
-        printf(hex ? "  Control Change   %x %2x %2x\n" : "  Control Change   %d %3d %3d\n", status, d1, d2);
+        printf(hex ? "  Control Change   %x %2x %2x" : "  Control Change   %d %3d %3d", status, d1, d2);
         break;
-    case 0xC0: printf(hex ? "  Program Change   %x %2x\n" : "  Program Change   %d %3d\n", status, d1); break;
-    case 0xD0: printf(hex ? "  Chann Pressure   %x %2x\n" : "  Chann Pressure   %d %3d\n", status, d1); break;
+    case 0xC0: printf(hex ? "  Program Change   %x %2x" : "  Program Change   %d %3d", status, d1); break;
+    case 0xD0: printf(hex ? "  Chann Pressure   %x %2x" : "  Chann Pressure   %d %3d", status, d1); break;
     case 0xE0:
-        printf(hex ? "  Pitch Bend       %x %2x %2x\n" : "  Pitch Bend       %d %3d %3d\n", status, d1, d2);
+        printf(hex ? "  Pitch Bend       %x %2x %2x" : "  Pitch Bend       %d %3d %3d", status, d1, d2);
         break;
     default:
         switch (status) {
-        case 0xF1: printf(hex ? "  MTC TimeCode   %x %2x\n" : "  MTC TimeCode   %d %3d\n", status, d1); break;
+        case 0xF1: printf(hex ? "  MTC TimeCode   %x %2x" : "  MTC TimeCode   %d %3d", status, d1); break;
         case 0xF2:
-            printf(hex ? "  Song Pos.Ptr   %x %2x %2x\n" : "  Song Pos.Ptr   %d %3d %3d\n", status, d1, d2);
+            printf(hex ? "  Song Pos.Ptr   %x %2x %2x" : "  Song Pos.Ptr   %d %3d %3d", status, d1, d2);
             break;
-        case 0xF3: printf(hex ? "  Song Select    %x %2x\n" : "  Song Select    %d %3d\n", status, d1); break;
-        case 0xF6: printf(hex ? "  Tune Request   %x\n" : "  Tune Request   %d\n", status); break;
-        case 0xF7: printf(hex ? "  EOX\t\t\t   %x\n" : "  EOX\t\t\t   %d\n", status); break;
-        case 0xF8:
-            if (!gbBlockRealTime)
-                printf(hex ? "  Timing Clock   %x\n" : "  Timing Clock   %d\n", status);
-            break;
-        case 0xFA: printf(hex ? "  MIDI Start     %x\n" : "  MIDI Start     %d\n", status); break;
-        case 0xFB: printf(hex ? "  MIDI Continue  %x\n" : "  MIDI Continue  %d\n", status); break;
-        case 0xFC: printf(hex ? "  MIDI Stop      %x\n" : "  MIDI Stop      %d\n", status); break;
-        case 0xFE:
-            if (!gbBlockRealTime)
-                printf(hex ? "  Active Sensing %x\n" : "  Active Sensing %d\n", status);
-            break;
-        case 0xFF: printf(hex ? "  MIDI Reset     %x\n" : "  MIDI Reset     %d\n", status); break;
-        default: /* F0, F4, F5, F9, FD: nothing to name */ break;
+        case 0xF3: printf(hex ? "  Song Select    %x %2x" : "  Song Select    %d %3d", status, d1); break;
+        case 0xF6: printf(hex ? "  Tune Request   %x" : "  Tune Request   %d", status); break;
+        case 0xF7: printf(hex ? "  EOX\t\t\t   %x" : "  EOX\t\t\t   %d", status); break;
+        case 0xF8: printf(hex ? "  Timing Clock   %x" : "  Timing Clock   %d", status); break;
+        case 0xFA: printf(hex ? "  MIDI Start     %x" : "  MIDI Start     %d", status); break;
+        case 0xFB: printf(hex ? "  MIDI Continue  %x" : "  MIDI Continue  %d", status); break;
+        case 0xFC: printf(hex ? "  MIDI Stop      %x" : "  MIDI Stop      %d", status); break;
+        case 0xFE: printf(hex ? "  Active Sensing %x" : "  Active Sensing %d", status); break;
+        case 0xFF: printf(hex ? "  MIDI Reset     %x" : "  MIDI Reset     %d", status); break;
+        default: break; /* kept out by shownAsText */
         }
         break;
     }
     if (named)
-        printf("  ( %s )\n", noteName(d1));
+        printf("  ( %s )", noteName(d1));
+    endReceivedLine();
+    printf("\n");
 }
 
 static void showBytes(uint8_t status, uint8_t d1, uint8_t d2, unsigned len)
@@ -101,6 +120,7 @@ void decodeChannelMessage(void)
     const uint8_t d2 = (uint8_t)((gReceived >> 16) & 0xFF);
     const unsigned len = messageLength(status);
 
+    noteShortReceived(gReceived, gReceivedUs);
     if (gbRecRecv) {
         const uint8_t bytes[3] = {status, d1, d2};
         /* byte by byte, as the message is taken apart */
@@ -122,9 +142,11 @@ void decodeChannelMessage(void)
 int showOneEntry(void)
 {
     uint32_t word;
-    if (!takeShortMessage(&word))
+    int64_t arrivalUs;
+    if (!takeShortMessage(&word, &arrivalUs))
         return 0;
     gReceived = word;
+    gReceivedUs = arrivalUs;
     decodeChannelMessage();
     return 1;
 }
@@ -133,6 +155,7 @@ static void showSysexText(uint32_t n)
 {
     uint32_t start;
 
+    beginReceivedLine();
     printf("  SysEx( ");
     /* identifier bytes only as far as the message reaches: a message cut
        short must not show what an earlier one left in the buffer */
@@ -157,7 +180,9 @@ static void showSysexText(uint32_t n)
         else
             printf(" \\%x ", b);
     }
-    printf(" EOX\n");
+    printf(" EOX");
+    endReceivedLine();
+    printf("\n");
 }
 
 static void showSysexBytes(uint32_t n)
@@ -168,8 +193,9 @@ static void showSysexBytes(uint32_t n)
 }
 
 /* A complete long message, in gRbuf2. */
-static void showSysex(uint32_t n)
+static void showSysex(uint32_t n, int64_t arrivalUs)
 {
+    noteSysexReceived(gRbuf2, n, arrivalUs);
     if (gbRecRecv) {
         if (!recWrite(gRbuf2, n))
             return;
@@ -188,15 +214,20 @@ static void showSysex(uint32_t n)
 static void showWildByte(void)
 {
     uint32_t word;
-    if (!takeWildByte(&word))
+    int64_t arrivalUs;
+    if (!takeWildByte(&word, &arrivalUs))
         return;
     gReceived = word;
+    noteOtherReceived(arrivalUs);
 
     /* shown even while recording quietly, and never recorded */
     uint8_t b = (uint8_t)(gReceived & 0xFF);
-    if (gMode == 0 || gMode == 2)
-        printf("  wild byte      %x\n", b);
-    else if (gMode == 1 || gMode == 3)
+    if (gMode == 0 || gMode == 2) {
+        beginReceivedLine();
+        printf("  wild byte      %x", b);
+        endReceivedLine();
+        printf("\n");
+    } else if (gMode == 1 || gMode == 3)
         printf(gNumBase == 16 ? "%x " : "%d ", b);
 }
 
@@ -212,8 +243,9 @@ static void reportLosses(void)
 void receiveIdleChecks(void)
 {
     uint32_t n;
-    if (takeSysex(&n))
-        showSysex(n);
+    int64_t arrivalUs;
+    if (takeSysex(&n, &arrivalUs))
+        showSysex(n, arrivalUs);
     showWildByte();
     reportLosses();
 }

@@ -21,6 +21,7 @@ extern std::atomic<DWORD_PTR> gParam1;
 extern uint8_t gRbuf1[RBUF_SIZE], gRbuf2[RBUF_SIZE];
 extern MIDIHDR gMidiInHdr;
 extern uint32_t gReceived;
+extern int64_t gReceivedUs; /* when gReceived arrived (vtClockUs) */
 /* Messages the capture could not keep: dropped while the ring held 8191
    unread entries, or reported lost by the port layer (MIM_VT_OVERRUN).
    Reported in one line once the display has caught up. */
@@ -33,7 +34,7 @@ void inputStop(void);  /* reset, unprepare while still playing, close */
 /* display of what was received */
 int showOneEntry(void);          /* 1 when a ring entry was shown */
 void receiveIdleChecks(void);    /* completed SysEx, invalid byte, losses */
-void decodeChannelMessage(void); /* gReceived: recorded and shown */
+void decodeChannelMessage(void); /* gReceived (of gReceivedUs): recorded and shown */
 
 /* record file */
 extern HANDLE ghRecFile;

@@ -6,15 +6,16 @@
 
 #include "input.h"
 
-/* The capture's queues, taken by the display on the main thread. */
+/* The capture's queues, taken by the display on the main thread; each
+   entry with the time it arrived (vtClockUs). */
 /* The oldest waiting short message; 0 when none waits. */
-int takeShortMessage(uint32_t *word);
+int takeShortMessage(uint32_t *word, int64_t *arrivalUs);
 /* 1 when a complete SysEx of *len bytes waits in gRbuf2.  The input buffer
    is queued again here, and a broken-off or empty hand-back is dealt with
    (never shown). */
-int takeSysex(uint32_t *len);
+int takeSysex(uint32_t *len, int64_t *arrivalUs);
 /* The oldest waiting invalid-byte notice; 0 when none waits. */
-int takeWildByte(uint32_t *word);
+int takeWildByte(uint32_t *word, int64_t *arrivalUs);
 /* Messages lost since the last report, once the ring has been emptied; 0
    while it still holds messages. */
 uint32_t takeLosses(void);

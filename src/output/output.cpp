@@ -8,6 +8,7 @@
 
 #include "../frontend/frontend.h"
 #include "../entry/entry.h"
+#include "../extras/extras.h"
 
 #include <stdio.h>
 
@@ -76,9 +77,12 @@ void sendLongMsg(int n)
         printf("\nERROR MIDI PREPARE\n");
         failed = 1;
     }
+    int64_t began = transmissionBegins();
     if (midiOutLongMsg(gOutHandle, &gMidiOutHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
         printf("\nERROR MIDI TRANSMISSION\n");
         failed = 1;
+    } else {
+        transmissionEnded(began); /* the bytes have left: a reply may come */
     }
     if (failed)
         noteFailure();

@@ -5,6 +5,7 @@
  */
 #include "output.h"
 
+#include "../extras/extras.h"
 #include "../frontend/frontend.h"
 
 #include <stdio.h>
@@ -83,7 +84,7 @@ int ReadSendLine(void)
             return 0;
         if (done == 0)
             return 255;
-        if (++gTXCol == TX_BLOCK)
+        if (++gTXCol == TX_BLOCK || gapEndsBlock(gSbuf[gTXCol - 1]))
             return 1;
     }
 }
@@ -142,6 +143,8 @@ void SendFile(uint8_t pace)
             break;
         if (pace == 1)
             aborted = transferPause(SLOW_PAUSE_MS);
+        if (!aborted)
+            aborted = gapAfterBlock(gSbuf, gTXCol);
         blocks++;
         if (blocks % 25 == 2)
             printf(".");

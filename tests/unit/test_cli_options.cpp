@@ -95,6 +95,47 @@ TEST(CliOptions, EachOptionEachSpellingAndTheErrors)
     }
 }
 
+TEST(CliOptions, TimeAndSysexTools)
+{
+    const struct {
+        Args args;
+        bool timestamps;
+        const char *syx;
+        long gap;
+        const char *smf;
+        bool force;
+        const char *error;
+    } cases[] = {
+        {{"-t"}, true, nullptr, 0, nullptr, false, ""},
+        {{"--timestamps", "--syx", "dumps", "--gap=50", "--smf", "log.mid", "--force"}, true, "dumps", 50,
+            "log.mid", true, ""},
+        {{"-lt"}, true, nullptr, 0, nullptr, false, ""},
+        {{"--time", "--sy=d", "--sm=f", "--fo"}, true, "d", 0, "f", true, ""},
+        {{"--gap", "60000"}, false, nullptr, 60000, nullptr, false, ""},
+        {{"--gap", "60001"}, false, nullptr, 0, nullptr, false,
+            "invalid gap '60001' (milliseconds, 0 to 60000)"},
+        {{"--gap=-5"}, false, nullptr, 0, nullptr, false, "invalid gap '-5' (milliseconds, 0 to 60000)"},
+        {{"--gap="}, false, nullptr, 0, nullptr, false, "invalid gap '' (milliseconds, 0 to 60000)"},
+        {{"--smf"}, false, nullptr, 0, nullptr, false, "option '--smf' requires an argument"},
+        {{"--s=x"}, false, nullptr, 0, nullptr, false, "option '--s' is ambiguous"},
+        {{"--force=yes"}, false, nullptr, 0, nullptr, false, "option '--force' doesn't allow an argument"},
+    };
+    for (const auto &c : cases) {
+        Args argv = {"voltanis"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.args[0]);
+        CliOptions o = parseOptions((int)argv.size(), argv.data());
+        EXPECT_EQ(o.error, c.error);
+        if (*c.error)
+            continue;
+        EXPECT_EQ(o.timestamps, c.timestamps);
+        EXPECT_EQ(show(o.syxDir), show(c.syx));
+        EXPECT_EQ(o.gapMs, c.gap);
+        EXPECT_EQ(show(o.smfFile), show(c.smf));
+        EXPECT_EQ(o.force, c.force);
+    }
+}
+
 PortEntry port(unsigned number, const char *name, int client = -1, int p = 0, const char *clientName = "")
 {
     PortEntry e;

@@ -1,6 +1,7 @@
 /* The send file: real files in a scratch directory, keys from the test
    double, transmissions and console text compared block by block. */
 #include "entry_output_fixture.h"
+#include "extras/extras.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -130,6 +131,51 @@ TEST_F(SendFileTest, TransferTable)
         EXPECT_EQ(td::sleptMs(), 100ul * r.pauses);
         EXPECT_TRUE(fileIsFree("data.syx"));
         EXPECT_STREQ(gSendFileName, "data.syx");
+    }
+}
+
+/* --gap: a block ends after each F7 and the gap follows it, on top of the
+   pace; every pause goes through the platform's */
+TEST_F(SendFileTest, GapAfterEachF7)
+{
+    Bytes five;
+    for (int i = 0; i < 5; i++) {
+        const uint8_t m[] = {0xF0, 0x7D, (uint8_t)i, 0xF7};
+        five.insert(five.end(), m, m + 4);
+    }
+    Bytes long100(100, 0x41);
+    long100.front() = 0xF0;
+    long100.back() = 0xF7;
+    Bytes mixed = long100;
+    mixed.insert(mixed.end(), {0x90, 0x3C, 0x40, 0xF0, 0x01, 0xF7, 0x80, 0x3C, 0x00});
+    const struct {
+        Bytes file;
+        uint8_t pace;
+        unsigned gap;
+        std::vector<size_t> blocks;
+        unsigned long sleptMs;
+    } rows[] = {
+        {five, 0, 50, {4, 4, 4, 4, 4, 0}, 250},
+        {five, 1, 50, {4, 4, 4, 4, 4, 0}, 750},
+        {five, 0, 0, {20}, 0},
+        {mixed, 0, 30, {64, 36, 6, 3}, 60},
+    };
+    for (const auto &r : rows) {
+        fresh();
+        SCOPED_TRACE("pace " + std::to_string(r.pace) + ", gap " + std::to_string(r.gap));
+        sendGapOn(r.gap);
+        FILE *f = fopen("dump.syx", "wb");
+        ASSERT_NE(f, nullptr);
+        fwrite(r.file.data(), 1, r.file.size(), f);
+        fclose(f);
+        setName("dump.syx");
+        td::keys("\r");
+        std::string text = printed([&] { SendFile(r.pace); });
+        extrasFinish();
+        EXPECT_EQ(text.substr(text.size() - 6), "Ready\n");
+        EXPECT_EQ(blockSizes(td::sent()), r.blocks);
+        EXPECT_TRUE(joined(td::sent()) == r.file);
+        EXPECT_EQ(td::sleptMs(), r.sleptMs);
     }
 }
 

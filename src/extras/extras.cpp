@@ -1,0 +1,218 @@
+/*
+ * The tools' state and the hooks of extras.h.
+ */
+#include "extras.h"
+
+#include "smf.h"
+#include "syxfiles.h"
+#include "timing.h"
+
+#include "../frontend/frontend.h"
+#include "../output/output.h"
+
+#include <stdio.h>
+
+namespace {
+
+int64_t gOriginUs = 0;
+
+/* -t */
+bool gTimes = false;
+ReplyClock gReply = {0, 0, 0};
+int64_t gArrivalUs = 0; /* of the message being shown */
+bool gHasLatency = false;
+int64_t gLatencyUs = 0;
+
+/* --gap */
+unsigned gGapMs = 0;
+
+/* --syx */
+bool gSyxOn = false;
+
+/* --smf */
+class SmfFile : public SmfOut {
+public:
+    HANDLE h = INVALID_HANDLE_VALUE;
+
+    bool append(const uint8_t *p, uint32_t n) override
+    {
+        DWORD done = 0;
+        return WriteFile(h, p, n, &done, NULL) && done == n;
+    }
+    bool writeAt(uint32_t offset, const uint8_t *p, uint32_t n) override
+    {
+        return SetFilePointer(h, (LONG)offset, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+               append(p, n) && SetFilePointer(h, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER;
+    }
+    bool flush() override { return FlushFileBuffers(h) != 0; }
+};
+
+SmfFile gSmfFile;
+SmfLog gSmf;
+bool gSmfOn = false;
+char gSmfName[4096];
+
+/* a name from the command line, with no control character reaching the
+   terminal */
+void printName(const char *s)
+{
+    for (; *s; s++)
+        putchar((unsigned char)*s < 0x20 || *s == 0x7F ? '?' : *s);
+}
+
+void closeSmf(void)
+{
+    gSmfOn = false;
+    CloseHandle(gSmfFile.h);
+    gSmfFile.h = INVALID_HANDLE_VALUE;
+}
+
+/* after any step of the log: a failure is said once, and the log stops
+   with the file as its latest update left it */
+void smfChecked(bool ok)
+{
+    if (ok || !gSmfOn)
+        return;
+    printf("\nERROR SMF FILE: cannot write ");
+    printName(gSmfName);
+    printf("; the log has stopped\n");
+    closeSmf();
+    noteFailure();
+}
+
+void syxSaveChecked(const uint8_t *p, uint32_t n)
+{
+    if (syxSave(p, n) != SyxFailed)
+        return;
+    printf("\nERROR SYSEX FILE: cannot write ");
+    printName(syxLastName());
+    printf("; SysEx capture is off\n");
+    gSyxOn = false;
+    noteFailure();
+}
+
+/* The message being taken arrived at us: whether it answers the latest
+   transmission.  A real-time message the display hides is no answer. */
+void arrived(int64_t us, bool hidden)
+{
+    gArrivalUs = us;
+    gHasLatency = gTimes && !hidden && replyTaken(&gReply, us, &gLatencyUs);
+}
+
+} // namespace
+
+void extrasSetOrigin(int64_t originUs) { gOriginUs = originUs; }
+void timestampsOn(void) { gTimes = true; }
+void sendGapOn(unsigned ms) { gGapMs = ms; }
+
+int syxCaptureOn(const char *dir)
+{
+    SyxStart r = syxStart(dir);
+    gSyxOn = r == SyxReady;
+    return (int)r;
+}
+
+SmfStart smfLogOn(const char *file, int force)
+{
+    int n = snprintf(gSmfName, sizeof gSmfName, "%s", file);
+    if (n <= 0 || (size_t)n >= sizeof gSmfName)
+        return SmfCannotCreate;
+    DWORD a = GetFileAttributesA(file);
+    if (a != INVALID_FILE_ATTRIBUTES) {
+        if (!force)
+            return SmfExists;
+        if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+            return SmfNotAFile;
+        if (!DeleteFileA(file))
+            return SmfCannotCreate;
+    }
+    gSmfFile.h = CreateFileA(file, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (gSmfFile.h == INVALID_HANDLE_VALUE)
+        return SmfCannotCreate;
+    gSmfOn = true;
+    if (!gSmf.begin(&gSmfFile, gOriginUs)) {
+        closeSmf();
+        return SmfCannotCreate;
+    }
+    return SmfReady;
+}
+
+void extrasFinish(void)
+{
+    if (gSmfOn)
+        smfChecked(gSmf.update(vtClockUs()));
+    if (gSmfOn)
+        closeSmf();
+    syxStop();
+    gSyxOn = false;
+    gTimes = false;
+    gReply.waiting = 0;
+    gHasLatency = false;
+    gGapMs = 0;
+}
+
+void noteShortReceived(uint32_t word, int64_t arrivalUs)
+{
+    uint8_t status = (uint8_t)word;
+    arrived(arrivalUs, (status == 0xF8 || status == 0xFE) && gbBlockRealTime);
+    if (gSmfOn) {
+        smfChecked(gSmf.shortMessage(word, arrivalUs));
+        smfChecked(gSmf.tick(vtClockUs()));
+    }
+}
+
+void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
+{
+    arrived(arrivalUs, false);
+    if (gSyxOn)
+        syxSaveChecked(p, n);
+    if (gSmfOn) {
+        smfChecked(gSmf.sysex(p, n, arrivalUs));
+        smfChecked(gSmf.tick(vtClockUs()));
+    }
+}
+
+void noteOtherReceived(int64_t arrivalUs) { arrived(arrivalUs, false); }
+
+void beginReceivedLine(void)
+{
+    if (!gTimes)
+        return;
+    char column[32];
+    formatTimeColumn(gArrivalUs - gOriginUs, column, sizeof column);
+    fputs(column, stdout);
+}
+
+void endReceivedLine(void)
+{
+    if (!gHasLatency)
+        return;
+    char latency[32];
+    formatLatency(gLatencyUs, latency, sizeof latency);
+    printf("  (%s after send)", latency);
+}
+
+int64_t transmissionBegins(void) { return gTimes ? vtClockUs() : 0; }
+
+void transmissionEnded(int64_t beganUs)
+{
+    if (gTimes)
+        replySent(&gReply, beganUs, vtClockUs());
+}
+
+int gapEndsBlock(uint8_t byte) { return gGapMs != 0 && byte == 0xF7; }
+
+int gapAfterBlock(const uint8_t *block, int32_t n)
+{
+    if (gGapMs == 0 || n <= 0 || block[n - 1] != 0xF7)
+        return 0;
+    return transferPause(gGapMs);
+}
+
+void timedWork(void)
+{
+    if (gSmfOn)
+        smfChecked(gSmf.tick(vtClockUs()));
+}
+
+int64_t timedWorkDueUs(void) { return gSmfOn ? gSmf.dueUs() : -1; }

@@ -1,0 +1,72 @@
+/*
+ * The time and SysEx tools of the command line, and the few places where
+ * the system code calls them:
+ *
+ *   -t, --timestamps  each received line of the text display starts with
+ *                     its arrival time; the first message after a
+ *                     transmission also shows the reply latency
+ *   --syx DIR         each whole SysEx received also goes to DIR/NNNN.syx
+ *   --gap MS          a send file pauses MS ms after each F7 it sends
+ *   --smf FILE        everything received goes to a Standard MIDI File
+ *
+ * Each hook does nothing (and reads no clock) while its tool is off, so
+ * that without the options the program behaves, prints and writes exactly
+ * as without these tools.  Everything runs on the main thread; the
+ * arrival times come from the port layer (MIDI_IO_VT_ARRIVAL_US).
+ */
+#ifndef VOLTANIS_EXTRAS_H
+#define VOLTANIS_EXTRAS_H
+
+#include <stdint.h>
+
+/* ---- set up by the command line, before the session ----------------- */
+
+/* The program's start: arrival times and the log's ticks count from it. */
+void extrasSetOrigin(int64_t originUs);
+void timestampsOn(void);
+/* 0 when capture is on; otherwise what is wrong with the folder (see
+   SyxStart in syxfiles.h) and capture stays off. */
+int syxCaptureOn(const char *dir);
+void sendGapOn(unsigned ms);
+
+enum SmfStart { SmfReady, SmfExists, SmfNotAFile, SmfCannotCreate };
+/* Creates FILE and starts the log.  An existing FILE is replaced only with
+   force, and only when it is a plain file (never a link, a folder or a
+   device); the new file is created where no name is. */
+SmfStart smfLogOn(const char *file, int force);
+
+/* At the exit: the log's header brought up to date and its file closed;
+   every tool off. */
+void extrasFinish(void);
+
+/* ---- hooks: the display of what was received (input/display.cpp) ----- */
+
+/* A message taken from the capture, before it is recorded or shown: it is
+   logged, saved, and checked for being the reply to a transmission. */
+void noteShortReceived(uint32_t word, int64_t arrivalUs);
+void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs);
+void noteOtherReceived(int64_t arrivalUs); /* a wild byte */
+/* Around the text of a received line in the text display: its time
+   column, and after the text its reply latency (the caller ends the line). */
+void beginReceivedLine(void);
+void endReceivedLine(void);
+
+/* ---- hooks: transmissions (output/output.cpp, output/sendfile.cpp) --- */
+
+/* Around each long message sent: the reply clock. */
+int64_t transmissionBegins(void);
+void transmissionEnded(int64_t beganUs);
+/* A send file's block ends after an F7 when there is a gap to keep. */
+int gapEndsBlock(uint8_t byte);
+/* The gap after a block that ended with F7; 1 when F8 ended it. */
+int gapAfterBlock(const uint8_t *block, int32_t n);
+
+/* ---- hook: the idle main loop (frontend/mainloop.cpp) ----------------- */
+
+/* What is due by the clock: the log's header update once a second. */
+void timedWork(void);
+/* When timedWork has something to do next (vtClockUs), -1 for nothing:
+   for a main loop that sleeps until a timer. */
+int64_t timedWorkDueUs(void);
+
+#endif

@@ -1,0 +1,128 @@
+"""The time and SysEx tools of the real program over the loopback port:
+arrival times and reply latency (-t), SysEx files (--syx), the gap after
+each F7 of a send file (--gap) and the Standard MIDI File log (--smf)."""
+
+import os
+import re
+import shutil
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True   # keep the source tree clean
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from smfread import notes_on, read_smf  # noqa: E402
+from test_cli import run  # noqa: E402
+from vtpty import ENTER, Session, check, ctrl, fkey, run_tests  # noqa: E402
+
+LOOP = ["-o", "loop", "-i", "loop"]
+TIMED = r" {0,4}(\d+\.\d{4})  "           # the time column
+LATENCY = r"  \(\+(\d+\.\d) ms after send\)"
+HELLO = b"\xf0\x7d\x68\x65\x6c\x6c\x6f\xf7"
+
+
+def timed_note(s, note):
+    """Types N <note> 40, waits for its line; (seconds, latency ms or None)."""
+    s.send("N %s 40%s" % (note, ENTER))
+    s.expect_next("N %s 40\n" % note)
+    line = s.expect("\n")
+    m = re.fullmatch(TIMED + r"  MIDI Note ON     90 %s 40  \( [^)]* \)(?:%s)?" % (note.lower(), LATENCY), line)
+    check(m is not None, "not a timed line: %r" % line)
+    return float(m.group(1)), (float(m.group(2)) if m.group(2) else None)
+
+
+def test_times_increase_and_the_reply_latency_is_shown(binary):
+    with Session(binary, args=LOOP + ["-t"]) as s:
+        s.expect("(change with CTRL-G)\n")
+        times = []
+        for note in ("3C", "3E", "40"):
+            t, latency = timed_note(s, note)
+            check(latency is not None and latency < 5.0, "reply latency %r after N %s 40" % (latency, note))
+            times.append(t)
+            time.sleep(0.05)
+        check(times == sorted(times) and times[2] - times[0] >= 0.1, "times do not increase: %r" % times)
+        s.send(ctrl("w"))
+        s.expect("display HEX BYTES\n")
+        s.send("N 3C 40" + ENTER)
+        s.expect_next("N 3C 40\n-90 3c 40 ")      # bytes: no time
+        s.exit_via_prompt()
+
+
+def test_syx_saves_each_whole_sysex(binary):
+    work = tempfile.mkdtemp(prefix="voltanis-e2e-syx-")
+    try:
+        status, out, err = run(binary, *LOOP, "--syx", "dumps", "-s", "S hello", "-s", "N 3C 40", cwd=work)
+        check(status == 0 and err == "", "status %d, stderr %r" % (status, err))
+        status, out, err = run(binary, *LOOP, "--syx=dumps", "-s", "S \\01", cwd=work)
+        check(status == 0, "second run: status %d" % status)
+        dumps = os.path.join(work, "dumps")
+        check(sorted(os.listdir(dumps)) == ["0000.syx", "0001.syx"], "files: %s" % os.listdir(dumps))
+        with open(os.path.join(dumps, "0000.syx"), "rb") as f:
+            check(f.read() == HELLO, "0000.syx is not F0 7D 68 65 6C 6C 6F F7")
+        with open(os.path.join(dumps, "0001.syx"), "rb") as f:
+            check(f.read() == b"\xf0\x7d\x01\xf7", "0001.syx is wrong")
+        with open(os.path.join(work, "plain"), "w"):
+            pass
+        status, out, err = run(binary, *LOOP, "--syx", "plain", "-s", "S hi", cwd=work)
+        check(status == 2 and out == "" and "--syx: not a folder: 'plain'" in err, "%d %r" % (status, err))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def test_gap_after_each_f7(binary):
+    """Five SysEx messages sent fast with --gap 50 take at least 200 ms (a
+    bound from below: a slow machine only makes it longer)."""
+    dump = b"".join(b"\xf0\x7d" + bytes([0x41 + i]) + b"\xf7" for i in range(5))
+    with Session(binary, args=LOOP + ["--gap", "50"], files={"five.syx": dump}) as s:
+        s.expect("(change with CTRL-G)\n")
+        s.send(fkey(7))
+        s.expect("and finish with <ENTER>:\n")
+        began = time.monotonic()
+        s.send("five.syx" + ENTER)
+        s.expect("Ready\n")
+        took = time.monotonic() - began
+        check(took >= 0.2, "five SysEx with --gap 50 took %.3f s" % took)
+        s.expect("  SysEx( 7d ) A EOX\n")
+        s.exit_via_prompt()
+
+
+def test_smf_logs_what_arrives(binary):
+    work = tempfile.mkdtemp(prefix="voltanis-e2e-smf-")
+    log = os.path.join(work, "log.mid")
+    try:
+        with Session(binary, workdir=work, args=LOOP + ["--smf", "log.mid"]) as s:
+            s.expect("(change with CTRL-G)\n")
+            for note in ("3C", "3E", "40"):
+                s.send("N %s 40%s" % (note, ENTER))
+                s.expect("  MIDI Note ON     90 %s 40" % note.lower())
+                time.sleep(0.1)
+            s.send("S hello" + ENTER)
+            s.expect("SysEx( 7d ) hello EOX\n")
+            s.exit_via_prompt()
+        with open(log, "rb") as f:
+            data = f.read()
+        notes = notes_on(data)
+        check([n for _, n in notes] == [0x3C, 0x3E, 0x40], "notes in the log: %r" % notes)
+        check(notes[0][0] < notes[1][0] < notes[2][0], "not at increasing times: %r" % notes)
+        _, tracks = read_smf(data)
+        check((tracks[0][-1][1]) == b"\xf0" + HELLO[1:], "the SysEx is not last: %r" % tracks[0][-1:])
+
+        # an existing file stays without --force, and a link is never followed
+        status, _, err = run(binary, *LOOP, "--smf", log, "-s", "N 3C 40")
+        check(status == 2 and "exists (--force replaces it)" in err, "no --force: %d %r" % (status, err))
+        with open(log, "rb") as f:
+            check(f.read() == data, "the existing file was changed")
+        os.symlink(log, os.path.join(work, "link.mid"))
+        status, _, err = run(binary, *LOOP, "--force", "--smf", os.path.join(work, "link.mid"))
+        check(status == 2 and "is a link, a folder or a device" in err, "a link: %d %r" % (status, err))
+        status, _, err = run(binary, *LOOP, "--force", "--smf", log, "-s", "N 3C 40")
+        check(status == 0 and err == "", "--force: %d %r" % (status, err))
+        with open(log, "rb") as f:
+            check([n for _, n in notes_on(f.read())] == [0x3C], "--force did not start a new log")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    run_tests([test_times_increase_and_the_reply_latency_is_shown, test_syx_saves_each_whole_sysex,
+               test_gap_after_each_f7, test_smf_logs_what_arrives])
