@@ -194,9 +194,9 @@ void endReceivedLine(void)
 
 int64_t transmissionBegins(void) { return gTimes ? vtClockUs() : 0; }
 
-void transmissionEnded(int64_t beganUs)
+void transmissionEnded(int64_t beganUs, int bytes)
 {
-    if (gTimes)
+    if (gTimes && bytes > 0)
         replySent(&gReply, beganUs, vtClockUs());
 }
 

@@ -53,9 +53,10 @@ void endReceivedLine(void);
 
 /* ---- hooks: transmissions (output/output.cpp, output/sendfile.cpp) --- */
 
-/* Around each long message sent: the reply clock. */
+/* Around each long message sent: the reply clock (a message of no byte
+   sends nothing to reply to). */
 int64_t transmissionBegins(void);
-void transmissionEnded(int64_t beganUs);
+void transmissionEnded(int64_t beganUs, int bytes);
 /* A send file's block ends after an F7 when there is a gap to keep. */
 int gapEndsBlock(uint8_t byte);
 /* The gap after a block that ended with F7; 1 when F8 ended it. */

@@ -82,7 +82,7 @@ void sendLongMsg(int n)
         printf("\nERROR MIDI TRANSMISSION\n");
         failed = 1;
     } else {
-        transmissionEnded(began); /* the bytes have left: a reply may come */
+        transmissionEnded(began, n); /* the bytes have left: a reply may come */
     }
     if (failed)
         noteFailure();
