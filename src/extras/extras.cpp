@@ -174,22 +174,24 @@ void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 
 void noteOtherReceived(int64_t arrivalUs) { arrived(arrivalUs, false); }
 
-void beginReceivedLine(void)
+const char *receivedTimeColumn(void)
 {
+    static char column[32];
     if (!gTimes)
-        return;
-    char column[32];
+        return "";
     formatTimeColumn(gArrivalUs - gOriginUs, column, sizeof column);
-    fputs(column, stdout);
+    return column;
 }
 
-void endReceivedLine(void)
+const char *receivedReplyNote(void)
 {
-    if (!gHasLatency)
-        return;
+    static char note[48];
     char latency[32];
+    if (!gHasLatency)
+        return "";
     formatLatency(gLatencyUs, latency, sizeof latency);
-    printf("  (%s after send)", latency);
+    snprintf(note, sizeof note, "  (%s after send)", latency);
+    return note;
 }
 
 int64_t transmissionBegins(void) { return gTimes ? vtClockUs() : 0; }

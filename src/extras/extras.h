@@ -46,10 +46,11 @@ void extrasFinish(void);
 void noteShortReceived(uint32_t word, int64_t arrivalUs);
 void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs);
 void noteOtherReceived(int64_t arrivalUs); /* a wild byte */
-/* Around the text of a received line in the text display: its time
-   column, and after the text its reply latency (the caller ends the line). */
-void beginReceivedLine(void);
-void endReceivedLine(void);
+/* For a line of the text display about the message taken last: its time
+   column, which starts the line, and its reply latency, which ends it;
+   each "" when there is none to show. */
+const char *receivedTimeColumn(void);
+const char *receivedReplyNote(void);
 
 /* ---- hooks: transmissions (output/output.cpp, output/sendfile.cpp) --- */
 

@@ -48,54 +48,87 @@ static void showText(uint8_t status, uint8_t d1, uint8_t d2)
 {
     const int hex = gNumBase == 16;
     int named = 0; /* note off, note on, poly pressure: the line ends with the note name */
+    char text[64] = "";
+    char name[16] = "";
 
     if (!shownAsText(status))
         return;
-    beginReceivedLine();
     switch (status & 0xF0) {
     case 0x80:
-        printf(hex ? "  MIDI Note OFF    %x %2x %2x" : "  MIDI Note OFF    %d %3d %3d", status, d1, d2);
+        snprintf(text, sizeof text, hex ? "  MIDI Note OFF    %x %2x %2x" : "  MIDI Note OFF    %d %3d %3d",
+            status, d1, d2);
         named = 1;
         break;
     case 0x90:
-        printf(hex ? "  MIDI Note ON     %x %2x %2x" : "  MIDI Note ON     %d %3d %3d", status, d1, d2);
+        snprintf(text, sizeof text, hex ? "  MIDI Note ON     %x %2x %2x" : "  MIDI Note ON     %d %3d %3d",
+            status, d1, d2);
         named = 1;
         break;
     case 0xA0:
-        printf(hex ? "  Poly Pressure    %x %2x %2x" : "  Poly Pressure    %d %3d %3d", status, d1, d2);
+        snprintf(text, sizeof text, hex ? "  Poly Pressure    %x %2x %2x" : "  Poly Pressure    %d %3d %3d",
+            status, d1, d2);
         named = 1;
         break;
     case 0xB0:
-        printf(hex ? "  Control Change   %x %2x %2x" : "  Control Change   %d %3d %3d", status, d1, d2);
+        snprintf(text, sizeof text, hex ? "  Control Change   %x %2x %2x" : "  Control Change   %d %3d %3d",
+            status, d1, d2);
         break;
-    case 0xC0: printf(hex ? "  Program Change   %x %2x" : "  Program Change   %d %3d", status, d1); break;
-    case 0xD0: printf(hex ? "  Chann Pressure   %x %2x" : "  Chann Pressure   %d %3d", status, d1); break;
+    case 0xC0:
+        snprintf(
+            text, sizeof text, hex ? "  Program Change   %x %2x" : "  Program Change   %d %3d", status, d1);
+        break;
+    case 0xD0:
+        snprintf(
+            text, sizeof text, hex ? "  Chann Pressure   %x %2x" : "  Chann Pressure   %d %3d", status, d1);
+        break;
     case 0xE0:
-        printf(hex ? "  Pitch Bend       %x %2x %2x" : "  Pitch Bend       %d %3d %3d", status, d1, d2);
+        snprintf(text, sizeof text, hex ? "  Pitch Bend       %x %2x %2x" : "  Pitch Bend       %d %3d %3d",
+            status, d1, d2);
         break;
     default:
         switch (status) {
-        case 0xF1: printf(hex ? "  MTC TimeCode   %x %2x" : "  MTC TimeCode   %d %3d", status, d1); break;
-        case 0xF2:
-            printf(hex ? "  Song Pos.Ptr   %x %2x %2x" : "  Song Pos.Ptr   %d %3d %3d", status, d1, d2);
+        case 0xF1:
+            snprintf(
+                text, sizeof text, hex ? "  MTC TimeCode   %x %2x" : "  MTC TimeCode   %d %3d", status, d1);
             break;
-        case 0xF3: printf(hex ? "  Song Select    %x %2x" : "  Song Select    %d %3d", status, d1); break;
-        case 0xF6: printf(hex ? "  Tune Request   %x" : "  Tune Request   %d", status); break;
-        case 0xF7: printf(hex ? "  EOX\t\t\t   %x" : "  EOX\t\t\t   %d", status); break;
-        case 0xF8: printf(hex ? "  Timing Clock   %x" : "  Timing Clock   %d", status); break;
-        case 0xFA: printf(hex ? "  MIDI Start     %x" : "  MIDI Start     %d", status); break;
-        case 0xFB: printf(hex ? "  MIDI Continue  %x" : "  MIDI Continue  %d", status); break;
-        case 0xFC: printf(hex ? "  MIDI Stop      %x" : "  MIDI Stop      %d", status); break;
-        case 0xFE: printf(hex ? "  Active Sensing %x" : "  Active Sensing %d", status); break;
-        case 0xFF: printf(hex ? "  MIDI Reset     %x" : "  MIDI Reset     %d", status); break;
+        case 0xF2:
+            snprintf(text, sizeof text, hex ? "  Song Pos.Ptr   %x %2x %2x" : "  Song Pos.Ptr   %d %3d %3d",
+                status, d1, d2);
+            break;
+        case 0xF3:
+            snprintf(
+                text, sizeof text, hex ? "  Song Select    %x %2x" : "  Song Select    %d %3d", status, d1);
+            break;
+        case 0xF6:
+            snprintf(text, sizeof text, hex ? "  Tune Request   %x" : "  Tune Request   %d", status);
+            break;
+        case 0xF7: snprintf(text, sizeof text, hex ? "  EOX\t\t\t   %x" : "  EOX\t\t\t   %d", status); break;
+        case 0xF8:
+            snprintf(text, sizeof text, hex ? "  Timing Clock   %x" : "  Timing Clock   %d", status);
+            break;
+        case 0xFA:
+            snprintf(text, sizeof text, hex ? "  MIDI Start     %x" : "  MIDI Start     %d", status);
+            break;
+        case 0xFB:
+            snprintf(text, sizeof text, hex ? "  MIDI Continue  %x" : "  MIDI Continue  %d", status);
+            break;
+        case 0xFC:
+            snprintf(text, sizeof text, hex ? "  MIDI Stop      %x" : "  MIDI Stop      %d", status);
+            break;
+        case 0xFE:
+            snprintf(text, sizeof text, hex ? "  Active Sensing %x" : "  Active Sensing %d", status);
+            break;
+        case 0xFF:
+            snprintf(text, sizeof text, hex ? "  MIDI Reset     %x" : "  MIDI Reset     %d", status);
+            break;
         default: break; /* kept out by shownAsText */
         }
         break;
     }
     if (named)
-        printf("  ( %s )", noteName(d1));
-    endReceivedLine();
-    printf("\n");
+        snprintf(name, sizeof name, "  ( %s )", noteName(d1));
+    /* one piece, with the time and the reply latency of the tools */
+    printf("%s%s%s%s\n", receivedTimeColumn(), text, name, receivedReplyNote());
 }
 
 static void showBytes(uint8_t status, uint8_t d1, uint8_t d2, unsigned len)
@@ -155,8 +188,7 @@ static void showSysexText(uint32_t n)
 {
     uint32_t start;
 
-    beginReceivedLine();
-    printf("  SysEx( ");
+    printf("%s  SysEx( ", receivedTimeColumn());
     /* identifier bytes only as far as the message reaches: a message cut
        short must not show what an earlier one left in the buffer */
     if (n > 1 && gRbuf2[1] != 0) {
@@ -180,9 +212,7 @@ static void showSysexText(uint32_t n)
         else
             printf(" \\%x ", b);
     }
-    printf(" EOX");
-    endReceivedLine();
-    printf("\n");
+    printf(" EOX%s\n", receivedReplyNote());
 }
 
 static void showSysexBytes(uint32_t n)
@@ -222,12 +252,9 @@ static void showWildByte(void)
 
     /* shown even while recording quietly, and never recorded */
     uint8_t b = (uint8_t)(gReceived & 0xFF);
-    if (gMode == 0 || gMode == 2) {
-        beginReceivedLine();
-        printf("  wild byte      %x", b);
-        endReceivedLine();
-        printf("\n");
-    } else if (gMode == 1 || gMode == 3)
+    if (gMode == 0 || gMode == 2)
+        printf("%s  wild byte      %x%s\n", receivedTimeColumn(), b, receivedReplyNote());
+    else if (gMode == 1 || gMode == 3)
         printf(gNumBase == 16 ? "%x " : "%d ", b);
 }
 
