@@ -21,6 +21,7 @@ import time
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+from smfread import notes_on  # noqa: E402
 from vtpty import ENTER, Failure, Session, check, ctrl, fkey  # noqa: E402
 
 THROUGH = "Midi Through Port-0"
@@ -320,6 +321,56 @@ def test_command_line_ports(binary, work):
           and "\n  2  VirMIDI 0-1 " in err, "-o virmidi: %r" % err)
 
 
+def test_smf_and_syx_files_through_the_kernel(binary, work):
+    """An --smf log of three notes played back by aplaymidi to Midi Through
+    and logged again by a second program: the same notes in the same order,
+    at times within 5 ms.  A .syx file of --syx sent by amidi -s to a raw
+    MIDI port and saved again: the same bytes."""
+    folder = tempfile.mkdtemp(prefix="voltanis-vm-files-")
+    try:
+        first, second = os.path.join(folder, "first.mid"), os.path.join(folder, "second.mid")
+        with Session(binary, workdir=folder, args=["-o", "14:0", "-i", "14:0", "--smf", first]) as s:
+            s.expect("(change with CTRL-G)\n", WAIT)
+            for note in ("3C", "3E", "40"):
+                s.send("N %s 40%s" % (note, ENTER))
+                s.expect("  MIDI Note ON     90 %s 40" % note.lower(), WAIT)
+                time.sleep(0.3)
+            s.exit_via_prompt(WAIT)
+        with Session(binary, workdir=folder, args=["-o", "14:0", "-i", "14:0", "--smf", second]) as s:
+            s.expect("(change with CTRL-G)\n", WAIT)
+            r = subprocess.run(["aplaymidi", "-p", "14:0", first], capture_output=True, text=True, timeout=WAIT)
+            check(r.returncode == 0, "aplaymidi failed: %s" % r.stderr)
+            s.expect("  MIDI Note ON     90 40 40", WAIT)
+            s.exit_via_prompt(WAIT)
+        with open(first, "rb") as f:
+            played = notes_on(f.read())
+        with open(second, "rb") as f:
+            heard = notes_on(f.read())
+        check([n for _, n in heard] == [n for _, n in played] == [0x3C, 0x3E, 0x40],
+              "notes played %r, heard %r" % (played, heard))
+        # the two logs start at different moments: compared after the
+        # shift that fits best (the machine's kernel plays on its 4 ms tick)
+        shift = sum(th - tp for (tp, _), (th, _) in zip(played, heard)) / len(heard)
+        check(all(abs(th - tp - shift) <= 5 for (tp, _), (th, _) in zip(played, heard)),
+              "times played %r, heard %r" % (played, heard))
+
+        r = subprocess.run([binary, "-o", "14:0", "-i", "14:0", "--syx", "sent", "-s", "S hello"],
+                           stdin=subprocess.DEVNULL, capture_output=True, text=True, cwd=folder, timeout=WAIT)
+        check(r.returncode == 0, "--syx on Midi Through: status %d, %r" % (r.returncode, r.stderr))
+        syx = os.path.join(folder, "sent", "0000.syx")
+        with Session(binary, workdir=folder, args=["-o", "14:0", "-i", VIR0, "--syx", "heard"]) as s:
+            s.expect("(change with CTRL-G)\n", WAIT)
+            r = subprocess.run(["amidi", "-p", "hw:0,0", "-s", syx], capture_output=True, text=True, timeout=WAIT)
+            check(r.returncode == 0, "amidi -s failed: %s" % r.stderr)
+            s.expect("  SysEx( 7d ) hello EOX\n", WAIT)
+            s.exit_via_prompt(WAIT)
+        with open(syx, "rb") as f, open(os.path.join(folder, "heard", "0000.syx"), "rb") as g:
+            sent, heard_back = f.read(), g.read()
+        check(sent == heard_back == b"\xf0\x7d\x68\x65\x6c\x6c\x6f\xf7", "sent %r, heard %r" % (sent, heard_back))
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     global SEQCHECK
     if len(sys.argv) != 3:
@@ -330,7 +381,8 @@ def main():
     passed = failed = 0
     try:
         for t in (test_midi_through_session, test_preset_finds_midi_through_again,
-                  test_port_vanishing_while_open, test_command_line_ports):
+                  test_port_vanishing_while_open, test_command_line_ports,
+                  test_smf_and_syx_files_through_the_kernel):
             t0 = time.monotonic()
             try:
                 t(binary, work)
