@@ -35,6 +35,7 @@ struct VtConsole {
     void (*sleep)(unsigned long ms);
     int (*readLine)(char *buf, unsigned size);
     int (*isConsole)(void);
+    int (*lastKeyIsCharacter)(void);
 };
 
 struct VtFiles {
@@ -42,6 +43,10 @@ struct VtFiles {
     BOOL (*read)(HANDLE, void *, DWORD, DWORD *, void *);
     BOOL (*write)(HANDLE, const void *, DWORD, DWORD *, void *);
     BOOL (*close)(HANDLE);
+    DWORD (*lastError)(void);
+    DWORD (*attributes)(LPCSTR);
+    BOOL (*move)(LPCSTR, LPCSTR, DWORD);
+    BOOL (*remove)(LPCSTR);
 };
 
 /* Installing nullptr puts the real service back. */

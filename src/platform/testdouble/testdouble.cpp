@@ -418,7 +418,10 @@ const VtMidiService kMidi = {
 
 std::mutex gConsoleMx;
 std::string gKeys;
+std::vector<bool> gKeyIsText; /* per byte of gKeys: queued by textKeys */
 size_t gKeyPos = 0;
+bool gLastIsChar = true; /* what lastKeyIsCharacter answers */
+bool gAfterPrefix = false;
 bool gEndOfInput = true;
 bool gKeyboardIsConsole = true;
 unsigned gEndPhase = 0; /* even: ESC next, odd: Enter next */
@@ -427,10 +430,23 @@ std::atomic<unsigned long> gSleptMs{0};
 
 bool keyWaiting() { return gKeyPos < gKeys.size(); }
 
+/* Notes whether the byte handed out was typed as a character: not a
+   prefix (0 or 0xE0 queued by keys), nor the scan code after one. */
+void noteKey(bool prefix)
+{
+    gLastIsChar = !prefix && !gAfterPrefix;
+    gAfterPrefix = prefix;
+}
+
 int nextKey()
 {
-    if (keyWaiting())
-        return (unsigned char)gKeys[gKeyPos++];
+    if (keyWaiting()) {
+        bool text = gKeyIsText[gKeyPos];
+        int c = (unsigned char)gKeys[gKeyPos++];
+        noteKey(!text && (c == 0 || c == 0xE0));
+        return c;
+    }
+    noteKey(false);
     if (!gEndOfInput)
         return -1;
     return (gEndPhase++ & 1) ? '\r' : 27;
@@ -472,6 +488,7 @@ int consoleReadLine(char *buf, unsigned size)
     if (size)
         buf[0] = 0;
     while (keyWaiting()) {
+        bool text = gKeyIsText[gKeyPos];
         unsigned char c = (unsigned char)gKeys[gKeyPos++];
         any = true;
         if (c == '\r' || c == '\n') {
@@ -481,7 +498,7 @@ int consoleReadLine(char *buf, unsigned size)
             fflush(stdout);
             return (int)n;
         }
-        if (c == 0 || c == 0xE0) {
+        if ((c == 0 || c == 0xE0) && !text) {
             if (keyWaiting())
                 gKeyPos++; /* the scan code */
             continue;
@@ -511,8 +528,14 @@ int consoleIsConsole(void)
     return gKeyboardIsConsole ? 1 : 0;
 }
 
-const VtConsole kConsole = {
-    consoleInit, consoleKbhit, consoleGetch, consoleSleep, consoleReadLine, consoleIsConsole};
+int consoleLastKeyIsCharacter(void)
+{
+    std::lock_guard<std::mutex> lk(gConsoleMx);
+    return gLastIsChar ? 1 : 0;
+}
+
+const VtConsole kConsole = {consoleInit, consoleKbhit, consoleGetch, consoleSleep, consoleReadLine,
+    consoleIsConsole, consoleLastKeyIsCharacter};
 
 /* ---- files ----------------------------------------------------------- */
 
@@ -521,6 +544,8 @@ long gWriteLimit = -1;
 long gReadLimit = -1;
 long gWritten = 0;
 long gRead = 0;
+/* the error of a failure made here rather than by the real files */
+thread_local DWORD tInjectedError = 0;
 
 HANDLE fileCreate(
     LPCSTR name, DWORD access, DWORD share, void *sec, DWORD creation, DWORD attributes, HANDLE templ)
@@ -533,6 +558,7 @@ HANDLE fileCreate(
     if (access & GENERIC_WRITE)
         share |= FILE_SHARE_READ;
 #endif
+    tInjectedError = 0;
     return vtRealFiles()->create(name, access, share, sec, creation, attributes, templ);
 }
 
@@ -548,12 +574,14 @@ BOOL fileRead(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped)
             long left = gReadLimit - gRead;
             if (left <= 0) {
                 *done = 0;
+                tInjectedError = ERROR_READ_FAULT;
                 return 0;
             }
             if ((unsigned long)left < n)
                 allowed = (DWORD)left;
         }
     }
+    tInjectedError = 0;
     BOOL ok = vtRealFiles()->read(h, buf, allowed, done, overlapped);
     std::lock_guard<std::mutex> lk(gFilesMx);
     gRead += (long)*done;
@@ -578,17 +606,45 @@ BOOL fileWrite(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped
     }
     BOOL ok = 1;
     *done = 0;
+    tInjectedError = 0;
     if (allowed)
         ok = vtRealFiles()->write(h, buf, allowed, done, overlapped);
     std::lock_guard<std::mutex> lk(gFilesMx);
     gWritten += (long)*done;
     /* a full disk: what fitted is written and reported, the call fails */
+    if (allowed < n && ok)
+        tInjectedError = ERROR_DISK_FULL;
     return allowed < n ? 0 : ok;
 }
 
-BOOL fileClose(HANDLE h) { return vtRealFiles()->close(h); }
+BOOL fileClose(HANDLE h)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->close(h);
+}
 
-const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose};
+DWORD fileLastError(void) { return tInjectedError ? tInjectedError : vtRealFiles()->lastError(); }
+
+DWORD fileAttributes(LPCSTR name)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->attributes(name);
+}
+
+BOOL fileMove(LPCSTR existing, LPCSTR newName, DWORD flags)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->move(existing, newName, flags);
+}
+
+BOOL fileRemove(LPCSTR name)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->remove(name);
+}
+
+const VtFiles kFiles = {
+    fileCreate, fileRead, fileWrite, fileClose, fileLastError, fileAttributes, fileMove, fileRemove};
 
 } // namespace
 
@@ -617,7 +673,10 @@ void install()
     {
         std::lock_guard<std::mutex> lk(gConsoleMx);
         gKeys.clear();
+        gKeyIsText.clear();
         gKeyPos = 0;
+        gLastIsChar = true;
+        gAfterPrefix = false;
         gEndOfInput = true;
         gKeyboardIsConsole = true;
         gEndPhase = 0;
@@ -774,14 +833,24 @@ bool deliverFilled(UINT msg, const std::vector<uint8_t> &bytes)
 bool deliverLong(const std::vector<uint8_t> &bytes) { return deliverFilled(MIM_LONGDATA, bytes); }
 bool deliverLongError(const std::vector<uint8_t> &bytes) { return deliverFilled(MIM_LONGERROR, bytes); }
 
-void keys(const std::string &bytes)
+namespace {
+
+void queueKeys(const std::string &bytes, bool text)
 {
     std::lock_guard<std::mutex> lk(gConsoleMx);
     gKeys.erase(0, gKeyPos);
+    gKeyIsText.erase(gKeyIsText.begin(), gKeyIsText.begin() + (long)gKeyPos);
     gKeyPos = 0;
     gKeys += bytes;
+    gKeyIsText.insert(gKeyIsText.end(), bytes.size(), text);
     gEndPhase = 0;
 }
+
+} // namespace
+
+void keys(const std::string &bytes) { queueKeys(bytes, false); }
+
+void textKeys(const std::string &bytes) { queueKeys(bytes, true); }
 
 void keyboardIsConsole(bool on)
 {
