@@ -28,6 +28,10 @@ void repeatLastMsg(void);
 extern HANDLE ghSendFile;
 extern int32_t gTXCol;
 void SendFile(uint8_t pace);
+/* One block of the send file into gSbuf, gTXCol bytes: 1 when full, 255 at
+   the end of the file, 0 when a read failed, SEND_NOT_YET when a pipe or a
+   device has no byte yet (the block holds what came before). */
+#define SEND_NOT_YET 2
 int ReadSendLine(void);
 
 #endif

@@ -2,6 +2,11 @@
  * Send file: a file of raw MIDI bytes leaves the output port in blocks of
  * up to 64 bytes, one long message each, slowly (100 ms between blocks) or
  * as fast as the port takes them.  F8 stops a running transfer.
+ *
+ * A pipe or a device with nothing to read yet never holds the keyboard:
+ * the transfer waits for it in short pauses and answers F8 meanwhile, and
+ * what it had so far leaves at once.  The console itself is refused as a
+ * send file by the platform.
  */
 #include "output.h"
 
@@ -64,12 +69,24 @@ int ReadSendLine(void)
     for (;;) {
         DWORD done = 0;
         if (!ReadFile(ghSendFile, &gSbuf[gTXCol], 1, &done, NULL))
-            return 0;
+            return GetLastError() == ERROR_NO_DATA ? SEND_NOT_YET : 0;
         if (done == 0)
             return 255;
         if (++gTXCol == TX_BLOCK)
             return 1;
     }
+}
+
+/* F8 typed during a transfer; any other key is dropped. */
+static int abortTyped(void)
+{
+    if (!_kbhit())
+        return 0;
+    int key = _getch();
+    if (!keyIsPrefix(key))
+        return 0;
+    int scan = waitKey();
+    return key == 0 && scan == SCAN_F8;
 }
 
 void SendFile(uint8_t pace)
@@ -85,8 +102,9 @@ void SendFile(uint8_t pace)
         if (!readSendFileName())
             return;
     } else {
-        printf("Send file %s %s - confirm with <ENTER>.\nTo select another file type CTRL_F  ", gSendFileName,
-            paceWord);
+        char shown[SHOWN_NAME_SIZE];
+        printf("Send file %s %s - confirm with <ENTER>.\nTo select another file type CTRL_F  ",
+            shownName(shown, gSendFileName), paceWord);
         int key = waitKey();
         if (key == KEY_CTRL_F) {
             printf("\rType file name to be sent %s and finish with <ENTER>:\n", paceWord);
@@ -95,7 +113,7 @@ void SendFile(uint8_t pace)
         } else {
             /* a function key confirms as a whole: its scan code must not
                reach the transfer or the main loop as a key of its own */
-            if (key == 0 || key == 0xE0)
+            if (keyIsPrefix(key))
                 waitKey();
             printf("\n");
         }
@@ -104,7 +122,12 @@ void SendFile(uint8_t pace)
     ghSendFile =
         CreateFileA(gSendFileName, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (ghSendFile == INVALID_HANDLE_VALUE) {
+        DWORD why = GetLastError();
         printf("Cannot open Send File!\n");
+        /* a missing file needs no words; the keyboard, a folder, a file in
+           use do */
+        if (why != ERROR_FILE_NOT_FOUND && why != ERROR_PATH_NOT_FOUND)
+            printFileRefusal(gSendFileName, why);
         return;
     }
 
@@ -118,26 +141,28 @@ void SendFile(uint8_t pace)
             printf("File Read Error");
             break;
         }
-        sendLongMsg(gTXCol);
-        if (r == 255)
-            break;
-        if (pace == 1)
-            _sleep(SLOW_PAUSE_MS);
-        blocks++;
-        if (blocks % 25 == 2)
-            printf(".");
-        if (_kbhit()) {
-            int key = _getch();
-            if (key == 0 || key == 0xE0) {
-                int scan = waitKey();
-                if (key == 0 && scan == SCAN_F8) {
-                    printf("Aborted\n");
-                    CloseHandle(ghSendFile);
-                    ghSendFile = INVALID_HANDLE_VALUE;
-                    restoreKeptBytes();
-                    return;
-                }
-            }
+        if (r == SEND_NOT_YET && gTXCol == 0) {
+            /* a pipe or a device with nothing to read yet: the keyboard is
+               minded while it is waited for */
+            _sleep(KEY_POLL_MS);
+        } else {
+            /* what a pipe had so far leaves now rather than when 64 bytes
+               have come */
+            sendLongMsg(gTXCol);
+            if (r == 255)
+                break;
+            if (pace == 1)
+                _sleep(SLOW_PAUSE_MS);
+            blocks++;
+            if (blocks % 25 == 2)
+                printf(".");
+        }
+        if (abortTyped()) {
+            printf("Aborted\n");
+            CloseHandle(ghSendFile);
+            ghSendFile = INVALID_HANDLE_VALUE;
+            restoreKeptBytes();
+            return;
         }
     }
     CloseHandle(ghSendFile);
