@@ -13,16 +13,6 @@
 namespace {
 
 const char *const kConfirmPrompt = " - confirm with <ENTER>.\nTo select another file type CTRL_F  ";
-const std::string F8("\0\x42", 2);
-
-/* n bytes that differ from one to the next */
-Bytes writeFileBytes(size_t n)
-{
-    Bytes b(n);
-    for (size_t i = 0; i < n; i++)
-        b[i] = (uint8_t)(i * 5 + 1);
-    return b;
-}
 
 /* the fixture's scratch directory holds the files to send */
 class SendFileTest : public EntryOutputTest {
@@ -338,6 +328,17 @@ TEST_F(SendFileTest, ATypedCharacterDoesNotSwallowF8)
 }
 
 #ifndef _WIN32
+const std::string F8("\0\x42", 2);
+
+/* n bytes that differ from one to the next */
+Bytes bytesOf(size_t n)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; i++)
+        b[i] = (uint8_t)(i * 5 + 1);
+    return b;
+}
+
 /* A FIFO whose writer stays open: the transfer never waits in a read, what
    came so far leaves at once, other keys are dropped while it waits, and
    F8 is answered. */
@@ -362,7 +363,7 @@ TEST_F(SendFileTest, APipeWaitingForItsWriterLeavesTheKeyboardFree)
         ASSERT_EQ(system("rm -f fifo && mkfifo fifo"), 0);
         int writer = open("fifo", O_RDWR); /* open for good */
         ASSERT_GE(writer, 0);
-        Bytes data = writeFileBytes(r.written);
+        Bytes data = bytesOf(r.written);
         if (r.written) {
             ASSERT_EQ(write(writer, data.data(), data.size()), (ssize_t)data.size());
         }
