@@ -36,6 +36,7 @@ struct VtConsole {
     int (*readLine)(char *buf, unsigned size);
     int (*isConsole)(void);
     int64_t (*clockUs)(void);
+    int (*lastKeyIsCharacter)(void);
 };
 
 struct VtFiles {
@@ -43,6 +44,10 @@ struct VtFiles {
     BOOL (*read)(HANDLE, void *, DWORD, DWORD *, void *);
     BOOL (*write)(HANDLE, const void *, DWORD, DWORD *, void *);
     BOOL (*close)(HANDLE);
+    DWORD (*lastError)(void);
+    DWORD (*attributes)(LPCSTR);
+    BOOL (*move)(LPCSTR, LPCSTR, DWORD);
+    BOOL (*remove)(LPCSTR);
 };
 
 /* Installing nullptr puts the real service back. */

@@ -61,6 +61,10 @@ HANDLE vt_CreateFileA(
 BOOL vt_ReadFile(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL vt_WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL vt_CloseHandle(HANDLE h);
+DWORD vt_GetLastError(void);
+DWORD vt_GetFileAttributesA(LPCSTR name);
+BOOL vt_MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
+BOOL vt_DeleteFileA(LPCSTR name);
 
 /* The layer's own source (win/, winmm/) calls the real functions under
    these names, so it defines VOLTANIS_WIN_REAL_API and sees no
@@ -89,6 +93,10 @@ BOOL vt_CloseHandle(HANDLE h);
 #define ReadFile vt_ReadFile
 #define WriteFile vt_WriteFile
 #define CloseHandle vt_CloseHandle
+#define GetLastError vt_GetLastError
+#define GetFileAttributesA vt_GetFileAttributesA
+#define MoveFileExA vt_MoveFileExA
+#define DeleteFileA vt_DeleteFileA
 #endif
 
 #endif /* VOLTANIS_WINAPI_H */
