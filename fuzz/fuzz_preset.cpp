@@ -5,10 +5,11 @@
  * Checked on every file:
  * - a file the loader refuses changes no setting, no port name, no send
  *   file name and no selected port;
- * - a file it takes is at least one whole record with version 6 whose two
- *   port names are present ports, the selected port numbers are those
- *   ports, every name is zero-terminated inside its array, and the
- *   settings are the record's fields;
+ * - a file it takes is at least one whole record with version 6, a channel
+ *   of 0 to 15 and a mode of 0 to 3, whose two port names are present
+ *   ports, the selected port numbers are those ports, every name is
+ *   zero-terminated inside its array, and the settings are the record's
+ *   fields;
  * - the status report runs on whatever was loaded (odd modes and bases
  *   included) and prints the port lines it must;
  * - saving and loading again gives the same settings.
@@ -151,6 +152,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     FUZZ_CHECK(size >= PRESET_SIZE && data[0] == PRESET_VERSION, "took a file of %zu bytes, version %u", size,
         size ? data[0] : 0);
+    FUZZ_CHECK(
+        data[2] <= 15 && (data[1] & 0x7F) <= 3, "took channel byte %u, mode byte %u", data[2], data[1]);
     FUZZ_CHECK(terminated(gMidiOutName, 64) && terminated(gMidiInName, 64) && terminated(gSendFileName, 32),
         "a name without its terminator");
     FUZZ_CHECK(goSelDev < goNumDevs && giSelDev < giNumDevs, "ports %u %u", goSelDev, giSelDev);

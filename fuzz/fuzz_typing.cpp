@@ -8,12 +8,20 @@
  * typed (with backspace taking the last one back, and nothing beyond 511
  * characters), and every line handed to the interpreter may send no more
  * than its characters allow.
+ *
+ * Text typed at a terminal (characters of any script, in UTF-8) goes
+ * through the terminal's key decoder and the main loop: no such key ever
+ * acts as a function key.  The decoder hands each byte out alone and
+ * unchanged, and the main loop never takes one for a key prefix, not even
+ * the 0xE0 that begins U+0800 to U+0FFF.
  */
 #include "fuzz_common.h"
 
 #include "entry/entry.h"
 #include "frontend/frontend.h"
+#include "input/input.h"
 #include "output/output.h"
+#include "platform/posix/keydecode.h"
 #include "platform/testdouble/testdouble.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -130,7 +138,65 @@ void resetState(void)
     gIdStr[1] = gIdStr[2] = gIdStr[3] = 0xFF;
     gOutPtr = 0;
     gMsgLength = 0;
+    gbCheckFuncKey = 0;
     td::clearSent();
+}
+
+void appendUtf8(std::string &s, uint32_t cp)
+{
+    if (cp < 0x80) {
+        s += (char)cp;
+    } else if (cp < 0x800) {
+        s += (char)(0xC0 | (cp >> 6));
+        s += (char)(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        s += (char)(0xE0 | (cp >> 12));
+        s += (char)(0x80 | ((cp >> 6) & 0x3F));
+        s += (char)(0x80 | (cp & 0x3F));
+    } else {
+        s += (char)(0xF0 | (cp >> 18));
+        s += (char)(0x80 | ((cp >> 12) & 0x3F));
+        s += (char)(0x80 | ((cp >> 6) & 0x3F));
+        s += (char)(0x80 | (cp & 0x3F));
+    }
+}
+
+void typedText(FuzzedDataProvider &in)
+{
+    std::string text;
+    while (in.remaining_bytes() >= 4 && text.size() < 2000) {
+        uint32_t cp = in.ConsumeIntegralInRange<uint32_t>(0x20, 0x10FFFF);
+        /* printable text: no DEL, no surrogates; half the characters from
+           the three-byte range that begins with 0xE0 */
+        if (in.ConsumeBool())
+            cp = 0x800 + cp % 0x800;
+        if (cp == 0x7F || (cp >= 0xD800 && cp <= 0xDFFF))
+            continue;
+        appendUtf8(text, cp);
+    }
+
+    VtKeyDecoder dec;
+    vtKeyInit(&dec);
+    for (size_t i = 0; i < text.size(); i++) {
+        uint8_t out[VT_KEY_OUT_MAX];
+        unsigned n = vtKeyFeed(&dec, (uint8_t)text[i], out);
+        FUZZ_CHECK(n == 1 && out[0] == (uint8_t)text[i], "text byte %zu (%02x) decoded into %u key bytes", i,
+            (uint8_t)text[i], n);
+    }
+    FUZZ_CHECK(!vtKeyPending(&dec), "the decoder waits in the middle of text");
+
+    const int32_t mode = gMode;
+    td::textKeys(text);
+    OutputCapture cap;
+    size_t keys = 0;
+    while (_kbhit()) {
+        mainLoopPass();
+        keys++;
+        FUZZ_CHECK(gbCheckFuncKey == 0, "character key %zu was taken for a key prefix", keys);
+    }
+    FUZZ_CHECK(keys == text.size(), "%zu keys handled of %zu typed", keys, text.size());
+    FUZZ_CHECK(gMode == mode && !gbRecFileOpen && ghSendFile == INVALID_HANDLE_VALUE,
+        "typed text acted as a function key");
 }
 
 void byteModes(FuzzedDataProvider &in)
@@ -208,7 +274,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint8_t sel = in.ConsumeIntegral<uint8_t>();
     gMode = sel & 3;
     gNumBase = (sel & 4) ? 10 : 16;
-    if (gMode >= 2)
+    if (sel & 8)
+        typedText(in);
+    else if (gMode >= 2)
         byteModes(in);
     else
         lineModes(in);

@@ -84,6 +84,10 @@ seeds = []
 for k in sorted(keys):
     for sel in (0, 2, 3, 6):   # line hex, bytes hex (modes 2 and 3), bytes decimal
         seeds.append(k + bytes([sel]))
+# typed text (bit 3): the characters are drawn from the bytes in front
+for sel in (8, 11):
+    seeds.append(bytes(range(256)) + bytes([sel]))
+    seeds.append("S h\u00e9llo \u0920\u0e01 ?".encode() * 8 + bytes([sel]))
 write("typing", seeds)
 
 # --- preset: the file itself -------------------------------------------------

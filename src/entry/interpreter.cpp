@@ -162,6 +162,10 @@ int32_t parseSysEx(void)
         gCmdPtr++;
         if (c < 0x20)
             continue;
+        /* text is ASCII: the bytes of another character would leave as a
+           cut-off message and data bytes of their own; \hh sends any byte */
+        if (c >= 0x80)
+            return 0;
         uint8_t b = c;
         if (c == '\\') {
             /* exactly two hexadecimal digits; the terminator is never

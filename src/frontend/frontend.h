@@ -48,6 +48,7 @@ void chooseStartPorts(int keepOut, int keepIn);
 
 /* main loop */
 void printHelp(void);
+int keyIsPrefix(int key);      /* the byte _getch just gave begins a function or cursor key */
 void processKey(uint8_t key);  /* prefix handling, then dispatch */
 void dispatchKey(uint8_t key); /* the ordinary dispatch */
 int waitKey(void);             /* the next key, waiting for the user */
@@ -62,5 +63,15 @@ int voltanisMain(void); /* the whole program; returns its status */
 extern uint32_t gFailures;
 void noteFailure(void);
 int exitStatus(void); /* 0, or 1 after a failure without a person at the keyboard */
+/* Names from files, ports and the user as they are shown: every control
+   character, and every byte that is no well-formed UTF-8, becomes '?', so
+   that no name can act on the terminal.  At most SHOWN_NAME_SIZE - 1
+   characters of name; returns out. */
+#define SHOWN_NAME_SIZE 64
+const char *shownName(char out[SHOWN_NAME_SIZE], const char *name);
+/* Why a file operation failed, in a few words, from its GetLastError code. */
+const char *fileErrorText(DWORD error);
+/* "name: reason!\n", the line that follows a refused file's message. */
+void printFileRefusal(const char *name, DWORD error);
 
 #endif

@@ -103,6 +103,10 @@ int exitPrompt(void)
     if (waitKey() == KEY_ENTER) {
         if (gbRecFileOpen)
             CloseHandle(ghRecFile);
+        /* the line of the prompt is ended, so that the shell's prompt
+           starts on a line of its own */
+        if (keyboardIsConsole())
+            printf("\n");
         return 1;
     }
     printf("\r");
@@ -202,6 +206,8 @@ static void functionKey(uint8_t scan)
     }
 }
 
+int keyIsPrefix(int key) { return (key == 0 || key == 0xE0) && !lastKeyIsCharacter(); }
+
 void processKey(uint8_t key)
 {
     if (key == 0 || key == 0xE0) {
@@ -220,7 +226,13 @@ int mainLoopPass(void)
 {
     if (_kbhit()) {
         sExitConfirmed = 0;
-        processKey((uint8_t)_getch());
+        int key = _getch();
+        /* a character typed is dispatched as one, whatever its value: a
+           0xE0 that begins a UTF-8 character is no key prefix */
+        if (!gbCheckFuncKey && !keyIsPrefix(key))
+            dispatchKey((uint8_t)key);
+        else
+            processKey((uint8_t)key);
         return !sExitConfirmed;
     }
     if (showOneEntry())

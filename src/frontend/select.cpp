@@ -59,8 +59,9 @@ static uint32_t choosePort(int isOut, uint32_t count)
         printf(isOut ? "Select MIDI OUT device:\n" : "Select MIDI IN device:\n");
         for (uint32_t i = 0; i < count; i++) {
             const char *name;
+            char shown[SHOWN_NAME_SIZE];
             if (portName(isOut, i, &name) == MMSYSERR_NOERROR)
-                printf("# %u: %s \n", i, name);
+                printf("# %u: %s \n", i, shownName(shown, name));
             else
                 printf(isOut ? "ERROR identifying MIDI OUT device # %u \n"
                              : "ERROR identifying MIDI IN device # %u \n",

@@ -84,7 +84,8 @@ static void reportOutPort(void)
     }
     if (midiOutGetDevCapsA(goSelDev, &gMoc, sizeof gMoc) == MMSYSERR_NOERROR) {
         copyPortName(gMidiOutName, gMoc.szPname);
-        printf("\nMIDI OUT: #%d  %s\n", (int)goSelDev, gMidiOutName);
+        char shown[SHOWN_NAME_SIZE];
+        printf("\nMIDI OUT: #%d  %s\n", (int)goSelDev, shownName(shown, gMidiOutName));
     } else {
         printf("ERROR identifying MIDI OUT device # %u   (check with CTRL-N)\n", goSelDev);
     }
@@ -98,7 +99,8 @@ static void reportInPort(void)
     }
     if (midiInGetDevCapsA(giSelDev, &gMic, sizeof gMic) == MMSYSERR_NOERROR) {
         copyPortName(gMidiInName, gMic.szPname);
-        printf("MIDI IN:  #%d  %s   (change with CTRL-N)\n", (int)giSelDev, gMidiInName);
+        char shown[SHOWN_NAME_SIZE];
+        printf("MIDI IN:  #%d  %s   (change with CTRL-N)\n", (int)giSelDev, shownName(shown, gMidiInName));
     } else {
         printf("ERROR identifying MIDI IN device # %u   (check with CTRL-N)\n", giSelDev);
     }

@@ -50,7 +50,9 @@ void StartRecReceive(void)
     if (!gbRecFileOpen) {
         HANDLE h = CreateFileA(gRecFileName, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
         if (h == INVALID_HANDLE_VALUE) {
+            DWORD why = GetLastError();
             printf("Cannot open Record File!\n");
+            printFileRefusal(gRecFileName, why);
             return;
         }
         ghRecFile = h;

@@ -32,6 +32,10 @@ void SendFile(uint8_t pace);
    platform's pause ends early; 1 when F8 was typed meanwhile (the pause ends
    at once), 0 when the time has passed. */
 int transferPause(unsigned ms);
+/* One block of the send file into gSbuf, gTXCol bytes: 1 when full, 255 at
+   the end of the file, 0 when a read failed, SEND_NOT_YET when a pipe or a
+   device has no byte yet (the block holds what came before). */
+#define SEND_NOT_YET 2
 int ReadSendLine(void);
 
 #endif

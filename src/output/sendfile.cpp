@@ -2,6 +2,11 @@
  * Send file: a file of raw MIDI bytes leaves the output port in blocks of
  * up to 64 bytes, one long message each, slowly (100 ms between blocks) or
  * as fast as the port takes them.  F8 stops a running transfer.
+ *
+ * A pipe or a device with nothing to read yet never holds the keyboard:
+ * the transfer waits for it in short pauses and answers F8 meanwhile, and
+ * what it had so far leaves at once.  The console itself is refused as a
+ * send file by the platform.
  */
 #include "output.h"
 
@@ -16,6 +21,9 @@ int32_t gTXCol = 0;
 
 #define TX_BLOCK 64
 #define SLOW_PAUSE_MS 100
+/* how long a transfer waits for a pipe that has nothing yet before it looks
+   at the keyboard again (the pause also ends at once on a key) */
+#define KEY_POLL_MS 10
 /* room for a typed name that is too long, so that it can be told apart
    from one that fits */
 #define NAME_LINE 256
@@ -52,7 +60,7 @@ static int readSendFileName(void)
 static int abortKeyTyped(void)
 {
     int key = _getch();
-    if (key != 0 && key != 0xE0)
+    if (!keyIsPrefix(key))
         return 0;
     int scan = waitKey();
     return key == 0 && scan == SCAN_F8;
@@ -81,7 +89,7 @@ int ReadSendLine(void)
     for (;;) {
         DWORD done = 0;
         if (!ReadFile(ghSendFile, &gSbuf[gTXCol], 1, &done, NULL))
-            return 0;
+            return GetLastError() == ERROR_NO_DATA ? SEND_NOT_YET : 0;
         if (done == 0)
             return 255;
         if (++gTXCol == TX_BLOCK || gapEndsBlock(gSbuf[gTXCol - 1]))
@@ -89,6 +97,7 @@ int ReadSendLine(void)
     }
 }
 
+/* F8 typed during a transfer; any other key is dropped. */
 void SendFile(uint8_t pace)
 {
     const char *paceWord = pace == 1 ? "'slowly'" : "'fast'";
@@ -102,8 +111,9 @@ void SendFile(uint8_t pace)
         if (!readSendFileName())
             return;
     } else {
-        printf("Send file %s %s - confirm with <ENTER>.\nTo select another file type CTRL_F  ", gSendFileName,
-            paceWord);
+        char shown[SHOWN_NAME_SIZE];
+        printf("Send file %s %s - confirm with <ENTER>.\nTo select another file type CTRL_F  ",
+            shownName(shown, gSendFileName), paceWord);
         int key = waitKey();
         if (key == KEY_CTRL_F) {
             printf("\rType file name to be sent %s and finish with <ENTER>:\n", paceWord);
@@ -112,7 +122,7 @@ void SendFile(uint8_t pace)
         } else {
             /* a function key confirms as a whole: its scan code must not
                reach the transfer or the main loop as a key of its own */
-            if (key == 0 || key == 0xE0)
+            if (keyIsPrefix(key))
                 waitKey();
             printf("\n");
         }
@@ -121,8 +131,13 @@ void SendFile(uint8_t pace)
     ghSendFile =
         CreateFileA(gSendFileName, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (ghSendFile == INVALID_HANDLE_VALUE) {
+        DWORD why = GetLastError();
         printf("Cannot open Send File!\n");
         noteFailure();
+        /* a missing file needs no words; the keyboard, a folder, a file in
+           use do */
+        if (why != ERROR_FILE_NOT_FOUND && why != ERROR_PATH_NOT_FOUND)
+            printFileRefusal(gSendFileName, why);
         return;
     }
 
@@ -138,16 +153,24 @@ void SendFile(uint8_t pace)
             noteFailure();
             break;
         }
-        sendLongMsg(gTXCol);
-        if (r == 255)
-            break;
-        if (pace == 1)
-            aborted = transferPause(SLOW_PAUSE_MS);
-        if (!aborted)
-            aborted = gapAfterBlock(gSbuf, gTXCol);
-        blocks++;
-        if (blocks % 25 == 2)
-            printf(".");
+        if (r == SEND_NOT_YET && gTXCol == 0) {
+            /* a pipe or a device with nothing to read yet: the keyboard is
+               minded while it is waited for */
+            _sleep(KEY_POLL_MS);
+        } else {
+            /* what a pipe had so far leaves now rather than when 64 bytes
+               have come */
+            sendLongMsg(gTXCol);
+            if (r == 255)
+                break;
+            if (pace == 1)
+                aborted = transferPause(SLOW_PAUSE_MS);
+            if (!aborted)
+                aborted = gapAfterBlock(gSbuf, gTXCol);
+            blocks++;
+            if (blocks % 25 == 2)
+                printf(".");
+        }
         if (aborted || (_kbhit() && abortKeyTyped())) {
             printf("Aborted\n");
             CloseHandle(ghSendFile);

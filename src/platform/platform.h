@@ -111,6 +111,7 @@ typedef struct {
 #define CREATE_NEW 1
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
+#define FILE_ATTRIBUTE_READONLY 0x01
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_DEVICE 0x40
 #define FILE_ATTRIBUTE_NORMAL 0x80
@@ -121,6 +122,30 @@ typedef struct {
 #define FILE_BEGIN 0
 #define FILE_END 2
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define MOVEFILE_WRITE_THROUGH 0x8
+
+/* the system error codes the file operations leave for GetLastError */
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_WRITE_PROTECT 19
+#define ERROR_WRITE_FAULT 29
+#define ERROR_READ_FAULT 30
+#define ERROR_GEN_FAILURE 31
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_FILE_EXISTS 80
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_DISK_FULL 112
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_BAD_FILE_TYPE 222
+#define ERROR_NO_DATA 232
+#define ERROR_PIPE_NOT_CONNECTED 233
+#define ERROR_DIRECTORY 267
+#define ERROR_CANT_RESOLVE_FILENAME 1921
+#define ERROR_FILE_READ_ONLY 6009
 
 UINT midiOutGetNumDevs(void);
 MMRESULT midiOutGetDevCapsA(UINT uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc);
@@ -155,9 +180,10 @@ HANDLE CreateFileA(
 BOOL ReadFile(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL CloseHandle(HANDLE h);
+DWORD GetLastError(void);
+DWORD GetFileAttributesA(LPCSTR name);
 DWORD SetFilePointer(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method);
 BOOL FlushFileBuffers(HANDLE h);
-DWORD GetFileAttributesA(LPCSTR name);
 BOOL CreateDirectoryA(LPCSTR name, void *security);
 BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
 BOOL DeleteFileA(LPCSTR name);
@@ -172,17 +198,29 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
  */
 
 /*
- * The files, where the system relies on more than Windows promises:
- * - CREATE_NEW creates a file only where no name is, so a symbolic link
- *   planted under the name is never written through;
- * - GetFileAttributesA tells of the name itself: a symbolic link has
- *   FILE_ATTRIBUTE_REPARSE_POINT (and FILE_ATTRIBUTE_DIRECTORY when it leads
- *   to a folder), anything neither a regular file nor a folder has
- *   FILE_ATTRIBUTE_DEVICE;
+ * The files, as the system relies on them everywhere:
+ * - a name is never written through a symbolic link: CREATE_ALWAYS and
+ *   CREATE_NEW refuse one (ERROR_CANT_RESOLVE_FILENAME), and only a regular
+ *   file is ever emptied;
+ * - the console the keys come from is never opened as a file, for reading
+ *   or writing (ERROR_VT_KEYBOARD below);
+ * - GetFileAttributesA tells of the name itself, not of what a link at it
+ *   points to (FILE_ATTRIBUTE_REPARSE_POINT, with FILE_ATTRIBUTE_DIRECTORY
+ *   when it leads to a folder, as Windows has it); anything that is neither
+ *   a regular file nor a folder has FILE_ATTRIBUTE_DEVICE;
  * - MoveFileExA without MOVEFILE_REPLACE_EXISTING never replaces a name
  *   that is there, also one that appears while it runs;
- * - FlushFileBuffers returns once what was written is on the disk.
+ * - FlushFileBuffers returns once what was written is on the disk;
+ * - a read that finds no byte yet (a pipe or a device whose writer has not
+ *   written) does not wait: ReadFile fails and GetLastError says
+ *   ERROR_NO_DATA, as for a pipe in no-wait mode.  The end of a file is a
+ *   read that succeeds with no byte; a regular file never answers
+ *   ERROR_NO_DATA.
  */
+
+/* The file named is the console the keys come from.  (Bit 29 marks an
+   error code of the application's own.) */
+#define ERROR_VT_KEYBOARD 0x20000001u
 
 /* Notification kind sent to the input callback when the port layer itself
    lost messages (its own queue overflowed); parameter 1 is how many. */
@@ -241,5 +279,12 @@ typedef struct {
    number it, after the latest count) of the real port service; 0 when the
    port has no such address (the loopback, every Windows port). */
 int midiPortAddress(int isOut, UINT id, VtPortAddress *addr);
+
+/* 1 when the byte the last _getch returned is a character typed, whatever
+   its value (a character whose first UTF-8 byte is 0xE0, say); 0 when it
+   is the prefix or the scan code of a function or cursor key.  From a pipe
+   or a file a byte 0 or 0xE0 is a prefix, except a 0xE0 that begins a
+   UTF-8 character (the next byte is 0xA0 to 0xBF). */
+int lastKeyIsCharacter(void);
 
 #endif /* VOLTANIS_PLATFORM_H */

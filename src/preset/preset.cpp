@@ -1,6 +1,14 @@
 /*
  * The preset file: one 168-byte record with the settings and the names of
  * the chosen ports, which are found again by name at the next start.
+ *
+ * A save is written whole to a new file beside the preset and then renamed
+ * over it, so the preset is always the old record or the new one, never a
+ * mix, and a failed save leaves the old one as it was.  Only a regular file
+ * that may be written is replaced: a link, a folder, a device or a
+ * read-only file under the name is left alone, and the save says so.  A
+ * record whose channel or I/O mode could not have been saved is refused as
+ * a whole, as one of another version is.
  */
 #include "preset.h"
 
@@ -23,6 +31,8 @@ enum {
 };
 
 #define MODE_SHOWS_REALTIME 0x80
+#define HIGHEST_CHANNEL 15
+#define HIGHEST_MODE 3
 
 /* a field is copied up to its terminator and zero-filled behind it */
 static void putName(uint8_t *field, const char *name, size_t size)
@@ -30,6 +40,42 @@ static void putName(uint8_t *field, const char *name, size_t size)
     memset(field, 0, size);
     size_t len = strnlen(name, size);
     memcpy(field, name, len);
+}
+
+/* Why the file under the preset's name must not be replaced; 0 when it
+   may be (a writable regular file, or none at all). */
+static DWORD replaceRefusal(void)
+{
+    DWORD a = GetFileAttributesA(gPresetFileName);
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return 0; /* nothing there; anything else shows when it is created */
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT)
+        return ERROR_CANT_RESOLVE_FILENAME;
+    if (a & FILE_ATTRIBUTE_DIRECTORY)
+        return ERROR_DIRECTORY;
+    if (a & FILE_ATTRIBUTE_DEVICE)
+        return ERROR_BAD_FILE_TYPE;
+    if (a & FILE_ATTRIBUTE_READONLY)
+        return ERROR_FILE_READ_ONLY;
+    return 0;
+}
+
+static void reportNotSaved(DWORD why)
+{
+    printf("preset not saved in file %s: %s\n", gPresetFileName, fileErrorText(why));
+}
+
+/* A new file of that name, created for writing; one left behind by a save
+   that was cut short is removed first (removing a name never touches what
+   a link of that name points to). */
+static HANDLE createTemporary(const char *name)
+{
+    HANDLE h = CreateFileA(name, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+        DeleteFileA(name);
+        h = CreateFileA(name, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    }
+    return h;
 }
 
 int savePreset(void)
@@ -46,19 +92,33 @@ int savePreset(void)
     putName(rec + OFS_IN_NAME, gMidiInName, NAME_FIELD);
     putName(rec + OFS_SEND_NAME, gSendFileName, SEND_FIELD);
 
-    HANDLE h =
-        CreateFileA(gPresetFileName, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD written = 0;
-    if (!WriteFile(h, rec, PRESET_SIZE, &written, NULL) || written != PRESET_SIZE) {
-        /* a short file is never taken for a preset: the loader wants all
-           168 bytes */
-        printf("disk write error\n");
-        CloseHandle(h);
+    DWORD why = replaceRefusal();
+    if (why) {
+        reportNotSaved(why);
         return 0;
     }
-    CloseHandle(h);
+    char temp[sizeof gPresetFileName + 4];
+    snprintf(temp, sizeof temp, "%s.tmp", gPresetFileName);
+    HANDLE h = createTemporary(temp);
+    if (h == INVALID_HANDLE_VALUE) {
+        reportNotSaved(GetLastError());
+        return 0;
+    }
+    DWORD written = 0;
+    int whole = WriteFile(h, rec, PRESET_SIZE, &written, NULL) && written == PRESET_SIZE;
+    if (!CloseHandle(h))
+        whole = 0;
+    if (!whole) {
+        printf("disk write error\n");
+        DeleteFileA(temp);
+        return 0;
+    }
+    if (!MoveFileExA(temp, gPresetFileName, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        why = GetLastError();
+        DeleteFileA(temp);
+        reportNotSaved(why);
+        return 0;
+    }
     return 1;
 }
 
@@ -122,6 +182,17 @@ int loadPresetKeeping(int keepOut, int keepIn)
 
     if (rec[OFS_VERSION] != PRESET_VERSION) {
         printf("ERROR: incompatible version, VOLTANIS.SET ignored\n");
+        return 0;
+    }
+    /* a channel above 16 would change the kind of every message typed, a
+       mode above 3 would show nothing ever; the number base only changes
+       how numbers read, so it is taken over as it is */
+    if (rec[OFS_CHANNEL] > HIGHEST_CHANNEL) {
+        printf("ERROR: MIDI channel out of range, VOLTANIS.SET ignored\n");
+        return 0;
+    }
+    if ((rec[OFS_MODE] & ~MODE_SHOWS_REALTIME) > HIGHEST_MODE) {
+        printf("ERROR: I/O mode out of range, VOLTANIS.SET ignored\n");
         return 0;
     }
     uint32_t outPort = goSelDev, inPort = giSelDev;

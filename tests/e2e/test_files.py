@@ -68,7 +68,7 @@ def test_record_file_not_emptied_under_another_holder(binary):
         fcntl.flock(holder, fcntl.LOCK_EX)
         try:
             s.send(fkey(9))
-            s.expect_next(CANNOT_RECORD)
+            s.expect_next(CANNOT_RECORD + "VOLTANIS.REC: in use elsewhere!\n")
             check(read_file(rec) == b"earlier take", "the held file was changed: %r" % read_file(rec))
         finally:
             holder.close()
@@ -89,7 +89,7 @@ def test_open_record_file_cannot_be_sent(binary):
         s.expect_next("\nType file name to be sent 'slowly' and finish with <ENTER>:\n")
         s.send("VOLTANIS.REC" + ENTER)
         s.expect("VOLTANIS.REC\n")          # the echo of the line
-        s.expect_next(CANNOT_SEND)
+        s.expect_next(CANNOT_SEND + "VOLTANIS.REC: in use elsewhere!\n")
         s.send(fkey(12))
         s.expect_next(CLOSED)
         s.send(fkey(6))

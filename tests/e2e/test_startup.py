@@ -159,6 +159,8 @@ def test_esc_then_enter_exits(binary):
         s.send(ENTER)
         s.expect_exit(0)
         s.expect_terminal_restored()
+        # the prompt's line is ended, so the shell's prompt starts afresh
+        check(s.text().endswith(EXIT_PROMPT + "\n"), "ends with %r" % s.text()[-60:])
 
 
 def test_signals_leave_the_terminal_as_it_was(binary):
@@ -169,7 +171,9 @@ def test_signals_leave_the_terminal_as_it_was(binary):
         ("SIGHUP", None, signal.SIGHUP, signal.SIGHUP),
         ("SIGPIPE", None, signal.SIGPIPE, signal.SIGPIPE),
         ("SIGABRT", None, signal.SIGABRT, signal.SIGABRT),
-    ]
+    ] + [(signal.Signals(sig).name if sig < signal.SIGRTMIN else "SIGRTMIN+3", None, sig, sig)
+         for sig in (signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM, signal.SIGXCPU, signal.SIGVTALRM,
+                     signal.SIGPROF, signal.SIGTRAP, signal.SIGSYS, signal.SIGIO, signal.SIGRTMIN + 3)]
     for what, key, sig, ending in cases:
         with Session(binary) as s:
             started(s)

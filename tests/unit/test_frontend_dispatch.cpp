@@ -107,6 +107,45 @@ TEST_F(Dispatch, HelpScreenAndSysexText)
     EXPECT_EQ(gCmdPtr, 2);
 }
 
+/* Keys as the main loop reads them: a character typed is never a key
+   prefix, whatever its value, while a real prefix still makes a function
+   key.  The SysEx line with a character beyond ASCII fails whole. */
+TEST_F(Dispatch, ATypedCharacterNeverActsAsAFunctionKey)
+{
+    td::addOutPort("Loop");
+    goNumDevs = 1;
+    printed([] { statusReport(); });
+    const struct {
+        const char *what;
+        std::string keys, text; /* given with keys(), with textKeys() */
+        std::string shown;
+        int32_t mode;
+    } rows[] = {
+        {"F3 with its E0 prefix", E0(0x3D), "", "\nmode 2: type HEX BYTES- display MIDI MSG\n", 2},
+        {"U+0E3D typed: E0 B8 BD", "", "\xE0\xB8\xBD", "\xE0\xB8\xBD", 0},
+        {"U+0800 typed, then F3", E0(0x3D), "\xE0\xA0\x80",
+            "\xE0\xA0\x80\nmode 2: type HEX BYTES- display MIDI MSG\n", 2},
+        {"SysEx text beyond ASCII", "\r", "S \xE0\xA4\xA0", "S \xE0\xA4\xA0\n SysEx ERROR\n", 0},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        gMode = 0;
+        gCmdPtr = 0;
+        gEnterSysex = 0;
+        td::clearSent();
+        td::textKeys(r.text);
+        td::keys(r.keys);
+        std::string shown = printed([] {
+            while (_kbhit())
+                mainLoopPass();
+        });
+        EXPECT_EQ(shown, r.shown);
+        EXPECT_EQ(gMode, r.mode);
+        EXPECT_EQ(gbCheckFuncKey, 0);
+        EXPECT_TRUE(td::sent().empty());
+    }
+}
+
 TEST_F(Dispatch, ByteEntryAlsoArmsSysexText)
 {
     gMode = 2;
@@ -142,15 +181,29 @@ protected:
     }
 };
 
+/* At a console the prompt's line is ended, so that the shell's prompt
+   starts on its own line; piped output ends at the prompt. */
 TEST_F(ExitPrompt, EnterEndsTheLoop)
 {
-    td::keys("\x1b\r");
-    int going = 1;
-    std::string text = printed([&] { going = mainLoopPass(); });
-    EXPECT_EQ(going, 0);
-    EXPECT_EQ(text, "EXIT? <ENTER>=exit  <SPACE>=continue");
-    EXPECT_FALSE(td::outIsOpen());
-    EXPECT_FALSE(td::inIsOpen());
+    const struct {
+        bool console;
+        const char *text;
+    } rows[] = {
+        {true, "EXIT? <ENTER>=exit  <SPACE>=continue\n"},
+        {false, "EXIT? <ENTER>=exit  <SPACE>=continue"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.console ? "console" : "pipe");
+        td::keyboardIsConsole(r.console);
+        td::keys("\x1b\r");
+        int going = 1;
+        std::string text = printed([&] { going = mainLoopPass(); });
+        EXPECT_EQ(going, 0);
+        EXPECT_EQ(text, r.text);
+        EXPECT_FALSE(td::outIsOpen());
+        EXPECT_FALSE(td::inIsOpen());
+        printed([] { statusReport(); }); /* open again for the next row */
+    }
 }
 
 TEST_F(ExitPrompt, AnyOtherKeyReopensThePortsWithTheSameSettings)

@@ -155,4 +155,42 @@ TEST_F(StatusReport, InputSetUpErrorsAreReportedAndStartUpGoesOn)
         << text;
 }
 
+/* Port names as a driver may report them: every place that prints one
+   shows control characters and bytes that are no UTF-8 as '?', and the
+   name itself is kept as it is, so a preset still finds the port. */
+TEST_F(StatusReport, PortNamesAreShownHarmlessly)
+{
+    const struct {
+        const char *name, *shown;
+    } rows[] = {
+        {"Synth\x1b[2J", "Synth?[2J"},
+        {"\x1b]0;title\x07", "?]0;title?"},
+        {"Caf\xc3\xa9 \xe0\xa4\xa0", "Caf\xc3\xa9 \xe0\xa4\xa0"},
+        {"C1 \xc2\x9b and \x9b", "C1 ?? and ?"},
+        {"cut \xe0\xa4", "cut ??"},
+        {"tab\there, del\x7f", "tab?here, del?"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.shown);
+        TearDown();
+        SetUp();
+        td::addOutPort(r.name);
+        td::addInPort(r.name);
+        std::string text = printed([] {
+            td::keys("0\r0\r");
+            selectDevices();
+            statusReport();
+        });
+        EXPECT_NE(text.find(std::string("# 0: ") + r.shown + " \n"), std::string::npos) << text;
+        EXPECT_NE(text.find(std::string("\nMIDI OUT: #0  ") + r.shown + "\n"), std::string::npos) << text;
+        EXPECT_NE(text.find(std::string("MIDI IN:  #0  ") + r.shown + "   (change"), std::string::npos)
+            << text;
+        EXPECT_STREQ(gMidiOutName, r.name);
+        EXPECT_EQ(printed([] { savePreset(); }), "");
+        resetSettings();
+        goNumDevs = giNumDevs = 1;
+        EXPECT_EQ(loadPreset(), 1) << "the port is found by its own name";
+    }
+}
+
 } // namespace

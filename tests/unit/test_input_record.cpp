@@ -216,11 +216,37 @@ TEST_F(InputRecord, F9WhileRecordingKeepsTheFileAndRestartsTheCount)
 TEST_F(InputRecord, ACreateFailureLeavesRecordingOffAndQuietAsSet)
 {
     strcpy(gRecFileName, "no-such-dir/VOLTANIS.REC");
-    EXPECT_EQ(f10(), "Cannot open Record File!\n");
+    EXPECT_EQ(f10(), "Cannot open Record File!\nno-such-dir/VOLTANIS.REC: no such folder!\n");
     EXPECT_EQ(gbRecFileOpen, 0);
     EXPECT_EQ(gbRecRecv, 0);
     EXPECT_EQ(gbRecQuiet, 1);
 }
+
+#ifndef _WIN32
+/* A record file that is not a file of ours is refused, with the reason,
+   and what a link under its name points to stays as it was. */
+TEST_F(InputRecord, ARecordFileThatIsNoFileOfOursIsRefusedWithTheReason)
+{
+    const char *link = "VOLTANIS.REC: a symbolic link, never written through!\n";
+    const struct {
+        const char *what, *made, *reason;
+    } rows[] = {
+        {"a link to another's file", "ln -s victim VOLTANIS.REC", link},
+        {"a dangling link", "ln -s made VOLTANIS.REC", link},
+        {"a link to the terminal", "ln -s /dev/tty VOLTANIS.REC", link},
+        {"a folder", "mkdir VOLTANIS.REC", "VOLTANIS.REC: a folder, not a file!\n"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        ASSERT_EQ(system("rm -rf VOLTANIS.REC made && echo kept > victim"), 0);
+        ASSERT_EQ(system(r.made), 0);
+        EXPECT_EQ(f9(), std::string("Cannot open Record File!\n") + r.reason);
+        EXPECT_EQ(gbRecFileOpen, 0);
+        EXPECT_EQ(fileBytes("victim"), (std::vector<uint8_t>{'k', 'e', 'p', 't', '\n'}));
+        EXPECT_NE(access("made", F_OK), 0);
+    }
+}
+#endif
 
 TEST_F(InputRecord, AFailedShortWriteStopsRecordingAndHidesThatMessage)
 {

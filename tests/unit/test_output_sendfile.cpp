@@ -3,6 +3,7 @@
 #include "entry_output_fixture.h"
 #include "extras/extras.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -316,7 +317,8 @@ TEST_F(SendFileTest, FileHeldByAnotherOpen)
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
     setName("held");
     td::keys("\r");
-    EXPECT_EQ(printed([] { SendFile(0); }), confirmText("held", 0) + "Cannot open Send File!\n");
+    EXPECT_EQ(printed([] { SendFile(0); }),
+        confirmText("held", 0) + "Cannot open Send File!\nheld: in use elsewhere!\n");
     EXPECT_TRUE(td::sent().empty());
     CloseHandle(other);
 }
@@ -380,6 +382,92 @@ TEST_F(SendFileTest, OtherKeysDuringATransferAreDropped)
         EXPECT_FALSE(_kbhit()); /* every key was taken */
     }
 }
+
+/* A character typed during a transfer is dropped, even one whose first
+   byte is 0xE0: it does not swallow the F8 that follows. */
+TEST_F(SendFileTest, ATypedCharacterDoesNotSwallowF8)
+{
+    writeFile("big", 1600);
+    setName("big");
+    td::keys("\r");
+    td::textKeys("\xE0\xA4\xA0");
+    td::keys(std::string("\0\x42", 2));
+    std::string text = printed([] { SendFile(0); });
+    EXPECT_EQ(text, confirmText("big", 0) + "-Sending .Aborted\n");
+    EXPECT_EQ(blockSizes(td::sent()), (std::vector<size_t>{64, 64, 64, 64}));
+}
+
+#ifndef _WIN32
+const std::string F8("\0\x42", 2);
+
+/* n bytes that differ from one to the next */
+Bytes bytesOf(size_t n)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; i++)
+        b[i] = (uint8_t)(i * 5 + 1);
+    return b;
+}
+
+/* A FIFO whose writer stays open: the transfer never waits in a read, what
+   came so far leaves at once, other keys are dropped while it waits, and
+   F8 is answered. */
+TEST_F(SendFileTest, APipeWaitingForItsWriterLeavesTheKeyboardFree)
+{
+    const struct {
+        const char *what;
+        size_t written;
+        std::string keys; /* after the confirmation */
+        std::vector<size_t> blocks;
+        const char *text;
+        unsigned waits; /* pauses while nothing came */
+    } rows[] = {
+        {"nothing written", 0, F8, {}, "-Sending Aborted\n", 1},
+        {"nothing written, keys before F8", 0, "ab" + F8, {}, "-Sending Aborted\n", 3},
+        {"less than a block", 30, F8, {30}, "-Sending .Aborted\n", 0},
+        {"a block and some", 100, "x" + F8, {64, 36}, "-Sending .Aborted\n", 0},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        fresh();
+        ASSERT_EQ(system("rm -f fifo && mkfifo fifo"), 0);
+        int writer = open("fifo", O_RDWR); /* open for good */
+        ASSERT_GE(writer, 0);
+        Bytes data = bytesOf(r.written);
+        if (r.written) {
+            ASSERT_EQ(write(writer, data.data(), data.size()), (ssize_t)data.size());
+        }
+        setName("fifo");
+        td::keys("\r" + r.keys);
+        std::string text = printed([] { SendFile(0); });
+        close(writer);
+        EXPECT_EQ(text, confirmText("fifo", 0) + r.text);
+        EXPECT_EQ(blockSizes(td::sent()), r.blocks);
+        EXPECT_TRUE(joined(td::sent()) == data);
+        EXPECT_EQ(td::sleeps(), r.waits);
+    }
+}
+
+/* The keys' own input is never sent: standard input a pipe, as a
+   script's keys come, and /dev/stdin named as the file. */
+TEST_F(SendFileTest, TheKeyboardIsRefusedAsASendFile)
+{
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    int saved = dup(0);
+    ASSERT_GE(saved, 0);
+    ASSERT_EQ(dup2(p[0], 0), 0);
+    setName("/dev/stdin");
+    td::keys("\r");
+    std::string text = printed([] { SendFile(0); });
+    dup2(saved, 0);
+    for (int fd : {saved, p[0], p[1]})
+        close(fd);
+    EXPECT_EQ(text, confirmText("/dev/stdin", 0) +
+                        "Cannot open Send File!\n/dev/stdin: that is the keyboard, not a file!\n");
+    EXPECT_TRUE(td::sent().empty());
+}
+#endif
 
 TEST_F(SendFileTest, ReadFailureMidFile)
 {

@@ -1,11 +1,33 @@
 #include "frontend_fixture.h"
 
 #include <fstream>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
 
 typedef std::vector<uint8_t> Bytes;
+
+#ifndef _WIN32
+/* What a name is and holds, without following a link: compared before and
+   after a refused save. */
+std::string stateOf(const char *name)
+{
+    struct stat st;
+    if (lstat(name, &st) != 0)
+        return "missing";
+    if (S_ISLNK(st.st_mode)) {
+        char target[256];
+        ssize_t n = readlink(name, target, sizeof target);
+        return "link to " + std::string(target, n > 0 ? (size_t)n : 0);
+    }
+    if (!S_ISREG(st.st_mode))
+        return "mode " + std::to_string(st.st_mode);
+    std::ifstream f(name, std::ios::binary);
+    return "file " + std::to_string(st.st_mode) + " " +
+           std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+#endif
 
 Bytes readFile(const char *name)
 {
@@ -156,15 +178,41 @@ TEST_F(Preset, LoadAcceptsOrRejectsAsAWhole)
     }
 }
 
-TEST_F(Preset, OutOfRangeValuesAreTakenOverUnchanged)
+/* A channel above 15 or a mode above 3 would change what is sent or show
+   nothing ever: the record is refused as a whole, as one of another
+   version.  The number base only changes how numbers read and is taken
+   over as it is. */
+TEST_F(Preset, ChannelOrModeOutOfRangeRefusesTheRecord)
 {
-    ports({"Out"}, {"In"});
-    writeFile("VOLTANIS.SET", record(6, 0x85, 20, 7, "Out", "In", ""));
-    ASSERT_EQ(loadPreset(), 1);
-    EXPECT_EQ(gMode, 5);
-    EXPECT_EQ(gbBlockRealTime, 0);
-    EXPECT_EQ(gChannel, 20);
-    EXPECT_EQ(gNumBase, 7);
+    const char *channel = "ERROR: MIDI channel out of range, VOLTANIS.SET ignored\n";
+    const char *mode = "ERROR: I/O mode out of range, VOLTANIS.SET ignored\n";
+    const struct {
+        uint8_t mode, channel, base;
+        const char *text; /* "" when it loads */
+    } rows[] = {
+        {0x03, 15, 16, ""},
+        {0x83, 0, 7, ""},
+        {0x00, 16, 16, channel},
+        {0x00, 0x7F, 16, channel},
+        {0x04, 0, 16, mode},
+        {0x85, 0, 16, mode},
+        {0xFF, 0xFF, 10, channel},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(testing::Message() << "mode " << (int)r.mode << " channel " << (int)r.channel);
+        TearDown();
+        SetUp();
+        ports({"Out"}, {"In"});
+        writeFile("VOLTANIS.SET", record(6, r.mode, r.channel, r.base, "Out", "In", "x.mid"));
+        int result = -1;
+        EXPECT_EQ(printed([&] { result = loadPreset(); }), r.text);
+        bool loads = !*r.text;
+        EXPECT_EQ(result, loads ? 1 : 0);
+        EXPECT_EQ(gMode, loads ? (r.mode & 0x7F) : 0);
+        EXPECT_EQ(gChannel, loads ? r.channel : 0);
+        EXPECT_EQ(gNumBase, loads ? r.base : 16);
+        EXPECT_STREQ(gSendFileName, loads ? "x.mid" : "");
+    }
 }
 
 TEST_F(Preset, NameFieldsWithoutTerminatorStayInsideTheirFields)
@@ -183,16 +231,92 @@ TEST_F(Preset, NameFieldsWithoutTerminatorStayInsideTheirFields)
         "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n");
 }
 
-TEST_F(Preset, FailedWriteLeavesNothingLoadable)
+/* The old preset stays whole and loadable when the new one cannot be
+   written, and no temporary file is left behind. */
+TEST_F(Preset, FailedWriteKeepsTheOldPreset)
 {
     ports({"Out"}, {"In"});
+    const Bytes old = record(6, 2, 5, 16, "Out", "In", "old.mid");
+    writeFile("VOLTANIS.SET", old);
     strcpy(gMidiOutName, "Out");
     strcpy(gMidiInName, "In");
     td::failFileWriteAfter(100);
     EXPECT_EQ(printed([] { EXPECT_EQ(savePreset(), 0); }), "disk write error\n");
     td::failFileWriteAfter(-1);
-    EXPECT_EQ(printed([] { EXPECT_EQ(loadPreset(), 0); }), "disk read error\n");
+    EXPECT_EQ(readFile("VOLTANIS.SET"), old);
+    EXPECT_TRUE(readFile("VOLTANIS.SET.tmp").empty());
+    EXPECT_EQ(printed([] { EXPECT_EQ(loadPreset(), 1); }), "");
+    EXPECT_EQ(gChannel, 5);
 }
+
+/* A save replaces the old file whole; a temporary left by a save that was
+   cut short, even a link planted under its name, is put aside first. */
+TEST_F(Preset, SaveReplacesTheOldFileWhole)
+{
+    ports({"Out"}, {"In"});
+    writeFile("VOLTANIS.SET", record(6, 0, 0, 16, "Old", "Old", ""));
+    writeFile("victim", Bytes{'k', 'e', 'p', 't'});
+#ifndef _WIN32
+    ASSERT_EQ(symlink("victim", "VOLTANIS.SET.tmp"), 0);
+#else
+    writeFile("VOLTANIS.SET.tmp", Bytes(3, 0));
+#endif
+    strcpy(gMidiOutName, "Out");
+    strcpy(gMidiInName, "In");
+    EXPECT_EQ(printed([] { EXPECT_EQ(savePreset(), 1); }), "");
+    EXPECT_EQ(readFile("VOLTANIS.SET"), record(6, 0, 0, 16, "Out", "In", ""));
+    EXPECT_EQ(readFile("victim"), (Bytes{'k', 'e', 'p', 't'}));
+    EXPECT_TRUE(readFile("VOLTANIS.SET.tmp").empty());
+}
+
+#ifndef _WIN32
+/* Only a regular file that may be written is replaced: whatever else is
+   under the name stays as it was, and the save says why in one line. */
+TEST_F(Preset, SaveRefusedWhereTheNameIsNoWritableFile)
+{
+    const Bytes victim = {'v', 'i', 'c', 't', 'i', 'm'};
+    const std::string link =
+        "preset not saved in file VOLTANIS.SET: a symbolic link, never written through\n";
+    const struct {
+        const char *what;
+        const char *made; /* shell command that makes it */
+        std::string text;
+    } rows[] = {
+        {"a link to another file", "ln -s victim VOLTANIS.SET", link},
+        {"a dangling link", "ln -s nowhere/new VOLTANIS.SET", link},
+        {"a link to /dev/zero", "ln -s /dev/zero VOLTANIS.SET", link},
+        {"a folder", "mkdir VOLTANIS.SET", "preset not saved in file VOLTANIS.SET: a folder, not a file\n"},
+        {"a FIFO", "mkfifo VOLTANIS.SET", "preset not saved in file VOLTANIS.SET: not a regular file\n"},
+        {"a read-only file", "cp victim VOLTANIS.SET && chmod a-w VOLTANIS.SET",
+            "preset not saved in file VOLTANIS.SET: the file is read-only\n"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        TearDown();
+        SetUp();
+        writeFile("victim", victim);
+        ASSERT_EQ(system(r.made), 0);
+        std::string before = stateOf("VOLTANIS.SET");
+        EXPECT_EQ(printed([] { EXPECT_EQ(savePreset(), 0); }), r.text);
+        EXPECT_EQ(stateOf("VOLTANIS.SET"), before);
+        EXPECT_EQ(readFile("victim"), victim);
+        EXPECT_NE(access("nowhere", F_OK), 0);
+        EXPECT_NE(access("VOLTANIS.SET.tmp", F_OK), 0);
+    }
+}
+
+/* A folder the preset cannot be written in: said, nothing left. */
+TEST_F(Preset, SaveInAFolderThatCannotBeWrittenIsReported)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes in any folder";
+    ASSERT_EQ(system("chmod a-w ."), 0);
+    EXPECT_EQ(printed([] { EXPECT_EQ(savePreset(), 0); }),
+        "preset not saved in file VOLTANIS.SET: no permission\n");
+    ASSERT_EQ(system("chmod u+w ."), 0);
+    EXPECT_NE(access("VOLTANIS.SET", F_OK), 0);
+}
+#endif
 
 TEST_F(Preset, StartUpWithAPresetSkipsTheQuestions)
 {

@@ -110,6 +110,7 @@ void _sleep(unsigned long ms) { console()->sleep(ms); }
 int readLine(char *buf, unsigned size) { return console()->readLine(buf, size); }
 int keyboardIsConsole(void) { return console()->isConsole(); }
 int64_t vtClockUs(void) { return console()->clockUs(); }
+int lastKeyIsCharacter(void) { return console()->lastKeyIsCharacter(); }
 
 HANDLE CreateFileA(
     LPCSTR name, DWORD access, DWORD share, void *security, DWORD creation, DWORD attributes, HANDLE templ)
@@ -128,6 +129,13 @@ BOOL WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped
 }
 
 BOOL CloseHandle(HANDLE h) { return files()->close(h); }
+DWORD GetLastError(void) { return files()->lastError(); }
+DWORD GetFileAttributesA(LPCSTR name) { return files()->attributes(name); }
+BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags)
+{
+    return files()->move(existing, newName, flags);
+}
+BOOL DeleteFileA(LPCSTR name) { return files()->remove(name); }
 
 DWORD SetFilePointer(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
 {
@@ -135,10 +143,4 @@ DWORD SetFilePointer(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
 }
 
 BOOL FlushFileBuffers(HANDLE h) { return files()->flush(h); }
-DWORD GetFileAttributesA(LPCSTR name) { return files()->attributes(name); }
 BOOL CreateDirectoryA(LPCSTR name, void *security) { return files()->createDir(name, security); }
-BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags)
-{
-    return files()->move(existing, newName, flags);
-}
-BOOL DeleteFileA(LPCSTR name) { return files()->remove(name); }

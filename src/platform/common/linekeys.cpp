@@ -96,9 +96,11 @@ int linesReadLine(char *buf, unsigned size)
 
 int linesIsConsole(void) { return 0; }
 int64_t linesClockUs(void) { return vtRealConsole()->clockUs(); }
+/* a line given to type holds characters only: no byte of it is a key */
+int linesLastKeyIsCharacter(void) { return 1; }
 
-const VtConsole kLines = {
-    linesInit, linesKbhit, linesGetch, linesSleep, linesReadLine, linesIsConsole, linesClockUs};
+const VtConsole kLines = {linesInit, linesKbhit, linesGetch, linesSleep, linesReadLine, linesIsConsole,
+    linesClockUs, linesLastKeyIsCharacter};
 
 } // namespace
 

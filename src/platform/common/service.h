@@ -36,6 +36,7 @@ struct VtConsole {
     int (*readLine)(char *buf, unsigned size);
     int (*isConsole)(void);
     int64_t (*clockUs)(void);
+    int (*lastKeyIsCharacter)(void);
 };
 
 struct VtFiles {
@@ -43,12 +44,13 @@ struct VtFiles {
     BOOL (*read)(HANDLE, void *, DWORD, DWORD *, void *);
     BOOL (*write)(HANDLE, const void *, DWORD, DWORD *, void *);
     BOOL (*close)(HANDLE);
-    DWORD (*seek)(HANDLE, LONG, LONG *, DWORD);
-    BOOL (*flush)(HANDLE);
+    DWORD (*lastError)(void);
     DWORD (*attributes)(LPCSTR);
-    BOOL (*createDir)(LPCSTR, void *);
     BOOL (*move)(LPCSTR, LPCSTR, DWORD);
     BOOL (*remove)(LPCSTR);
+    DWORD (*seek)(HANDLE, LONG, LONG *, DWORD);
+    BOOL (*flush)(HANDLE);
+    BOOL (*createDir)(LPCSTR, void *);
 };
 
 /* Installing nullptr puts the real service back. */

@@ -8,8 +8,11 @@
  * no CR to LF translation, no literal-next or discard characters; CTRL-C,
  * CTRL-Z and CTRL-\ keep their signals, and output processing stays, so
  * "\n" still starts a new line.  The terminal is put back on every way out:
- * exit, a fatal signal (then the signal is raised again, so the exit status
- * tells of it), and around a suspend.
+ * exit, every signal whose default is to end the process (then the signal
+ * is raised again, so the exit status tells of it), and around a suspend.
+ * The decoder knows a typed character from a key, so a character whose
+ * first byte is 0xE0 is never taken for the prefix of a cursor key
+ * (lastKeyIsCharacter).
  *
  * Standard input that is not a terminal (a pipe, a file) is taken as typed
  * keys without any decoding: each byte is one key, so a script can send a
@@ -17,7 +20,7 @@
  * CR or CR LF, all of them one Enter (13); DEL is Backspace as on the
  * terminal.  Escape sequences are not decoded there: without a person at a
  * keyboard there is no wait to tell ESC from a sequence, and a script that
- * writes ESC means ESC.
+ * writes ESC means ESC.  A closed standard input reads as an empty pipe.
  *
  * At the end of the input the keyboard answers so that the program ends as
  * if the user had confirmed the exit: a key is always waiting, and the keys
@@ -94,8 +97,19 @@ void termLeave(void)
 
 /* ---- signals ------------------------------------------------------------ */
 
-const int kFatal[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
-struct sigaction gPrevious[sizeof kFatal / sizeof kFatal[0]];
+/* Every signal whose default action ends the process (the real-time ones
+   too, see catchFatalSignals), so that the terminal is given back however
+   it ends.  SIGXFSZ is not among them: it is ignored, so that a write past
+   the file size limit fails and is reported like a full disk. */
+const int kFatal[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL,
+    SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGTRAP, SIGSYS, SIGIO};
+
+#ifdef NSIG
+const int kSignals = NSIG;
+#else
+const int kSignals = 65;
+#endif
+struct sigaction gPrevious[kSignals];
 
 void onFatal(int sig, siginfo_t *info, void *)
 {
@@ -103,9 +117,8 @@ void onFatal(int sig, siginfo_t *info, void *)
     termCooked();
     /* hand the signal to whoever had it before (normally the default
        action, perhaps a sanitizer's report) */
-    for (unsigned i = 0; i < sizeof kFatal / sizeof kFatal[0]; i++)
-        if (kFatal[i] == sig)
-            sigaction(sig, &gPrevious[i], nullptr);
+    if (sig > 0 && sig < kSignals)
+        sigaction(sig, &gPrevious[sig], nullptr);
     bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL;
     /* a real fault comes again when the instruction is retried, with its
        own details; a sent signal is sent again (it arrives on return) */
@@ -168,7 +181,53 @@ void catchSignal(
     sigaction(sig, &sa, nullptr);
 }
 
+void catchFatal(int sig)
+{
+    if (sig > 0 && sig < kSignals)
+        catchSignal(sig, nullptr, onFatal, &gPrevious[sig]);
+}
+
+/* kFatal, the few that only some systems have, and the real-time ones */
+void catchFatalSignals(void)
+{
+    for (int sig : kFatal)
+        catchFatal(sig);
+#ifdef SIGSTKFLT
+    catchFatal(SIGSTKFLT);
+#endif
+#ifdef SIGPWR
+    catchFatal(SIGPWR);
+#endif
+#ifdef SIGEMT
+    catchFatal(SIGEMT);
+#endif
+#ifdef SIGLOST
+    catchFatal(SIGLOST);
+#endif
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++)
+        catchFatal(sig);
+#endif
+}
+
 void atExit(void) { termLeave(); }
+
+/* Standard input, output and error are open before anything else is, so
+   that no file of ours becomes one of them by chance (with standard input
+   closed, the wake-up descriptor would be read as the keyboard).  What is
+   missing reads as an empty input and takes output away unseen. */
+void openStandardDescriptors(void)
+{
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        int null = open("/dev/null", O_RDWR | O_NOCTTY);
+        if (null >= 0 && null != fd) {
+            dup2(null, fd);
+            close(null);
+        }
+    }
+}
 
 /* ---- wake-up ------------------------------------------------------------ */
 
@@ -215,9 +274,11 @@ struct Console {
     int in, out;
     bool terminal; /* keys decoded, line input echoed */
     bool eof;
-    bool eofEnter; /* at the end: the next key is Enter, not ESC */
-    int64_t eofUs; /* when the end of the input was reached */
-    bool afterCR;  /* piped: a LF right after CR is the same line end */
+    bool eofEnter;    /* at the end: the next key is Enter, not ESC */
+    int64_t eofUs;    /* when the end of the input was reached */
+    bool afterCR;     /* piped: a LF right after CR is the same line end */
+    bool lastIsChar;  /* what lastKeyIsCharacter answers */
+    bool afterPrefix; /* the key handed out before was a key prefix */
     VtKeyDecoder dec;
     int64_t lastByteUs; /* when the decoder was last fed */
     unsigned arrivals;  /* keys that came, and the end of the input */
@@ -373,6 +434,8 @@ void start(int in, int out)
     gCon.eof = false;
     gCon.eofEnter = false;
     gCon.afterCR = false;
+    gCon.lastIsChar = true;
+    gCon.afterPrefix = false;
     gCon.head = gCon.count = 0;
     gCon.lastByteUs = 0;
     vtKeyInit(&gCon.dec);
@@ -384,14 +447,15 @@ void conInit(void)
 {
     if (gCon.ready)
         return;
+    openStandardDescriptors();
+    signal(SIGXFSZ, SIG_IGN);
     fflush(stdout);
     setvbuf(stdout, nullptr, _IONBF, 0);
     start(STDIN_FILENO, STDOUT_FILENO);
     if (!gCon.terminal)
         return;
     atexit(atExit);
-    for (unsigned i = 0; i < sizeof kFatal / sizeof kFatal[0]; i++)
-        catchSignal(kFatal[i], nullptr, onFatal, &gPrevious[i]);
+    catchFatalSignals();
     catchSignal(SIGTSTP, onStop, nullptr, nullptr);
     catchSignal(SIGCONT, onContinue, nullptr, nullptr);
 }
@@ -424,14 +488,40 @@ int nextKey(void)
     }
 }
 
+/* Piped: a byte 0 or 0xE0 is a key prefix, but for a 0xE0 followed by
+   0xA0..0xBF, which begins a UTF-8 character. */
+bool pipedPrefix(int key)
+{
+    if (key == 0)
+        return true;
+    if (key != 0xE0)
+        return false;
+    if (gCon.count == 0 && canRead()) {
+        struct pollfd p = {gCon.in, POLLIN, 0};
+        if (poll(&p, 1, 0) > 0)
+            readSome(p.revents);
+    }
+    int next = gCon.count ? gCon.q[gCon.head] : -1;
+    return !(next >= 0xA0 && next <= 0xBF);
+}
+
+void noteKey(bool prefix)
+{
+    gCon.lastIsChar = !prefix && !gCon.afterPrefix;
+    gCon.afterPrefix = prefix;
+}
+
 int conGetch(void)
 {
     conInit();
     int key = nextKey();
-    if (key >= 0)
+    if (key >= 0) {
+        noteKey(gCon.terminal ? (key & kPrefixed) != 0 : pipedPrefix(key));
         return key & 0xFF;
+    }
     int end = gCon.eofEnter ? 13 : 27;
     gCon.eofEnter = !gCon.eofEnter;
+    noteKey(false);
     return end;
 }
 
@@ -509,7 +599,10 @@ int conIsConsole(void)
     return gCon.terminal ? 1 : 0;
 }
 
-const VtConsole kConsole = {conInit, conKbhit, conGetch, conSleep, conReadLine, conIsConsole, nowUs};
+int conLastKeyIsCharacter(void) { return gCon.lastIsChar ? 1 : 0; }
+
+const VtConsole kConsole = {
+    conInit, conKbhit, conGetch, conSleep, conReadLine, conIsConsole, nowUs, conLastKeyIsCharacter};
 
 } // namespace
 

@@ -3,9 +3,15 @@
  *
  * - GENERIC_READ with OPEN_EXISTING opens an existing file for reading;
  *   GENERIC_WRITE with CREATE_ALWAYS creates the file or empties it, with
- *   CREATE_NEW creates it only where no name is (O_EXCL: a symbolic link
- *   there is not followed but refused).  Other creation rules are refused.
- *   A directory is refused as Windows does.
+ *   CREATE_NEW creates it only where no file of that name is.  Other
+ *   creation rules are refused.  A directory is refused as Windows does.
+ * - A name that is created or emptied is never followed through a symbolic
+ *   link (O_NOFOLLOW, O_EXCL): a link planted under the name of the record
+ *   file cannot make us empty the file it points to.  Only a regular file
+ *   is ever emptied, and only once it is ours (below), never at the open.
+ * - The console the keys come from is never opened as a file: neither our
+ *   controlling terminal, by whatever name, nor the pipe standard input
+ *   reads (/dev/stdin).  Reading it would take the user's keys away.
  * - Share mode 0 means nobody else may have the file open meanwhile: an
  *   exclusive advisory lock (flock), taken before anything is emptied, so
  *   that creating a file someone holds never truncates it under them.  A
@@ -17,8 +23,18 @@
  *   process: what WriteFile reported written survives a crash or kill.
  *   Short writes are continued; the count reported is what really went
  *   (fewer bytes when the disk is full).
+ * - A handle opened for reading only reads ahead in blocks, so that the
+ *   one-byte reads of a send file cost a copy rather than a system call.
+ *   A pipe or a device read stays non-blocking: with no byte there yet,
+ *   ReadFile fails with ERROR_NO_DATA at once instead of waiting, so the
+ *   caller can go on minding the keyboard.  A regular file never does.
  * - Devices and FIFOs are opened without a lock: they are there to be
  *   shared.  Opens never block on them; descriptors are closed on exec.
+ * - GetLastError tells, as a Windows error code, why the last failing
+ *   file operation of this thread failed.
+ * - MoveFileExA without MOVEFILE_REPLACE_EXISTING takes the new name with
+ *   a hard link, which fails when the name is there, so a name that
+ *   appears meanwhile is not replaced either; then the old name goes.
  *
  * A handle is a small heap record, looked up in the table before use, so a
  * stale or foreign handle is refused instead of touching some other file.
@@ -27,33 +43,71 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <mutex>
 #include <new>
+#include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
+const uint32_t kAhead = 64 * 1024;
+
 struct VtFile {
     int fd;
     bool exclusive;
+    bool readOnly;
     dev_t dev;
     ino_t ino;
+    uint8_t *ahead; /* read-ahead block, allocated at the first read */
+    uint32_t aheadPos, aheadLen;
     VtFile *next;
 };
 
 std::mutex gLock;
 VtFile *gOpen = nullptr;
+thread_local DWORD tLastError = 0;
 
-/* The descriptor of a handle we gave out, -1 for anything else. */
-int lookup(HANDLE h)
+void setError(DWORD code) { tLastError = code; }
+
+/* The Windows error code nearest to errno e; fallback when none fits. */
+DWORD fromErrno(int e, DWORD fallback)
+{
+    switch (e) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case EROFS: return ERROR_WRITE_PROTECT;
+    case EISDIR: return ERROR_DIRECTORY;
+    case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
+    case EEXIST: return ERROR_FILE_EXISTS;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return ERROR_DISK_FULL;
+    case ENXIO: return ERROR_PIPE_NOT_CONNECTED; /* a FIFO nobody reads */
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    default: return fallback;
+    }
+}
+
+/* The record of a handle we gave out, nullptr for anything else.  A
+   handle is used by one thread at a time, so its record may be read
+   outside the lock until that thread closes it. */
+VtFile *find(HANDLE h)
 {
     std::lock_guard<std::mutex> hold(gLock);
     for (VtFile *f = gOpen; f; f = f->next)
         if (f == h)
-            return f->fd;
-    return -1;
+            return f;
+    return nullptr;
 }
 
 bool takenHere(const struct stat &st, bool exclusive)
@@ -65,17 +119,34 @@ bool takenHere(const struct stat &st, bool exclusive)
     return false;
 }
 
-HANDLE refuse(int fd)
+HANDLE refuse(int fd, DWORD code)
 {
     if (fd >= 0)
         close(fd);
+    setError(code);
     return INVALID_HANDLE_VALUE;
 }
 
-HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *, DWORD creation, DWORD, HANDLE)
+/* The keys come from here: our controlling terminal (/dev/tty, or the
+   terminal by its own name), the terminal on standard input, or the pipe
+   standard input is. */
+bool isTheKeyboard(int fd, const struct stat &st)
 {
-    if (!name || !*name)
-        return INVALID_HANDLE_VALUE;
+    bool tty = isatty(fd) != 0;
+    if (tty && tcgetpgrp(fd) != -1)
+        return true;
+    struct stat in;
+    if (fstat(STDIN_FILENO, &in) != 0)
+        return false;
+    if (tty && S_ISCHR(in.st_mode) && in.st_rdev == st.st_rdev)
+        return true;
+    bool pipe = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+    return pipe && in.st_dev == st.st_dev && in.st_ino == st.st_ino;
+}
+
+/* The open(2) flags of an access and creation rule; -1 when refused. */
+int openFlags(DWORD access, DWORD creation)
+{
     int flags;
     if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
         flags = O_RDWR;
@@ -84,25 +155,41 @@ HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *, DWORD creation
     else if (access & GENERIC_READ)
         flags = O_RDONLY;
     else
-        return INVALID_HANDLE_VALUE;
-    if (creation == CREATE_ALWAYS || creation == CREATE_NEW) {
-        if (flags == O_RDONLY)
-            return INVALID_HANDLE_VALUE; /* could not create or empty it */
-        flags |= creation == CREATE_NEW ? O_CREAT | O_EXCL : O_CREAT;
-    } else if (creation != OPEN_EXISTING) {
-        return INVALID_HANDLE_VALUE;
+        return -1;
+    switch (creation) {
+    case OPEN_EXISTING: return flags;
+    case CREATE_ALWAYS: return flags == O_RDONLY ? -1 : flags | O_CREAT | O_NOFOLLOW;
+    case CREATE_NEW: return flags == O_RDONLY ? -1 : flags | O_CREAT | O_EXCL;
+    default: return -1;
     }
+}
+
+HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *, DWORD creation, DWORD, HANDLE)
+{
+    int flags = openFlags(access, creation);
+    if (!name || flags < 0)
+        return refuse(-1, ERROR_INVALID_PARAMETER);
+    if (!*name)
+        return refuse(-1, ERROR_PATH_NOT_FOUND); /* as Windows answers */
 
     int fd;
     do
         fd = open(name, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return INVALID_HANDLE_VALUE;
+    if (fd < 0) {
+        /* a missing name where one is being created: its folder is gone */
+        int e = errno;
+        return refuse(
+            -1, e == ENOENT && (flags & O_CREAT) ? ERROR_PATH_NOT_FOUND : fromErrno(e, ERROR_GEN_FAILURE));
+    }
 
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
-        return refuse(fd);
+    if (fstat(fd, &st) != 0)
+        return refuse(fd, fromErrno(errno, ERROR_GEN_FAILURE));
+    if (S_ISDIR(st.st_mode))
+        return refuse(fd, ERROR_DIRECTORY);
+    if (isTheKeyboard(fd, st))
+        return refuse(fd, ERROR_VT_KEYBOARD);
 
     /* devices (/dev/null, a serial line) and FIFOs are there to be shared */
     bool regular = S_ISREG(st.st_mode);
@@ -114,50 +201,103 @@ HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *, DWORD creation
         while (r != 0 && errno == EINTR);
         /* a file system without flock still has the table below */
         if (r != 0 && (errno == EWOULDBLOCK || errno == EAGAIN))
-            return refuse(fd);
+            return refuse(fd, ERROR_SHARING_VIOLATION);
     }
 
     VtFile *f = new (std::nothrow) VtFile;
     if (!f)
-        return refuse(fd);
+        return refuse(fd, ERROR_NOT_ENOUGH_MEMORY);
     std::lock_guard<std::mutex> hold(gLock);
     if (regular && takenHere(st, exclusive)) {
         delete f;
-        return refuse(fd);
+        return refuse(fd, ERROR_SHARING_VIOLATION);
     }
     /* emptied only now that it is ours alone */
     if (creation == CREATE_ALWAYS && regular && ftruncate(fd, 0) != 0) {
+        int e = errno;
         delete f;
-        return refuse(fd);
+        return refuse(fd, fromErrno(e, ERROR_WRITE_FAULT));
     }
-    int fl = fcntl(fd, F_GETFL);
-    if (fl != -1)
-        fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    /* a pipe or a device read without waiting: see fileRead */
+    bool readOnly = (flags & O_ACCMODE) == O_RDONLY;
+    if (regular || !readOnly) {
+        int fl = fcntl(fd, F_GETFL);
+        if (fl != -1)
+            fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    }
     f->fd = fd;
     f->exclusive = regular && exclusive;
+    f->readOnly = readOnly;
     f->dev = st.st_dev;
     f->ino = st.st_ino;
+    f->ahead = nullptr;
+    f->aheadPos = f->aheadLen = 0;
     f->next = gOpen;
     gOpen = f;
     return f;
 }
 
+/* Takes what the read-ahead block still holds; the count taken. */
+DWORD takeAhead(VtFile *f, char *dst, DWORD want)
+{
+    DWORD have = f->aheadLen - f->aheadPos;
+    DWORD take = want < have ? want : have;
+    memcpy(dst, f->ahead + f->aheadPos, take);
+    f->aheadPos += take;
+    return take;
+}
+
+/* One read(2): into the read-ahead block when a small read is asked of a
+   handle that only reads (then 0 bytes count as taken), else straight
+   into the caller's buffer.  The result of read(2). */
+ssize_t readOnce(VtFile *f, char *dst, DWORD want, DWORD *took)
+{
+    *took = 0;
+    if (f->readOnly && want < kAhead && !f->ahead)
+        f->ahead = new (std::nothrow) uint8_t[kAhead];
+    if (!f->readOnly || want >= kAhead || !f->ahead) {
+        ssize_t r = read(f->fd, dst, want);
+        if (r > 0)
+            *took = (DWORD)r;
+        return r;
+    }
+    ssize_t r = read(f->fd, f->ahead, kAhead);
+    if (r > 0) {
+        f->aheadPos = 0;
+        f->aheadLen = (uint32_t)r;
+        *took = takeAhead(f, dst, want);
+    }
+    return r;
+}
+
 BOOL fileRead(HANDLE h, void *buf, DWORD n, DWORD *done, void *)
 {
     DWORD got = 0;
-    int fd = lookup(h);
-    bool ok = fd >= 0 && (buf || n == 0);
+    VtFile *f = find(h);
+    bool ok = f && (buf || n == 0);
+    if (!ok)
+        setError(f ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
     while (ok && got < n) {
-        ssize_t r = read(fd, (char *)buf + got, n - got);
+        char *dst = (char *)buf + got;
+        if (f->aheadPos < f->aheadLen) {
+            got += takeAhead(f, dst, n - got);
+            continue;
+        }
+        DWORD took;
+        ssize_t r = readOnce(f, dst, n - got, &took);
         if (r > 0) {
-            got += (DWORD)r;
+            got += took;
             continue;
         }
         if (r == 0)
             break; /* end of file */
         if (errno == EINTR)
             continue;
-        ok = got > 0; /* what was read stands; the error shows again next time */
+        /* what was read stands; the error shows again next time */
+        if (got == 0)
+            setError(
+                errno == EAGAIN || errno == EWOULDBLOCK ? ERROR_NO_DATA : fromErrno(errno, ERROR_READ_FAULT));
+        ok = got > 0;
         break;
     }
     if (done)
@@ -168,16 +308,21 @@ BOOL fileRead(HANDLE h, void *buf, DWORD n, DWORD *done, void *)
 BOOL fileWrite(HANDLE h, const void *buf, DWORD n, DWORD *done, void *)
 {
     DWORD put = 0;
-    int fd = lookup(h);
-    bool ok = fd >= 0 && (buf || n == 0);
+    VtFile *f = find(h);
+    bool ok = f && (buf || n == 0);
+    if (!ok)
+        setError(f ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
     while (ok && put < n) {
-        ssize_t w = write(fd, (const char *)buf + put, n - put);
-        if (w > 0)
+        ssize_t w = write(f->fd, (const char *)buf + put, n - put);
+        if (w > 0) {
             put += (DWORD)w;
-        else if (w < 0 && errno == EINTR)
+        } else if (w < 0 && errno == EINTR) {
             continue;
-        else
-            ok = false; /* disk full, device error, ... */
+        } else {
+            /* disk full, file size limit, device error, ... */
+            setError(w < 0 ? fromErrno(errno, ERROR_WRITE_FAULT) : ERROR_WRITE_FAULT);
+            ok = false;
+        }
     }
     if (done)
         *done = put;
@@ -196,25 +341,142 @@ BOOL fileClose(HANDLE h)
                 break;
             }
     }
-    if (!f)
+    if (!f) {
+        setError(ERROR_INVALID_HANDLE);
         return 0;
+    }
     /* the lock goes with the descriptor; EINTR still closed it on Linux */
     int r = close(f->fd);
     bool ok = r == 0 || errno == EINTR;
+    if (!ok)
+        setError(fromErrno(errno, ERROR_WRITE_FAULT));
+    delete[] f->ahead;
     delete f;
     return ok ? 1 : 0;
 }
 
+DWORD fileLastError(void) { return tLastError; }
+
+/* Of the name itself: a symbolic link is not followed. */
+DWORD fileAttributes(LPCSTR name)
+{
+    struct stat st;
+    if (!name || lstat(name, &st) != 0) {
+        setError(name ? fromErrno(errno, ERROR_GEN_FAILURE) : ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        /* a link to a folder is both, as on Windows */
+        struct stat to;
+        bool folder = stat(name, &to) == 0 && S_ISDIR(to.st_mode);
+        return FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    }
+    if (S_ISDIR(st.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY;
+    if (!S_ISREG(st.st_mode))
+        return FILE_ATTRIBUTE_DEVICE;
+    /* read-only as Windows has it: nobody may write, whatever the rights */
+    return (st.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+}
+
+/* Makes what was done to the folder of name durable. */
+void syncFolderOf(const char *name)
+{
+    char dir[PATH_MAX];
+    const char *slash = strrchr(name, '/');
+    size_t len = slash ? (size_t)(slash - name) : 0;
+    if (len >= sizeof dir)
+        return;
+    if (slash) {
+        memcpy(dir, name, len);
+        dir[len] = 0;
+    }
+    int fd = open(slash ? (len ? dir : "/") : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+/* A move that never replaces: link(2) fails with EEXIST where the name
+   is.  A file system without hard links gets a look, then rename(2). */
+bool renamed(LPCSTR existing, LPCSTR newName)
+{
+    if (rename(existing, newName) == 0)
+        return true;
+    setError(fromErrno(errno, ERROR_ACCESS_DENIED));
+    return false;
+}
+
+bool moveToNewName(LPCSTR existing, LPCSTR newName)
+{
+    if (link(existing, newName) == 0) {
+        unlink(existing);
+        return true;
+    }
+    struct stat st;
+    if (errno == EEXIST || lstat(newName, &st) == 0) {
+        setError(ERROR_FILE_EXISTS);
+        return false;
+    }
+    return renamed(existing, newName);
+}
+
+/* rename(2), which replaces the name itself (a link there included) in one
+   step; like Windows it leaves a read-only file in place.  With
+   MOVEFILE_WRITE_THROUGH the file's content and the new name are on the
+   disk before it returns. */
+BOOL fileMove(LPCSTR existing, LPCSTR newName, DWORD flags)
+{
+    if (!existing || !newName) {
+        setError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+    struct stat st;
+    if (replace && lstat(newName, &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) {
+        setError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        int fd = open(existing, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd >= 0) {
+            fsync(fd);
+            close(fd);
+        }
+    }
+    if (!(replace ? renamed(existing, newName) : moveToNewName(existing, newName)))
+        return 0;
+    if (flags & MOVEFILE_WRITE_THROUGH)
+        syncFolderOf(newName);
+    return 1;
+}
+
+BOOL fileRemove(LPCSTR name)
+{
+    if (!name || unlink(name) != 0) {
+        setError(name ? fromErrno(errno, ERROR_ACCESS_DENIED) : ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return 1;
+}
+
+/* Also the start of a new read: what was read ahead is let go. */
 DWORD fileSeek(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
 {
-    int fd = lookup(h);
-    if (fd < 0 || (method != FILE_BEGIN && method != FILE_END))
+    VtFile *f = find(h);
+    if (!f || (method != FILE_BEGIN && method != FILE_END)) {
+        setError(f ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
         return INVALID_SET_FILE_POINTER;
+    }
     int64_t to =
         distanceHigh ? (int64_t)((uint64_t)(uint32_t)*distanceHigh << 32 | (uint32_t)distance) : distance;
-    off_t at = lseek(fd, (off_t)to, method == FILE_BEGIN ? SEEK_SET : SEEK_END);
-    if (at < 0)
+    off_t at = lseek(f->fd, (off_t)to, method == FILE_BEGIN ? SEEK_SET : SEEK_END);
+    if (at < 0) {
+        setError(fromErrno(errno, ERROR_INVALID_PARAMETER));
         return INVALID_SET_FILE_POINTER;
+    }
+    f->aheadPos = f->aheadLen = 0;
     if (distanceHigh)
         *distanceHigh = (LONG)((uint64_t)at >> 32);
     return (DWORD)at;
@@ -222,61 +484,34 @@ DWORD fileSeek(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
 
 BOOL fileFlush(HANDLE h)
 {
-    int fd = lookup(h);
-    if (fd < 0)
+    VtFile *f = find(h);
+    if (!f) {
+        setError(ERROR_INVALID_HANDLE);
         return 0;
+    }
     int r;
     do
-        r = fsync(fd);
+        r = fsync(f->fd);
     while (r != 0 && errno == EINTR);
-    /* a pipe or a terminal has nothing to put on a disk */
-    return r == 0 || errno == EINVAL || errno == EROFS ? 1 : 0;
-}
-
-/* lstat: a symbolic link is reported as itself, as Windows reports a
-   reparse point */
-DWORD fileAttributes(LPCSTR name)
-{
-    struct stat st;
-    if (!name || lstat(name, &st) != 0)
-        return INVALID_FILE_ATTRIBUTES;
-    if (S_ISLNK(st.st_mode)) {
-        struct stat to;
-        bool folder = stat(name, &to) == 0 && S_ISDIR(to.st_mode);
-        return FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    /* a pipe or a device has nothing to put on a disk */
+    if (r != 0 && errno != EINVAL && errno != EROFS) {
+        setError(fromErrno(errno, ERROR_WRITE_FAULT));
+        return 0;
     }
-    if (S_ISDIR(st.st_mode))
-        return FILE_ATTRIBUTE_DIRECTORY;
-    return S_ISREG(st.st_mode) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_DEVICE;
+    return 1;
 }
 
-BOOL dirCreate(LPCSTR name, void *) { return name && *name && mkdir(name, 0777) == 0 ? 1 : 0; }
-
-/* Without MOVEFILE_REPLACE_EXISTING the new name must be free: a hard link
-   takes it in one step or fails because it is taken, then the old name
-   goes.  A file system without hard links gets a look, then rename(2). */
-BOOL fileMove(LPCSTR existing, LPCSTR newName, DWORD flags)
+BOOL dirCreate(LPCSTR name, void *)
 {
-    if (!existing || !newName)
+    if (!name || mkdir(name, 0777) != 0) {
+        setError(name ? fromErrno(errno, ERROR_PATH_NOT_FOUND) : ERROR_INVALID_PARAMETER);
         return 0;
-    if (flags & MOVEFILE_REPLACE_EXISTING)
-        return rename(existing, newName) == 0 ? 1 : 0;
-    if (link(existing, newName) == 0) {
-        unlink(existing);
-        return 1;
     }
-    if (errno == EEXIST)
-        return 0;
-    struct stat st;
-    if (lstat(newName, &st) == 0)
-        return 0;
-    return rename(existing, newName) == 0 ? 1 : 0;
+    return 1;
 }
 
-BOOL fileRemove(LPCSTR name) { return name && unlink(name) == 0 ? 1 : 0; }
-
-const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose, fileSeek, fileFlush, fileAttributes,
-    dirCreate, fileMove, fileRemove};
+const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose, fileLastError, fileAttributes, fileMove,
+    fileRemove, fileSeek, fileFlush, dirCreate};
 
 } // namespace
 

@@ -327,7 +327,10 @@ const VtMidiService kMidi = {
 
 std::mutex gConsoleMx;
 std::string gKeys;
+std::vector<bool> gKeyIsText; /* per byte of gKeys: queued by textKeys */
 size_t gKeyPos = 0;
+bool gLastIsChar = true; /* what lastKeyIsCharacter answers */
+bool gAfterPrefix = false;
 bool gEndOfInput = true;
 bool gKeyboardIsConsole = true;
 unsigned gEndPhase = 0; /* even: ESC next, odd: Enter next */
@@ -338,10 +341,23 @@ std::atomic<unsigned long> gPauseCap{0};
 
 bool keyWaiting() { return gKeyPos < gKeys.size(); }
 
+/* Notes whether the byte handed out was typed as a character: not a
+   prefix (0 or 0xE0 queued by keys), nor the scan code after one. */
+void noteKey(bool prefix)
+{
+    gLastIsChar = !prefix && !gAfterPrefix;
+    gAfterPrefix = prefix;
+}
+
 int nextKey()
 {
-    if (keyWaiting())
-        return (unsigned char)gKeys[gKeyPos++];
+    if (keyWaiting()) {
+        bool text = gKeyIsText[gKeyPos];
+        int c = (unsigned char)gKeys[gKeyPos++];
+        noteKey(!text && (c == 0 || c == 0xE0));
+        return c;
+    }
+    noteKey(false);
     if (!gEndOfInput)
         return -1;
     return (gEndPhase++ & 1) ? '\r' : 27;
@@ -383,10 +399,16 @@ public:
     {
         if (!keyWaiting())
             return vt::kKeyEnd;
+        bool text = gKeyIsText[gKeyPos];
         unsigned char c = (unsigned char)gKeys[gKeyPos++];
         if (c == '\r' && keyWaiting() && gKeys[gKeyPos] == '\n')
             gKeyPos++;
-        if (c == 0)
+        /* 0 queued by keys() starts a function or cursor key, and so does
+           0xE0 unless it begins a UTF-8 character, as from a pipe;
+           textKeys() queues both as typed text */
+        bool utf8 =
+            c == 0xE0 && keyWaiting() && (uint8_t)gKeys[gKeyPos] >= 0xA0 && (uint8_t)gKeys[gKeyPos] <= 0xBF;
+        if ((c == 0 || (c == 0xE0 && !utf8)) && !text)
             return vt::kKeyPrefixed;
         if (c == '\n')
             return '\r';
@@ -412,8 +434,14 @@ int consoleIsConsole(void)
     return gKeyboardIsConsole ? 1 : 0;
 }
 
-const VtConsole kConsole = {
-    consoleInit, consoleKbhit, consoleGetch, consoleSleep, consoleReadLine, consoleIsConsole, consoleClockUs};
+int consoleLastKeyIsCharacter(void)
+{
+    std::lock_guard<std::mutex> lk(gConsoleMx);
+    return gLastIsChar ? 1 : 0;
+}
+
+const VtConsole kConsole = {consoleInit, consoleKbhit, consoleGetch, consoleSleep, consoleReadLine,
+    consoleIsConsole, consoleClockUs, consoleLastKeyIsCharacter};
 
 /* ---- files ----------------------------------------------------------- */
 
@@ -422,6 +450,8 @@ long gWriteLimit = -1;
 long gReadLimit = -1;
 long gWritten = 0;
 long gRead = 0;
+/* the error of a failure made here rather than by the real files */
+thread_local DWORD tInjectedError = 0;
 
 HANDLE fileCreate(
     LPCSTR name, DWORD access, DWORD share, void *sec, DWORD creation, DWORD attributes, HANDLE templ)
@@ -434,6 +464,7 @@ HANDLE fileCreate(
     if (access & GENERIC_WRITE)
         share |= FILE_SHARE_READ;
 #endif
+    tInjectedError = 0;
     return vtRealFiles()->create(name, access, share, sec, creation, attributes, templ);
 }
 
@@ -449,12 +480,14 @@ BOOL fileRead(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped)
             long left = gReadLimit - gRead;
             if (left <= 0) {
                 *done = 0;
+                tInjectedError = ERROR_READ_FAULT;
                 return 0;
             }
             if ((unsigned long)left < n)
                 allowed = (DWORD)left;
         }
     }
+    tInjectedError = 0;
     BOOL ok = vtRealFiles()->read(h, buf, allowed, done, overlapped);
     std::lock_guard<std::mutex> lk(gFilesMx);
     gRead += (long)*done;
@@ -479,32 +512,63 @@ BOOL fileWrite(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped
     }
     BOOL ok = 1;
     *done = 0;
+    tInjectedError = 0;
     if (allowed)
         ok = vtRealFiles()->write(h, buf, allowed, done, overlapped);
     std::lock_guard<std::mutex> lk(gFilesMx);
     gWritten += (long)*done;
     /* a full disk: what fitted is written and reported, the call fails */
+    if (allowed < n && ok)
+        tInjectedError = ERROR_DISK_FULL;
     return allowed < n ? 0 : ok;
 }
 
-BOOL fileClose(HANDLE h) { return vtRealFiles()->close(h); }
+BOOL fileClose(HANDLE h)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->close(h);
+}
+
+DWORD fileLastError(void) { return tInjectedError ? tInjectedError : vtRealFiles()->lastError(); }
+
+DWORD fileAttributes(LPCSTR name)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->attributes(name);
+}
+
+BOOL fileMove(LPCSTR existing, LPCSTR newName, DWORD flags)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->move(existing, newName, flags);
+}
+
+BOOL fileRemove(LPCSTR name)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->remove(name);
+}
 
 DWORD fileSeek(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
 {
+    tInjectedError = 0;
     return vtRealFiles()->seek(h, distance, distanceHigh, method);
 }
 
-BOOL fileFlush(HANDLE h) { return vtRealFiles()->flush(h); }
-DWORD fileAttributes(LPCSTR name) { return vtRealFiles()->attributes(name); }
-BOOL dirCreate(LPCSTR name, void *security) { return vtRealFiles()->createDir(name, security); }
-BOOL fileMove(LPCSTR existing, LPCSTR newName, DWORD flags)
+BOOL fileFlush(HANDLE h)
 {
-    return vtRealFiles()->move(existing, newName, flags);
+    tInjectedError = 0;
+    return vtRealFiles()->flush(h);
 }
-BOOL fileRemove(LPCSTR name) { return vtRealFiles()->remove(name); }
 
-const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose, fileSeek, fileFlush, fileAttributes,
-    dirCreate, fileMove, fileRemove};
+BOOL dirCreate(LPCSTR name, void *security)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->createDir(name, security);
+}
+
+const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose, fileLastError, fileAttributes, fileMove,
+    fileRemove, fileSeek, fileFlush, dirCreate};
 
 } // namespace
 
@@ -526,7 +590,10 @@ void install()
     {
         std::lock_guard<std::mutex> lk(gConsoleMx);
         gKeys.clear();
+        gKeyIsText.clear();
         gKeyPos = 0;
+        gLastIsChar = true;
+        gAfterPrefix = false;
         gEndOfInput = true;
         gKeyboardIsConsole = true;
         gEndPhase = 0;
@@ -654,14 +721,24 @@ bool deliverLongError(const std::vector<uint8_t> &bytes)
         [&](vt::InputSink *s) { return s->longMessage(MIM_LONGERROR, bytes.data(), bytes.size()); });
 }
 
-void keys(const std::string &bytes)
+namespace {
+
+void queueKeys(const std::string &bytes, bool text)
 {
     std::lock_guard<std::mutex> lk(gConsoleMx);
     gKeys.erase(0, gKeyPos);
+    gKeyIsText.erase(gKeyIsText.begin(), gKeyIsText.begin() + (long)gKeyPos);
     gKeyPos = 0;
     gKeys += bytes;
+    gKeyIsText.insert(gKeyIsText.end(), bytes.size(), text);
     gEndPhase = 0;
 }
+
+} // namespace
+
+void keys(const std::string &bytes) { queueKeys(bytes, false); }
+
+void textKeys(const std::string &bytes) { queueKeys(bytes, true); }
 
 void keyboardIsConsole(bool on)
 {

@@ -82,6 +82,11 @@ bool deliverLongError(const std::vector<uint8_t> &bytes);
    does (0 and the next byte are a function or cursor key there, DEL is
    Backspace, CR, LF and CR LF are each one Enter). */
 void keys(const std::string &bytes);
+/* Characters typed, appended to the same queue: never a key prefix, even
+   a byte 0xE0 (the first byte of a UTF-8 character); lastKeyIsCharacter
+   answers 1 for each.  After keys(), a 0 or 0xE0 is a prefix and the byte
+   after it its scan code, and lastKeyIsCharacter answers 0 for both. */
+void textKeys(const std::string &bytes);
 /* On (the default): once the queue is empty, the keyboard behaves as a
    piped input at its end does (keys ESC, Enter, ESC, Enter ...; readLine
    answers -1), so that a whole run ends through the exit prompt.  Off: an
@@ -103,8 +108,9 @@ void pausesEndAfter(unsigned long ms);
 
 /* The files are the real ones, with faults on demand: once `bytes` bytes
    have been written (read) through the double in all, every further write
-   (read) fails: the write reports fewer bytes than asked, the read returns
-   FALSE.  -1 (the default) never. */
+   (read) fails: the write reports fewer bytes than asked (GetLastError:
+   ERROR_DISK_FULL), the read returns FALSE (ERROR_READ_FAULT).  -1 (the
+   default) never. */
 void failFileWriteAfter(long bytes);
 void failFileReadAfter(long bytes);
 

@@ -136,15 +136,37 @@ int takeByte(int b)
     return b == 0x7F ? 8 : b;
 }
 
+/* the byte last handed out by _getch was typed as a character (see
+   lastKeyIsCharacter); the one before it was a key prefix */
+bool gLastIsChar = true;
+bool gAfterPrefix = false;
+
+/* Notes what the byte just handed out was: a prefix, the scan code after
+   one, or a character. */
+void noteKey(bool prefix)
+{
+    gLastIsChar = !prefix && !gAfterPrefix;
+    gAfterPrefix = prefix;
+}
+
 int pipeGetch(void)
 {
     int b = peekByte(true);
     if (b == kEnd) {
         int k = gEndIsEnter ? kEnter : kEsc;
         gEndIsEnter = !gEndIsEnter;
+        noteKey(false);
         return k;
     }
-    return takeByte(b);
+    int k = takeByte(b);
+    bool prefix = k == 0;
+    if (k == 0xE0) {
+        /* 0xE0 followed by 0xA0..0xBF begins a UTF-8 character */
+        int next = peekByte(false);
+        prefix = !(next >= 0xA0 && next <= 0xBF);
+    }
+    noteKey(prefix);
+    return k;
 }
 
 /* The pipe's bytes as the line editor reads them.  Nobody sees a piped
@@ -278,18 +300,31 @@ int consoleKbhit(void)
     return _kbhit();
 }
 
+/* The key event in front carries a character: conio hands that over as
+   it is, even when its code is 0xE0, never as a key prefix. */
+bool frontIsCharacter(void)
+{
+    INPUT_RECORD rec;
+    DWORD n = 0;
+    return PeekConsoleInputA(gIn, &rec, 1, &n) && n == 1 && rec.EventType == KEY_EVENT &&
+           rec.Event.KeyEvent.uChar.AsciiChar != 0;
+}
+
 int consoleGetch(void)
 {
     if (gOwnSecond >= 0) {
         int b = gOwnSecond;
         gOwnSecond = -1;
+        noteKey(false);
         return b;
     }
     if (!gConioOwes) {
         for (;;) {
             int first = frontOwnKey(true);
-            if (first >= 0)
+            if (first >= 0) {
+                noteKey(first != kEsc);
                 return first;
+            }
             DWORD n = 0;
             if (GetNumberOfConsoleInputEvents(gIn, &n) && n > 0)
                 break; /* a key for conio is in front */
@@ -297,8 +332,11 @@ int consoleGetch(void)
                 break;
         }
     }
+    bool owed = gConioOwes;
+    bool character = !owed && frontIsCharacter();
     int b = _getch();
-    gConioOwes = !gConioOwes && (b == 0 || b == 0xE0);
+    gConioOwes = !owed && !character && (b == 0 || b == 0xE0);
+    noteKey(gConioOwes);
     return b;
 }
 
@@ -410,8 +448,10 @@ int64_t realClockUs(void)
     return now.QuadPart / freq.QuadPart * 1000000 + now.QuadPart % freq.QuadPart * 1000000 / freq.QuadPart;
 }
 
-const VtConsole kRealConsole = {
-    realInit, realKbhit, realGetch, realSleep, realReadLine, realIsConsole, realClockUs};
+int realLastKeyIsCharacter(void) { return gLastIsChar ? 1 : 0; }
+
+const VtConsole kRealConsole = {realInit, realKbhit,     realGetch,   realSleep,
+                                realReadLine, realIsConsole, realClockUs, realLastKeyIsCharacter};
 
 } // namespace
 
@@ -428,6 +468,8 @@ void consoleReset(void)
     gEof = false;
     gAfterCr = false;
     gEndIsEnter = false;
+    gLastIsChar = true;
+    gAfterPrefix = false;
     probe();
 }
 

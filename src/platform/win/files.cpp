@@ -11,19 +11,52 @@ namespace {
 
 /* --- kernel32 files ------------------------------------------------------ */
 
+/* The rules of the contract that kernel32 does not keep by itself: a name
+   is not written through a symbolic link, and the console is no file. */
 HANDLE realCreate(
     LPCSTR name, DWORD access, DWORD share, void *security, DWORD creation, DWORD attributes, HANDLE templ)
 {
-    return CreateFileA(
+    /* (CREATE_NEW fails on any name that is there, a link included) */
+    if (creation == CREATE_ALWAYS) {
+        DWORD a = name ? GetFileAttributesA(name) : INVALID_FILE_ATTRIBUTES;
+        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    HANDLE h = CreateFileA(
         name, access, share, static_cast<LPSECURITY_ATTRIBUTES>(security), creation, attributes, templ);
+    DWORD mode;
+    if (h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode)) {
+        CloseHandle(h);
+        SetLastError(ERROR_VT_KEYBOARD);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
 }
 
 /* Windows wants a count to write into unless the call is overlapped; a
-   caller that does not care gets a scratch one rather than a crash. */
+   caller that does not care gets a scratch one rather than a crash.  A
+   pipe is read without waiting: nothing there yet is ERROR_NO_DATA, and a
+   pipe whose writer has gone is at its end. */
 BOOL realRead(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped)
 {
     DWORD scratch = 0;
-    return ReadFile(h, buf, n, done ? done : &scratch, static_cast<LPOVERLAPPED>(overlapped));
+    if (!done)
+        done = &scratch;
+    if (!overlapped && GetFileType(h) == FILE_TYPE_PIPE) {
+        DWORD avail = 0;
+        *done = 0;
+        if (!PeekNamedPipe(h, NULL, 0, NULL, &avail, NULL))
+            return GetLastError() == ERROR_BROKEN_PIPE ? TRUE : FALSE;
+        if (avail == 0 && n > 0) {
+            SetLastError(ERROR_NO_DATA);
+            return FALSE;
+        }
+        if (n > avail)
+            n = avail;
+    }
+    return ReadFile(h, buf, n, done, static_cast<LPOVERLAPPED>(overlapped));
 }
 
 BOOL realWrite(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped)
@@ -34,26 +67,30 @@ BOOL realWrite(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped
 
 BOOL realClose(HANDLE h) { return CloseHandle(h); }
 
+DWORD realLastError(void) { return GetLastError(); }
+
+DWORD realAttributes(LPCSTR name) { return GetFileAttributesA(name); }
+
+/* without MOVEFILE_REPLACE_EXISTING Windows itself refuses a name that is
+   there */
+BOOL realMove(LPCSTR existing, LPCSTR newName, DWORD flags) { return MoveFileExA(existing, newName, flags); }
+
+BOOL realRemove(LPCSTR name) { return DeleteFileA(name); }
+
 DWORD realSeek(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
 {
     return SetFilePointer(h, distance, distanceHigh, method);
 }
 
 BOOL realFlush(HANDLE h) { return FlushFileBuffers(h); }
-DWORD realAttributes(LPCSTR name) { return GetFileAttributesA(name); }
 
 BOOL realCreateDir(LPCSTR name, void *security)
 {
     return CreateDirectoryA(name, static_cast<LPSECURITY_ATTRIBUTES>(security));
 }
 
-/* without MOVEFILE_REPLACE_EXISTING Windows itself refuses a name that is
-   there */
-BOOL realMove(LPCSTR existing, LPCSTR newName, DWORD flags) { return MoveFileExA(existing, newName, flags); }
-BOOL realRemove(LPCSTR name) { return DeleteFileA(name); }
-
-const VtFiles kRealFiles = {realCreate, realRead, realWrite, realClose, realSeek, realFlush, realAttributes,
-    realCreateDir, realMove, realRemove};
+const VtFiles kRealFiles = {realCreate, realRead, realWrite, realClose, realLastError, realAttributes,
+    realMove, realRemove, realSeek, realFlush, realCreateDir};
 
 } // namespace
 

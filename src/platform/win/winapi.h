@@ -61,9 +61,10 @@ HANDLE vt_CreateFileA(
 BOOL vt_ReadFile(HANDLE h, void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL vt_WriteFile(HANDLE h, const void *buf, DWORD n, DWORD *done, void *overlapped);
 BOOL vt_CloseHandle(HANDLE h);
+DWORD vt_GetLastError(void);
+DWORD vt_GetFileAttributesA(LPCSTR name);
 DWORD vt_SetFilePointer(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method);
 BOOL vt_FlushFileBuffers(HANDLE h);
-DWORD vt_GetFileAttributesA(LPCSTR name);
 BOOL vt_CreateDirectoryA(LPCSTR name, void *security);
 BOOL vt_MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
 BOOL vt_DeleteFileA(LPCSTR name);
@@ -95,9 +96,10 @@ BOOL vt_DeleteFileA(LPCSTR name);
 #define ReadFile vt_ReadFile
 #define WriteFile vt_WriteFile
 #define CloseHandle vt_CloseHandle
+#define GetLastError vt_GetLastError
+#define GetFileAttributesA vt_GetFileAttributesA
 #define SetFilePointer vt_SetFilePointer
 #define FlushFileBuffers vt_FlushFileBuffers
-#define GetFileAttributesA vt_GetFileAttributesA
 #define CreateDirectoryA vt_CreateDirectoryA
 #define MoveFileExA vt_MoveFileExA
 #define DeleteFileA vt_DeleteFileA

@@ -119,34 +119,51 @@ TEST_F(PosixConsolePty, RawModeWhileAttachedAndBackAfter)
     EXPECT_EQ(0, memcmp(after.c_cc, before.c_cc, sizeof after.c_cc));
 }
 
+/* Each byte _getch gives and what lastKeyIsCharacter says of it: c for a
+   character typed, k for a byte of a function or cursor key. */
+std::string getchKinds(size_t n, std::string *kinds)
+{
+    std::string s;
+    for (size_t i = 0; i < n; i++) {
+        s += (char)C().getch();
+        *kinds += C().lastKeyIsCharacter() ? 'c' : 'k';
+    }
+    return s;
+}
+
 TEST_F(PosixConsolePty, KeysAsThePcKeyboardGivesThem)
 {
     struct Case {
         const char *what;
-        std::string typed, keys;
+        std::string typed, keys, kinds;
     } cases[] = {
-        {"letters", "N 3c", "N 3c"},
-        {"Enter", "\r", "\r"},
-        {"Backspace", "\x7f", "\x08"},
-        {"CTRL-Q, CTRL-S", "\x11\x13", "\x11\x13"},
-        {"CTRL-V, CTRL-O", "\x16\x0f", "\x16\x0f"},
-        {"F1 xterm", "\x1bOP", std::string("\x00\x3b", 2)},
-        {"F12 xterm", "\x1b[24~", std::string("\x00\x86", 2)},
-        {"F5 Linux console", "\x1b[[E", std::string("\x00\x3f", 2)},
-        {"Shift-F2 xterm", "\x1b[1;2Q", std::string("\x00\x3c", 2)},
-        {"Up", "\x1b[A", "\xe0\x48"},
+        {"letters", "N 3c", "N 3c", "cccc"},
+        {"Enter", "\r", "\r", "c"},
+        {"Backspace", "\x7f", "\x08", "c"},
+        {"CTRL-Q, CTRL-S", "\x11\x13", "\x11\x13", "cc"},
+        {"CTRL-V, CTRL-O", "\x16\x0f", "\x16\x0f", "cc"},
+        {"F1 xterm", "\x1bOP", std::string("\x00\x3b", 2), "kk"},
+        {"F12 xterm", "\x1b[24~", std::string("\x00\x86", 2), "kk"},
+        {"F5 Linux console", "\x1b[[E", std::string("\x00\x3f", 2), "kk"},
+        {"Shift-F2 xterm", "\x1b[1;2Q", std::string("\x00\x3c", 2), "kk"},
+        {"Up", "\x1b[A", "\xe0\x48", "kk"},
+        {"U+0920, whose first byte is 0xE0", "\xe0\xa4\xa0", "\xe0\xa4\xa0", "ccc"},
+        {"U+0E01, then Down", "\xe0\xb8\x81\x1b[B", "\xe0\xb8\x81\xe0\x50", "ccckk"},
+        {"e acute", "\xc3\xa9", "\xc3\xa9", "cc"},
         {"unknown sequence, then a",
             "\x1b[99~"
             "a",
-            "a"},
+            "a", "c"},
         {"ESC and a key at once are Alt and the key: dropped",
             "\x1b"
             "ab",
-            "b"},
+            "b", "c"},
     };
     for (const Case &c : cases) {
         send(master, c.typed);
-        EXPECT_EQ(hex(getchN(c.keys.size())), hex(c.keys)) << c.what;
+        std::string kinds;
+        EXPECT_EQ(hex(getchKinds(c.keys.size(), &kinds)), hex(c.keys)) << c.what;
+        EXPECT_EQ(kinds, c.kinds) << c.what;
     }
     EXPECT_EQ(C().kbhit(), 0);
 }
@@ -272,6 +289,28 @@ TEST_F(PosixConsolePipe, KeysThenExitAtTheEnd)
     EXPECT_EQ(hex(getchN(want.size())), hex(want));
     EXPECT_TRUE(waitKbhit(2000));
     EXPECT_EQ(drain(out[0], 0), "") << "piped input is not echoed";
+}
+
+/* From a pipe, 0 and 0xE0 are key prefixes as a script writes them,
+   except a 0xE0 that begins a UTF-8 character. */
+TEST_F(PosixConsolePipe, PrefixesAndCharacters)
+{
+    struct Case {
+        const char *what;
+        std::string piped, kinds;
+    } cases[] = {
+        {"F1", std::string("\x00\x3b", 2), "kk"},
+        {"Up", "\xe0\x48", "kk"},
+        {"F12 as Windows gives it", "\xe0\x86", "kk"},
+        {"U+0920", "\xe0\xa4\xa0", "ccc"},
+        {"e acute, then F9", std::string("\xc3\xa9\x00\x43", 4), "cckk"},
+    };
+    for (const Case &c : cases) {
+        send(in[1], c.piped);
+        std::string kinds;
+        EXPECT_EQ(hex(getchKinds(c.piped.size(), &kinds)), hex(c.piped)) << c.what;
+        EXPECT_EQ(kinds, c.kinds) << c.what;
+    }
 }
 
 TEST_F(PosixConsolePipe, LinesUntilTheEnd)

@@ -14,10 +14,12 @@
 #include <stdlib.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -134,51 +136,10 @@ TEST_F(PosixFiles, OpeningRefused)
     EXPECT_EQ(contents(path("x")), "<missing>");
 }
 
-/* What the SysEx folder and the MIDI file log rely on: a name created only
-   where none is (a planted link is refused, never followed), moves that
-   never replace, names told apart as themselves, writes back into a file. */
-TEST_F(PosixFiles, NewNamesMovesAndLinks)
+/* What the MIDI file log and the SysEx folder also need: writes back into
+   the file and on to its end again, flushed to the disk; a new folder. */
+TEST_F(PosixFiles, WritingBackAndNewFolders)
 {
-    put(path("victim"), "keep");
-    ASSERT_EQ(symlink(path("victim").c_str(), path("link").c_str()), 0);
-    ASSERT_EQ(symlink(dir.c_str(), path("dirlink").c_str()), 0);
-    put(path("taken"), "old");
-    struct Case {
-        const char *name;
-        bool created;
-        DWORD attributes;
-    } cases[] = {
-        {"fresh", true, FILE_ATTRIBUTE_NORMAL},
-        {"taken", false, FILE_ATTRIBUTE_NORMAL},
-        {"link", false, FILE_ATTRIBUTE_REPARSE_POINT},
-        {"dirlink", false, FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY},
-    };
-    for (const Case &c : cases) {
-        HANDLE h = F().create(
-            path(c.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.created) << c.name;
-        if (h != INVALID_HANDLE_VALUE)
-            F().close(h);
-        EXPECT_EQ(F().attributes(path(c.name).c_str()), c.attributes) << c.name;
-    }
-    EXPECT_EQ(contents(path("victim")), "keep");
-    EXPECT_EQ(F().attributes(dir.c_str()), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(F().attributes("/dev/null"), (DWORD)FILE_ATTRIBUTE_DEVICE);
-    EXPECT_EQ(F().attributes(path("none").c_str()), INVALID_FILE_ATTRIBUTES);
-
-    put(path("a"), "aaa");
-    EXPECT_FALSE(F().move(path("a").c_str(), path("taken").c_str(), 0));
-    EXPECT_FALSE(F().move(path("a").c_str(), path("link").c_str(), 0));
-    EXPECT_EQ(contents(path("taken")) + contents(path("victim")), "oldkeep");
-    EXPECT_TRUE(F().move(path("a").c_str(), path("b").c_str(), 0));
-    EXPECT_EQ(contents(path("a")) + " " + contents(path("b")), "<missing> aaa");
-    EXPECT_TRUE(F().move(path("b").c_str(), path("taken").c_str(), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(contents(path("taken")), "aaa");
-    EXPECT_TRUE(F().remove(path("link").c_str()));
-    EXPECT_EQ(contents(path("victim")), "keep");
-    EXPECT_TRUE(F().createDir(path("sub").c_str(), nullptr));
-    EXPECT_FALSE(F().createDir(path("sub").c_str(), nullptr));
-
     HANDLE h = F().create(
         path("log").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -191,6 +152,11 @@ TEST_F(PosixFiles, NewNamesMovesAndLinks)
     EXPECT_TRUE(F().flush(h));
     EXPECT_TRUE(F().close(h));
     EXPECT_EQ(contents(path("log")), "abXdefg");
+    EXPECT_EQ(F().seek(h, 0, nullptr, FILE_END), INVALID_SET_FILE_POINTER); /* closed */
+    EXPECT_TRUE(F().createDir(path("sub").c_str(), nullptr));
+    EXPECT_EQ(F().attributes(path("sub").c_str()), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_FALSE(F().createDir(path("sub").c_str(), nullptr));
+    EXPECT_FALSE(F().createDir(path("no/sub").c_str(), nullptr));
 }
 
 /* Share mode 0: while one handle is open, every other open of the same
@@ -368,6 +334,263 @@ TEST_F(PosixFiles, WrongDirectionFails)
     EXPECT_FALSE(F().read(w, &c, 1, &done, nullptr));
     EXPECT_EQ(done, 0u);
     F().close(w);
+}
+
+/* A name that is created or emptied is never followed through a link:
+   what the link points to stays as it was, and a dangling link makes no
+   file.  Reading follows a link as usual. */
+TEST_F(PosixFiles, CreationNeverGoesThroughALink)
+{
+    put(path("victim"), "another user's data");
+    struct Case {
+        const char *what, *target;
+        DWORD creation, error;
+    } cases[] = {
+        {"emptying through a link", "victim", CREATE_ALWAYS, ERROR_CANT_RESOLVE_FILENAME},
+        {"emptying through a dangling link", "made", CREATE_ALWAYS, ERROR_CANT_RESOLVE_FILENAME},
+        {"emptying through a link to a device", "/dev/null", CREATE_ALWAYS, ERROR_CANT_RESOLVE_FILENAME},
+        {"creating anew through a link", "victim", CREATE_NEW, ERROR_FILE_EXISTS},
+        {"creating anew through a dangling link", "made", CREATE_NEW, ERROR_FILE_EXISTS},
+    };
+    for (const Case &c : cases) {
+        std::string link = path("VOLTANIS.REC");
+        unlink(link.c_str());
+        ASSERT_EQ(symlink(c.target, link.c_str()), 0);
+        HANDLE h =
+            F().create(link.c_str(), GENERIC_WRITE, 0, nullptr, c.creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_EQ(h, INVALID_HANDLE_VALUE) << c.what;
+        EXPECT_EQ(F().lastError(), c.error) << c.what;
+        if (h != INVALID_HANDLE_VALUE)
+            F().close(h);
+        EXPECT_EQ(contents(path("victim")), "another user's data") << c.what;
+        EXPECT_EQ(contents(path("made")), "<missing>") << c.what;
+    }
+    HANDLE r = openRead(path("VOLTANIS.REC"));
+    EXPECT_EQ(r, INVALID_HANDLE_VALUE) << "dangling";
+    ASSERT_EQ(unlink(path("VOLTANIS.REC").c_str()), 0);
+    ASSERT_EQ(symlink("victim", path("VOLTANIS.REC").c_str()), 0);
+    r = openRead(path("VOLTANIS.REC"));
+    ASSERT_NE(r, INVALID_HANDLE_VALUE);
+    char buf[8];
+    DWORD done = 0;
+    EXPECT_TRUE(F().read(r, buf, 7, &done, nullptr));
+    EXPECT_EQ(std::string(buf, done), "another");
+    F().close(r);
+}
+
+/* Why an open failed, as GetLastError tells it. */
+TEST_F(PosixFiles, RefusalsSayWhy)
+{
+    put(path("held"), "x");
+    HANDLE holder = openRead(path("held"));
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    put(path("exists"), "x");
+    std::string fifo = path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        const char *what;
+        std::string name;
+        DWORD access, creation, error;
+    } cases[] = {
+        {"missing", path("nothere"), GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+        {"empty name", "", GENERIC_READ, OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
+        {"in a missing folder", path("no/such.rec"), GENERIC_WRITE, CREATE_ALWAYS, ERROR_PATH_NOT_FOUND},
+        {"a folder", dir, GENERIC_READ, OPEN_EXISTING, ERROR_DIRECTORY},
+        {"a folder for writing", dir, GENERIC_WRITE, CREATE_ALWAYS, ERROR_DIRECTORY},
+        {"held by another open", path("held"), GENERIC_WRITE, CREATE_ALWAYS, ERROR_SHARING_VIOLATION},
+        {"created anew where one is", path("exists"), GENERIC_WRITE, CREATE_NEW, ERROR_FILE_EXISTS},
+        {"a FIFO nobody reads", fifo, GENERIC_WRITE, OPEN_EXISTING, ERROR_PIPE_NOT_CONNECTED},
+    };
+    for (const Case &c : cases) {
+        HANDLE h =
+            F().create(c.name.c_str(), c.access, 0, nullptr, c.creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_EQ(h, INVALID_HANDLE_VALUE) << c.what;
+        EXPECT_EQ(F().lastError(), c.error) << c.what;
+        if (h != INVALID_HANDLE_VALUE)
+            F().close(h);
+    }
+    EXPECT_EQ(contents(path("held")), "x");
+    F().close(holder);
+}
+
+/* A FIFO whose writer stays open never holds the reader: no byte yet is
+   ERROR_NO_DATA at once, a read takes what is there, and the end comes
+   when the writer goes. */
+TEST_F(PosixFiles, PipeReadsNeverWait)
+{
+    std::string fifo = path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int writer = open(fifo.c_str(), O_RDWR); /* open for good, never blocks */
+    ASSERT_GE(writer, 0);
+    HANDLE h = openRead(fifo);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char buf[8];
+    DWORD done = 99;
+    EXPECT_FALSE(F().read(h, buf, 1, &done, nullptr));
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(F().lastError(), (DWORD)ERROR_NO_DATA);
+    ASSERT_EQ(write(writer, "abc", 3), 3);
+    EXPECT_TRUE(F().read(h, buf, 1, &done, nullptr));
+    EXPECT_EQ(std::string(buf, done), "a");
+    EXPECT_TRUE(F().read(h, buf, 5, &done, nullptr));
+    EXPECT_EQ(std::string(buf, done), "bc") << "what is there, without waiting for more";
+    EXPECT_FALSE(F().read(h, buf, 1, &done, nullptr));
+    EXPECT_EQ(F().lastError(), (DWORD)ERROR_NO_DATA);
+    ASSERT_EQ(write(writer, "d", 1), 1);
+    close(writer);
+    EXPECT_TRUE(F().read(h, buf, 4, &done, nullptr));
+    EXPECT_EQ(std::string(buf, done), "d");
+    EXPECT_TRUE(F().read(h, buf, 1, &done, nullptr));
+    EXPECT_EQ(done, 0u) << "the writer has gone: the end";
+    F().close(h);
+}
+
+/* Reading ahead in blocks changes nothing of what is read, whatever the
+   sizes asked. */
+TEST_F(PosixFiles, ReadAheadGivesTheFileAsItIs)
+{
+    std::string data(200000, 0);
+    for (size_t i = 0; i < data.size(); i++)
+        data[i] = (char)(i * 7 + i / 251);
+    put(path("big"), data);
+    const std::vector<DWORD> patterns[] = {{1}, {1, 65536, 3}, {70000, 1, 64}, {168, 200000}};
+    for (const std::vector<DWORD> &sizes : patterns) {
+        HANDLE h = openRead(path("big"));
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        std::string got;
+        std::vector<char> buf(200000);
+        for (size_t k = 0;; k++) {
+            DWORD done = 0;
+            ASSERT_TRUE(F().read(h, buf.data(), sizes[k % sizes.size()], &done, nullptr));
+            if (done == 0)
+                break;
+            got.append(buf.data(), done);
+        }
+        EXPECT_TRUE(got == data) << "pattern starting " << sizes[0] << ": " << got.size() << " bytes";
+        F().close(h);
+    }
+}
+
+/* Attributes tell of the name itself. */
+TEST_F(PosixFiles, AttributesOfTheNameItself)
+{
+    put(path("plain"), "x");
+    put(path("readonly"), "x");
+    ASSERT_EQ(chmod(path("readonly").c_str(), 0444), 0);
+    ASSERT_EQ(symlink("plain", path("link").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", path("dangling").c_str()), 0);
+    ASSERT_EQ(symlink(".", path("dirlink").c_str()), 0);
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    struct Case {
+        std::string name;
+        DWORD attributes;
+    } cases[] = {
+        {path("plain"), FILE_ATTRIBUTE_NORMAL},
+        {path("readonly"), FILE_ATTRIBUTE_READONLY},
+        {dir, FILE_ATTRIBUTE_DIRECTORY},
+        {path("link"), FILE_ATTRIBUTE_REPARSE_POINT},
+        {path("dangling"), FILE_ATTRIBUTE_REPARSE_POINT},
+        {path("dirlink"), FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY}, /* as Windows has it */
+        {path("fifo"), FILE_ATTRIBUTE_DEVICE},
+        {"/dev/null", FILE_ATTRIBUTE_DEVICE},
+        {path("nothere"), INVALID_FILE_ATTRIBUTES},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(F().attributes(c.name.c_str()), c.attributes) << c.name;
+    EXPECT_EQ(F().lastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+}
+
+/* A move replaces the name, never what a link of that name points to, and
+   leaves a read-only file in place as Windows does. */
+TEST_F(PosixFiles, MoveReplacesTheNameItself)
+{
+    const DWORD replace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    put(path("victim"), "kept");
+    struct Case {
+        const char *what;
+        const char *before; /* shell command in the folder */
+        DWORD flags;
+        bool moved;
+        DWORD error;
+    } cases[] = {
+        {"nothing there", "true", replace, true, 0},
+        {"a regular file", "echo old > target", replace, true, 0},
+        {"a link", "ln -s victim target", replace, true, 0},
+        {"a read-only file", "echo old > target && chmod a-w target", replace, false, ERROR_ACCESS_DENIED},
+        {"a folder", "mkdir target", replace, false, ERROR_DIRECTORY},
+        {"a file, not to be replaced", "echo old > target", 0, false, ERROR_FILE_EXISTS},
+        {"a link, not to be replaced", "ln -s victim target", 0, false, ERROR_FILE_EXISTS},
+        {"a dangling link, not to be replaced", "ln -s gone target", 0, false, ERROR_FILE_EXISTS},
+        {"nothing there, not to be replaced", "true", 0, true, 0},
+    };
+    for (const Case &c : cases) {
+        std::string cmd = "cd '" + dir + "' && rm -rf target && " + c.before;
+        ASSERT_EQ(system(cmd.c_str()), 0) << c.what;
+        put(path("new"), "new");
+        BOOL ok = F().move(path("new").c_str(), path("target").c_str(), c.flags);
+        EXPECT_EQ(ok != 0, c.moved) << c.what;
+        if (c.moved) {
+            struct stat st;
+            ASSERT_EQ(lstat(path("target").c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode)) << c.what;
+            EXPECT_EQ(contents(path("target")), "new") << c.what;
+        } else {
+            EXPECT_EQ(F().lastError(), c.error) << c.what;
+            EXPECT_EQ(contents(path("new")), "new") << c.what;
+        }
+        EXPECT_EQ(contents(path("victim")), "kept") << c.what;
+    }
+    ASSERT_EQ(symlink("victim", path("link").c_str()), 0);
+    EXPECT_TRUE(F().remove(path("link").c_str()));
+    EXPECT_EQ(contents(path("victim")), "kept");
+    EXPECT_FALSE(F().remove(path("link").c_str()));
+    EXPECT_EQ(F().lastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+}
+
+/* The console the keys come from is no file: the controlling terminal by
+   any name, and the pipe standard input is.  Run in a child that has a
+   pseudo-terminal of its own as controlling terminal. */
+TEST_F(PosixFiles, TheKeyboardIsNoFile)
+{
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::string pts = ptsname(master);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int failed = 0, bit = 1;
+        auto refused = [&](const char *name, DWORD access, DWORD creation) {
+            HANDLE h = F().create(name, access, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h != INVALID_HANDLE_VALUE || F().lastError() != ERROR_VT_KEYBOARD)
+                failed |= bit;
+            bit <<= 1;
+        };
+        int slave = -1;
+        if (setsid() < 0 || (slave = open(pts.c_str(), O_RDWR)) < 0 || ioctl(slave, TIOCSCTTY, 0) != 0)
+            _exit(255);
+        dup2(slave, 0);
+        refused("/dev/tty", GENERIC_READ, OPEN_EXISTING);
+        refused(pts.c_str(), GENERIC_READ, OPEN_EXISTING);
+        refused("/dev/stdin", GENERIC_READ, OPEN_EXISTING);
+        refused("/dev/tty", GENERIC_WRITE, OPEN_EXISTING);
+        int p[2];
+        if (pipe(p) != 0)
+            _exit(254);
+        dup2(p[0], 0);
+        refused("/dev/stdin", GENERIC_READ, OPEN_EXISTING);
+        /* an ordinary device still opens */
+        HANDLE null = F().create("/dev/null", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (null == INVALID_HANDLE_VALUE)
+            failed |= bit;
+        _exit(failed);
+    }
+    int status;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    close(master);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "bit n: case n failed (255: no terminal)";
 }
 
 #ifdef __linux__

@@ -258,6 +258,32 @@ TEST_F(WinPipedKeys, BytesBecomeKeysLineEndsEnterAndTheEndEscEnter)
     }
 }
 
+/* 0 and 0xE0 are key prefixes as a script writes them, except a 0xE0
+   that begins a UTF-8 character. */
+TEST_F(WinPipedKeys, PrefixesAndCharacters)
+{
+    struct Case {
+        std::string input, kinds;
+    };
+    const std::vector<Case> cases = {
+        {std::string("\0\x3b", 2), "kk"},
+        {"\xe0\x48", "kk"},
+        {"\xe0\xa4\xa0", "ccc"},
+        {std::string("\xc3\xa9\0\x43", 4), "cckk"},
+    };
+    for (const Case &c : cases) {
+        TearDown();
+        SetUp();
+        type(c.input);
+        std::string kinds;
+        for (size_t i = 0; i < c.input.size(); i++) {
+            EXPECT_EQ((unsigned char)c.input[i], _getch());
+            kinds += lastKeyIsCharacter() ? 'c' : 'k';
+        }
+        EXPECT_EQ(c.kinds, kinds) << "input of " << c.input.size() << " bytes";
+    }
+}
+
 TEST_F(WinPipedKeys, KbhitSaysWhetherAKeyWaitsWithoutTakingIt)
 {
     EXPECT_EQ(0, _kbhit()) << "nothing written yet";
@@ -415,6 +441,72 @@ TEST(WinFiles, RoundTripAndMissingFile)
 
     EXPECT_EQ(INVALID_HANDLE_VALUE,
         CreateFileA(name, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+}
+
+/* A pipe is read without waiting: no byte yet is ERROR_NO_DATA, and the
+   end comes when its writer goes. */
+TEST(WinFiles, APipeIsReadWithoutWaiting)
+{
+    td::uninstall();
+    const char *name = "\\\\.\\pipe\\voltanis_test_send";
+    HANDLE server =
+        CreateNamedPipeA(name, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, server);
+    HANDLE h = CreateFileA(name, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    char buf[8];
+    DWORD done = 99;
+    EXPECT_FALSE(ReadFile(h, buf, 1, &done, NULL));
+    EXPECT_EQ((DWORD)ERROR_NO_DATA, GetLastError());
+    DWORD put = 0;
+    ASSERT_TRUE(WriteFile(server, "abc", 3, &put, NULL));
+    EXPECT_TRUE(ReadFile(h, buf, 8, &done, NULL));
+    EXPECT_EQ(std::string("abc"), std::string(buf, done));
+    CloseHandle(server);
+    EXPECT_TRUE(ReadFile(h, buf, 1, &done, NULL));
+    EXPECT_EQ(0u, done) << "the writer has gone: the end";
+    CloseHandle(h);
+}
+
+/* The console is never opened as a file. */
+TEST(WinFiles, TheConsoleIsNoFile)
+{
+    td::uninstall();
+    HANDLE real = CreateFileW(
+        L"CONIN$", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (real == INVALID_HANDLE_VALUE)
+        GTEST_SKIP() << "no console here";
+    ::CloseHandle(real);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("CONIN$", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        NULL, OPEN_EXISTING, 0, NULL));
+    EXPECT_EQ((DWORD)ERROR_VT_KEYBOARD, GetLastError());
+}
+
+/* A file replaced whole by a move, attributes of the name, and a read-only
+   file left in place. */
+TEST(WinFiles, MoveAttributesAndDelete)
+{
+    td::uninstall();
+    const char *a = "vt_win_move_a.tmp", *b = "vt_win_move_b.tmp";
+    for (const char *n : {a, b}) {
+        HANDLE h = CreateFileA(n, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        DWORD done;
+        WriteFile(h, n, (DWORD)strlen(n), &done, NULL);
+        CloseHandle(h);
+    }
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+        CreateFileA(a, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL));
+    EXPECT_EQ((DWORD)ERROR_FILE_EXISTS, GetLastError());
+    EXPECT_EQ(0u, GetFileAttributesA(b) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_TRUE(MoveFileExA(a, b, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(a));
+    ASSERT_TRUE(SetFileAttributesA(b, FILE_ATTRIBUTE_READONLY));
+    EXPECT_NE(0u, GetFileAttributesA(b) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(b, FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(DeleteFileA(b));
+    EXPECT_FALSE(DeleteFileA(b));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
 }
 
 } // namespace
