@@ -11,7 +11,6 @@
 #include "ports.h"
 
 #include "../extras/extras.h"
-#include "../extras/syxfiles.h"
 #include "../frontend/frontend.h"
 
 #include <stdio.h>
@@ -38,21 +37,12 @@ void reportUnopenedPorts(void)
         fprintf(stderr, "voltanis: MIDI IN port #%u could not be opened\n", giSelDev);
 }
 
-/* "voltanis: <what> 'name'<why>" on stderr */
+/* "voltanis: <what> 'name': <why>" on stderr */
 void fileProblem(const char *what, const char *name, const char *why)
 {
     fprintf(stderr, "voltanis: %s '", what);
     printVisible(stderr, name);
-    fprintf(stderr, "'%s\n", why);
-}
-
-const char *syxProblem(int r)
-{
-    switch (r) {
-    case SyxNameTooLong: return "--syx: the name is too long for the folder";
-    case SyxNotAFolder: return "--syx: not a folder:";
-    default: return "--syx: cannot create the folder";
-    }
+    fprintf(stderr, "': %s\n", why);
 }
 
 /* The time and SysEx tools the options ask for; false, with the reason on
@@ -65,9 +55,12 @@ bool startTools(const CliOptions &o)
     if (o.gapMs)
         sendGapOn((unsigned)o.gapMs);
     if (o.syxDir) {
-        int r = syxCaptureOn(o.syxDir);
-        if (r != SyxReady) {
-            fileProblem(syxProblem(r), o.syxDir, "");
+        switch (syxCaptureOn(o.syxDir)) {
+        case SyxReady: break;
+        case SyxNameTooLong: fileProblem("--syx: the folder", o.syxDir, "name too long"); return false;
+        case SyxNotAFolder: fileProblem("--syx: the folder", o.syxDir, "not a folder"); return false;
+        default:
+            fileProblem("--syx: cannot create the folder", o.syxDir, fileErrorText(GetLastError()));
             return false;
         }
     }
@@ -75,12 +68,12 @@ bool startTools(const CliOptions &o)
         switch (smfLogOn(o.smfFile, o.force)) {
         case SmfReady: break;
         case SmfExists:
-            fileProblem("--smf: the file", o.smfFile, " exists (--force replaces it)");
+            fileProblem("--smf: the file", o.smfFile, "exists (--force replaces it)");
             return false;
         case SmfNotAFile:
-            fileProblem("--smf:", o.smfFile, " is a link, a folder or a device, never replaced");
+            fileProblem("--smf: the file", o.smfFile, "a link, a folder or a device, never replaced");
             return false;
-        default: fileProblem("--smf: cannot create", o.smfFile, ""); return false;
+        default: fileProblem("--smf: cannot create", o.smfFile, fileErrorText(GetLastError())); return false;
         }
     }
     return true;

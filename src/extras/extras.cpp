@@ -52,14 +52,6 @@ SmfLog gSmf;
 bool gSmfOn = false;
 char gSmfName[4096];
 
-/* a name from the command line, with no control character reaching the
-   terminal */
-void printName(const char *s)
-{
-    for (; *s; s++)
-        putchar((unsigned char)*s < 0x20 || *s == 0x7F ? '?' : *s);
-}
-
 void closeSmf(void)
 {
     gSmfOn = false;
@@ -73,9 +65,10 @@ void smfChecked(bool ok)
 {
     if (ok || !gSmfOn)
         return;
-    printf("\nERROR SMF FILE: cannot write ");
-    printName(gSmfName);
-    printf("; the log has stopped\n");
+    DWORD why = GetLastError();
+    char shown[SHOWN_NAME_SIZE];
+    printf("\nERROR SMF FILE: cannot write %s: %s; the log has stopped\n", shownName(shown, gSmfName),
+        fileErrorText(why));
     closeSmf();
     noteFailure();
 }
@@ -84,9 +77,9 @@ void syxSaveChecked(const uint8_t *p, uint32_t n)
 {
     if (syxSave(p, n) != SyxFailed)
         return;
-    printf("\nERROR SYSEX FILE: cannot write ");
-    printName(syxLastName());
-    printf("; SysEx capture is off\n");
+    char shown[SHOWN_NAME_SIZE];
+    printf("\nERROR SYSEX FILE: cannot write %s: %s; SysEx capture is off\n", shownName(shown, syxLastName()),
+        fileErrorText(syxLastError()));
     gSyxOn = false;
     noteFailure();
 }
@@ -105,11 +98,11 @@ void extrasSetOrigin(int64_t originUs) { gOriginUs = originUs; }
 void timestampsOn(void) { gTimes = true; }
 void sendGapOn(unsigned ms) { gGapMs = ms; }
 
-int syxCaptureOn(const char *dir)
+SyxStart syxCaptureOn(const char *dir)
 {
     SyxStart r = syxStart(dir);
     gSyxOn = r == SyxReady;
-    return (int)r;
+    return r;
 }
 
 SmfStart smfLogOn(const char *file, int force)

@@ -17,6 +17,8 @@
 #ifndef VOLTANIS_EXTRAS_H
 #define VOLTANIS_EXTRAS_H
 
+#include "syxfiles.h"
+
 #include <stdint.h>
 
 /* ---- set up by the command line, before the session ----------------- */
@@ -24,9 +26,9 @@
 /* The program's start: arrival times and the log's ticks count from it. */
 void extrasSetOrigin(int64_t originUs);
 void timestampsOn(void);
-/* 0 when capture is on; otherwise what is wrong with the folder (see
-   SyxStart in syxfiles.h) and capture stays off. */
-int syxCaptureOn(const char *dir);
+/* SyxReady when capture is on; otherwise what is wrong with the folder,
+   and capture stays off. */
+SyxStart syxCaptureOn(const char *dir);
 void sendGapOn(unsigned ms);
 
 enum SmfStart { SmfReady, SmfExists, SmfNotAFile, SmfCannotCreate };

@@ -15,6 +15,7 @@ char gDir[kPath]; /* the folder with a separator at its end */
 unsigned gNext = 0;
 char gName[kPath];
 char gTemp[kPath];
+DWORD gError = 0; /* why the latest save failed */
 
 /* DIR/<prefix>NNNN<suffix> into out; false when it does not fit */
 bool numbered(char *out, const char *prefix, unsigned number, const char *suffix)
@@ -31,33 +32,45 @@ bool endsWithSeparator(const char *s, size_t len)
 }
 
 /* Creates gTemp, only where no name is; a temporary file a killed run left
-   behind is removed first (a link there is removed, never followed). */
+   behind is removed first (removing a name never touches what a link of
+   that name points to). */
 HANDLE createTemp(void)
 {
     HANDLE h = CreateFileA(gTemp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE && taken(gTemp) && DeleteFileA(gTemp))
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+        DeleteFileA(gTemp);
         h = CreateFileA(gTemp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    }
     return h;
 }
 
-/* All n bytes in gTemp, or no gTemp at all. */
+SyxSaved fail(DWORD why)
+{
+    gError = why;
+    gOn = false;
+    return SyxFailed;
+}
+
+/* All n bytes in gTemp, or no gTemp at all (then gError says why). */
 bool writeTemp(const uint8_t *p, uint32_t n)
 {
     HANDLE h = createTemp();
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        gError = GetLastError();
         return false;
+    }
     DWORD written = 0;
     bool ok = WriteFile(h, p, n, &written, NULL) && written == n;
-    ok = CloseHandle(h) && ok;
-    if (!ok)
+    DWORD why = ok ? 0 : GetLastError();
+    if (!CloseHandle(h) && ok) {
+        ok = false;
+        why = GetLastError();
+    }
+    if (!ok) {
         DeleteFileA(gTemp);
+        gError = why;
+    }
     return ok;
-}
-
-SyxSaved fail(void)
-{
-    gOn = false;
-    return SyxFailed;
 }
 
 } // namespace
@@ -91,22 +104,24 @@ SyxSaved syxSave(const uint8_t *p, uint32_t n)
         return SyxNotSaved;
     for (unsigned tries = 0; tries < kTries; tries++, gNext++) {
         if (!numbered(gName, "", gNext, ".syx") || !numbered(gTemp, ".", gNext, ".syx.tmp"))
-            return fail();
+            return fail(ERROR_FILENAME_EXCED_RANGE);
         if (taken(gName))
             continue;
         if (!writeTemp(p, n))
-            return fail();
+            return fail(gError);
         if (MoveFileExA(gTemp, gName, 0)) {
             gNext++;
             return SyxWritten;
         }
+        DWORD why = GetLastError();
         DeleteFileA(gTemp);
-        if (!taken(gName))
-            return fail(); /* not refused for the name: the folder is gone or locked */
+        if (why != ERROR_FILE_EXISTS)
+            return fail(why); /* not refused for the name: the folder is gone or locked */
     }
-    return fail();
+    return fail(ERROR_FILE_EXISTS);
 }
 
 const char *syxLastName(void) { return gName; }
+DWORD syxLastError(void) { return gError; }
 
 void syxStop(void) { gOn = false; }

@@ -13,6 +13,8 @@
 #ifndef VOLTANIS_EXTRAS_SYXFILES_H
 #define VOLTANIS_EXTRAS_SYXFILES_H
 
+#include "../platform/platform.h"
+
 #include <stdint.h>
 
 enum SyxStart { SyxReady, SyxNameTooLong, SyxNotAFolder, SyxCannotCreate };
@@ -31,8 +33,10 @@ enum SyxSaved { SyxNotSaved, SyxWritten, SyxFailed };
    off.  SyxNotSaved for a message that is not whole, or capture off. */
 SyxSaved syxSave(const uint8_t *p, uint32_t n);
 
-/* The name of the latest file written or tried. */
+/* The name of the latest file written or tried, and why it failed (a
+   GetLastError code) when it did. */
 const char *syxLastName(void);
+DWORD syxLastError(void);
 
 /* Capture off, the folder forgotten. */
 void syxStop(void);

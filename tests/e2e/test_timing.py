@@ -64,7 +64,7 @@ def test_syx_saves_each_whole_sysex(binary):
         with open(os.path.join(work, "plain"), "w"):
             pass
         status, out, err = run(binary, *LOOP, "--syx", "plain", "-s", "S hi", cwd=work)
-        check(status == 2 and out == "" and "--syx: not a folder: 'plain'" in err, "%d %r" % (status, err))
+        check(status == 2 and out == "" and "--syx: the folder 'plain': not a folder" in err, "%d %r" % (status, err))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -114,7 +114,7 @@ def test_smf_logs_what_arrives(binary):
             check(f.read() == data, "the existing file was changed")
         os.symlink(log, os.path.join(work, "link.mid"))
         status, _, err = run(binary, *LOOP, "--force", "--smf", os.path.join(work, "link.mid"))
-        check(status == 2 and "is a link, a folder or a device" in err, "a link: %d %r" % (status, err))
+        check(status == 2 and "a link, a folder or a device, never replaced" in err, "a link: %d %r" % (status, err))
         status, _, err = run(binary, *LOOP, "--force", "--smf", log, "-s", "N 3C 40")
         check(status == 0 and err == "", "--force: %d %r" % (status, err))
         with open(log, "rb") as f:

@@ -180,6 +180,7 @@ TEST_F(InputTest, SyxFilesNumberedWholeOrNotAtAll)
             EXPECT_STREQ(syxLastName(), c.name);
         }
     }
+    EXPECT_EQ(syxLastError(), (DWORD)ERROR_DISK_FULL);
     EXPECT_FALSE(fileExists("dumps/0004.syx"));
     EXPECT_FALSE(fileExists("dumps/.0004.syx.tmp"));
     EXPECT_FALSE(fileExists("dumps/0005.syx"));
