@@ -141,6 +141,82 @@ TEST_F(TimedDisplay, ArrivalTimesAndReplyLatency)
     }
 }
 
+/* The log in a real file through the display's hooks, and what an existing
+   FILE gets: kept, replaced with force, never a link or a folder. */
+TEST_F(TimedDisplay, SmfLogInAFile)
+{
+    const struct {
+        const char *there; /* what is at log.mid before */
+        int force;
+        SmfStart start;
+    } cases[] = {
+        {"", 0, SmfReady},
+        {"file", 0, SmfExists},
+        {"file", 1, SmfReady},
+        {"folder", 1, SmfNotAFile},
+#ifndef _WIN32
+        {"link", 1, SmfNotAFile},
+#endif
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.there) + (c.force ? " with force" : ""));
+        std::string there = c.there;
+        if (there == "file" || there == "link")
+            fclose(fopen("other", "w"));
+        if (there == "file") {
+            ASSERT_EQ(rename("other", "log.mid"), 0);
+        }
+        if (there == "folder") {
+            ASSERT_TRUE(CreateDirectoryA("log.mid", NULL));
+        }
+#ifndef _WIN32
+        if (there == "link") {
+            ASSERT_EQ(symlink("other", "log.mid"), 0);
+        }
+#endif
+        EXPECT_EQ(smfLogOn("log.mid", c.force), c.start);
+        if (c.start == SmfReady) {
+            td::advanceClock(10000);
+            ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x40));
+            td::advanceClock(10000);
+            ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x41));
+            drained();
+        }
+        extrasFinish();
+        if (c.start == SmfReady) {
+            const std::vector<uint8_t> want = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0xE7, 0x28, 'M',
+                'T', 'r', 'k', 0, 0, 0, 15, 0x00, 0xFF, 0x01, 0x00, 0x0A, 0x90, 0x3C, 0x40, 0x0A, 0x3C, 0x41,
+                0x00, 0xFF, 0x2F, 0x00};
+            EXPECT_TRUE(fileBytes("log.mid") == want);
+        }
+        if (there == "file" && !c.force) {
+            EXPECT_TRUE(fileBytes("log.mid").empty());
+        }
+        ASSERT_EQ(system("rm -rf log.mid"), 0);
+        remove("other");
+        extrasSetOrigin(vtClockUs());
+    }
+}
+
+/* A write that fails says so once, in a line of its own; the log stops and
+   the file stays as its latest update left it. */
+TEST_F(TimedDisplay, SmfWriteFailureStopsTheLog)
+{
+    gFailures = 0;
+    ASSERT_EQ(smfLogOn("log.mid", 0), SmfReady);
+    td::failFileWriteAfter(0);
+    const char *note = "    0.0000    MIDI Note ON     90 3c 40  ( C 3 )\n";
+    ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x40));
+    EXPECT_EQ(drained(),
+        std::string("\nERROR SMF FILE: cannot write log.mid: disk full; the log has stopped\n") + note);
+    ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x40));
+    EXPECT_EQ(drained(), note);
+    td::failFileWriteAfter(-1);
+    extrasFinish();
+    EXPECT_EQ(fileBytes("log.mid").size(), 26u); /* the ended empty track */
+    EXPECT_EQ(gFailures, 1u);
+}
+
 /* the folder as it is, then what each SysEx received leaves in it */
 TEST_F(InputTest, SyxFilesNumberedWholeOrNotAtAll)
 {
