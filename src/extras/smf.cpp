@@ -30,8 +30,8 @@ unsigned dataBytes(uint8_t status)
     }
 }
 
-} // namespace
-
+/* The bytes of a variable-length quantity (at most 0x0FFFFFFF), most
+   significant group first; returns their count, 1 to 4. */
 unsigned smfVarLen(uint32_t value, uint8_t out[4])
 {
     if (value > kMaxVarLen)
@@ -46,6 +46,8 @@ unsigned smfVarLen(uint32_t value, uint8_t out[4])
         out[i] = (uint8_t)(groups[n - 1 - i] | (i + 1 < n ? 0x80 : 0));
     return n;
 }
+
+} // namespace
 
 bool SmfLog::begin(SmfOut *out, int64_t originUs)
 {

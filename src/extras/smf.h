@@ -47,10 +47,6 @@ public:
     virtual bool flush() = 0;
 };
 
-/* The bytes of a variable-length quantity (at most 0x0FFFFFFF), most
-   significant group first; returns their count, 1 to 4. */
-unsigned smfVarLen(uint32_t value, uint8_t out[4]);
-
 class SmfLog {
 public:
     static const int64_t kUpdateUs = 1000000; /* at least once a second */
