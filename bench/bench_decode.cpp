@@ -2,7 +2,7 @@
  * Decoding and formatting of received short messages, messages per
  * second: decodeChannelMessage on a mix of channel and system messages, in
  * text display and byte display, hexadecimal and decimal, printing as the
- * program does (printf to an unbuffered console, here /dev/null).  Also the
+ * program does (printf to a buffered console, here /dev/null).  Also the
  * whole receive display step (showOneEntry: ring to console) and the same
  * while recording (one write per byte to a real file).
  */

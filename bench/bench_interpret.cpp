@@ -3,7 +3,7 @@
  * executeCmdStr, messages built into the output buffer and handed to the
  * port as one long message (a null port that takes it at once, so that the
  * figure is the interpreter's and not a port's).  Also the whole typing of
- * a line key by key, echo included (to /dev/null, unbuffered as in the
+ * a line key by key, echo included (to /dev/null, buffered as in the
  * program), and ENTER.
  */
 #include "bench_null.h"

@@ -68,7 +68,7 @@ BenchQuietConsole::BenchQuietConsole()
     null_ = fopen("/dev/null", "w");
     if (!null_)
         abort();
-    setvbuf(null_, nullptr, _IONBF, 0);
+    setvbuf(null_, nullptr, _IOFBF, 1 << 16); /* as the console's standard output */
     stdout = null_;
 }
 

@@ -1,15 +1,19 @@
 /*
- * The input parser on an arbitrary byte stream, with input headers of an
- * arbitrary small size and an arbitrary number of them queued.
+ * The input parser on an arbitrary byte stream, its SysEx kept by the port
+ * host's long-message queue (host/longinput.h) in input headers of an
+ * arbitrary small size: some queued at the start, more at a place in the
+ * stream, so that messages are held meanwhile (in a small store, which
+ * fills) and handed over then.
  *
  * Checked:
  * - every short message is well formed: a status byte, data bytes below
  *   0x80 as many as the status takes, the unused bytes and bits 24-31
  *   zero; an invalid-byte notice holds one data byte alone;
  * - every header handed back was queued, comes back once, in queue order,
- *   with no more bytes recorded than it holds; a SysEx starts with F0, its
- *   bytes in between are data bytes, and only MIM_LONGDATA may end in F7;
- *   a header is never written once handed back;
+ *   with no more bytes recorded than it holds; a SysEx starts with F0 (a
+ *   piece without it only after a full one), its bytes in between are data
+ *   bytes, and only MIM_LONGDATA may end in F7; a header is never written
+ *   once handed back, nor past its length;
  * - the stream fed whole, byte by byte, or cut at any place gives the same
  *   notifications in the same order;
  * - no byte is counted twice: the data bytes shown in short messages,
@@ -18,18 +22,21 @@
 #include "fuzz_common.h"
 
 #include "platform/common/inparser.h"
+#include "platform/host/longinput.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
 
-const unsigned kMaxHeaders = 4;
+const unsigned kMaxHeaders = 4; /* queued at the start, and as many later */
 const unsigned kMaxHeaderSize = 40;
+const size_t kHeldBytes = 300; /* what may wait: small, so that it fills */
 
 struct Note {
     UINT kind;
@@ -53,18 +60,21 @@ unsigned dataBytesOf(uint8_t s)
     return 0;
 }
 
-class Target : public vt::InParserTarget {
+class Target : public vt::InParserTarget, public vt::LongInputTarget {
 public:
-    Target(unsigned headers, unsigned headerSize) : count_(headers), size_(headerSize)
+    Target(unsigned early, unsigned headerSize) : early_(early), size_(headerSize)
     {
-        for (unsigned i = 0; i < count_; i++) {
+        for (unsigned i = 0; i < 2 * kMaxHeaders; i++) {
             memset(&hdr_[i], 0, sizeof hdr_[i]);
             memset(buf_[i], 0xEE, sizeof buf_[i]);
             hdr_[i].lpData = (LPSTR)buf_[i];
             hdr_[i].dwBufferLength = size_;
-            hdr_[i].dwFlags = MHDR_PREPARED | MHDR_INQUEUE;
         }
+        queue(early_);
     }
+
+    /* the headers queued later, at one place in the stream */
+    void queueLate() { queue(kMaxHeaders); }
 
     void shortMessage(UINT kind, DWORD word) override
     {
@@ -84,15 +94,22 @@ public:
         notes_.push_back(Note{kind, word, -1, {}});
     }
 
-    LPMIDIHDR firstHeader() override
+    void sysexBytes(const uint8_t *p, size_t n) override
     {
         checkUntouched();
-        return next_ < count_ ? &hdr_[next_] : nullptr;
+        long_.bytes(p, n, ++clock_);
     }
 
-    void headerBack(LPMIDIHDR h, UINT kind) override
+    void sysexEnd(UINT kind) override { long_.end(kind, ++clock_); }
+
+    void headerBack(LPMIDIHDR h, UINT kind, int64_t atUs) override
     {
-        FUZZ_CHECK(next_ < count_ && h == &hdr_[next_], "header handed back out of order");
+        /* messages come back in the order they arrived, so their times
+           never go back, held or not */
+        FUZZ_CHECK(atUs >= lastAt_, "a message of %lld handed back after one of %lld", (long long)atUs,
+            (long long)lastAt_);
+        lastAt_ = atUs;
+        FUZZ_CHECK(next_ < added_ && h == &hdr_[next_], "header handed back out of order");
         FUZZ_CHECK(kind == MIM_LONGDATA || kind == MIM_LONGERROR, "long notification kind %u", kind);
         DWORD n = h->dwBytesRecorded;
         FUZZ_CHECK(n >= 1 && n <= size_, "%u bytes recorded in a header of %u", n, size_);
@@ -115,20 +132,19 @@ public:
         bool full = n == size_ && b[n - 1] != 0xF7;
         continued_ = full && kind == MIM_LONGDATA;
         dataShown_ += n;
-        h->dwFlags = (h->dwFlags & ~(DWORD)MHDR_INQUEUE) | MHDR_DONE;
         memcpy(back_[next_], buf_[next_], sizeof back_[next_]);
         notes_.push_back(Note{kind, 0, (int)next_, std::vector<uint8_t>(b, b + n)});
         next_++;
     }
 
-    /* a header handed back belongs to the program: the parser keeps off */
+    /* a header handed back belongs to the program: the queue keeps off */
     void checkUntouched() const
     {
         for (unsigned i = 0; i < next_; i++)
             FUZZ_CHECK(
                 memcmp(back_[i], buf_[i], sizeof buf_[i]) == 0, "header %u written after it went back", i);
-        for (unsigned i = next_; i < count_; i++)
-            for (unsigned j = size_; j < kMaxHeaderSize; j++)
+        for (unsigned i = next_; i < 2 * kMaxHeaders; i++)
+            for (unsigned j = i < added_ ? size_ : 0; j < kMaxHeaderSize; j++)
                 FUZZ_CHECK(buf_[i][j] == 0xEE, "header %u written past its length at %u", i, j);
     }
 
@@ -136,13 +152,46 @@ public:
     size_t dataShown_ = 0;
 
 private:
-    unsigned count_, size_;
+    void queue(unsigned k)
+    {
+        for (unsigned i = 0; i < k && added_ < 2 * kMaxHeaders; i++)
+            notes_.push_back(Note{0, 0, (int)added_, {(uint8_t)long_.add(&hdr_[added_++])}});
+    }
+
+    vt::LongInput long_{this, kHeldBytes};
+    unsigned early_, size_;
+    unsigned added_ = 0;
     unsigned next_ = 0;
     bool continued_ = false;
-    MIDIHDR hdr_[kMaxHeaders];
-    uint8_t buf_[kMaxHeaders][kMaxHeaderSize];
-    uint8_t back_[kMaxHeaders][kMaxHeaderSize];
+    int64_t clock_ = 0;  /* a time for each call of the parser's */
+    int64_t lastAt_ = 0; /* of the header handed back last */
+    MIDIHDR hdr_[2 * kMaxHeaders];
+    uint8_t buf_[2 * kMaxHeaders][kMaxHeaderSize];
+    uint8_t back_[2 * kMaxHeaders][kMaxHeaderSize];
 };
+
+/* Feeds the stream in pieces ending at each of `cuts` (byte by byte with
+   `single`), queueing the late headers where the stream reaches `late`. */
+void run(Target &t, const std::vector<uint8_t> &bytes, std::vector<size_t> cuts, size_t late, bool single)
+{
+    vt::InParser p(&t);
+    cuts.push_back(late);
+    cuts.push_back(bytes.size());
+    std::sort(cuts.begin(), cuts.end());
+    size_t from = 0;
+    for (size_t c : cuts) {
+        if (single)
+            for (; from < c; from++)
+                p.feed(bytes[from]);
+        else if (c > from)
+            p.feed(bytes.data() + from, c - from);
+        from = std::max(from, c);
+        if (c == late) {
+            t.queueLate();
+            late = (size_t)-1;
+        }
+    }
+}
 
 } // namespace
 
@@ -155,12 +204,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<uint8_t> bytes = in.ConsumeRemainingBytes<uint8_t>();
     if (cut > bytes.size())
         cut = bytes.size();
+    size_t late = bytes.size() - cut; /* somewhere else than the cut, mostly */
 
     Target whole(headers, headerSize);
-    {
-        vt::InParser p(&whole);
-        p.feed(bytes.data(), bytes.size());
-    }
+    run(whole, bytes, {}, late, false);
     whole.checkUntouched();
 
     size_t fedData = 0;
@@ -169,19 +216,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(whole.dataShown_ <= fedData, "%zu bytes shown of %zu fed", whole.dataShown_, fedData);
 
     Target single(headers, headerSize);
-    {
-        vt::InParser p(&single);
-        for (uint8_t b : bytes)
-            p.feed(b);
-    }
+    run(single, bytes, {}, late, true);
     FUZZ_CHECK(single.notes_ == whole.notes_, "byte by byte differs from whole");
 
     Target split(headers, headerSize);
-    {
-        vt::InParser p(&split);
-        p.feed(bytes.data(), cut);
-        p.feed(bytes.data() + cut, bytes.size() - cut);
-    }
+    run(split, bytes, {cut}, late, false);
     FUZZ_CHECK(split.notes_ == whole.notes_, "cut at %zu differs from whole", cut);
     return 0;
 }

@@ -107,17 +107,16 @@ seeds = [
 ]
 write("preset", seeds)
 
-# --- inparser: stream + [cut (2 bytes), header size, header count] ----------
+# --- inparser: stream + [cut (2 bytes), header size, headers at the start] --
 seeds = []
-src = read("tests/unit/test_inparser.cpp")
-for m in re.finditer(r'\{"[^"]*",\s*\{((?:\{[^{}]*\}\s*,?\s*)+)\},\s*(\d+),\s*(\d+)', src):
+src = read("tests/unit/platform/test_inparser.cpp")
+for m in re.finditer(r'\{"[^"]*",\s*\{((?:\{[^{}]*\}\s*,?\s*)+)\},\s*\{', src):
     stream = []
     for feed in re.finditer(r"\{([^{}]*)\}", m.group(1)):
         stream += [int(x, 0) for x in feed.group(1).split(",") if x.strip()]
-    headers, size = int(m.group(2)), int(m.group(3))
-    size = max(1, min(size, 40))
-    for cut in (0, len(stream) // 2):
-        seeds.append(bytes(stream) + bytes([cut & 0xFF, cut >> 8, size - 1, headers]))
+    for headers, size in ((1, 40), (0, 3), (2, 2)):
+        for cut in (0, len(stream) // 2):
+            seeds.append(bytes(stream) + bytes([cut & 0xFF, cut >> 8, size - 1, headers]))
 seeds.append(bytes([0xF0] + list(range(0x20, 0x7F)) + [0xF7, 0x90, 0x3C, 0x40, 0x40]) + bytes([3, 0, 15, 4]))
 write("inparser", seeds)
 

@@ -136,7 +136,9 @@ def text():
     t = raw.replace(b"\x1b[K\x1b[1C", b" ")
     t = re.sub(rb"\x1b\[(\d+)C", lambda m: b" " * int(m.group(1)), t)
     t = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", t)
-    return t.replace(b"\r", b"")
+    # blanks at the end of a line it draws or not, as the output came in
+    # one write or in several: they do not count
+    return re.sub(rb" +\n", b"\n", t.replace(b"\r", b""))
 
 def pump(seconds):
     global raw
@@ -171,10 +173,10 @@ check("banner", until(seen(b"Voltanis")))
 # no preset here: a person at the console is asked for each port, and
 # Enter takes the first, the loopback (the only port without wine's driver)
 prompt = b"type selection number and finish with <ENTER>:"
-check("output port question", until(seen(b"Select MIDI OUT device:\n# 0: Voltanis Loopback \n" + prompt)))
+check("output port question", until(seen(b"Select MIDI OUT device:\n# 0: Voltanis Loopback\n" + prompt)))
 time.sleep(0.3)
 os.write(fd, b"\r")
-check("input port question", until(seen(b"Select MIDI IN device:\n# 0: Voltanis Loopback \n" + prompt)))
+check("input port question", until(seen(b"Select MIDI IN device:\n# 0: Voltanis Loopback\n" + prompt)))
 time.sleep(0.3)
 os.write(fd, b"\r")
 check("output port named", until(seen(b"MIDI OUT: #0  Voltanis Loopback\n")))

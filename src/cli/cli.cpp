@@ -31,6 +31,7 @@ int usageError(const std::string &message)
 /* nobody watches a one-shot run: a port that would not open is said */
 void reportUnopenedPorts(void)
 {
+    fflush(stdout); /* after the status report, where a reader looks for it */
     if (goNumDevs != 0 && gOutHandle == 0)
         fprintf(stderr, "voltanis: MIDI OUT port #%u could not be opened\n", goSelDev);
     if (giNumDevs != 0 && gInHandle == 0)

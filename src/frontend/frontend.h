@@ -52,8 +52,15 @@ int keyIsPrefix(int key);      /* the byte _getch just gave begins a function or
 void processKey(uint8_t key);  /* prefix handling, then dispatch */
 void dispatchKey(uint8_t key); /* the ordinary dispatch */
 int waitKey(void);             /* the next key, waiting for the user */
-int exitPrompt(void);          /* 1: the user confirmed the exit */
-int mainLoopPass(void);        /* 0 once the user confirmed the exit */
+/* The pause of a main-loop pass with nothing to do: it ends at a key, a MIDI
+   notification, or the earliest wake asked for with requestWakeWithin. */
+void idlePause(void);
+/* Asks the idle pause to end within ms milliseconds, for work that must be
+   done on time while nothing arrives (a file kept up to date, say); the
+   earliest request counts, and each is for one wake.  Main thread only. */
+void requestWakeWithin(unsigned ms);
+int exitPrompt(void);   /* 1: the user confirmed the exit */
+int mainLoopPass(void); /* 0 once the user confirmed the exit */
 void runMainLoop(void);
 int voltanisMain(void); /* the whole program; returns its status */
 

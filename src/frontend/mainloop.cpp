@@ -44,12 +44,47 @@ enum {
 };
 
 /* The platform's pause ends the moment a key or a MIDI notification
-   arrives, so the length of the idle pause delays nothing that the user
-   could see; 10 ms lets an idle program sleep, where 1 ms woke it a
-   thousand times a second for nothing. */
-#define IDLE_PAUSE_MS 10
+   arrives, so an idle program need not wake for anything else: it sleeps
+   until then, or until a wake that was asked for (requestWakeWithin).  The
+   console keeps its own times (the lone ESC, the end of piped keys). */
+#define IDLE_PAUSE_MS 3600000UL
 
 static int sExitConfirmed;
+
+/* the earliest wake asked for, on vtClockUs; 0 when none */
+static int64_t sWakeAtUs;
+
+void requestWakeWithin(unsigned ms)
+{
+    int64_t at = vtClockUs() + (int64_t)ms * 1000;
+    if (sWakeAtUs == 0 || at < sWakeAtUs)
+        sWakeAtUs = at;
+}
+
+void idlePause(void)
+{
+    unsigned long ms = IDLE_PAUSE_MS;
+    if (sWakeAtUs != 0) {
+        int64_t leftMs = (sWakeAtUs - vtClockUs() + 999) / 1000;
+        if (leftMs < (int64_t)ms)
+            ms = leftMs > 0 ? (unsigned long)leftMs : 0;
+    }
+    if (ms > 0)
+        _sleep(ms);
+    if (sWakeAtUs != 0 && vtClockUs() >= sWakeAtUs)
+        sWakeAtUs = 0; /* done: a feature that wants more asks again */
+}
+
+/* The idle pause ends in time for what the tools have due by the clock
+   (the log file's header, once a second while it has news). */
+static void wakeForTimedWork(void)
+{
+    int64_t due = timedWorkDueUs();
+    if (due < 0)
+        return;
+    int64_t ms = (due - vtClockUs() + 999) / 1000;
+    requestWakeWithin(ms > 0 ? (unsigned)ms : 1);
+}
 
 uint32_t gFailures = 0;
 
@@ -92,7 +127,7 @@ void printHelp(void)
 int waitKey(void)
 {
     while (!_kbhit())
-        _sleep(IDLE_PAUSE_MS);
+        idlePause();
     return _getch();
 }
 
@@ -184,6 +219,10 @@ void dispatchKey(uint8_t key)
 
 static void functionKey(uint8_t scan)
 {
+    /* what arrived before a recording key belongs before it in the record
+       file (and before its message on the screen) */
+    if (scan == SC_F9 || scan == SC_F10 || scan == SC_F11 || scan == SC_F12)
+        showAllReceived();
     switch (scan) {
     case SC_F1: dispatchKey(KEY_CTRL_Q); break;
     case SC_F2: dispatchKey(KEY_CTRL_W); break;
@@ -235,11 +274,13 @@ int mainLoopPass(void)
             processKey((uint8_t)key);
         return !sExitConfirmed;
     }
+    timedWork();
     if (showOneEntry())
         return 1;
-    receiveIdleChecks();
-    timedWork();
-    _sleep(IDLE_PAUSE_MS);
+    if (!receiveIdleChecks()) {
+        wakeForTimedWork();
+        idlePause();
+    }
     return 1;
 }
 

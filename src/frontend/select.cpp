@@ -108,12 +108,17 @@ void chooseStartPorts(int keepOut, int keepIn)
         selectDevicesKeeping(keepOut, keepIn);
 }
 
+/* What arrived before the close is shown and recorded first, and what came
+   until the input stopped after it, so that nothing received (nor a count
+   of what was lost) goes with the port unsaid. */
 void closePorts(void)
 {
+    showAllReceived();
     if (gOutHandle != 0)
         midiOutClose(gOutHandle);
     if (gInHandle != 0)
         inputStop();
+    showAllReceived();
 }
 
 void changePorts(void)

@@ -22,7 +22,7 @@ uint8_t gRbuf1[RBUF_SIZE], gRbuf2[RBUF_SIZE];
 MIDIHDR gMidiInHdr;
 uint32_t gReceived;
 int64_t gReceivedUs;
-std::atomic<uint32_t> gRLost{0};
+std::atomic<uint32_t> gRLost{0}, gRLongLost{0}, gROverflows{0};
 
 /* Beside each queue, the arrival time of each entry (vtClockUs, as the port
    layer stamped it), written before the entry is published. */
@@ -35,6 +35,11 @@ static int64_t sRecvTime[RING_SIZE];
    There is only one buffer, so at most one hand-back can be pending. */
 static std::atomic<uint32_t> sLongBack{0};
 static int64_t sLongTime;
+
+/* Between the set-up and the stop: the buffer goes back to the port after
+   each message.  After the stop a message still waiting is shown, and the
+   buffer stays. */
+static int sInputOpen;
 
 /* Invalid-byte notices in order of arrival, each with its own parameter,
    so that a burst of them is neither merged nor lost to the single slot. */
@@ -80,21 +85,32 @@ void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance, DWORD_PTR pa
         sErrQ[head] = (uint32_t)param1;
         sErrTime[head] = arrivalUs;
         sErrHead.store(next, std::memory_order_release);
+    } else if (msg == MIM_VT_LONGLOST) {
+        gRLongLost.fetch_add((uint32_t)param1, std::memory_order_relaxed);
     } else if (msg == MIM_VT_OVERRUN) {
-        gRLost.fetch_add((uint32_t)param1, std::memory_order_relaxed);
+        gROverflows.fetch_add((uint32_t)param1, std::memory_order_relaxed);
     }
 }
 
-/* Forgets everything captured from a previous port.  Only while no
-   callback can run: before input starts, or after the port was closed. */
+/* Empties the queues for a new port; what a previous port left in them
+   unshown (the display normally shows it all at the close) is counted lost,
+   never forgotten unsaid.  Only while no callback can run: before input
+   starts, or after the port was closed. */
 static void clearCapture(void)
 {
+    uint32_t left =
+        (gRHead.load(std::memory_order_acquire) - gRTail.load(std::memory_order_acquire)) & (RING_SIZE - 1);
+    left +=
+        (sErrHead.load(std::memory_order_acquire) + ERRQ_SIZE - sErrTail.load(std::memory_order_acquire)) %
+        ERRQ_SIZE;
+    gRLost.fetch_add(left, std::memory_order_relaxed);
+    if (sLongBack.load(std::memory_order_acquire) == MIM_LONGDATA && gMidiInHdr.dwBytesRecorded > 0)
+        gRLongLost.fetch_add(1, std::memory_order_relaxed);
     gRHead.store(0, std::memory_order_release);
     gRTail.store(0, std::memory_order_release);
     sErrHead.store(0, std::memory_order_release);
     sErrTail.store(0, std::memory_order_release);
     sLongBack.store(0, std::memory_order_release);
-    gRLost.store(0, std::memory_order_release);
 }
 
 void inputSetup(void)
@@ -102,6 +118,7 @@ void inputSetup(void)
     clearCapture();
     if (gInHandle == 0)
         return;
+    sInputOpen = 1;
 
     gMidiInHdr.lpData = (LPSTR)gRbuf1;
     gMidiInHdr.dwBufferLength = RBUF_SIZE;
@@ -124,10 +141,10 @@ void inputStop(void)
     while (midiInUnprepareHeader(gInHandle, &gMidiInHdr, sizeof(MIDIHDR)) == MIDIERR_STILLPLAYING) {
     }
     midiInClose(gInHandle);
-    /* The reset hands the buffer back empty; it belongs to the closed port
-       and must not be taken for a message nor queued again later. */
-    sLongBack.store(0, std::memory_order_release);
-    sErrTail.store(sErrHead.load(std::memory_order_acquire), std::memory_order_release);
+    /* What arrived before the reset stays to be shown: the short messages,
+       the invalid bytes, and a message in the buffer if it came back full
+       (the reset's own hand-back is empty, and no message). */
+    sInputOpen = 0;
 }
 
 int takeShortMessage(uint32_t *word, int64_t *arrivalUs)
@@ -173,7 +190,8 @@ int takeSysex(uint32_t *len, int64_t *arrivalUs)
        again would keep the port from letting go of it. */
     if (kind == MIM_LONGDATA && n == 0)
         return 0;
-    requeueInputBuffer();
+    if (sInputOpen)
+        requeueInputBuffer();
     /* A broken-off message is not shown or recorded; the buffer went back
        all the same, so SysEx input carries on. */
     if (kind != MIM_LONGDATA)
@@ -195,9 +213,13 @@ int takeWildByte(uint32_t *word, int64_t *arrivalUs)
     return 1;
 }
 
-uint32_t takeLosses(void)
+int takeLosses(uint32_t *lost, uint32_t *longLost, uint32_t *overflows)
 {
+    *lost = *longLost = *overflows = 0;
     if (gRTail.load(std::memory_order_relaxed) != gRHead.load(std::memory_order_acquire))
         return 0;
-    return gRLost.exchange(0, std::memory_order_acq_rel);
+    *lost = gRLost.exchange(0, std::memory_order_acq_rel);
+    *longLost = gRLongLost.exchange(0, std::memory_order_acq_rel);
+    *overflows = gROverflows.exchange(0, std::memory_order_acq_rel);
+    return *lost || *longLost || *overflows;
 }

@@ -184,40 +184,58 @@ int showOneEntry(void)
     return 1;
 }
 
-static void showSysexText(uint32_t n)
-{
-    uint32_t start;
+/* A message longer than the buffer comes in pieces: the first is the only
+   one that starts with F0, and every piece but the last fills the buffer
+   without ending in F7. */
+static int continuesAfter(uint32_t n) { return n == RBUF_SIZE && gRbuf2[n - 1] != 0xF7; }
 
+/* The identifier of a message's first piece; returns where its body starts.
+   Identifier bytes only as far as the message reaches: a message cut short
+   must not show what an earlier one left in the buffer. */
+static uint32_t showSysexId(uint32_t n)
+{
     printf("%s  SysEx( ", receivedTimeColumn());
-    /* identifier bytes only as far as the message reaches: a message cut
-       short must not show what an earlier one left in the buffer */
     if (n > 1 && gRbuf2[1] != 0) {
         printf("%x ) ", gRbuf2[1]);
-        start = 2;
-    } else if (n > 1) {
+        return 2;
+    }
+    if (n > 1) {
         printf("%x", gRbuf2[1]);
         for (uint32_t i = 2; i < 4 && i < n; i++)
             printf(" %x", gRbuf2[i]);
         printf(") ");
-        start = 4;
-    } else {
-        printf(") ");
-        start = n;
+        return 4;
     }
-    /* the last byte ends the message and is not shown */
-    for (uint32_t i = start; i + 1 < n; i++) {
+    printf(") ");
+    return n;
+}
+
+static void showSysexText(uint32_t n)
+{
+    uint32_t start = 0;
+    if (gRbuf2[0] == 0xF0)
+        start = showSysexId(n);
+    else
+        printf("%s  SysEx( continued ) ", receivedTimeColumn()); /* the first piece had the identifier */
+    /* the last byte ends the message and is not shown, unless more of the
+       message follows */
+    const int more = continuesAfter(n);
+    for (uint32_t i = start; i < n - (more ? 0 : 1); i++) {
         uint8_t b = gRbuf2[i];
         if (b >= 0x20 && b <= 0x7E)
-            printf("%c", b);
+            putchar(b);
         else
             printf(" \\%x ", b);
     }
-    printf(" EOX%s\n", receivedReplyNote());
+    printf(more ? " (continues)%s\n" : " EOX%s\n", receivedReplyNote());
 }
 
+/* The pieces of a long message run on as one: only its first byte has the
+   "-" that starts a message. */
 static void showSysexBytes(uint32_t n)
 {
-    printf("-");
+    if (gRbuf2[0] == 0xF0)
+        putchar('-');
     for (uint32_t i = 0; i < n; i++)
         printf(gNumBase == 16 ? "%x " : "%d ", gRbuf2[i]);
 }
@@ -240,13 +258,13 @@ static void showSysex(uint32_t n, int64_t arrivalUs)
         showSysexBytes(n);
 }
 
-/* The oldest waiting invalid-byte notice, if any. */
-static void showWildByte(void)
+/* The oldest waiting invalid-byte notice, if any; 1 when there was one. */
+static int showWildByte(void)
 {
     uint32_t word;
     int64_t arrivalUs;
     if (!takeWildByte(&word, &arrivalUs))
-        return;
+        return 0;
     gReceived = word;
     noteOtherReceived(arrivalUs);
 
@@ -256,23 +274,50 @@ static void showWildByte(void)
         printf("%s  wild byte      %x%s\n", receivedTimeColumn(), b, receivedReplyNote());
     else if (gMode == 1 || gMode == 3)
         printf(gNumBase == 16 ? "%x " : "%d ", b);
+    return 1;
 }
 
-/* Once the display has caught up, says how many messages never reached
-   it, in a line of its own whatever the display mode. */
-static void reportLosses(void)
+/* Once the display has caught up, says what never reached it, each kind in
+   a line of its own whatever the display mode.  Where the system does not
+   say how many messages it dropped, neither does the line.  1 when a line
+   was shown. */
+static int reportLosses(void)
 {
-    uint32_t lost = takeLosses();
+    uint32_t lost, longLost, overflows;
+    if (!takeLosses(&lost, &longLost, &overflows))
+        return 0;
     if (lost != 0)
         printf("\nERROR MIDI IN: %u messages lost, receive buffer full\n", lost);
+    if (longLost != 0)
+        printf("\nERROR MIDI IN: %u SysEx messages lost, receive buffer full\n", longLost);
+    if (overflows != 0)
+        printf(
+            "\nERROR MIDI IN: an unknown number of messages lost, system input queue full (overflows: %u)\n",
+            overflows);
+    return 1;
 }
 
-void receiveIdleChecks(void)
+int receiveIdleChecks(void)
 {
     uint32_t n;
     int64_t arrivalUs;
-    if (takeSysex(&n, &arrivalUs))
+    int any = 0;
+    if (takeSysex(&n, &arrivalUs)) {
         showSysex(n, arrivalUs);
-    showWildByte();
-    reportLosses();
+        any = 1;
+    }
+    any |= showWildByte();
+    any |= reportLosses();
+    return any;
+}
+
+/* The ring's worth of short messages, and every long message the port
+   layer may hold, piece by piece. */
+#define SHOW_ALL_PASSES (RING_SIZE + 1024)
+
+void showAllReceived(void)
+{
+    for (int pass = 0; pass < SHOW_ALL_PASSES; pass++)
+        if (!showOneEntry() && !receiveIdleChecks())
+            return;
 }

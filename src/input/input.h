@@ -22,10 +22,13 @@ extern uint8_t gRbuf1[RBUF_SIZE], gRbuf2[RBUF_SIZE];
 extern MIDIHDR gMidiInHdr;
 extern uint32_t gReceived;
 extern int64_t gReceivedUs; /* when gReceived arrived (vtClockUs) */
-/* Messages the capture could not keep: dropped while the ring held 8191
-   unread entries, or reported lost by the port layer (MIM_VT_OVERRUN).
-   Reported in one line once the display has caught up. */
-extern std::atomic<uint32_t> gRLost;
+/* What never reached the display, each reported in a line of its own once
+   the display has caught up, and never forgotten unsaid: messages the
+   capture could not keep (the ring held 8191 unread entries) or that a port
+   change left unread; long messages the port layer dropped
+   (MIM_VT_LONGLOST); overflows of the system's input queue, which drop an
+   unknown number (MIM_VT_OVERRUN). */
+extern std::atomic<uint32_t> gRLost, gRLongLost, gROverflows;
 
 void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
 void inputSetup(void); /* ring emptied; with an input port: start, prepare, add */
@@ -33,8 +36,12 @@ void inputStop(void);  /* reset, unprepare while still playing, close */
 
 /* display of what was received */
 int showOneEntry(void);          /* 1 when a ring entry was shown */
-void receiveIdleChecks(void);    /* completed SysEx, invalid byte, losses */
+int receiveIdleChecks(void);     /* completed SysEx, invalid byte, losses; 1 when any */
 void decodeChannelMessage(void); /* gReceived (of gReceivedUs): recorded and shown */
+/* Everything waiting, shown and recorded as the passes of the main loop
+   would, before a key acts on the ports or the record file (a bounded
+   number of passes: a source that never stops cannot hold the key up). */
+void showAllReceived(void);
 
 /* record file */
 extern HANDLE ghRecFile;

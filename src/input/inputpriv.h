@@ -16,9 +16,9 @@ int takeShortMessage(uint32_t *word, int64_t *arrivalUs);
 int takeSysex(uint32_t *len, int64_t *arrivalUs);
 /* The oldest waiting invalid-byte notice; 0 when none waits. */
 int takeWildByte(uint32_t *word, int64_t *arrivalUs);
-/* Messages lost since the last report, once the ring has been emptied; 0
-   while it still holds messages. */
-uint32_t takeLosses(void);
+/* The losses since the last report (gRLost, gRLongLost, gROverflows),
+   taken once the ring has been emptied; 0 while it still holds messages. */
+int takeLosses(uint32_t *lost, uint32_t *longLost, uint32_t *overflows);
 
 /* One write to the record file.  1 when every byte was reported written;
    otherwise the failure is reported, the file closed, recording turned

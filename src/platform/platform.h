@@ -222,9 +222,17 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
    error code of the application's own.) */
 #define ERROR_VT_KEYBOARD 0x20000001u
 
-/* Notification kind sent to the input callback when the port layer itself
-   lost messages (its own queue overflowed); parameter 1 is how many. */
+/* Notification kinds of the port layer's own losses, sent to the input
+   callback:
+   - MIM_VT_OVERRUN: the system's input queue overflowed and was emptied,
+     and the system does not say how many messages went with it;
+     parameter 1 is how many times that happened.
+   - MIM_VT_LONGLOST: long messages that arrived while the program held its
+     buffer and found no room to wait in were dropped whole; parameter 1 is
+     how many.  Sent once those that did wait have been handed over, or at
+     the reset. */
 #define MIM_VT_OVERRUN 0x3F0
+#define MIM_VT_LONGLOST 0x3F1
 
 /* A midiInOpen flag of this port service: parameter 2 of each notification
    is the time the message arrived, on the clock of vtClockUs (taken by the

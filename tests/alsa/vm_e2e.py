@@ -188,11 +188,17 @@ def midi_through_session(binary, work, outs, ins, peers):
         send_file(s, "big.syx", True)
         s.expect_next("  SysEx( 7d ) " + body(99997).decode() + " EOX\n", 300)
 
-        # (the display shows waiting short messages before a long one)
+        # The short messages in their order; the SysEx, complete after the
+        # first 21 notes, shows once the ring is empty: after those notes,
+        # before the short messages still arriving then (the display shows
+        # waiting short messages before a long one, not those on the way).
         send_file(s, "blocks.mid", False)
-        s.expect_next(NOTE_ON * 21 + "  Control Change   b0  7 64\n" + NOTE_ON * 2
-                      + "  Program Change   c0  5\n" * 30
-                      + "  SysEx( 7d ) " + body(150).decode() + " EOX\n", WAIT)
+        shorts = (NOTE_ON * 21 + "  Control Change   b0  7 64\n" + NOTE_ON * 2
+                  + "  Program Change   c0  5\n" * 30)
+        sysex = "  SysEx( 7d ) " + body(150).decode() + " EOX\n"
+        got = "".join(s.expect("\n", WAIT) + "\n" for _ in range(55))
+        check(got.replace(sysex, "", 1) == shorts and got.find(sysex) >= len(NOTE_ON * 21),
+              "blocks.mid came back as %r" % got)
 
         # aseqdump watching Midi Through sees what the program sends
         dump = Peer(["aseqdump", "-p", "14:0"], ready="Waiting for data")
@@ -238,6 +244,29 @@ def midi_through_session(binary, work, outs, ins, peers):
         raw.wait_for("90 3C 40")
         raw.wait_for("F0 7D 68 69 F7")
         check("ERROR" not in s.text(), "an error was printed:\n%s" % s.screen())
+        s.exit_via_prompt(WAIT)
+
+
+def test_amidi_sysex_dump_recorded(binary, work):
+    """50 SysEx messages that amidi sends at once through VirMIDI 0-0, as a
+    device answers a dump request: all shown, and recorded as sent."""
+    messages = [b"\xf0\x7d" + body(20 + i) + b"\xf7" for i in range(50)]
+    dump = os.path.join(work, "dump50.syx")
+    with open(dump, "wb") as f:
+        f.write(b"".join(messages))
+    with Session(binary, workdir=work, args=("-o", THROUGH, "-i", VIR0)) as s:
+        s.expect("display of Timing Clock and Active Sensing blocked (change with CTRL-G)\n", WAIT)
+        s.send(fkey(9))
+        s.expect_next("-Recording\n", WAIT)
+        r = subprocess.run(["amidi", "-p", "hw:0,0", "-s", dump], capture_output=True, text=True, timeout=WAIT)
+        check(r.returncode == 0, "amidi -s failed: %s" % r.stderr)
+        for m in messages:
+            s.expect_next("  SysEx( 7d ) %s EOX\n" % m[2:-1].decode(), WAIT)
+        s.send(fkey(12))
+        s.expect_next("-Rec File Closed\n", WAIT)
+        with open(os.path.join(work, "VOLTANIS.REC"), "rb") as f:
+            rec = f.read()
+        check(rec == b"".join(messages), "record file: %d bytes of %d" % (len(rec), len(b"".join(messages))))
         s.exit_via_prompt(WAIT)
 
 
@@ -382,7 +411,7 @@ def main():
     try:
         for t in (test_midi_through_session, test_preset_finds_midi_through_again,
                   test_port_vanishing_while_open, test_command_line_ports,
-                  test_smf_and_syx_files_through_the_kernel):
+                  test_smf_and_syx_files_through_the_kernel, test_amidi_sysex_dump_recorded):
             t0 = time.monotonic()
             try:
                 t(binary, work)

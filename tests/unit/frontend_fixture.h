@@ -39,6 +39,7 @@ inline void resetProgramGlobals()
     gByteCount = 0;
     gFailures = 0;
     gMsg = 0;
+    gRLost = gRLongLost = gROverflows = 0;
     memset(&gMidiInHdr, 0, sizeof gMidiInHdr);
     memset(&gMidiOutHdr, 0, sizeof gMidiOutHdr);
     initSettings();

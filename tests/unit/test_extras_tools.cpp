@@ -67,37 +67,29 @@ TEST_F(TimedDisplay, ArrivalTimesAndReplyLatency)
         int64_t arg;
         const char *shown; /* with Show */
     } steps[] = {
-        {Wait, 12345600, ""},
-        {Note, 0x3C, ""},
-        {Show, 0, "   12.3456    MIDI Note ON     90 3c 40  ( C 3 )\n"},
-        {Send, 0, ""},
-        {Wait, 3200, ""},
-        {Note, 0x3D, ""},
-        {Note, 0x3E, ""},
+        {Wait, 12345600, ""}, {Note, 0x3C, ""},
+        {Show, 0, "   12.3456    MIDI Note ON     90 3c 40  ( C 3 )\n"}, {Send, 0, ""}, {Wait, 3200, ""},
+        {Note, 0x3D, ""}, {Note, 0x3E, ""},
         {Wait, 5000000, ""}, /* a busy display: the times stay those of the arrival */
         {Show, 0,
             "   12.3488    MIDI Note ON     90 3d 40  ( C# 3 )  (+3.2 ms after send)\n"
             "   12.3488    MIDI Note ON     90 3e 40  ( D 3 )\n"},
         {Note, 0x3F, ""}, /* arrived before the send: no reply */
-        {Wait, 100, ""},
-        {Send, 0, ""},
-        {Wait, 100, ""},
-        {Clock, 0, ""}, /* hidden: no reply either */
-        {Wait, 400, ""},
-        {Sysex, 0, ""},
+        {Wait, 100, ""}, {Send, 0, ""}, {Wait, 100, ""}, {Clock, 0, ""}, /* hidden: no reply either */
+        {Wait, 400, ""}, {Sysex, 0, ""},
         {Show, 0,
             "   17.3488    MIDI Note ON     90 3f 40  ( D# 3 )\n"
             "   17.3494    SysEx( 7d ) hi EOX  (+0.5 ms after send)\n"},
-        {Send, 0, ""},
-        {Wild, 0, ""},
-        {Show, 0, "   17.3494    wild byte      5  (+0.0 ms after send)\n"},
+        {Send, 0, ""}, {Wild, 0, ""}, {Show, 0, "   17.3494    wild byte      5  (+0.0 ms after send)\n"},
         {Mode, 1, ""}, /* bytes: no time; the reply is taken all the same */
-        {Send, 0, ""},
-        {Note, 0x40, ""},
-        {Show, 0, "-90 40 40 "},
-        {Mode, 0, ""},
-        {Note, 0x41, ""},
-        {Show, 0, "   17.3494    MIDI Note ON     90 41 40  ( F 3 )\n"},
+        {Send, 0, ""}, {Note, 0x40, ""}, {Show, 0, "-90 40 40 "}, {Mode, 0, ""}, {Note, 0x41, ""},
+        {Show, 0, "   17.3494    MIDI Note ON     90 41 40  ( F 3 )\n"}, {Sysex, 0, ""}, {Wait, 1000, ""},
+        {Sysex, 0, ""}, /* held by the port layer while the buffer is out */
+        {Wait, 5000000, ""}, {Note, 0x42, ""},
+        {Show, 0,
+            "   22.3504    MIDI Note ON     90 42 40  ( F# 3 )\n"
+            "   17.3494    SysEx( 7d ) hi EOX\n"},
+        {Show, 0, "   17.3504    SysEx( 7d ) hi EOX\n"}, /* its own time, not the hand-over's */
     };
     for (const auto &s : steps) {
         switch (s.op) {

@@ -271,4 +271,30 @@ TEST_F(ExitPrompt, KeysComeBeforeReceivedData)
     EXPECT_EQ(td::sleeps(), before + 1) << "an idle pass pauses";
 }
 
+/* An idle pass sleeps until a key or a notification ends its pause, or a
+   wake asked for: the earliest asked, once. */
+TEST_F(ExitPrompt, AnIdlePassSleepsUntilSomethingComesOrTheWakeAskedFor)
+{
+    const struct {
+        std::vector<unsigned> asked;
+        unsigned long slept; /* 0: as long as nothing comes (an hour at least) */
+    } rows[] = {
+        {{}, 0},
+        {{250}, 250},
+        {{}, 0},
+        {{500, 100, 300}, 100},
+    };
+    for (const auto &r : rows) {
+        for (unsigned ms : r.asked)
+            requestWakeWithin(ms);
+        unsigned long before = td::sleptMs();
+        printed([] { mainLoopPass(); });
+        unsigned long slept = td::sleptMs() - before;
+        if (r.slept)
+            EXPECT_EQ(slept, r.slept);
+        else
+            EXPECT_GE(slept, 3600000ul);
+    }
+}
+
 } // namespace

@@ -147,17 +147,47 @@ TEST_F(InputCapture, SysExInTextAndByteDisplay)
     }
 }
 
-TEST_F(InputCapture, ALongMessageFillingTheWholeBufferEndsWithItsLastByte)
+/* A message longer than the buffer comes in pieces, one per pass: every
+   byte shown and recorded in order, the pieces after the first marked as
+   what they are, in byte display run on as one message. */
+TEST_F(InputCapture, ALongMessageLongerThanTheBufferComesInPieces)
 {
+    const std::string A(RBUF_SIZE, 'A');
+    const struct {
+        size_t length; /* F0 41, 'A's, F7 */
+        std::string text;
+    } rows[] = {
+        {RBUF_SIZE, "  SysEx( 41 ) " + A.substr(3) + " EOX\n"},
+        {RBUF_SIZE + 1, "  SysEx( 41 ) " + A.substr(2) + " (continues)\n  SysEx( continued )  EOX\n"},
+        {600003, "  SysEx( 41 ) " + A.substr(2) + " (continues)\n  SysEx( continued ) " +
+                     A.substr(0, 600003 - RBUF_SIZE - 1) + " EOX\n"},
+    };
     openInput();
-    std::vector<uint8_t> big(RBUF_SIZE + 10, 'A');
-    big[0] = 0xF0;
-    big[1] = 0x41;
-    ASSERT_TRUE(td::deliverLong(big)); /* cut at the buffer's length */
-    std::string out = drained();
-    std::string expected = "  SysEx( 41 ) " + std::string(RBUF_SIZE - 3, 'A') + " EOX\n";
-    EXPECT_EQ(out.size(), expected.size());
-    EXPECT_TRUE(out == expected);
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.length);
+        std::vector<uint8_t> big(r.length, 'A');
+        big[0] = 0xF0;
+        big[1] = 0x41;
+        big.back() = 0xF7;
+        std::string hex = "-";
+        for (uint8_t b : big) {
+            char x[4];
+            snprintf(x, sizeof x, "%x ", b);
+            hex += x;
+        }
+        for (int mode : {0, 1}) {
+            gMode = mode;
+            printed(StartRecReceive);
+            ASSERT_TRUE(td::deliverLong(big));
+            std::string out = drained();
+            out += drained();
+            printed(closeRecFile);
+            EXPECT_TRUE(out == (mode == 0 ? r.text : hex))
+                << out.substr(0, 40) << "..." << out.substr(out.size() - 40);
+            EXPECT_TRUE(fileBytes("VOLTANIS.REC") == big) << "every byte recorded, in order";
+            EXPECT_EQ(printed(receiveIdleChecks), "");
+        }
+    }
 }
 
 TEST_F(InputCapture, AFailedRequeueSaysSoAndTheMessageIsStillShown)
@@ -362,29 +392,93 @@ TEST_F(InputCapture, AFullRingDropsTheNewestAndCountsThem)
     EXPECT_EQ(printed(receiveIdleChecks), ""); /* said once */
 }
 
-TEST_F(InputCapture, ThePortLayersOwnLossesJoinTheCount)
+/* The system does not say how many messages its overflows took: neither
+   does the line.  Said once the ring is empty, also while recording
+   quietly, after the lost SysEx and the messages the ring could not take. */
+TEST_F(InputCapture, OverflowsOfTheSystemsQueueAreSaidWithoutACount)
 {
     openInput();
-    gbRecQuiet = 1; /* also while recording quietly */
-    ASSERT_TRUE(td::deliver(MIM_VT_OVERRUN, 40));
+    gbRecQuiet = 1;
+    ASSERT_TRUE(td::deliver(MIM_VT_OVERRUN, 1));
     ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x7F));
     ASSERT_TRUE(td::deliver(MIM_VT_OVERRUN, 2));
-    EXPECT_EQ(drained(), "\nERROR MIDI IN: 42 messages lost, receive buffer full\n");
+    midiCallback(0, MIM_VT_LONGLOST, 0, 4, 0);
+    gRLost += 5;
+    EXPECT_EQ(drained(), "\nERROR MIDI IN: 5 messages lost, receive buffer full\n"
+                         "\nERROR MIDI IN: 4 SysEx messages lost, receive buffer full\n"
+                         "\nERROR MIDI IN: an unknown number of messages lost, system input queue full "
+                         "(overflows: 3)\n");
     EXPECT_EQ(printed(receiveIdleChecks), "");
 }
 
-TEST_F(InputCapture, ANewPortForgetsWhatTheOldOneLeft)
+/* The close shows what came before it; what a set-up finds left over all
+   the same is counted lost, never dropped unsaid. */
+TEST_F(InputCapture, ANewPortCountsWhatTheOldOneLeftUnshown)
 {
     openInput();
     ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x7F));
     ASSERT_TRUE(td::deliver(MIM_ERROR, 0x3C));
-    ASSERT_TRUE(td::deliver(MIM_VT_OVERRUN, 3));
     inputStop();
     EXPECT_EQ(midiInOpen(&gInHandle, 0, (DWORD_PTR)midiCallback, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS),
         (MMRESULT)MMSYSERR_NOERROR);
     inputSetup();
-    EXPECT_EQ(drained(), "");
+    EXPECT_EQ(drained(), "\nERROR MIDI IN: 2 messages lost, receive buffer full\n");
     EXPECT_EQ(td::queuedHeaders(), 1);
+}
+
+/* SysEx messages that arrive while the display holds the buffer wait in the
+   port layer and come one per pass, in order, each shown and recorded
+   whole; past what can wait, whole messages are dropped and said once the
+   rest has been shown. */
+TEST_F(InputCapture, BackToBackSysExAllShowAndRecordOrAreCountedLost)
+{
+    const struct {
+        unsigned sent, shown;
+        const char *lossLine;
+    } rows[] = {
+        {2, 2, ""},
+        {3, 3, ""},
+        {300, 257, "\nERROR MIDI IN: 43 SysEx messages lost, receive buffer full\n"},
+    };
+    openInput();
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.sent);
+        std::vector<uint8_t> all, shown;
+        std::string lines;
+        for (unsigned i = 0; i < r.sent; i++) {
+            std::vector<uint8_t> m = {0xF0, 0x7D, (uint8_t)('a' + i % 26), (uint8_t)(i % 0x20), 0xF7};
+            ASSERT_TRUE(td::deliverLong(m));
+            if (i < r.shown) {
+                shown.insert(shown.end(), m.begin(), m.end());
+                char line[64];
+                snprintf(line, sizeof line, "  SysEx( 7d ) %c \\%x  EOX\n", 'a' + i % 26, i % 0x20);
+                lines += line;
+            }
+        }
+        printed(StartRecReceive);
+        std::string out = printed([] {
+            while (receiveIdleChecks()) {
+            }
+        });
+        printed(closeRecFile);
+        EXPECT_EQ(out, lines + r.lossLine);
+        EXPECT_TRUE(fileBytes("VOLTANIS.REC") == shown);
+        EXPECT_EQ(td::queuedHeaders(), 1);
+    }
+}
+
+/* The port closes with messages waiting: the one the buffer brought back is
+   still shown, those waiting in the port layer are counted lost. */
+TEST_F(InputCapture, ThePortClosedWithSysExWaiting)
+{
+    openInput();
+    for (uint8_t i = 1; i <= 4; i++)
+        ASSERT_TRUE(td::deliverLong({0xF0, 0x7D, (uint8_t)('0' + i), 0xF7}));
+    inputStop();
+    EXPECT_EQ(
+        drained(), "  SysEx( 7d ) 1 EOX\n\nERROR MIDI IN: 3 SysEx messages lost, receive buffer full\n");
+    EXPECT_EQ(td::calls(td::InAdd), 1) << "the closed port gets no buffer";
+    gInHandle = 0;
 }
 
 } // namespace

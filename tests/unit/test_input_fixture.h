@@ -51,7 +51,7 @@ protected:
         gReceived = 0;
         gMsg = 0;
         gParam1 = 0;
-        gRLost = 0;
+        gRLost = gRLongLost = gROverflows = 0;
         memset(&gMidiInHdr, 0, sizeof gMidiInHdr);
         /* a pattern no test sends, so that stale bytes would show */
         memset(gRbuf1, 0x55, sizeof gRbuf1);

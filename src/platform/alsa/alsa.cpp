@@ -428,8 +428,8 @@ void SeqBackend::drainInput()
         snd_seq_event_t *ev = nullptr;
         int r = snd_seq_event_input(seq_, &ev);
         if (r == -ENOSPC) {
-            /* The kernel dropped events for want of room and emptied the
-               pool; how many it does not say: at least one. */
+            /* The kernel refused events for want of room and emptied the
+               queue; how many went it does not say. */
             router_.overrun(1);
             continue;
         }
@@ -437,6 +437,8 @@ void SeqBackend::drainInput()
             return; /* -EAGAIN: nothing more for now */
         if (ev)
             router_.route(ev);
+        if (r == 0)
+            return; /* what was read is done: poll says when more comes */
     }
 }
 

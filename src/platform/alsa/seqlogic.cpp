@@ -282,12 +282,12 @@ void InputRouter::route(const snd_seq_event_t *ev)
         s->dec.deliver(ev, s->sink);
 }
 
-void InputRouter::overrun(unsigned lost)
+void InputRouter::overrun(unsigned times)
 {
     std::lock_guard<std::mutex> lk(mx_);
     for (Slot &s : slots_)
         if (s.sink && s.started)
-            s.sink->overrun(lost);
+            s.sink->overrun(times);
 }
 
 } // namespace seq

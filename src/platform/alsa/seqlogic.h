@@ -119,8 +119,9 @@ public:
     unsigned count();
 
     void route(const snd_seq_event_t *ev);
-    /* The sequencer dropped events: every started port is told. */
-    void overrun(unsigned lost);
+    /* The sequencer's input queue overflowed `times` times (and was
+       emptied): every started port is told. */
+    void overrun(unsigned times);
 
 private:
     struct Slot {

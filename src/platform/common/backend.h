@@ -61,8 +61,10 @@ public:
         (void)arrivalUs;
         bytes(p, n);
     }
-    /* the backend lost `count` messages before it could deliver them */
-    virtual void overrun(unsigned count) = 0;
+    /* The system's input queue overflowed `times` times and what it held
+       was thrown away before it could be delivered; how many messages went
+       the system does not say. */
+    virtual void overrun(unsigned times) = 0;
     /* One notification of a system that parses for itself, handed on as it
        is: MIM_DATA with the packed message, MIM_ERROR with the byte.  False
        when nobody listens (before midiInStart, after midiInReset). */
@@ -72,11 +74,10 @@ public:
         (void)word;
         return false;
     }
-    /* A long message collected elsewhere: its bytes fill the first queued
-       header (cut at its length), which comes back as `kind` (MIM_LONGDATA
-       or MIM_LONGERROR).  False when nobody listens or no header is queued.
-       Not mixed with bytes() on one port: the parser's SysEx uses the same
-       header. */
+    /* A long message collected elsewhere, ended as `kind` (MIM_LONGDATA or
+       MIM_LONGERROR): it comes back in the queued headers, or waits for
+       one, as a parsed SysEx does.  False when nobody listens.  Not mixed
+       with bytes() on one port while a SysEx is in progress there. */
     virtual bool longMessage(unsigned kind, const uint8_t *p, size_t n)
     {
         (void)kind;

@@ -42,8 +42,21 @@ void InParser::reset()
 
 void InParser::feed(const uint8_t *p, size_t n)
 {
-    for (size_t i = 0; i < n; i++)
-        feed(p[i]);
+    size_t i = 0;
+    while (i < n) {
+        if (sysex_) {
+            /* the data bytes of a SysEx go on in one run */
+            size_t j = i;
+            while (j < n && p[j] < 0x80)
+                j++;
+            if (j > i)
+                target_->sysexBytes(p + i, j - i);
+            i = j;
+            if (i == n)
+                return;
+        }
+        feed(p[i++]);
+    }
 }
 
 void InParser::feed(uint8_t b)
@@ -58,10 +71,13 @@ void InParser::feed(uint8_t b)
             data(b);
     } else if (b == 0xF7 && sysex_) {
         sysexByte(b);
-        endSysex(MIM_LONGDATA);
+        sysex_ = false;
+        target_->sysexEnd(MIM_LONGDATA);
     } else {
-        if (sysex_)
-            endSysex(MIM_LONGERROR);
+        if (sysex_) {
+            sysex_ = false;
+            target_->sysexEnd(MIM_LONGERROR);
+        }
         status(b);
     }
 }
@@ -115,25 +131,6 @@ void InParser::data(uint8_t b)
     target_->shortMessage(MIM_DATA, word);
 }
 
-void InParser::sysexByte(uint8_t b)
-{
-    LPMIDIHDR h = target_->firstHeader();
-    if (!h)
-        return;
-    if (h->dwBytesRecorded < h->dwBufferLength)
-        h->lpData[h->dwBytesRecorded++] = (char)b;
-    if (h->dwBytesRecorded >= h->dwBufferLength)
-        target_->headerBack(h, MIM_LONGDATA);
-}
-
-void InParser::endSysex(UINT kind)
-{
-    sysex_ = false;
-    LPMIDIHDR h = target_->firstHeader();
-    /* A header filled up exactly at the end went back already; the next one
-       holds nothing of this message. */
-    if (h && h->dwBytesRecorded > 0)
-        target_->headerBack(h, kind);
-}
+void InParser::sysexByte(uint8_t b) { target_->sysexBytes(&b, 1); }
 
 } // namespace vt

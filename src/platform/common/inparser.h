@@ -8,12 +8,12 @@
  *   status is expanded for channel messages; system common cancels it.
  * - Real-time bytes (F8..FF) are MIM_DATA at once, wherever they come, also
  *   in the middle of another message or of a SysEx, which goes on.
- * - F0..F7 fill the first queued input header.  On F7 (stored too) the
- *   header comes back with MIM_LONGDATA; a header filled up comes back full
- *   with MIM_LONGDATA and the bytes go on into the next one.  A SysEx cut off
- *   by any other status byte comes back with MIM_LONGERROR holding the bytes
- *   so far, and that status byte starts its own message.  With no header
- *   queued the SysEx bytes are dropped.
+ * - The bytes of a SysEx, its F0 first and its F7 last, go to the target
+ *   as they come (runs of them at once), and its end is told apart: after
+ *   the F7 as MIM_LONGDATA; when any other status byte cuts it off, as
+ *   MIM_LONGERROR, and that status byte starts its own message.  Where the
+ *   bytes are kept (the program's input headers, or held until one is
+ *   queued) is the target's business.
  * - A data byte that belongs to no status is MIM_ERROR with the byte in
  *   bits 0-7.  A message cut short by a status byte is dropped.
  * - F4, F5, F6 and a lone F7 are one-byte messages; F1 and F3 take one
@@ -21,7 +21,7 @@
  *
  * State is kept across feed calls, so a message split between two of them
  * arrives whole.  Nothing is allocated; the parser itself is not locked:
- * its owner serialises feed, reset and the header queue.
+ * its owner serialises feed and reset.
  */
 #ifndef VOLTANIS_PLATFORM_INPARSER_H
 #define VOLTANIS_PLATFORM_INPARSER_H
@@ -39,14 +39,12 @@ public:
     virtual ~InParserTarget() {}
     /* A short message (MIM_DATA) or an invalid byte (MIM_ERROR). */
     virtual void shortMessage(UINT kind, DWORD word) = 0;
-    /* The first queued input header, still queued; nullptr when none is.
-       The parser appends at lpData + dwBytesRecorded and counts
-       dwBytesRecorded up, never past dwBufferLength. */
-    virtual LPMIDIHDR firstHeader() = 0;
-    /* The first header is finished with MIM_LONGDATA or MIM_LONGERROR, its
-       dwBytesRecorded final: take it off the queue, mark it done and
-       notify it.  The next firstHeader() must answer the header after. */
-    virtual void headerBack(LPMIDIHDR h, UINT kind) = 0;
+    /* The next bytes of the SysEx in progress, in order: its F0 first, the
+       F7 that ends it last; only data bytes between. */
+    virtual void sysexBytes(const uint8_t *p, size_t n) = 0;
+    /* The SysEx in progress is over: MIM_LONGDATA after its F7,
+       MIM_LONGERROR when another status byte broke it off. */
+    virtual void sysexEnd(UINT kind) = 0;
 };
 
 class InParser {
@@ -54,8 +52,8 @@ public:
     explicit InParser(InParserTarget *target) : target_(target) { reset(); }
 
     /* Forgets any message in progress and the running status, as after a
-       port reset.  A SysEx in progress is abandoned without a notice (its
-       header is handed back by whoever resets). */
+       port reset.  A SysEx in progress is abandoned without an end (whoever
+       resets deals with what it had received). */
     void reset();
 
     void feed(const uint8_t *p, size_t n);
@@ -65,7 +63,6 @@ private:
     void status(uint8_t b);
     void data(uint8_t b);
     void sysexByte(uint8_t b);
-    void endSysex(UINT kind);
 
     InParserTarget *target_;
     uint8_t running_; /* channel status for running status, 0 none */

@@ -60,7 +60,17 @@ int linesKbhit(void)
     return std::chrono::steady_clock::now() - gEndAt >= kEndQuiet;
 }
 
-void linesSleep(unsigned long ms) { vtRealConsole()->sleep(ms); }
+/* The pause ends at the latest when the end of the keys counts as a key. */
+void linesSleep(unsigned long ms)
+{
+    if (gEndStarted) {
+        auto left = kEndQuiet - (std::chrono::steady_clock::now() - gEndAt);
+        long long leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
+        if (leftMs > 0 && (unsigned long long)leftMs < ms)
+            ms = (unsigned long)leftMs;
+    }
+    vtRealConsole()->sleep(ms);
+}
 
 int linesGetch(void)
 {

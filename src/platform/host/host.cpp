@@ -8,7 +8,10 @@
  * service: opaque non-zero handles, the header rules of common/midihdr.h,
  * a long message that has left when the call returns, input buffers
  * queued and handed back with MIM_LONGDATA (empty on a reset).  This is the
- * one place where input headers are queued and handed back.
+ * one place where input headers are queued and handed back, and where long
+ * messages wait while the program holds its buffer (longinput.h); those
+ * dropped for want of room are notified as MIM_VT_LONGLOST once the
+ * waiting ones have been handed over, or at the reset.
  *
  * Each open input is the sink of its backend port.  Its bytes go through
  * an input parser under the input's mutex, which the main thread's buffer
@@ -33,6 +36,7 @@
  * system gets round to the notification, so a busy display changes nothing.
  */
 #include "host.h"
+#include "longinput.h"
 
 #include "../alsa/alsa.h"
 #include "../common/inparser.h"
@@ -62,7 +66,6 @@ vt::Backend *(*const kBackendList[])(void) = {
 const int kMaxBackends = 4;
 const int kOutSlots = 8;
 const int kInSlots = 4;
-const int kQueue = 32; /* input headers one input may hold */
 
 /* ---- the backends and their numbering -------------------------------- */
 
@@ -257,31 +260,9 @@ MMRESULT outClose(HMIDIOUT h)
 
 /* ---- input ----------------------------------------------------------- */
 
-/* The input headers one input holds, oldest first. */
-class HeaderQueue {
+class OpenInput : public vt::InputSink, public vt::InParserTarget, public vt::LongInputTarget {
 public:
-    int size() const { return count_; }
-    bool full() const { return count_ == kQueue; }
-    LPMIDIHDR first() const { return count_ ? q_[first_] : nullptr; }
-    void push(LPMIDIHDR h) { q_[(first_ + count_++) % kQueue] = h; }
-    LPMIDIHDR pop()
-    {
-        LPMIDIHDR h = q_[first_];
-        first_ = (first_ + 1) % kQueue;
-        count_--;
-        return h;
-    }
-    void clear() { first_ = count_ = 0; }
-
-private:
-    LPMIDIHDR q_[kQueue] = {};
-    int first_ = 0;
-    int count_ = 0;
-};
-
-class OpenInput : public vt::InputSink, public vt::InParserTarget {
-public:
-    OpenInput() : parser_(this) {}
+    OpenInput() : long_(this), parser_(this) {}
 
     /* gPortsMx held, slot free */
     MMRESULT open(vt::Backend *b, unsigned local, VtMidiInProc cb, DWORD_PTR instance, bool arrivalUs)
@@ -293,7 +274,7 @@ public:
             arrivalUs_ = arrivalUs;
             started_ = false;
             portStarted_ = false;
-            queue_.clear();
+            long_.forget();
             parser_.reset();
         }
         /* outside the mutex: a backend takes locks of its own here that its
@@ -343,18 +324,26 @@ public:
         return vt::prepareHeader(hdr, size);
     }
 
+    /* A message held for the program comes back at once, on the caller's
+       thread; the console's pause is woken for it as for any other. */
     MMRESULT addBuffer(LPMIDIHDR hdr, UINT size)
     {
-        std::lock_guard<std::mutex> lk(mx_);
-        if (!open_)
-            return MMSYSERR_INVALHANDLE;
-        if (MMRESULT r = vt::checkAddedBuffer(hdr, size))
-            return r;
-        if (queue_.full())
-            return MMSYSERR_NOMEM;
-        vt::headerQueued(hdr);
-        hdr->dwBytesRecorded = 0;
-        queue_.push(hdr);
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            if (!open_)
+                return MMSYSERR_INVALHANDLE;
+            if (MMRESULT r = vt::checkAddedBuffer(hdr, size))
+                return r;
+            if (long_.full())
+                return MMSYSERR_NOMEM;
+            vt::headerQueued(hdr);
+            hdr->dwBytesRecorded = 0;
+            notified_ = false;
+            longLost(long_.add(hdr));
+            if (!notified_)
+                return MMSYSERR_NOERROR;
+        }
+        vtWake();
         return MMSYSERR_NOERROR;
     }
 
@@ -365,10 +354,7 @@ public:
             return MMSYSERR_INVALHANDLE;
         started_ = false;
         parser_.reset();
-        while (LPMIDIHDR hdr = queue_.first()) {
-            hdr->dwBytesRecorded = 0;
-            headerBack(hdr, MIM_LONGDATA);
-        }
+        longLost(long_.reset());
         return MMSYSERR_NOERROR;
     }
 
@@ -387,8 +373,9 @@ public:
             std::lock_guard<std::mutex> lk(mx_);
             if (!open_)
                 return MMSYSERR_INVALHANDLE;
-            if (queue_.size())
+            if (long_.queued())
                 return MIDIERR_STILLPLAYING;
+            longLost(long_.reset()); /* what is still held goes with the port */
         }
         letGo();
         call(MIM_CLOSE, 0, 0);
@@ -404,8 +391,9 @@ public:
             std::lock_guard<std::mutex> lk(mx_);
             if (!open_)
                 return;
-            while (queue_.size())
-                vt::headerDone(queue_.pop());
+            while (LPMIDIHDR hdr = long_.popHeader())
+                vt::headerDone(hdr);
+            long_.forget();
         }
         letGo();
         cb_ = nullptr;
@@ -415,7 +403,7 @@ public:
     {
         std::lock_guard<std::mutex> lk(mx_);
         *started = open_ && started_;
-        *queued = queue_.size();
+        *queued = (int)long_.queued();
     }
 
     /* vt::InputSink, on the backend's thread */
@@ -461,15 +449,14 @@ public:
         int64_t now = vtClockUs();
         {
             std::lock_guard<std::mutex> lk(mx_);
-            LPMIDIHDR hdr = queue_.first();
-            if (!started_ || !hdr)
+            if (!started_)
                 return false;
             arrivedUs_ = now;
-            DWORD m = n < hdr->dwBufferLength ? (DWORD)n : hdr->dwBufferLength;
-            if (m)
-                memcpy(hdr->lpData, p, m);
-            hdr->dwBytesRecorded = m;
-            headerBack(hdr, kind);
+            notified_ = false;
+            long_.bytes(p, n, now);
+            long_.end(kind, now);
+            if (!notified_)
+                return true; /* held until a header is queued */
         }
         vtWake();
         return true;
@@ -482,14 +469,15 @@ public:
         call(kind, word, stamp());
     }
 
-    LPMIDIHDR firstHeader() override { return queue_.first(); }
+    void sysexBytes(const uint8_t *p, size_t n) override { long_.bytes(p, n, arrivedUs_); }
+    void sysexEnd(UINT kind) override { long_.end(kind, arrivedUs_); }
 
-    void headerBack(LPMIDIHDR hdr, UINT kind) override
+    /* vt::LongInputTarget, mx_ held */
+    void headerBack(LPMIDIHDR hdr, UINT kind, int64_t atUs) override
     {
-        queue_.pop();
         vt::headerDone(hdr);
         notified_ = true;
-        call(kind, (DWORD_PTR)hdr, stamp());
+        call(kind, (DWORD_PTR)hdr, stampAt(atUs));
     }
 
 private:
@@ -510,12 +498,22 @@ private:
         delete port;
     }
 
-    /* parameter 2 for what arrived at arrivedUs_; mx_ held */
-    DWORD_PTR stamp() const
+    /* parameter 2 for what arrived at atUs; mx_ held */
+    DWORD_PTR stampAt(int64_t atUs) const
     {
         if (arrivalUs_)
-            return (DWORD_PTR)arrivedUs_;
-        return (DWORD_PTR)(DWORD)((arrivedUs_ - startUs_) / 1000);
+            return (DWORD_PTR)atUs;
+        return (DWORD_PTR)(DWORD)((atUs - startUs_) / 1000);
+    }
+    DWORD_PTR stamp() const { return stampAt(arrivedUs_); }
+
+    /* mx_ held */
+    void longLost(unsigned count)
+    {
+        if (count == 0)
+            return;
+        notified_ = true;
+        call(MIM_VT_LONGLOST, count, stamp());
     }
 
     void call(UINT msg, DWORD_PTR p1, DWORD_PTR p2)
@@ -535,16 +533,28 @@ private:
     vt::InPort *port_ = nullptr;
     VtMidiInProc cb_ = nullptr;
     DWORD_PTR instance_ = 0;
-    HeaderQueue queue_;
+    vt::LongInput long_;
     vt::InParser parser_;
 };
 
-OpenInput gIn[kInSlots];
+/* The input slots, made at the first use and never destroyed: a backend
+   thread still delivering at the exit must not find its input torn down. */
+OpenInput *inputSlots()
+{
+    static OpenInput *const slots = new OpenInput[kInSlots];
+    return slots;
+}
+
+struct Inputs {
+    OpenInput *begin() const { return inputSlots(); }
+    OpenInput *end() const { return inputSlots() + kInSlots; }
+};
+Inputs inputs() { return Inputs(); }
 int gNextIn = 0;
 
 OpenInput *inSlot(HMIDIIN h)
 {
-    for (OpenInput &s : gIn)
+    for (OpenInput &s : inputs())
         if ((HMIDIIN)(void *)&s == h)
             return &s;
     return nullptr;
@@ -571,10 +581,10 @@ MMRESULT inOpen(LPHMIDIIN ph, UINT id, DWORD_PTR cb, DWORD_PTR instance, DWORD f
         if (type == CALLBACK_FUNCTION && !cb)
             return MMSYSERR_INVALPARAM;
         for (int k = 0; k < kInSlots && !slot; k++) {
-            OpenInput &s = gIn[(gNextIn + k) % kInSlots];
+            OpenInput &s = inputSlots()[(gNextIn + k) % kInSlots];
             if (!s.isOpen()) {
                 slot = &s;
-                gNextIn = (int)(&s - gIn) + 1;
+                gNextIn = (int)(&s - inputSlots()) + 1;
             }
         }
         if (!slot)
@@ -667,7 +677,7 @@ void vtHostSetBackends(vt::Backend *const *list, int n)
     for (OpenOutput &s : gOut)
         if (s.open)
             closeOutput(s);
-    for (OpenInput &s : gIn)
+    for (OpenInput &s : inputs())
         s.drop();
     if (!list) {
         gNumBackends = -1; /* the real ones again, at the next use */
@@ -682,7 +692,7 @@ void vtHostSetBackends(vt::Backend *const *list, int n)
 
 bool vtHostInputState(const vt::InputSink *sink, bool *started, int *queued)
 {
-    for (OpenInput &s : gIn) {
+    for (OpenInput &s : inputs()) {
         if (static_cast<const vt::InputSink *>(&s) == sink) {
             s.state(started, queued);
             return true;

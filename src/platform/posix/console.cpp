@@ -3,6 +3,11 @@
  * console keyboard (see keydecode.h), a pause that ends early when a key or
  * a MIDI notification comes, and echoed line input.
  *
+ * Standard output is buffered, so that a message shown takes one write
+ * however many prints make it up, and flushed before every pause and every
+ * wait for a key or a line, and while the program is busy every few
+ * milliseconds (at _kbhit): nothing stays unseen for longer.
+ *
  * A terminal on standard input is put in raw mode for the whole run: no
  * echo, no line editing, no flow control (CTRL-Q and CTRL-S are keys here),
  * no CR to LF translation, no literal-next or discard characters; CTRL-C,
@@ -30,6 +35,7 @@
 #include "keydecode.h"
 
 #include "../common/lineedit.h"
+#include "../common/wakegate.h"
 
 #include <atomic>
 #include <errno.h>
@@ -111,9 +117,25 @@ const int kSignals = 65;
 #endif
 struct sigaction gPrevious[kSignals];
 
+/* What standard output still holds goes out before the program ends on a
+   signal: the record file has it already.  Only the buffer's pointers are
+   read (glibc keeps them in the FILE), and one write is made. */
+void flushOutOnSignal(void)
+{
+#ifdef __GLIBC__
+    const char *from = stdout->_IO_write_base;
+    const char *to = stdout->_IO_write_ptr;
+    if (from && to > from) {
+        ssize_t r = write(STDOUT_FILENO, from, (size_t)(to - from));
+        (void)r;
+    }
+#endif
+}
+
 void onFatal(int sig, siginfo_t *info, void *)
 {
     int saved = errno;
+    flushOutOnSignal();
     termCooked();
     /* hand the signal to whoever had it before (normally the default
        action, perhaps a sanitizer's report) */
@@ -233,6 +255,7 @@ void openStandardDescriptors(void)
 
 std::atomic<int> gWakeRead{-1};
 std::atomic<int> gWakeWrite{-1};
+vt::WakeGate gWakeGate;
 
 void wakeCreate(void)
 {
@@ -260,7 +283,9 @@ void wakeCreate(void)
 void wakeDrain(int fd)
 {
     uint8_t buf[64];
-    while (read(fd, buf, sizeof buf) > 0) {
+    /* one descriptor both ways is an eventfd, emptied by one read */
+    bool eventfd = fd == gWakeWrite.load(std::memory_order_relaxed);
+    while (read(fd, buf, sizeof buf) > 0 && !eventfd) {
     }
 }
 
@@ -282,6 +307,7 @@ struct Console {
     VtKeyDecoder dec;
     int64_t lastByteUs; /* when the decoder was last fed */
     unsigned arrivals;  /* keys that came, and the end of the input */
+    int64_t quietUs;    /* when a pause last found the keyboard quiet */
     uint16_t q[kQueue];
     unsigned head, count;
 };
@@ -293,6 +319,19 @@ int64_t nowUs(void)
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (int64_t)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
+}
+
+/* ---- output ------------------------------------------------------------- */
+
+/* Output waits in the buffer at most this long while the program is busy. */
+const int64_t kBusyFlushUs = 2000;
+char gOutBuf[1 << 16];
+int64_t gFlushedUs;
+
+void flushOut(void)
+{
+    fflush(stdout);
+    gFlushedUs = nowUs();
 }
 
 void push(uint16_t key)
@@ -438,6 +477,7 @@ void start(int in, int out)
     gCon.afterPrefix = false;
     gCon.head = gCon.count = 0;
     gCon.lastByteUs = 0;
+    gCon.quietUs = 0;
     vtKeyInit(&gCon.dec);
     gCon.terminal = termEnter(in);
     gCon.ready = true;
@@ -450,20 +490,31 @@ void conInit(void)
     openStandardDescriptors();
     signal(SIGXFSZ, SIG_IGN);
     fflush(stdout);
-    setvbuf(stdout, nullptr, _IONBF, 0);
+    setvbuf(stdout, gOutBuf, _IOFBF, sizeof gOutBuf);
     start(STDIN_FILENO, STDOUT_FILENO);
+    /* the output held in the buffer goes out on a fatal signal, terminal
+       or not */
+    catchFatalSignals();
     if (!gCon.terminal)
         return;
     atexit(atExit);
-    catchFatalSignals();
     catchSignal(SIGTSTP, onStop, nullptr, nullptr);
     catchSignal(SIGCONT, onContinue, nullptr, nullptr);
 }
 
+/* A pause that a notification ended has just looked at the keyboard as
+   well: for this long _kbhit goes by that look, which spares a system call
+   or two per message while messages come one by one.  A key typed just
+   then is seen at most this much later. */
+const int64_t kQuietTrustUs = 1000;
+
 int conKbhit(void)
 {
     conInit();
-    if (gCon.count == 0 && canRead()) {
+    int64_t now = nowUs();
+    if (now - gFlushedUs >= kBusyFlushUs)
+        flushOut();
+    if (gCon.count == 0 && canRead() && now - gCon.quietUs >= kQuietTrustUs) {
         struct pollfd p = {gCon.in, POLLIN, 0};
         if (poll(&p, 1, 0) > 0)
             readSome(p.revents);
@@ -514,6 +565,7 @@ void noteKey(bool prefix)
 int conGetch(void)
 {
     conInit();
+    flushOut();
     int key = nextKey();
     if (key >= 0) {
         noteKey(gCon.terminal ? (key & kPrefixed) != 0 : pipedPrefix(key));
@@ -525,42 +577,67 @@ int conGetch(void)
     return end;
 }
 
+/* Microseconds until the end of piped keys counts as a key, or -1 when
+   that is not pending; the pause must end then. */
+int64_t endLeftUs(void)
+{
+    if (!gCon.eof || endReached())
+        return -1;
+    return gCon.eofUs + kEndQuietUs - nowUs();
+}
+
+/* Waits up to `left` us (the ESC and end-of-keys times taken into account)
+   for the wake-up or a key; false when the pause is over. */
+bool pauseOnce(int64_t left, unsigned seen, bool endPending)
+{
+    int64_t esc = escLeftUs();
+    if (esc == 0) {
+        checkEscWait();
+        esc = -1;
+    }
+    if (gCon.arrivals != seen || left <= 0 || (endPending && endReached()))
+        return false;
+    if (esc >= 0 && esc < left)
+        left = esc;
+    int64_t end = endLeftUs();
+    if (end >= 0 && end < left)
+        left = end;
+    struct pollfd p[2];
+    nfds_t n = 0;
+    int wake = gWakeRead.load(std::memory_order_acquire);
+    if (wake >= 0)
+        p[n++] = {wake, POLLIN, 0};
+    nfds_t key = n;
+    if (canRead())
+        p[n++] = {gCon.in, POLLIN, 0};
+    int r = poll(p, n, msFromUs(left));
+    if (r < 0 && errno != EINTR)
+        return false;
+    if (r <= 0)
+        return true;
+    if (wake >= 0 && p[0].revents) {
+        wakeDrain(wake);
+        if (key < n && !p[key].revents)
+            gCon.quietUs = nowUs();
+        return false;
+    }
+    if (key < n && p[key].revents)
+        readSome(p[key].revents);
+    return true;
+}
+
 void conSleep(unsigned long ms)
 {
     conInit();
+    flushOut();
     unsigned seen = gCon.arrivals;
+    bool endPending = endLeftUs() >= 0;
     int64_t deadline = nowUs() + (int64_t)(ms > 86400000UL ? 86400000UL : ms) * 1000;
-    for (;;) {
-        int64_t left = deadline - nowUs();
-        int64_t esc = escLeftUs();
-        if (esc == 0) {
-            checkEscWait();
-            esc = -1;
-        }
-        if (gCon.arrivals != seen || left <= 0)
-            return;
-        if (esc >= 0 && esc < left)
-            left = esc;
-        struct pollfd p[2];
-        nfds_t n = 0;
-        int wake = gWakeRead.load(std::memory_order_acquire);
-        if (wake >= 0)
-            p[n++] = {wake, POLLIN, 0};
-        nfds_t key = n;
-        if (canRead())
-            p[n++] = {gCon.in, POLLIN, 0};
-        int r = poll(p, n, msFromUs(left));
-        if (r < 0 && errno != EINTR)
-            return;
-        if (r <= 0)
-            continue;
-        if (wake >= 0 && p[0].revents) {
-            wakeDrain(wake);
-            return;
-        }
-        if (key < n && p[key].revents)
-            readSome(p[key].revents);
+    if (!gWakeGate.arm())
+        return; /* a notification came since the last pause */
+    while (pauseOnce(deadline - nowUs(), seen, endPending)) {
     }
+    gWakeGate.disarm();
 }
 
 void terminalEcho(const char *p, size_t n)
@@ -589,6 +666,7 @@ public:
 int conReadLine(char *buf, unsigned size)
 {
     conInit();
+    flushOut();
     ConsoleKeys keys;
     return vt::editLine(keys, buf, size);
 }
@@ -610,6 +688,8 @@ const VtConsole *vtRealConsole(void) { return &kConsole; }
 
 void vtWake(void)
 {
+    if (!gWakeGate.notify())
+        return; /* the main thread is awake: it looks anyway */
     int fd = gWakeWrite.load(std::memory_order_acquire);
     if (fd < 0)
         return;

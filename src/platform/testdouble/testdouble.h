@@ -64,15 +64,17 @@ bool inIsOpen();
 bool inIsStarted();
 int queuedHeaders();
 
-/* A notification for the open input's callback (MIM_DATA, MIM_ERROR,
-   MIM_VT_OVERRUN), delivered by the port on another thread; returns once
+/* A notification for the open input's callback (MIM_DATA, MIM_ERROR), or
+   the port's overflows (MIM_VT_OVERRUN, parameter 1 of them), delivered by the port on another thread; returns once
    the callback has returned.  False when no input is open or started (then
    nothing is delivered).  Parameter 2 is the host's own time stamp. */
 bool deliver(UINT msg, DWORD_PTR param1, DWORD_PTR param2 = 0);
 bool deliverShort(uint8_t status, uint8_t d1 = 0, uint8_t d2 = 0);
-/* Copies the bytes into the first queued header (cut at its length), sets
-   dwBytesRecorded, marks it done and delivers MIM_LONGDATA with its
-   address.  False when no header is queued or the input is not started. */
+/* A long message handed over whole, as a port that collects long messages
+   itself does: the host puts it into the first queued header, or holds it
+   until one is queued (in pieces when it is longer than the header), and
+   notifies MIM_LONGDATA with the header's address.  False when the input
+   is not started. */
 bool deliverLong(const std::vector<uint8_t> &bytes);
 /* The same, notified as MIM_LONGERROR. */
 bool deliverLongError(const std::vector<uint8_t> &bytes);

@@ -17,11 +17,15 @@
  * is still shown.
  *
  * The pause ends early when a key arrives or vtWake is called (after every
- * MIDI input notification), so that both are dealt with at once.
+ * MIDI input notification), so that both are dealt with at once.  Standard
+ * output is buffered (one write per message shown) and flushed before
+ * every pause and every wait for a key or a line, and every few
+ * milliseconds while the program is busy.
  */
 #define VOLTANIS_WIN_REAL_API 1
 #include "../common/lineedit.h"
 #include "../common/service.h"
+#include "../common/wakegate.h"
 #include "internal.h"
 
 #include <stdio.h>
@@ -60,6 +64,19 @@ HANDLE wakeEvent(void)
     /* auto-reset: a wake given while nobody pauses ends the next pause */
     static HANDLE ev = CreateEventA(NULL, FALSE, FALSE, NULL);
     return ev;
+}
+
+vt::WakeGate gWakeGate;
+
+/* output waits in the buffer at most this long while the program is busy */
+const ULONGLONG kBusyFlushMs = 2;
+char gOutBuf[1 << 16];
+ULONGLONG gFlushedTick;
+
+void flushOut(void)
+{
+    fflush(stdout);
+    gFlushedTick = GetTickCount64();
 }
 
 /* --- piped input --------------------------------------------------------- */
@@ -373,11 +390,11 @@ void restoreTimer(void) { timeEndPeriod(1); }
 void realInit(void)
 {
     probe();
-    /* every print reaches the console at once, prompts without a line end
-       too */
-    setvbuf(stdout, NULL, _IONBF, 0);
-    /* the pauses are a few milliseconds (the idle pause of the main loop is
-       10 ms); at the default timer resolution a wait lasts up to 15.6 ms */
+    /* a message shown is one write, however many prints make it up; the
+       flushes above see that nothing stays unseen */
+    setvbuf(stdout, gOutBuf, _IOFBF, sizeof gOutBuf);
+    /* some pauses are a few milliseconds (piped keys are looked at every
+       few); at the default timer resolution a wait lasts up to 15.6 ms */
     if (timeBeginPeriod(1) == TIMERR_NOERROR)
         atexit(restoreTimer);
     wakeEvent();
@@ -386,6 +403,8 @@ void realInit(void)
 int realKbhit(void)
 {
     probe();
+    if (GetTickCount64() - gFlushedTick >= kBusyFlushMs)
+        flushOut();
     if (!gIsConsole) {
         int b = peekByte(false);
         return b == kEnd ? endIsQuiet() : b != kNone;
@@ -396,23 +415,37 @@ int realKbhit(void)
 int realGetch(void)
 {
     probe();
+    flushOut();
     if (!gIsConsole)
         return pipeGetch();
     return consoleGetch();
 }
 
-void realSleep(unsigned long ms)
+/* Nothing signals when a pipe has bytes: it is looked at this often. */
+const DWORD kPipeLookMs = 10;
+
+void pipeSleep(unsigned long ms)
 {
-    probe();
-    HANDLE wake = wakeEvent();
-    if (!gIsConsole) {
-        WaitForSingleObject(wake, ms);
-        return;
+    ULONGLONG until = GetTickCount64() + ms;
+    for (;;) {
+        int b = peekByte(false);
+        if (b == kEnd ? endIsQuiet() : b != kNone)
+            return;
+        ULONGLONG now = GetTickCount64();
+        if (now >= until)
+            return;
+        DWORD slice = until - now < kPipeLookMs ? (DWORD)(until - now) : kPipeLookMs;
+        if (WaitForSingleObject(wakeEvent(), slice) == WAIT_OBJECT_0)
+            return;
     }
+}
+
+void consoleSleep(unsigned long ms)
+{
     LARGE_INTEGER freq, start, now;
     QueryPerformanceFrequency(&freq);
     QueryPerformanceCounter(&start);
-    HANDLE both[2] = {wake, gIn};
+    HANDLE both[2] = {wakeEvent(), gIn};
     for (;;) {
         if (dropIdleEvents())
             return;
@@ -427,9 +460,23 @@ void realSleep(unsigned long ms)
     }
 }
 
+void realSleep(unsigned long ms)
+{
+    probe();
+    flushOut();
+    if (!gWakeGate.arm())
+        return; /* a notification came since the last pause */
+    if (gIsConsole)
+        consoleSleep(ms);
+    else
+        pipeSleep(ms);
+    gWakeGate.disarm();
+}
+
 int realReadLine(char *buf, unsigned size)
 {
     probe();
+    flushOut();
     return gIsConsole ? consoleReadLine(buf, size) : pipeReadLine(buf, size);
 }
 
@@ -457,7 +504,11 @@ const VtConsole kRealConsole = {realInit, realKbhit,     realGetch,   realSleep,
 
 const VtConsole *vtRealConsole(void) { return &kRealConsole; }
 
-void vtWake(void) { SetEvent(wakeEvent()); }
+void vtWake(void)
+{
+    if (gWakeGate.notify())
+        SetEvent(wakeEvent()); /* else the main thread is awake: it looks anyway */
+}
 
 namespace vtwin {
 

@@ -9,8 +9,9 @@
  * winmm hands over becomes bytes for the host's stream parser: a short
  * message is unpacked to its bytes, a returned buffer gives its bytes and
  * is queued again, so a SysEx that spans several buffers arrives whole in
- * the system's one header.  A SysEx winmm broke off (MIM_LONGERROR) is
- * ended by the status byte that broke it, which comes next.  An invalid
+ * the system's header (in pieces when it is longer than that).  A SysEx
+ * winmm broke off (MIM_LONGERROR) is ended by the status byte that broke
+ * it, which comes next.  An invalid
  * byte (MIM_ERROR) is handed over as it is: fed to the parser it would be
  * taken for running status.  The bytes go with winmm's own time stamp,
  * milliseconds since midiInStart, put on the clock of vtClockUs.

@@ -1,10 +1,9 @@
 /*
  * The input parser, byte stream in, notifications out.  Each row feeds one
  * or more chunks (a split between chunks is a split between transmissions)
- * with a number of queued headers of a given size, and lists what comes
- * out: "D" short message and "E" invalid byte with the three bytes of the
- * word, "L" header back with MIM_LONGDATA and "X" with MIM_LONGERROR, with
- * the bytes recorded.
+ * and lists what comes out: "D" short message and "E" invalid byte with
+ * the three bytes of the word, "L" a SysEx ended with MIM_LONGDATA and "X"
+ * one broken off (MIM_LONGERROR), with its bytes.
  */
 #include "platform/common/inparser.h"
 
@@ -13,7 +12,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -21,15 +19,6 @@ namespace {
 
 class Recorder : public vt::InParserTarget {
 public:
-    Recorder(int headers, DWORD size) : bufs_(headers, std::vector<char>(size)), hdrs_(headers)
-    {
-        for (int i = 0; i < headers; i++) {
-            hdrs_[i].lpData = bufs_[i].data();
-            hdrs_[i].dwBufferLength = size;
-            hdrs_[i].dwBytesRecorded = 0;
-            queue_.push_back(&hdrs_[i]);
-        }
-    }
     void shortMessage(UINT kind, DWORD word) override
     {
         char t[32];
@@ -42,75 +31,65 @@ public:
             strcat(t, " !high");
         out.push_back(t);
     }
-    LPMIDIHDR firstHeader() override { return queue_.empty() ? nullptr : queue_.front(); }
-    void headerBack(LPMIDIHDR h, UINT kind) override
+    void sysexBytes(const uint8_t *p, size_t n) override
     {
-        EXPECT_EQ(queue_.front(), h);
-        queue_.pop_front();
+        EXPECT_GT(n, 0u);
+        sysex_.insert(sysex_.end(), p, p + n);
+    }
+    void sysexEnd(UINT kind) override
+    {
+        EXPECT_FALSE(sysex_.empty()) << "an end without a start";
         std::string t = kind == MIM_LONGDATA ? "L" : kind == MIM_LONGERROR ? "X" : "?";
-        for (DWORD i = 0; i < h->dwBytesRecorded; i++) {
-            char b[4];
-            snprintf(b, sizeof b, " %02x", (unsigned char)h->lpData[i]);
-            t += b;
+        for (uint8_t b : sysex_) {
+            char x[4];
+            snprintf(x, sizeof x, " %02x", b);
+            t += x;
         }
         out.push_back(t);
+        sysex_.clear();
     }
-    size_t queued() const { return queue_.size(); }
     std::vector<std::string> out;
 
 private:
-    std::vector<std::vector<char>> bufs_;
-    std::vector<MIDIHDR> hdrs_;
-    std::deque<LPMIDIHDR> queue_;
+    std::vector<uint8_t> sysex_;
 };
 
 struct Row {
     const char *name;
     std::vector<std::vector<uint8_t>> chunks;
-    int headers;
-    DWORD size;
     std::vector<std::string> want;
 };
 
 const Row kRows[] = {
-    {"note on", {{0x90, 0x3c, 0x7f}}, 0, 0, {"D 90 3c 7f"}},
-    {"running status", {{0x91, 0x3c, 0x40, 0x3e, 0x40, 0x40, 0}}, 0, 0,
-        {"D 91 3c 40", "D 91 3e 40", "D 91 40 00"}},
-    {"running status one data byte", {{0xc2, 5, 6, 7}}, 0, 0, {"D c2 05 00", "D c2 06 00", "D c2 07 00"}},
-    {"channel pressure and pitch wheel", {{0xd0, 0x20, 0xe3, 0x00, 0x40}}, 0, 0,
-        {"D d0 20 00", "D e3 00 40"}},
-    {"system common cancels running status", {{0x90, 1, 2, 0xf3, 4, 5, 6}}, 0, 0,
+    {"note on", {{0x90, 0x3c, 0x7f}}, {"D 90 3c 7f"}},
+    {"running status", {{0x91, 0x3c, 0x40, 0x3e, 0x40, 0x40, 0}}, {"D 91 3c 40", "D 91 3e 40", "D 91 40 00"}},
+    {"running status one data byte", {{0xc2, 5, 6, 7}}, {"D c2 05 00", "D c2 06 00", "D c2 07 00"}},
+    {"channel pressure and pitch wheel", {{0xd0, 0x20, 0xe3, 0x00, 0x40}}, {"D d0 20 00", "D e3 00 40"}},
+    {"system common cancels running status", {{0x90, 1, 2, 0xf3, 4, 5, 6}},
         {"D 90 01 02", "D f3 04 00", "E 05 00 00", "E 06 00 00"}},
-    {"real time keeps running status", {{0x90, 1, 2, 0xf8, 3, 4}}, 0, 0,
+    {"real time keeps running status", {{0x90, 1, 2, 0xf8, 3, 4}},
         {"D 90 01 02", "D f8 00 00", "D 90 03 04"}},
-    {"real time inside a channel message", {{0xb0, 0xfe, 0x07, 0xf8, 0x64}}, 0, 0,
+    {"real time inside a channel message", {{0xb0, 0xfe, 0x07, 0xf8, 0x64}},
         {"D fe 00 00", "D f8 00 00", "D b0 07 64"}},
-    {"song position, quarter frame, tune request", {{0xf2, 0x10, 0x20, 0xf1, 0x33, 0xf6}}, 0, 0,
+    {"song position, quarter frame, tune request", {{0xf2, 0x10, 0x20, 0xf1, 0x33, 0xf6}},
         {"D f2 10 20", "D f1 33 00", "D f6 00 00"}},
-    {"one-byte system messages", {{0xf4, 0xf5, 0xf7, 0xf9, 0xfd, 0xff, 0xfa}}, 0, 0,
+    {"one-byte system messages", {{0xf4, 0xf5, 0xf7, 0xf9, 0xfd, 0xff, 0xfa}},
         {"D f4 00 00", "D f5 00 00", "D f7 00 00", "D f9 00 00", "D fd 00 00", "D ff 00 00", "D fa 00 00"}},
-    {"stray data bytes", {{0x45, 0x7f, 0xf6, 0x01}}, 0, 0,
+    {"stray data bytes", {{0x45, 0x7f, 0xf6, 0x01}},
         {"E 45 00 00", "E 7f 00 00", "D f6 00 00", "E 01 00 00"}},
-    {"message cut short by a status is dropped", {{0x90, 0x3c, 0x80, 0x3c, 0x00}}, 0, 0, {"D 80 3c 00"}},
-    {"split over two feeds", {{0x90, 0x3c}, {0x40}}, 0, 0, {"D 90 3c 40"}},
-    {"split status and data", {{0xe0}, {0x01}, {0x02, 0x03}, {0x04}}, 0, 0, {"D e0 01 02", "D e0 03 04"}},
-    {"sysex", {{0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7}}, 1, 64, {"L f0 7e 7f 06 01 f7"}},
-    {"sysex split over feeds", {{0xf0, 0x41}, {0x10, 0x42}, {0xf7, 0x90, 1, 2}}, 1, 64,
+    {"message cut short by a status is dropped", {{0x90, 0x3c, 0x80, 0x3c, 0x00}}, {"D 80 3c 00"}},
+    {"split over two feeds", {{0x90, 0x3c}, {0x40}}, {"D 90 3c 40"}},
+    {"split status and data", {{0xe0}, {0x01}, {0x02, 0x03}, {0x04}}, {"D e0 01 02", "D e0 03 04"}},
+    {"sysex", {{0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7}}, {"L f0 7e 7f 06 01 f7"}},
+    {"sysex split over feeds", {{0xf0, 0x41}, {0x10, 0x42}, {0xf7, 0x90, 1, 2}},
         {"L f0 41 10 42 f7", "D 90 01 02"}},
-    {"real time inside sysex does not interrupt it", {{0xf0, 0x01, 0xf8, 0x02, 0xfe, 0xf7}}, 1, 64,
+    {"real time inside sysex does not interrupt it", {{0xf0, 0x01, 0xf8, 0x02, 0xfe, 0xf7}},
         {"D f8 00 00", "D fe 00 00", "L f0 01 02 f7"}},
-    {"full buffer goes on into the next", {{0xf0, 1, 2, 3, 4, 5, 6, 0xf7}}, 3, 3,
-        {"L f0 01 02", "L 03 04 05", "L 06 f7"}},
-    {"full exactly at the end", {{0xf0, 1, 0xf7, 0xf0, 2, 0xf7}}, 2, 3, {"L f0 01 f7", "L f0 02 f7"}},
-    {"sysex cut off by a status", {{0xf0, 0x43, 0x12, 0x90, 0x3c, 0x40}}, 2, 64,
-        {"X f0 43 12", "D 90 3c 40"}},
-    {"sysex cut off by another sysex", {{0xf0, 1, 0xf0, 2, 0xf7}}, 2, 64, {"X f0 01", "L f0 02 f7"}},
-    {"sysex cut off by a system common", {{0xf0, 1, 0xf1, 0x22}}, 2, 64, {"X f0 01", "D f1 22 00"}},
-    {"sysex cancels running status", {{0x90, 1, 2, 0xf0, 0xf7, 3}}, 1, 64,
-        {"D 90 01 02", "L f0 f7", "E 03 00 00"}},
-    {"no header queued: dropped", {{0xf0, 1, 2, 0xf7, 0x90, 1, 2}}, 0, 0, {"D 90 01 02"}},
-    {"no header and cut off: only the new message", {{0xf0, 1, 0x80, 1, 2}}, 0, 0, {"D 80 01 02"}},
-    {"headers run out in the middle", {{0xf0, 1, 2, 3, 4, 0xf7, 0xf6}}, 1, 2, {"L f0 01", "D f6 00 00"}},
+    {"back to back", {{0xf0, 1, 0xf7, 0xf0, 2, 0xf7}}, {"L f0 01 f7", "L f0 02 f7"}},
+    {"sysex cut off by a status", {{0xf0, 0x43, 0x12, 0x90, 0x3c, 0x40}}, {"X f0 43 12", "D 90 3c 40"}},
+    {"sysex cut off by another sysex", {{0xf0, 1, 0xf0, 2, 0xf7}}, {"X f0 01", "L f0 02 f7"}},
+    {"sysex cut off by a system common", {{0xf0, 1, 0xf1, 0x22}}, {"X f0 01", "D f1 22 00"}},
+    {"sysex cancels running status", {{0x90, 1, 2, 0xf0, 0xf7, 3}}, {"D 90 01 02", "L f0 f7", "E 03 00 00"}},
 };
 
 class InParserRows : public ::testing::TestWithParam<Row> {};
@@ -118,7 +97,7 @@ class InParserRows : public ::testing::TestWithParam<Row> {};
 TEST_P(InParserRows, Notifications)
 {
     const Row &r = GetParam();
-    Recorder rec(r.headers, r.size);
+    Recorder rec;
     vt::InParser p(&rec);
     for (const std::vector<uint8_t> &c : r.chunks)
         p.feed(c.data(), c.size());
@@ -130,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Table, InParserRows, ::testing::ValuesIn(kRows));
 TEST(InParser, ByteAtATimeGivesTheSameAsWhole)
 {
     for (const Row &r : kRows) {
-        Recorder rec(r.headers, r.size);
+        Recorder rec;
         vt::InParser p(&rec);
         for (const std::vector<uint8_t> &c : r.chunks)
             for (uint8_t b : c)
@@ -141,7 +120,7 @@ TEST(InParser, ByteAtATimeGivesTheSameAsWhole)
 
 TEST(InParser, ResetForgetsRunningStatusAndSysex)
 {
-    Recorder rec(2, 64);
+    Recorder rec;
     vt::InParser p(&rec);
     const uint8_t a[] = {0x90, 1, 2, 0xf0, 5};
     p.feed(a, sizeof a);
@@ -173,7 +152,7 @@ TEST(InParser, UnpackedShortMessagesParseBackToThemselves)
         EXPECT_EQ(r.bytes, std::vector<uint8_t>(b, b + n)) << std::hex << r.word;
         if (!r.parsed)
             continue;
-        Recorder rec(0, 0);
+        Recorder rec;
         vt::InParser p(&rec);
         p.feed(b, n);
         EXPECT_EQ(std::vector<std::string>{r.parsed}, rec.out) << std::hex << r.word;

@@ -1,7 +1,8 @@
 /*
  * The port host with backends of the test's own: the numbering across
  * backends, the snapshot taken by each count, the handle and header rules,
- * and the input path from a backend's bytes to the callback.
+ * the input path from a backend's bytes to the callback, and the long
+ * messages that wait while the program holds its header.
  */
 #include "platform/common/backend.h"
 #include "platform/common/service.h"
@@ -12,6 +13,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -128,6 +130,7 @@ struct Note {
     DWORD_PTR p1;
     DWORD_PTR instance;
     DWORD recorded;
+    std::vector<uint8_t> data; /* a header's bytes, as it came back */
 };
 std::mutex gMx;
 std::vector<Note> gNotes;
@@ -135,8 +138,13 @@ std::vector<Note> gNotes;
 void CALLBACK onInput(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR)
 {
     std::lock_guard<std::mutex> lk(gMx);
-    DWORD rec = msg == MIM_LONGDATA || msg == MIM_LONGERROR ? ((LPMIDIHDR)p1)->dwBytesRecorded : 0;
-    gNotes.push_back({msg, p1, instance, rec});
+    Note n{msg, p1, instance, 0, {}};
+    if (msg == MIM_LONGDATA || msg == MIM_LONGERROR) {
+        LPMIDIHDR h = (LPMIDIHDR)p1;
+        n.recorded = h->dwBytesRecorded;
+        n.data.assign((uint8_t *)h->lpData, (uint8_t *)h->lpData + h->dwBytesRecorded);
+    }
+    gNotes.push_back(n);
 }
 
 /* What the callback got, notification by notification. */
@@ -368,16 +376,17 @@ TEST_F(PortHost, BytesBecomeNotificationsOnlyWhileStarted)
     expectNotes({
         {MIM_OPEN, 0, 0},
         {MIM_DATA, 0x403c90, 0},
-        {MIM_LONGDATA, (DWORD_PTR)&hdr, 4}, /* full: f0 01 02 03; the rest is dropped, no header */
+        {MIM_LONGDATA, (DWORD_PTR)&hdr, 4}, /* full: f0 01 02 03; the rest waits for a header */
         {MIM_ERROR, 0x33, 0},
         {MIM_VT_OVERRUN, 17, 0},
+        {MIM_VT_LONGLOST, 1, 0}, /* the rest, gone with the reset */
         {MIM_CLOSE, 0, 0},
     });
     EXPECT_EQ(0, memcmp(buf, "\xf0\x01\x02\x03", 4));
 }
 
 /* A backend whose system parses for itself hands messages over as they
-   are, and long ones into the queued headers, only while started. */
+   are, and long ones as a parsed SysEx goes, only while started. */
 TEST_F(PortHost, MessagesHandedOverAsTheyAre)
 {
     HMIDIIN h = nullptr;
@@ -395,26 +404,27 @@ TEST_F(PortHost, MessagesHandedOverAsTheyAre)
     } rows[] = {
         {"before start", [&] { return a.handOver(MIM_ERROR, 0x33); }, false},
         {"start", [&] { return midiInStart(h) == 0; }, true},
-        {"long, no header",
+        {"long, no header: it waits",
             [&] {
                 return a.handOverLong(MIM_LONGDATA, {0xf0, 0xf7});
             },
-            false},
-        {"queue", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr) == 0; }, true},
+            true},
+        {"queue: it comes at once", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr) == 0; }, true},
         {"short", [&] { return a.handOver(MIM_DATA, 0x403c90); }, true},
         {"a header is not a short message", [&] { return a.handOver(MIM_LONGDATA, 0); }, false},
-        {"long, cut at the header",
+        {"queue again", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr) == 0; }, true},
+        {"long, a piece as long as the header",
             [&] {
                 return a.handOverLong(MIM_LONGDATA, {0xf0, 1, 2, 3, 4, 0xf7});
             },
             true},
-        {"queue again", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr) == 0; }, true},
-        {"broken off",
+        {"the rest at the next queue", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr) == 0; }, true},
+        {"broken off, waiting",
             [&] {
                 return a.handOverLong(MIM_LONGERROR, {0xf0, 9});
             },
             true},
-        {"reset", [&] { return midiInReset(h) == 0; }, true},
+        {"reset: a broken-off one is no loss", [&] { return midiInReset(h) == 0; }, true},
         {"after the reset", [&] { return a.handOver(MIM_DATA, 0xf8); }, false},
     };
     for (const auto &r : rows)
@@ -422,11 +432,103 @@ TEST_F(PortHost, MessagesHandedOverAsTheyAre)
     ASSERT_EQ(0u, midiInClose(h));
     expectNotes({
         {MIM_OPEN, 0, 0},
+        {MIM_LONGDATA, (DWORD_PTR)&hdr, 2},
         {MIM_DATA, 0x403c90, 0},
         {MIM_LONGDATA, (DWORD_PTR)&hdr, 4},
-        {MIM_LONGERROR, (DWORD_PTR)&hdr, 2},
+        {MIM_LONGDATA, (DWORD_PTR)&hdr, 2},
         {MIM_CLOSE, 0, 0},
     });
+}
+
+/* SysEx message number i of `length` bytes: F0, the number in two data
+   bytes, a filler counting on from it, F7. */
+std::vector<uint8_t> numbered(unsigned i, size_t length)
+{
+    std::vector<uint8_t> m(length);
+    m[0] = 0xf0;
+    for (size_t k = 1; k + 1 < length; k++)
+        m[k] = (uint8_t)((k == 1 ? i : k == 2 ? i >> 7 : i + k) & 0x7f);
+    m[length - 1] = 0xf7;
+    return m;
+}
+
+/* Messages sent back to back while the program holds its one header: they
+   wait, and each queueing of the header hands the oldest over at once;
+   what does not fit is dropped whole and counted, said once the waiting
+   ones are through, or at the reset. */
+TEST_F(PortHost, LongMessagesWaitWhileTheProgramHoldsItsHeader)
+{
+    const unsigned kAll = ~0u;
+    const struct {
+        const char *what;
+        unsigned messages;
+        size_t length;  /* of each, F0 and F7 included */
+        DWORD header;   /* the program's header size */
+        unsigned taken; /* hand-backs the program takes before the reset */
+        unsigned received, lost;
+    } rows[] = {
+        {"two", 2, 10, 64, kAll, 2, 0},
+        {"three", 3, 10, 64, kAll, 3, 0},
+        {"300: 256 wait besides the one in the header", 300, 10, 64, kAll, 257, 43},
+        {"4 MiB wait", 9, 600 * 1024, 1 << 20, kAll, 7, 2},
+        {"longer than the header: in pieces", 2, 100, 32, kAll, 2, 0},
+        {"the reset with three waiting", 4, 10, 64, 1, 1, 3},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        gNotes.clear();
+        HMIDIIN h = nullptr;
+        ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+        std::vector<char> buf(r.header);
+        MIDIHDR hdr;
+        memset(&hdr, 0, sizeof hdr);
+        hdr.lpData = buf.data();
+        hdr.dwBufferLength = r.header;
+        ASSERT_EQ(0u, midiInStart(h));
+        ASSERT_EQ(0u, midiInPrepareHeader(h, &hdr, sizeof hdr));
+        ASSERT_EQ(0u, midiInAddBuffer(h, &hdr, sizeof hdr));
+
+        std::vector<uint8_t> sent;
+        for (unsigned i = 0; i < r.messages; i++) {
+            std::vector<uint8_t> m = numbered(i, r.length);
+            sent.insert(sent.end(), m.begin(), m.end());
+        }
+        a.feed(sent);
+        /* the program: queue the header again while it brings something */
+        for (unsigned taken = 1; taken < r.taken; taken++) {
+            size_t before = kinds().size();
+            ASSERT_EQ(0u, midiInAddBuffer(h, &hdr, sizeof hdr));
+            if (kinds().size() == before || kinds().back() != MIM_LONGDATA)
+                break;
+        }
+        ASSERT_EQ(0u, midiInReset(h));
+        ASSERT_EQ(0u, midiInUnprepareHeader(h, &hdr, sizeof hdr));
+        ASSERT_EQ(0u, midiInClose(h));
+
+        std::vector<uint8_t> got;
+        unsigned lost = 0;
+        bool lostSaid = false;
+        {
+            std::lock_guard<std::mutex> lk(gMx);
+            for (const Note &n : gNotes) {
+                if (n.msg == MIM_VT_LONGLOST) {
+                    lost += (unsigned)n.p1;
+                    lostSaid = true;
+                }
+                if (n.msg != MIM_LONGDATA || n.data.empty())
+                    continue;
+                EXPECT_FALSE(lostSaid) << "a message handed over after its loss line";
+                /* a piece that does not end its message fills the header */
+                if (n.data.back() != 0xf7) {
+                    EXPECT_EQ(r.header, n.recorded);
+                }
+                got.insert(got.end(), n.data.begin(), n.data.end());
+            }
+        }
+        EXPECT_EQ(r.lost, lost);
+        ASSERT_EQ(r.received * r.length, got.size());
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), sent.begin())) << "whole, in order, none merged";
+    }
 }
 
 /* New backends (a test's double) drop what a test left open, without a

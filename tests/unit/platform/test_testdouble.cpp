@@ -135,12 +135,12 @@ TEST_F(TestDouble, DeliveriesNeedAStartedInputAndComeFromAnotherThread)
         bool done;
     } rows[] = {
         {"short before start", [] { return td::deliverShort(0x90, 0x3c, 0x40); }, false},
-        {"start", [&] { return midiInStart(h) == 0; }, true},
-        {"long, nothing queued",
+        {"long before start",
             [] {
                 return td::deliverLong({0xf0, 0x7e, 0xf7});
             },
             false},
+        {"start", [&] { return midiInStart(h) == 0; }, true},
         {"queue", [&] { return midiInAddBuffer(h, &hdr, sizeof hdr) == 0; }, true},
         {"short", [] { return td::deliverShort(0x90, 0x3c, 0x40); }, true},
         {"long",
@@ -178,7 +178,7 @@ TEST_F(TestDouble, DeliveriesNeedAStartedInputAndComeFromAnotherThread)
     EXPECT_EQ((DWORD_PTR)3, gNotes[3].p1);
 }
 
-TEST_F(TestDouble, LongMessageCutAtTheBufferAndLongError)
+TEST_F(TestDouble, LongMessageInPiecesAndLongError)
 {
     td::addInPort("In");
     HMIDIIN h = openIn();
@@ -191,11 +191,13 @@ TEST_F(TestDouble, LongMessageCutAtTheBufferAndLongError)
     ASSERT_EQ(0u, midiInPrepareHeader(h, &hdr, sizeof hdr));
     ASSERT_EQ(0u, midiInAddBuffer(h, &hdr, sizeof hdr));
     EXPECT_TRUE(td::deliverLong({0xf0, 1, 2, 3, 4, 0xf7}));
-    EXPECT_EQ(3u, hdr.dwBytesRecorded);
+    EXPECT_EQ(0, memcmp(buf, "\xf0\x01\x02", 3));
+    ASSERT_EQ(0u, midiInAddBuffer(h, &hdr, sizeof hdr)); /* the rest at once */
+    EXPECT_EQ(0, memcmp(buf, "\x03\x04\xf7", 3));
     ASSERT_EQ(0u, midiInAddBuffer(h, &hdr, sizeof hdr));
     EXPECT_TRUE(td::deliverLongError({0xf0, 9}));
     EXPECT_EQ(2u, hdr.dwBytesRecorded);
-    EXPECT_EQ((std::vector<UINT>{MIM_OPEN, MIM_LONGDATA, MIM_LONGERROR}), kinds());
+    EXPECT_EQ((std::vector<UINT>{MIM_OPEN, MIM_LONGDATA, MIM_LONGDATA, MIM_LONGERROR}), kinds());
     EXPECT_TRUE(td::deliver(MIM_ERROR, 0x45));
     EXPECT_EQ(MIM_ERROR, kinds().back());
 }
