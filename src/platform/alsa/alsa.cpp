@@ -437,8 +437,12 @@ void SeqBackend::drainInput()
             return; /* -EAGAIN: nothing more for now */
         if (ev)
             router_.route(ev);
-        if (r == 0)
-            return; /* what was read is done: poll says when more comes */
+        /* libasound answers 1 for an event whatever is left: when its
+           buffer is empty, what was read is done, and poll says when more
+           comes (one read per message, not a second one that finds
+           nothing) */
+        if (snd_seq_event_input_pending(seq_, 0) == 0)
+            return;
     }
 }
 
