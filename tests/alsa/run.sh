@@ -152,7 +152,8 @@ CXX=${CXX:-c++}
 SAN=()
 [ -z "${VOLTANIS_VM_SANITIZE:-}" ] || SAN=(-fsanitize="$VOLTANIS_VM_SANITIZE" -fno-omit-frame-pointer)
 $CXX -std=c++17 -O1 -g -Wall -Wextra -Werror "${SAN[@]}" -I"$SRC/src" -o "$RUN/seqcheck" \
-    "$HERE/seqcheck.cpp" "$SRC"/src/platform/alsa/*.cpp -lasound -lpthread
+    "$HERE/seqcheck.cpp" "$SRC"/src/platform/alsa/*.cpp "$SRC"/src/platform/posix/pausewatch.cpp \
+    -lasound -lpthread
 
 cat > "$RUN/start.sh" <<EOF
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin

@@ -10,13 +10,22 @@
  * vanished port an error instead of a silent send to nobody.
  *
  * An open input is a port of this client that the chosen port is connected
- * to.  One reader thread, running while any input is open, waits on the
- * sequencer's poll descriptors and a wake-up descriptor, reads everything
- * there is at once and routes each event to its port.  The input pool is
- * taken as large as the kernel gives, since the default overflows in any
- * burst.  The main thread writes and manages ports while the reader reads:
- * libasound keeps the input and output sides of a handle apart, and the
- * kernel serialises the rest.
+ * to.  What arrives is read as soon as it can be, everything there is at
+ * once, and each event routed to its port.  The input pool is taken as
+ * large as the kernel gives, since the default overflows in any burst.  The
+ * main thread writes and manages ports while input is read: libasound keeps
+ * the input and output sides of a handle apart, and the kernel serialises
+ * the rest.
+ *
+ * Who reads: while the main thread sleeps in the console's pause, the
+ * pause itself (pausewatch.h), so that a message arriving alone wakes one
+ * thread, not two.  Otherwise a reader thread, running while any input is
+ * open: it takes over when the main thread has been out of the pause for
+ * kTakeOverMs (a timer the main thread sets as it leaves the pause and
+ * clears as it comes back, which costs no wake-up while messages keep the
+ * main thread going), and parks again at the next pause.  So input is read
+ * even while the main thread is busy or blocked on a slow terminal, and a
+ * burst still fills the program's ring, not the kernel's pool.
  */
 #include "alsa.h"
 #include "seqlogic.h"
@@ -28,10 +37,14 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "../posix/pausewatch.h"
+
 #include <atomic>
+#include <mutex>
 #include <new>
 #include <thread>
 
@@ -51,6 +64,7 @@ const int kCellBytes = 28;                   /* what one pool cell holds (an eve
 const int kSpareCells = 100;                 /* room left for what others send meanwhile */
 const unsigned kPools[] = {2000, 1000, 500}; /* input pool sizes to try, largest first */
 const unsigned kMaxFds = 8;
+const long kTakeOverMs = 2; /* the main thread out of the pause this long: the reader reads */
 
 /* libasound prints its errors on stderr, into the middle of the console;
    every failure here is reported through a result instead. */
@@ -100,7 +114,7 @@ private:
     PortDesc src_;
 };
 
-class SeqBackend : public vt::Backend {
+class SeqBackend : public vt::Backend, public vt::PauseWatch {
 public:
     bool open();
 
@@ -122,9 +136,14 @@ public:
     bool readerUp();
     void readerIdle();
 
+    int pauseBegins(struct pollfd *fds, int max) override;
+    bool ready(bool failed) override;
+    void pauseEnds() override;
+
 private:
     void readLoop();
     void drainInput();
+    bool startTimer(long ms);
 
     snd_seq_t *seq_ = nullptr;
     int self_ = -1;
@@ -138,7 +157,12 @@ private:
     std::thread reader_;
     bool readerRunning_ = false;
     int wake_ = -1;
+    int timer_ = -1;        /* the take-over timer */
+    bool timerSet_ = false; /* the main thread's own */
+    std::mutex reading_;    /* held by whoever reads */
     std::atomic<bool> quit_{false};
+    std::atomic<bool> pausing_{false};      /* the main thread reads, in its pause */
+    std::atomic<bool> readerWatches_{true}; /* the reader waits on the sequencer */
 };
 
 /* ---- output ----------------------------------------------------------- */
@@ -391,9 +415,12 @@ bool SeqBackend::readerUp()
         return true;
     if (wake_ < 0)
         wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (timer_ < 0)
+        timer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (wake_ < 0)
         return false;
     quit_.store(false);
+    pausing_.store(false);
     /* Signals stay with the main thread: the thread starts with them all
        blocked. */
     sigset_t all, old;
@@ -406,6 +433,10 @@ bool SeqBackend::readerUp()
         readerRunning_ = false;
     }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    /* without a timer the reader alone reads, as it cannot be told when
+       to take over */
+    if (readerRunning_ && timer_ >= 0)
+        vt::setPauseWatch(this);
     return readerRunning_;
 }
 
@@ -413,6 +444,9 @@ void SeqBackend::readerIdle()
 {
     if (!readerRunning_ || router_.count() > 0)
         return;
+    if (vt::pauseWatch() == this)
+        vt::setPauseWatch(nullptr);
+    startTimer(0);
     quit_.store(true);
     uint64_t one = 1;
     if (write(wake_, &one, sizeof one) < 0) {
@@ -446,30 +480,103 @@ void SeqBackend::drainInput()
     }
 }
 
+/* Arms the take-over timer for `ms` from now, or clears it (0). */
+bool SeqBackend::startTimer(long ms)
+{
+    if (timer_ < 0 || (ms == 0 && !timerSet_))
+        return false;
+    struct itimerspec t = {};
+    t.it_value.tv_sec = ms / 1000;
+    t.it_value.tv_nsec = (ms % 1000) * 1000000L;
+    timerSet_ = ms != 0;
+    return timerfd_settime(timer_, 0, &t, nullptr) == 0;
+}
+
+/* The pause begins: the reader parks, and the pause waits on the
+   sequencer.  Either the reader sees the pause, or the pause sees the
+   reader still waiting and wakes it to park (both stored, then the other
+   loaded); should both read at once, the lock keeps them apart. */
+int SeqBackend::pauseBegins(struct pollfd *fds, int max)
+{
+    if (!readerRunning_ || router_.count() == 0)
+        return 0;
+    startTimer(0);
+    pausing_.store(true);
+    if (readerWatches_.load()) {
+        uint64_t one = 1;
+        if (write(wake_, &one, sizeof one) < 0) {
+            /* the counter is full: a wake-up is pending anyway */
+        }
+    }
+    int n = snd_seq_poll_descriptors_count(seq_, POLLIN);
+    if (n > max)
+        n = max;
+    return snd_seq_poll_descriptors(seq_, fds, n, POLLIN);
+}
+
+bool SeqBackend::ready(bool failed)
+{
+    {
+        std::lock_guard<std::mutex> hold(reading_);
+        drainInput();
+    }
+    /* a descriptor in error is left to the reader, which waits it out */
+    if (failed)
+        pauseEnds();
+    return !failed;
+}
+
+/* The pause is over: should the main thread not come back to it soon,
+   the reader takes over (at once without a timer). */
+void SeqBackend::pauseEnds()
+{
+    if (!pausing_.load())
+        return;
+    pausing_.store(false);
+    if (!startTimer(kTakeOverMs)) {
+        uint64_t one = 1;
+        if (write(wake_, &one, sizeof one) < 0) {
+            /* the counter is full: a wake-up is pending anyway */
+        }
+    }
+}
+
 void SeqBackend::readLoop()
 {
-    struct pollfd fds[kMaxFds + 1];
+    /* the wake-up and the timer first, then the sequencer's */
+    struct pollfd fds[kMaxFds + 2];
+    int fixed = 0;
+    fds[fixed++] = {wake_, POLLIN, 0};
+    if (timer_ >= 0)
+        fds[fixed++] = {timer_, POLLIN, 0};
     int n = snd_seq_poll_descriptors_count(seq_, POLLIN);
     if (n > (int)kMaxFds)
         n = kMaxFds;
-    n = snd_seq_poll_descriptors(seq_, fds, n, POLLIN);
-    fds[n].fd = wake_;
-    fds[n].events = POLLIN;
-    fds[n].revents = 0;
+    n = snd_seq_poll_descriptors(seq_, fds + fixed, n, POLLIN);
     while (!quit_.load()) {
-        drainInput();
-        int r = poll(fds, n + 1, -1);
+        readerWatches_.store(true);
+        bool watch = !pausing_.load();
+        readerWatches_.store(watch);
+        if (watch) {
+            std::lock_guard<std::mutex> hold(reading_);
+            drainInput();
+        }
+        int r = poll(fds, watch ? fixed + n : fixed, -1);
         if (r < 0 && errno != EINTR)
-            poll(fds + n, 1, 100); /* something is wrong: no faster than this */
-        if (fds[n].revents & POLLIN) {
-            uint64_t v;
-            if (read(wake_, &v, sizeof v) < 0) {
-                /* nothing to take: another wake-up got it */
+            poll(fds, 1, 100); /* something is wrong: no faster than this */
+        for (int i = 0; i < fixed; i++) {
+            if (fds[i].revents & POLLIN) {
+                uint64_t v;
+                if (read(fds[i].fd, &v, sizeof v) < 0) {
+                    /* nothing to take: another wake-up got it */
+                }
             }
         }
-        for (int i = 0; i < n; i++) {
+        if (!watch)
+            continue;
+        for (int i = fixed; i < fixed + n; i++) {
             if (fds[i].revents & (POLLERR | POLLNVAL)) {
-                poll(fds + n, 1, 100);
+                poll(fds, 1, 100);
                 break;
             }
         }

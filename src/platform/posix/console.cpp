@@ -33,6 +33,7 @@
  */
 #include "posix.h"
 #include "keydecode.h"
+#include "pausewatch.h"
 
 #include "../common/lineedit.h"
 #include "../common/wakegate.h"
@@ -586,8 +587,48 @@ int64_t endLeftUs(void)
     return gCon.eofUs + kEndQuietUs - nowUs();
 }
 
+/* ---- input read in the pause on a backend's behalf (pausewatch.h) ------ */
+
+const int kMaxWatched = 8;
+struct pollfd gWatchFds[kMaxWatched];
+int gWatchCount = 0;
+
+void watchBegin(void)
+{
+    vt::PauseWatch *w = vt::pauseWatch();
+    gWatchCount = w ? w->pauseBegins(gWatchFds, kMaxWatched) : 0;
+}
+
+void watchEnd(void)
+{
+    vt::PauseWatch *w = vt::pauseWatch();
+    if (w)
+        w->pauseEnds();
+    gWatchCount = 0;
+}
+
+/* Has the backend read what its descriptors have, when poll says they have
+   something; true when that ended the pause.  What it reads is notified
+   from this thread: the gate is opened first, so that costs no wake-up
+   write, and the pause ends on it as on the wake-up. */
+bool readWatched(const struct pollfd *fds)
+{
+    bool ready = false, failed = false;
+    for (int i = 0; i < gWatchCount; i++) {
+        ready = ready || fds[i].revents != 0;
+        failed = failed || (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    }
+    if (!ready)
+        return false;
+    gWakeGate.disarm();
+    if (!vt::pauseWatch()->ready(failed))
+        gWatchCount = 0;
+    return !gWakeGate.arm();
+}
+
 /* Waits up to `left` us (the ESC and end-of-keys times taken into account)
-   for the wake-up or a key; false when the pause is over. */
+   for the wake-up, a key or a watched descriptor; false when the pause is
+   over. */
 bool pauseOnce(int64_t left, unsigned seen, bool endPending)
 {
     int64_t esc = escLeftUs();
@@ -602,7 +643,7 @@ bool pauseOnce(int64_t left, unsigned seen, bool endPending)
     int64_t end = endLeftUs();
     if (end >= 0 && end < left)
         left = end;
-    struct pollfd p[2];
+    struct pollfd p[2 + kMaxWatched];
     nfds_t n = 0;
     int wake = gWakeRead.load(std::memory_order_acquire);
     if (wake >= 0)
@@ -610,18 +651,27 @@ bool pauseOnce(int64_t left, unsigned seen, bool endPending)
     nfds_t key = n;
     if (canRead())
         p[n++] = {gCon.in, POLLIN, 0};
+    nfds_t watched = n;
+    for (int i = 0; i < gWatchCount; i++)
+        p[n++] = gWatchFds[i];
     int r = poll(p, n, msFromUs(left));
     if (r < 0 && errno != EINTR)
         return false;
     if (r <= 0)
         return true;
+    bool quiet = !(key < watched && p[key].revents);
     if (wake >= 0 && p[0].revents) {
         wakeDrain(wake);
-        if (key < n && !p[key].revents)
+        if (quiet)
             gCon.quietUs = nowUs();
         return false;
     }
-    if (key < n && p[key].revents)
+    if (readWatched(p + watched)) {
+        if (quiet)
+            gCon.quietUs = nowUs();
+        return false;
+    }
+    if (!quiet)
         readSome(p[key].revents);
     return true;
 }
@@ -635,8 +685,10 @@ void conSleep(unsigned long ms)
     int64_t deadline = nowUs() + (int64_t)(ms > 86400000UL ? 86400000UL : ms) * 1000;
     if (!gWakeGate.arm())
         return; /* a notification came since the last pause */
+    watchBegin();
     while (pauseOnce(deadline - nowUs(), seen, endPending)) {
     }
+    watchEnd();
     gWakeGate.disarm();
 }
 

@@ -1,8 +1,10 @@
 /*
  * The POSIX console on a pseudo-terminal and on a pipe: raw mode and its
  * undoing, keys as the PC keyboard gives them, line input with echo and
- * its bound, the end of piped input, and the pause with its wake-up.
+ * its bound, the end of piped input, and the pause with its wake-up and
+ * the input it reads on a backend's behalf.
  */
+#include "platform/posix/pausewatch.h"
 #include "platform/posix/posix.h"
 
 #include <gtest/gtest.h>
@@ -398,6 +400,87 @@ TEST_F(PosixConsolePipe, KeyEndsThePause)
     t.join();
     EXPECT_EQ(C().kbhit(), 1);
     EXPECT_EQ(C().getch(), 'q');
+}
+
+/* A backend's input read by the pause: a pipe stands for its descriptor,
+   and what is read is notified as a backend notifies it. */
+class PipeWatch : public vt::PauseWatch {
+public:
+    int fd[2] = {-1, -1};
+    bool notify = true; /* false: what is read is nothing to show */
+    int begins = 0, ends = 0, readies = 0, failures = 0;
+    std::string got;
+    int pauseBegins(struct pollfd *fds, int max) override
+    {
+        begins++;
+        if (max < 1)
+            return 0;
+        fds[0] = {fd[0], POLLIN, 0};
+        return 1;
+    }
+    bool ready(bool failed) override
+    {
+        readies++;
+        failures += failed;
+        char buf[64];
+        ssize_t n = read(fd[0], buf, sizeof buf);
+        if (n > 0)
+            got.append(buf, (size_t)n);
+        if (n > 0 && notify)
+            vtWake();
+        return !failed;
+    }
+    void pauseEnds() override { ends++; }
+};
+
+TEST_F(PosixConsolePipe, PauseReadsWatchedInput)
+{
+    struct Case {
+        const char *what;
+        bool notify; /* what the watch reads counts as arrived */
+        bool hangUp; /* the writer closes instead of writing */
+        bool endsEarly, failed;
+    } cases[] = {
+        {"input notified ends the pause", true, false, true, false},
+        {"input with nothing to show keeps it", false, false, false, false},
+        {"a hang-up is read once, then left alone", true, true, false, true},
+    };
+    vtWake();
+    C().sleep(60000); /* take any earlier wake-up */
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        PipeWatch w;
+        w.notify = c.notify;
+        ASSERT_EQ(pipe(w.fd), 0);
+        vt::setPauseWatch(&w);
+        std::thread t([&] {
+            usleep(50 * 1000);
+            if (c.hangUp) {
+                close(w.fd[1]);
+                w.fd[1] = -1;
+            } else {
+                send(w.fd[1], "m");
+            }
+        });
+        Clock::time_point t0 = Clock::now();
+        C().sleep(600);
+        long took = msSince(t0);
+        t.join();
+        vt::setPauseWatch(nullptr);
+        EXPECT_EQ(w.begins, 1);
+        EXPECT_EQ(w.ends, 1);
+        EXPECT_EQ(w.readies, 1);
+        EXPECT_EQ(w.failures, c.failed ? 1 : 0);
+        EXPECT_EQ(w.got, c.hangUp ? "" : "m");
+        if (c.endsEarly)
+            EXPECT_LT(took, 400);
+        else
+            EXPECT_GE(took, 590);
+        EXPECT_EQ(C().kbhit(), 0);
+        for (int fd : w.fd)
+            if (fd >= 0)
+                close(fd);
+    }
 }
 
 /* At the end of the input the pause still lasts: the keys that end the
