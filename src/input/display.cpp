@@ -27,105 +27,61 @@ static unsigned messageLength(uint8_t status)
    read past the 128 names should one arrive. */
 static const char *noteName(uint8_t key) { return key < 128 ? gNotes[key] : "?"; }
 
-/* Whether a message gives a line in the text display: F0, F4, F5, F9 and
-   FD have nothing to name, and Timing Clock and Active Sensing may be
-   hidden. */
-static int shownAsText(uint8_t status)
+/* The name column of a message's line in the text display, and how many
+   data bytes the line shows after the status; null for a message without
+   a line: F0, F4, F5, F9 and FD have nothing to name, and Timing Clock and
+   Active Sensing may be hidden. */
+static const char *textLabel(uint8_t status, unsigned *data)
 {
+    *data = 2;
+    switch (status & 0xF0) {
+    case 0x80: return "  MIDI Note OFF    ";
+    case 0x90: return "  MIDI Note ON     ";
+    case 0xA0: return "  Poly Pressure    ";
+    case 0xB0: return "  Control Change   ";
+    case 0xC0: *data = 1; return "  Program Change   ";
+    case 0xD0: *data = 1; return "  Chann Pressure   ";
+    case 0xE0: return "  Pitch Bend       ";
+    default: break;
+    }
     switch (status) {
-    case 0xF0:
-    case 0xF4:
-    case 0xF5:
-    case 0xF9:
-    case 0xFD: return 0;
-    case 0xF8:
-    case 0xFE: return !gbBlockRealTime;
-    default: return 1;
+    case 0xF1: *data = 1; return "  MTC TimeCode   ";
+    case 0xF2: return "  Song Pos.Ptr   ";
+    case 0xF3: *data = 1; return "  Song Select    ";
+    default: break;
+    }
+    *data = 0;
+    switch (status) {
+    case 0xF6: return "  Tune Request   ";
+    case 0xF7: return "  EOX\t\t\t   ";
+    case 0xF8: return gbBlockRealTime ? NULL : "  Timing Clock   ";
+    case 0xFA: return "  MIDI Start     ";
+    case 0xFB: return "  MIDI Continue  ";
+    case 0xFC: return "  MIDI Stop      ";
+    case 0xFE: return gbBlockRealTime ? NULL : "  Active Sensing ";
+    case 0xFF: return "  MIDI Reset     ";
+    default: return NULL;
     }
 }
 
 static void showText(uint8_t status, uint8_t d1, uint8_t d2)
 {
     const int hex = gNumBase == 16;
-    int named = 0; /* note off, note on, poly pressure: the line ends with the note name */
-    char text[64] = "";
+    unsigned data;
+    const char *label = textLabel(status, &data);
+    char text[64];
     char name[16] = "";
 
-    if (!shownAsText(status))
+    if (!label)
         return;
-    switch (status & 0xF0) {
-    case 0x80:
-        snprintf(text, sizeof text, hex ? "  MIDI Note OFF    %x %2x %2x" : "  MIDI Note OFF    %d %3d %3d",
-            status, d1, d2);
-        named = 1;
-        break;
-    case 0x90:
-        snprintf(text, sizeof text, hex ? "  MIDI Note ON     %x %2x %2x" : "  MIDI Note ON     %d %3d %3d",
-            status, d1, d2);
-        named = 1;
-        break;
-    case 0xA0:
-        snprintf(text, sizeof text, hex ? "  Poly Pressure    %x %2x %2x" : "  Poly Pressure    %d %3d %3d",
-            status, d1, d2);
-        named = 1;
-        break;
-    case 0xB0:
-        snprintf(text, sizeof text, hex ? "  Control Change   %x %2x %2x" : "  Control Change   %d %3d %3d",
-            status, d1, d2);
-        break;
-    case 0xC0:
-        snprintf(
-            text, sizeof text, hex ? "  Program Change   %x %2x" : "  Program Change   %d %3d", status, d1);
-        break;
-    case 0xD0:
-        snprintf(
-            text, sizeof text, hex ? "  Chann Pressure   %x %2x" : "  Chann Pressure   %d %3d", status, d1);
-        break;
-    case 0xE0:
-        snprintf(text, sizeof text, hex ? "  Pitch Bend       %x %2x %2x" : "  Pitch Bend       %d %3d %3d",
-            status, d1, d2);
-        break;
-    default:
-        switch (status) {
-        case 0xF1:
-            snprintf(
-                text, sizeof text, hex ? "  MTC TimeCode   %x %2x" : "  MTC TimeCode   %d %3d", status, d1);
-            break;
-        case 0xF2:
-            snprintf(text, sizeof text, hex ? "  Song Pos.Ptr   %x %2x %2x" : "  Song Pos.Ptr   %d %3d %3d",
-                status, d1, d2);
-            break;
-        case 0xF3:
-            snprintf(
-                text, sizeof text, hex ? "  Song Select    %x %2x" : "  Song Select    %d %3d", status, d1);
-            break;
-        case 0xF6:
-            snprintf(text, sizeof text, hex ? "  Tune Request   %x" : "  Tune Request   %d", status);
-            break;
-        case 0xF7: snprintf(text, sizeof text, hex ? "  EOX\t\t\t   %x" : "  EOX\t\t\t   %d", status); break;
-        case 0xF8:
-            snprintf(text, sizeof text, hex ? "  Timing Clock   %x" : "  Timing Clock   %d", status);
-            break;
-        case 0xFA:
-            snprintf(text, sizeof text, hex ? "  MIDI Start     %x" : "  MIDI Start     %d", status);
-            break;
-        case 0xFB:
-            snprintf(text, sizeof text, hex ? "  MIDI Continue  %x" : "  MIDI Continue  %d", status);
-            break;
-        case 0xFC:
-            snprintf(text, sizeof text, hex ? "  MIDI Stop      %x" : "  MIDI Stop      %d", status);
-            break;
-        case 0xFE:
-            snprintf(text, sizeof text, hex ? "  Active Sensing %x" : "  Active Sensing %d", status);
-            break;
-        case 0xFF:
-            snprintf(text, sizeof text, hex ? "  MIDI Reset     %x" : "  MIDI Reset     %d", status);
-            break;
-        default: break; /* kept out by shownAsText */
-        }
-        break;
-    }
-    if (named)
+    if (data == 0)
+        snprintf(text, sizeof text, hex ? "%s%x" : "%s%d", label, status);
+    else if (data == 1)
+        snprintf(text, sizeof text, hex ? "%s%x %2x" : "%s%d %3d", label, status, d1);
+    else
+        snprintf(text, sizeof text, hex ? "%s%x %2x %2x" : "%s%d %3d %3d", label, status, d1, d2);
+    /* note off, note on, poly pressure: the line ends with the note name */
+    if (status >= 0x80 && status < 0xB0)
         snprintf(name, sizeof name, "  ( %s )", noteName(d1));
     /* one piece, with the time and the reply latency of the tools */
     printf("%s%s%s%s\n", receivedTimeColumn(), text, name, receivedReplyNote());
