@@ -13,21 +13,13 @@ import time
 
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from vtpty import (ENTER, Failure, Session, check, ctrl, fkey, run_tests, status_report,
+from vtpty import (ENTER, Failure, Session, check, ctrl, fkey, read_file, run_tests, status_report,
                    started)
 
 RECORDING = "-Recording\n"
 CLOSED = "-Rec File Closed\n"
 CANNOT_SEND = "Cannot open Send File!\n"
 CANNOT_RECORD = "Cannot open Record File!\n"
-
-
-def read_file(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return None
 
 
 def wait_file(path, want, timeout=10):

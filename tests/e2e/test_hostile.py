@@ -14,7 +14,7 @@ import shutil
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from vtpty import (ENTER, EXIT_PROMPT, LOOPBACK, Failure, Piped, Session, check, ctrl, fkey,
-                   run_tests, status_report)
+                   read_file, run_tests, status_report)
 
 
 def preset_record(send_name=b""):
@@ -29,11 +29,6 @@ PRESET = {"VOLTANIS.SET": preset_record()}
 def loaded(s):
     s.expect("Preset loaded:")
     s.expect_next(status_report())
-
-
-def read_file(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def test_closed_standard_descriptors_end_like_an_empty_pipe(binary):

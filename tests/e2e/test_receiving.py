@@ -8,15 +8,19 @@ import sys
 
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from vtpty import ENTER, EXIT_PROMPT, Piped, Session, check, fkey, run_tests, started
+from vtpty import ENTER, EXIT_PROMPT, Piped, Session, check, fkey, read_file, run_tests, started
 
 
-def read_file(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return None
+def record_while_sending_fast(s, name, data):
+    """F9, then F7 with a file of data: recording runs and the file is sent."""
+    with open(os.path.join(s.workdir, name), "wb") as f:
+        f.write(data)
+    s.send(fkey(9))
+    s.expect_next("-Recording\n")
+    s.send(fkey(7))
+    s.expect("and finish with <ENTER>:\n")
+    s.send(name + ENTER)
+    s.expect("Ready\n", timeout=30)
 
 
 def test_piped_sysex_back_to_back(binary):
@@ -34,14 +38,7 @@ def test_sysex_file_sent_fast_while_recording(binary):
     data = b"".join(messages)
     with Session(binary) as s:
         started(s)
-        with open(os.path.join(s.workdir, "dump.syx"), "wb") as f:
-            f.write(data)
-        s.send(fkey(9))
-        s.expect_next("-Recording\n")
-        s.send(fkey(7))
-        s.expect("and finish with <ENTER>:\n")
-        s.send("dump.syx" + ENTER)
-        s.expect("Ready\n", timeout=30)
+        record_while_sending_fast(s, "dump.syx", data)
         for i in range(20):
             s.expect("  SysEx( 7d ) %s EOX\n" % (chr(0x40 + i) * 99))
         s.send(fkey(12))
@@ -58,14 +55,7 @@ def test_what_arrived_before_esc_is_kept(binary):
     notes = b"".join(bytes([0x90, n % 128, 0x40]) for n in range(6000))
     with Session(binary) as s:
         started(s)
-        with open(os.path.join(s.workdir, "notes.mid"), "wb") as f:
-            f.write(notes)
-        s.send(fkey(9))
-        s.expect_next("-Recording\n")
-        s.send(fkey(7))
-        s.expect("and finish with <ENTER>:\n")
-        s.send("notes.mid" + ENTER)
-        s.expect("Ready\n", timeout=30)
+        record_while_sending_fast(s, "notes.mid", notes)
         s.esc()
         s.expect(EXIT_PROMPT, timeout=30)
         s.send(" ")

@@ -87,6 +87,15 @@ def status_report(out_no=0, in_no=0, mode_line=None):
             + "display of Timing Clock and Active Sensing blocked (change with CTRL-G)\n")
 
 
+def read_file(path):
+    """The bytes of a file, or None when there is none."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
 def started(s):
     """Banner, selection, status report: the program waits in its loop.
     Returns the chosen (out, in) port numbers."""
