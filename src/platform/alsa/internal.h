@@ -1,0 +1,90 @@
+/*
+ * The sequencer backend object, shared by the files of this folder (see
+ * alsa.h for which file does what).
+ *
+ * One sequencer client, "Voltanis", opened at the first use, non-blocking.
+ * Each open port is a port of this client connected to the chosen one.
+ * The main thread writes and manages ports while input is read: libasound
+ * keeps the input and output sides of a handle apart, and the kernel
+ * serialises the rest.
+ */
+#ifndef VOLTANIS_PLATFORM_ALSA_INTERNAL_H
+#define VOLTANIS_PLATFORM_ALSA_INTERNAL_H
+
+#include "../posix/pausewatch.h"
+#include "seqlogic.h"
+
+#include <alsa/asoundlib.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace vt {
+namespace alsa {
+
+const unsigned kMaxSeen = 512; /* ports read in one snapshot */
+const unsigned kMaxList = 256; /* ports offered per direction */
+
+class SeqBackend : public vt::Backend, public vt::PauseWatch {
+public:
+    /* backend.cpp */
+    bool open();
+    snd_seq_t *seq() { return seq_; }
+    /* Whether this client's input pool has `cells` free (and some to
+       spare); always when no input is open. */
+    bool inputRoom(int cells);
+    /* A new port of this client, with the capabilities `caps`; its number,
+       or negative. */
+    int newPort(const char *name, unsigned caps);
+
+    /* portlist.cpp */
+    void snapshot() override;
+    unsigned outCount() override { return nOut_; }
+    unsigned inCount() override { return nIn_; }
+    bool outName(unsigned i, char name[32]) override;
+    bool inName(unsigned i, char name[32]) override;
+    bool address(bool out, unsigned i, VtPortAddress *addr) override;
+
+    /* outport.cpp, inport.cpp */
+    vt::OutPort *openOut(unsigned i) override;
+    vt::InPort *openIn(unsigned i, vt::InputSink *sink) override;
+    vt::seq::InputRouter &router() { return router_; }
+
+    /* reader.cpp: the reader runs while any input is open */
+    bool readerUp();
+    void readerIdle();
+    int pauseBegins(struct pollfd *fds, int max) override;
+    bool ready(bool failed) override;
+    void pauseEnds() override;
+
+private:
+    void readLoop();
+    void drainInput();
+    bool startTimer(long ms);
+    void wakeReader();
+
+    snd_seq_t *seq_ = nullptr;
+    int self_ = -1;
+    vt::seq::PortDesc seen_[kMaxSeen];
+    vt::seq::PortDesc outs_[kMaxList];
+    vt::seq::PortDesc ins_[kMaxList];
+    unsigned nOut_ = 0;
+    unsigned nIn_ = 0;
+
+    vt::seq::InputRouter router_;
+    std::thread reader_;
+    bool readerRunning_ = false;
+    int wake_ = -1;
+    int timer_ = -1;        /* the take-over timer */
+    bool timerSet_ = false; /* the main thread's own */
+    std::mutex reading_;    /* held by whoever reads */
+    std::atomic<bool> quit_{false};
+    std::atomic<bool> pausing_{false};      /* the main thread reads, in its pause */
+    std::atomic<bool> readerWatches_{true}; /* the reader waits on the sequencer */
+};
+
+} // namespace alsa
+} // namespace vt
+
+#endif
