@@ -1,0 +1,55 @@
+/*
+ * The winmm backend object: the devices winmm lists, their names, and the
+ * entry point.
+ */
+#define VOLTANIS_WIN_REAL_API 1
+#include "winmm.h"
+#include "internal.h"
+
+#include <string.h>
+
+namespace vt {
+namespace winmm {
+
+namespace {
+
+/* Device `i` of `count`'s name, as its capabilities (`Caps`, read by
+   `getCaps`) give it. */
+template <typename Caps, typename GetCaps>
+bool deviceName(GetCaps getCaps, unsigned i, unsigned count, char name[32])
+{
+    Caps c;
+    if (i >= count || getCaps(i, &c, sizeof c) != MMSYSERR_NOERROR)
+        return false;
+    memcpy(name, c.szPname, 31);
+    name[31] = 0;
+    return true;
+}
+
+} // namespace
+
+void WinmmBackend::snapshot()
+{
+    outs_ = midiOutGetNumDevs();
+    ins_ = midiInGetNumDevs();
+}
+
+bool WinmmBackend::outName(unsigned i, char name[32])
+{
+    return deviceName<MIDIOUTCAPSA>(midiOutGetDevCapsA, i, outs_, name);
+}
+
+bool WinmmBackend::inName(unsigned i, char name[32])
+{
+    return deviceName<MIDIINCAPSA>(midiInGetDevCapsA, i, ins_, name);
+}
+
+} // namespace winmm
+} // namespace vt
+
+vt::Backend *vtWinmmBackend(void)
+{
+    /* Never destroyed: an input left open at exit may still be called. */
+    static vt::winmm::WinmmBackend *b = new vt::winmm::WinmmBackend;
+    return b;
+}
