@@ -99,7 +99,7 @@ TEST_F(PosixConsolePty, RawModeWhileAttachedAndBackAfter)
         bool on;
     } flags[] = {
         {"ICANON off: keys without Enter", t.c_lflag, ICANON, false},
-        {"ECHO off: we echo ourselves", t.c_lflag, ECHO, false},
+        {"ECHO off: the console echoes itself", t.c_lflag, ECHO, false},
         {"IEXTEN off: CTRL-V and CTRL-O are keys", t.c_lflag, IEXTEN, false},
         {"ISIG kept: CTRL-C, CTRL-Z, CTRL-\\ still signal", t.c_lflag, ISIG, true},
         {"IXON off: CTRL-Q and CTRL-S are keys", t.c_iflag, IXON, false},
