@@ -6,10 +6,10 @@
  *    (only while the main thread sleeps here: common/wakegate.h);
  *  - a key (read by console.cpp, whose lone ESC and end of piped keys have
  *    times of their own, which the wait keeps);
- *  - a notification of what a backend read on its descriptors: the
- *    registered vt::PauseWatch (pausewatch.h) adds its descriptors as the
- *    pause begins, reads them when they are ready and hears when the pause
- *    ends.
+ *  - a notification of what a backend's source read on its descriptors:
+ *    every registered vt::PauseWatch (pausewatch.h) adds its descriptors
+ *    as the pause begins, reads them when they are ready and hears when
+ *    the pause ends.  That is the one way in for a backend.
  */
 #include "console_internal.h"
 #include "pausewatch.h"
@@ -45,49 +45,79 @@ void wakeDrain(int fd)
     }
 }
 
-/* ---- input read in the pause on a backend's behalf (pausewatch.h) ------ */
+/* ---- the sources' descriptors (pausewatch.h) ---------------------------- */
 
-const int kMaxWatched = 8;
+const int kMaxWatched = 8; /* the descriptors of all sources together */
+
+struct Source {
+    vt::PauseWatch *watch;
+    int first, count; /* its descriptors in gWatchFds (none once dropped) */
+};
+
+Source gSources[vt::kMaxPauseWatches];
+int gSourceCount = 0;
 struct pollfd gWatchFds[kMaxWatched];
-int gWatchCount = 0;
 
-void watchBegin(void)
+void sourcesBegin(void)
 {
-    vt::PauseWatch *w = vt::pauseWatch();
-    gWatchCount = w ? w->pauseBegins(gWatchFds, kMaxWatched) : 0;
-}
-
-void watchEnd(void)
-{
-    vt::PauseWatch *w = vt::pauseWatch();
-    if (w)
-        w->pauseEnds();
-    gWatchCount = 0;
-}
-
-/* Has the backend read what its descriptors have, when poll says they have
-   something; true when that ended the pause.  What it reads is notified
-   from this thread: the gate is opened first, so that costs no wake-up
-   write, and the pause ends on it as on the wake-up. */
-bool readWatched(const struct pollfd *fds)
-{
-    bool ready = false, failed = false;
-    for (int i = 0; i < gWatchCount; i++) {
-        ready = ready || fds[i].revents != 0;
-        failed = failed || (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    vt::PauseWatch *all[vt::kMaxPauseWatches];
+    gSourceCount = vt::pauseWatches(all, vt::kMaxPauseWatches);
+    int used = 0;
+    for (int i = 0; i < gSourceCount; i++) {
+        int room = kMaxWatched - used;
+        int n = all[i]->pauseBegins(gWatchFds + used, room);
+        n = n < 0 ? 0 : n > room ? room : n;
+        gSources[i] = {all[i], used, n};
+        used += n;
     }
-    if (!ready)
-        return false;
-    gWakeGate.disarm();
-    if (!vt::pauseWatch()->ready(failed))
-        gWatchCount = 0;
-    return !gWakeGate.arm();
+}
+
+void sourcesEnd(void)
+{
+    for (int i = 0; i < gSourceCount; i++)
+        gSources[i].watch->pauseEnds();
+    gSourceCount = 0;
+}
+
+/* The descriptors still waited on, source after source, into p; how many. */
+nfds_t sourcesToPoll(struct pollfd *p)
+{
+    nfds_t n = 0;
+    for (int i = 0; i < gSourceCount; i++)
+        for (int k = 0; k < gSources[i].count; k++)
+            p[n++] = gWatchFds[gSources[i].first + k];
+    return n;
+}
+
+/* Has every source whose descriptors poll found ready (fds, laid out as
+   sourcesToPoll laid them) read them; true when that ended the pause.  What
+   a source reads is notified from this thread: the gate is opened first,
+   so that costs no wake-up write, and the pause ends on it as on the
+   wake-up.  A source that answers false is not waited on again. */
+bool sourcesRead(const struct pollfd *fds)
+{
+    bool opened = false;
+    for (int i = 0; i < gSourceCount; i++) {
+        Source &s = gSources[i];
+        short got = 0;
+        for (int k = 0; k < s.count; k++)
+            got |= fds[k].revents;
+        fds += s.count;
+        if (!got)
+            continue;
+        if (!opened)
+            gWakeGate.disarm();
+        opened = true;
+        if (!s.watch->ready((got & (POLLERR | POLLHUP | POLLNVAL)) != 0))
+            s.count = 0;
+    }
+    return opened && !gWakeGate.arm();
 }
 
 /* ---- the pause ---------------------------------------------------------- */
 
 /* Waits up to `left` us (the keyboard's own times taken into account) for
-   the wake-up, a key or a watched descriptor; false when the pause is
+   the wake-up, a key or a source's descriptor; false when the pause is
    over. */
 bool pauseOnce(int64_t left, unsigned seen, bool endPending)
 {
@@ -103,8 +133,7 @@ bool pauseOnce(int64_t left, unsigned seen, bool endPending)
     if (keys >= 0)
         p[n++] = {keys, POLLIN, 0};
     nfds_t watched = n;
-    for (int i = 0; i < gWatchCount; i++)
-        p[n++] = gWatchFds[i];
+    n += sourcesToPoll(p + n);
     int r = poll(p, n, msFromUs(left));
     if (r < 0 && errno != EINTR)
         return false;
@@ -117,7 +146,7 @@ bool pauseOnce(int64_t left, unsigned seen, bool endPending)
             keysFoundQuiet();
         return false;
     }
-    if (readWatched(p + watched)) {
+    if (sourcesRead(p + watched)) {
         if (quiet)
             keysFoundQuiet();
         return false;
@@ -159,10 +188,10 @@ void vtposix::pauseFor(unsigned long ms)
     int64_t deadline = nowUs() + (int64_t)(ms > 86400000UL ? 86400000UL : ms) * 1000;
     if (!gWakeGate.arm())
         return; /* a notification came since the last pause */
-    watchBegin();
+    sourcesBegin();
     while (pauseOnce(deadline - nowUs(), seen, endPending)) {
     }
-    watchEnd();
+    sourcesEnd();
     gWakeGate.disarm();
 }
 

@@ -407,16 +407,19 @@ TEST_F(PosixConsolePipe, KeyEndsThePause)
 class PipeWatch : public vt::PauseWatch {
 public:
     int fd[2] = {-1, -1};
+    int idle = -1;      /* a descriptor waited on before fd[0], never ready */
     bool notify = true; /* false: what is read is nothing to show */
     int begins = 0, ends = 0, readies = 0, failures = 0;
     std::string got;
     int pauseBegins(struct pollfd *fds, int max) override
     {
         begins++;
-        if (max < 1)
-            return 0;
-        fds[0] = {fd[0], POLLIN, 0};
-        return 1;
+        int n = 0;
+        if (idle >= 0 && n < max)
+            fds[n++] = {idle, POLLIN, 0};
+        if (n < max)
+            fds[n++] = {fd[0], POLLIN, 0};
+        return n;
     }
     bool ready(bool failed) override
     {
@@ -480,6 +483,79 @@ TEST_F(PosixConsolePipe, PauseReadsWatchedInput)
         for (int fd : w.fd)
             if (fd >= 0)
                 close(fd);
+    }
+}
+
+/* Sources registered side by side: each adds its descriptors to the pause,
+   and only the one whose own descriptor became readable reads; a source
+   not registered, or removed again, is not waited on. */
+TEST_F(PosixConsolePipe, PauseWaitsOnEachRegisteredSource)
+{
+    enum Reg { kNever, kAdded, kRemoved };
+    struct Source {
+        Reg reg;
+        bool written;
+        bool twoFds; /* an idle descriptor before its own */
+    };
+    struct Case {
+        const char *what;
+        Source a, b;
+    } cases[] = {
+        {"the second is read, after the first's two fds", {kAdded, false, true}, {kAdded, true, false}},
+        {"the first is read, the second not", {kAdded, true, true}, {kAdded, false, false}},
+        {"one never registered is not waited on", {kAdded, false, false}, {kNever, true, false}},
+        {"one removed is not waited on", {kAdded, false, false}, {kRemoved, true, false}},
+    };
+    vtWake();
+    C().sleep(60000); /* take any earlier wake-up */
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Source *src[2] = {&c.a, &c.b};
+        PipeWatch w[2];
+        int idle[2];
+        ASSERT_EQ(pipe(idle), 0);
+        for (int i = 0; i < 2; i++) {
+            ASSERT_EQ(pipe(w[i].fd), 0);
+            /* a source read when it should not be must fail, not hang */
+            fcntl(w[i].fd[0], F_SETFL, O_NONBLOCK);
+            w[i].idle = src[i]->twoFds ? idle[0] : -1;
+            if (src[i]->reg != kNever) {
+                ASSERT_TRUE(vt::addPauseWatch(&w[i]));
+            }
+            if (src[i]->reg == kRemoved)
+                vt::removePauseWatch(&w[i]);
+        }
+        std::thread t([&] {
+            usleep(30 * 1000);
+            for (int i = 0; i < 2; i++)
+                if (src[i]->written)
+                    send(w[i].fd[1], "m");
+        });
+        Clock::time_point t0 = Clock::now();
+        C().sleep(400);
+        long took = msSince(t0);
+        t.join();
+        bool endsEarly = false;
+        for (int i = 0; i < 2; i++) {
+            SCOPED_TRACE(i ? "second" : "first");
+            vt::removePauseWatch(&w[i]);
+            bool waited = src[i]->reg == kAdded;
+            bool read = waited && src[i]->written;
+            endsEarly = endsEarly || read;
+            EXPECT_EQ(w[i].begins, waited ? 1 : 0);
+            EXPECT_EQ(w[i].ends, waited ? 1 : 0);
+            EXPECT_EQ(w[i].readies, read ? 1 : 0);
+            EXPECT_EQ(w[i].got, read ? "m" : "");
+            for (int fd : w[i].fd)
+                close(fd);
+        }
+        if (endsEarly)
+            EXPECT_LT(took, 300);
+        else
+            EXPECT_GE(took, 390);
+        EXPECT_EQ(C().kbhit(), 0);
+        close(idle[0]);
+        close(idle[1]);
     }
 }
 
