@@ -56,7 +56,7 @@ int64_t gFlushedUs;
 
 void flushOut(void)
 {
-    fflush(stdout);
+    vtposix::flushStdout();
     gFlushedUs = nowUs();
 }
 

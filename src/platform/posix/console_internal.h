@@ -28,6 +28,9 @@ void termRaw(void);
 
 /* ---- signals.cpp -------------------------------------------------------- */
 
+/* fflush(stdout), with a signal that would end the process held back
+   until it is over (main thread). */
+void flushStdout(void);
 /* A write past the file size limit fails instead of ending the process. */
 void ignoreFileSizeLimit(void);
 /* Handlers for every signal that ends the process (standard output is

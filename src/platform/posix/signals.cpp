@@ -6,6 +6,7 @@
  */
 #include "console_internal.h"
 
+#include <atomic>
 #include <errno.h>
 #include <pthread.h>
 #include <signal.h>
@@ -48,8 +49,28 @@ void flushOutOnSignal(void)
 #endif
 }
 
+/* While the main thread flushes standard output (flushStdout): a write
+   that a signal cuts short has put out part of the buffer, and how much
+   cannot be told from a handler, so letting out the buffer then would
+   show that part twice.  A signal sent meanwhile is held back until the
+   flush is over (a real fault never is). */
+const int kIdle = 0, kFlushing = 1, kHeld = 2; /* kHeld + the signal */
+std::atomic<int> gFlush{kIdle};
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "used in signal handlers");
+
+/* True when the signal is held back, or one is already. */
+bool holdBack(int sig)
+{
+    int state = kFlushing;
+    return gFlush.compare_exchange_strong(state, kHeld + sig) || state >= kHeld;
+}
+
 void onFatal(int sig, siginfo_t *info, void *)
 {
+    bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL;
+    bool real = fault && info && info->si_code > 0;
+    if (!real && holdBack(sig))
+        return;
     int saved = errno;
     flushOutOnSignal();
     termCooked();
@@ -57,10 +78,9 @@ void onFatal(int sig, siginfo_t *info, void *)
        action, perhaps a sanitizer's report) */
     if (sig > 0 && sig < kSignals)
         sigaction(sig, &gPrevious[sig], nullptr);
-    bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL;
     /* a real fault comes again when the instruction is retried, with its
        own details; a sent signal is sent again (it arrives on return) */
-    if (!(fault && info && info->si_code > 0))
+    if (!real)
         raise(sig);
     errno = saved;
 }
@@ -151,6 +171,15 @@ void catchFatalSignals(void)
 void atExit(void) { vtposix::termLeave(); }
 
 } // namespace
+
+void vtposix::flushStdout(void)
+{
+    gFlush.store(kFlushing);
+    fflush(stdout);
+    int state = gFlush.exchange(kIdle);
+    if (state >= kHeld)
+        raise(state - kHeld);
+}
 
 void vtposix::ignoreFileSizeLimit(void) { signal(SIGXFSZ, SIG_IGN); }
 

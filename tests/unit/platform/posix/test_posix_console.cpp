@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -586,6 +587,58 @@ TEST_F(PosixConsolePty, LoneEscEndsThePause)
     EXPECT_LT(msSince(t0), 30000);
     EXPECT_EQ(C().kbhit(), 1);
     EXPECT_EQ(C().getch(), 27);
+}
+
+/* A signal while the output is being flushed into a full pipe: the write
+   it cuts short has put out part of the buffer, and the rest goes out
+   once before the signal takes its course, not the whole buffer again. */
+TEST(PosixConsoleSignal, SignalDuringAFlushShowsEachByteOnce)
+{
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+#ifdef F_SETPIPE_SZ
+    if (fcntl(out[1], F_SETPIPE_SZ, 4096) != 4096)
+        GTEST_SKIP() << "the pipe keeps its size";
+#else
+    GTEST_SKIP() << "no F_SETPIPE_SZ";
+#endif
+    std::string text;
+    for (int n = 0; text.size() < 60000; n++)
+        text += "line " + std::to_string(n) + "\n";
+    fflush(stdout);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(out[1], 1);
+        vtPosixConsoleDetach();
+        C().init();
+        fputs(text.c_str(), stdout); /* held in the 64 KB buffer */
+        C().sleep(0);                /* flushes it, and blocks on the pipe */
+        _exit(3);
+    }
+    close(out[1]);
+    /* the pipe is full: the flush is blocked in its write */
+    int queued = 0;
+    for (int i = 0; i < 500 && queued < 4096; i++) {
+        usleep(10 * 1000);
+        ASSERT_EQ(ioctl(out[0], FIONREAD, &queued), 0);
+    }
+    ASSERT_EQ(queued, 4096);
+    usleep(20 * 1000);
+    kill(pid, SIGTERM);
+    std::string got;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(out[0], buf, sizeof buf)) > 0)
+        got.append(buf, (size_t)n);
+    close(out[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(got.size(), text.size());
+    EXPECT_TRUE(got == text);
 }
 
 /* A real fault in the program: the terminal is given back before the
