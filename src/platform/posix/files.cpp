@@ -7,16 +7,18 @@
  *   creation rules are refused.  A directory is refused as Windows does.
  * - A name that is created or emptied is never followed through a symbolic
  *   link (O_NOFOLLOW, O_EXCL): a link planted under the name of the record
- *   file cannot make us empty the file it points to.  Only a regular file
- *   is ever emptied, and only once it is ours (below), never at the open.
- * - The console the keys come from is never opened as a file: neither our
+ *   file cannot have the file it points to emptied.  Only a regular file
+ *   is ever emptied, and only once this process holds it (below), never at
+ *   the open.
+ * - The console the keys come from is never opened as a file: neither the
  *   controlling terminal, by whatever name, nor the pipe standard input
  *   reads (/dev/stdin).  Reading it would take the user's keys away.
  * - Share mode 0 means nobody else may have the file open meanwhile: an
  *   exclusive advisory lock (flock), taken before anything is emptied, so
  *   that creating a file someone holds never truncates it under them.  A
  *   second open by this process is refused the same way, and a table of
- *   our own open files guards that also where flock is only emulated.  A
+ *   the files this process holds open guards that also where flock is
+ *   only emulated.  A
  *   non-zero share mode takes a shared lock: it stands beside other sharers
  *   but not beside an exclusive holder.
  * - Writes go straight to the descriptor, nothing is held back in this
@@ -32,18 +34,15 @@
  *   shared.  Opens never block on them; descriptors are closed on exec.
  * - GetLastError tells, as a Windows error code, why the last failing
  *   file operation of this thread failed.
- * - MoveFileExA without MOVEFILE_REPLACE_EXISTING takes the new name with
- *   a hard link, which fails when the name is there, so a name that
- *   appears meanwhile is not replaced either; then the old name goes.
  *
  * A handle is a small heap record, looked up in the table before use, so a
  * stale or foreign handle is refused instead of touching some other file.
+ * What is done to names rather than handles is filenames.cpp's.
  */
-#include "posix.h"
+#include "files_internal.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <mutex>
 #include <new>
 #include <string.h>
@@ -70,10 +69,12 @@ std::mutex gLock;
 VtFile *gOpen = nullptr;
 thread_local DWORD tLastError = 0;
 
-void setError(DWORD code) { tLastError = code; }
+} // namespace
+
+void vtposix::setError(DWORD code) { tLastError = code; }
 
 /* The Windows error code nearest to errno e; fallback when none fits. */
-DWORD fromErrno(int e, DWORD fallback)
+DWORD vtposix::fromErrno(int e, DWORD fallback)
 {
     switch (e) {
     case ENOENT: return ERROR_FILE_NOT_FOUND;
@@ -98,7 +99,12 @@ DWORD fromErrno(int e, DWORD fallback)
     }
 }
 
-/* The record of a handle we gave out, nullptr for anything else.  A
+namespace {
+
+using vtposix::fromErrno;
+using vtposix::setError;
+
+/* The record of a handle this file gave out, nullptr for anything else.  A
    handle is used by one thread at a time, so its record may be read
    outside the lock until that thread closes it. */
 VtFile *find(HANDLE h)
@@ -127,7 +133,7 @@ HANDLE refuse(int fd, DWORD code)
     return INVALID_HANDLE_VALUE;
 }
 
-/* The keys come from here: our controlling terminal (/dev/tty, or the
+/* The keys come from here: the controlling terminal (/dev/tty, or the
    terminal by its own name), the terminal on standard input, or the pipe
    standard input is. */
 bool isTheKeyboard(int fd, const struct stat &st)
@@ -212,7 +218,7 @@ HANDLE fileCreate(LPCSTR name, DWORD access, DWORD share, void *, DWORD creation
         delete f;
         return refuse(fd, ERROR_SHARING_VIOLATION);
     }
-    /* emptied only now that it is ours alone */
+    /* emptied only now that this handle alone holds it */
     if (creation == CREATE_ALWAYS && regular && ftruncate(fd, 0) != 0) {
         int e = errno;
         delete f;
@@ -357,110 +363,6 @@ BOOL fileClose(HANDLE h)
 
 DWORD fileLastError(void) { return tLastError; }
 
-/* Of the name itself: a symbolic link is not followed. */
-DWORD fileAttributes(LPCSTR name)
-{
-    struct stat st;
-    if (!name || lstat(name, &st) != 0) {
-        setError(name ? fromErrno(errno, ERROR_GEN_FAILURE) : ERROR_INVALID_PARAMETER);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    if (S_ISLNK(st.st_mode)) {
-        /* a link to a folder is both, as on Windows */
-        struct stat to;
-        bool folder = stat(name, &to) == 0 && S_ISDIR(to.st_mode);
-        return FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
-    }
-    if (S_ISDIR(st.st_mode))
-        return FILE_ATTRIBUTE_DIRECTORY;
-    if (!S_ISREG(st.st_mode))
-        return FILE_ATTRIBUTE_DEVICE;
-    /* read-only as Windows has it: nobody may write, whatever the rights */
-    return (st.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
-}
-
-/* Makes what was done to the folder of name durable. */
-void syncFolderOf(const char *name)
-{
-    char dir[PATH_MAX];
-    const char *slash = strrchr(name, '/');
-    size_t len = slash ? (size_t)(slash - name) : 0;
-    if (len >= sizeof dir)
-        return;
-    if (slash) {
-        memcpy(dir, name, len);
-        dir[len] = 0;
-    }
-    int fd = open(slash ? (len ? dir : "/") : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
-/* A move that never replaces: link(2) fails with EEXIST where the name
-   is.  A file system without hard links gets a look, then rename(2). */
-bool renamed(LPCSTR existing, LPCSTR newName)
-{
-    if (rename(existing, newName) == 0)
-        return true;
-    setError(fromErrno(errno, ERROR_ACCESS_DENIED));
-    return false;
-}
-
-bool moveToNewName(LPCSTR existing, LPCSTR newName)
-{
-    if (link(existing, newName) == 0) {
-        unlink(existing);
-        return true;
-    }
-    struct stat st;
-    if (errno == EEXIST || lstat(newName, &st) == 0) {
-        setError(ERROR_FILE_EXISTS);
-        return false;
-    }
-    return renamed(existing, newName);
-}
-
-/* rename(2), which replaces the name itself (a link there included) in one
-   step; like Windows it leaves a read-only file in place.  With
-   MOVEFILE_WRITE_THROUGH the file's content and the new name are on the
-   disk before it returns. */
-BOOL fileMove(LPCSTR existing, LPCSTR newName, DWORD flags)
-{
-    if (!existing || !newName) {
-        setError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
-    struct stat st;
-    if (replace && lstat(newName, &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) {
-        setError(ERROR_ACCESS_DENIED);
-        return 0;
-    }
-    if (flags & MOVEFILE_WRITE_THROUGH) {
-        int fd = open(existing, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (fd >= 0) {
-            fsync(fd);
-            close(fd);
-        }
-    }
-    if (!(replace ? renamed(existing, newName) : moveToNewName(existing, newName)))
-        return 0;
-    if (flags & MOVEFILE_WRITE_THROUGH)
-        syncFolderOf(newName);
-    return 1;
-}
-
-BOOL fileRemove(LPCSTR name)
-{
-    if (!name || unlink(name) != 0) {
-        setError(name ? fromErrno(errno, ERROR_ACCESS_DENIED) : ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    return 1;
-}
-
 /* Also the start of a new read: what was read ahead is let go. */
 DWORD fileSeek(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
 {
@@ -501,20 +403,9 @@ BOOL fileFlush(HANDLE h)
     return 1;
 }
 
-BOOL dirCreate(LPCSTR name, void *)
-{
-    if (!name || mkdir(name, 0777) != 0) {
-        setError(name ? fromErrno(errno, ERROR_PATH_NOT_FOUND) : ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    return 1;
-}
-
-const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose, fileLastError, fileAttributes, fileMove,
-    fileRemove, fileSeek, fileFlush, dirCreate};
+const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose, fileLastError, vtposix::fileAttributes,
+    vtposix::fileMove, vtposix::fileRemove, fileSeek, fileFlush, vtposix::dirCreate};
 
 } // namespace
 
 const VtFiles *vtRealFiles(void) { return &kFiles; }
-
-BOOL SetCurrentDirectoryA(LPCSTR dir) { return dir && chdir(dir) == 0 ? 1 : 0; }

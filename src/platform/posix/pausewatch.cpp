@@ -1,15 +1,53 @@
 /*
- * The one registered PauseWatch (pausewatch.h).  Kept apart from the
+ * The registered PauseWatch sources (pausewatch.h).  Kept apart from the
  * console, so that a backend links without it.
  */
 #include "pausewatch.h"
 
 namespace {
 
-vt::PauseWatch *gWatch = nullptr;
+vt::PauseWatch *gWatches[vt::kMaxPauseWatches];
+int gCount = 0;
+vt::PauseWatch *gSet = nullptr; /* what setPauseWatch registered */
 
 } // namespace
 
-void vt::setPauseWatch(PauseWatch *watch) { gWatch = watch; }
+bool vt::addPauseWatch(PauseWatch *watch)
+{
+    for (int i = 0; i < gCount; i++)
+        if (gWatches[i] == watch)
+            return true;
+    if (!watch || gCount == kMaxPauseWatches)
+        return false;
+    gWatches[gCount++] = watch;
+    return true;
+}
 
-vt::PauseWatch *vt::pauseWatch(void) { return gWatch; }
+void vt::removePauseWatch(PauseWatch *watch)
+{
+    int kept = 0;
+    for (int i = 0; i < gCount; i++)
+        if (gWatches[i] != watch)
+            gWatches[kept++] = gWatches[i];
+    gCount = kept;
+    if (gSet == watch)
+        gSet = nullptr;
+}
+
+int vt::pauseWatches(PauseWatch **out, int max)
+{
+    int n = gCount < max ? gCount : max;
+    for (int i = 0; i < n; i++)
+        out[i] = gWatches[i];
+    return n;
+}
+
+void vt::setPauseWatch(PauseWatch *watch)
+{
+    if (gSet)
+        removePauseWatch(gSet);
+    if (watch && addPauseWatch(watch))
+        gSet = watch;
+}
+
+vt::PauseWatch *vt::pauseWatch(void) { return gSet; }

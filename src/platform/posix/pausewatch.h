@@ -1,5 +1,6 @@
 /*
- * Input that the console's pause reads on a backend's behalf.
+ * Input that the console's pause reads on a backend's behalf: the one way
+ * for a backend to have the pause wait on its descriptors.
  *
  * A backend whose input comes on descriptors (the ALSA sequencer) reads it
  * on a thread of its own, and each message received alone then wakes two
@@ -7,14 +8,15 @@
  * the main thread sleeps in the console's pause it may as well wait on
  * those descriptors itself and read what comes there: one thread wakes.
  *
- * A backend registers one PauseWatch.  The pause tells it when it begins
- * and when it ends, waits on its descriptors beside the keyboard and the
- * wake-up, and has it read when they are ready; what it reads goes the way
- * its own thread would send it (the sink, the host, the system's callback),
- * so the callback still only stores, and the pause ends on the
- * notification as it would on one from another thread.  Who reads while
- * the main thread is out of the pause, and when the backend's thread takes
- * over, is the backend's own business.
+ * A backend registers a PauseWatch, a source of input.  The pause tells
+ * every registered source when it begins and when it ends, waits on their
+ * descriptors beside the keyboard and the wake-up, and has a source read
+ * when one of its own descriptors is ready; what it reads goes the way its
+ * own thread would send it (the sink, the host, the system's callback), so
+ * the callback still only stores, and the pause ends on the notification
+ * as it would on one from another thread.  Who reads while the main thread
+ * is out of the pause, and when the backend's thread takes over, is the
+ * backend's own business.
  */
 #ifndef VOLTANIS_POSIX_PAUSEWATCH_H
 #define VOLTANIS_POSIX_PAUSEWATCH_H
@@ -37,8 +39,21 @@ public:
     virtual void pauseEnds() = 0;
 };
 
-/* Main thread only, never during a pause; nullptr for none.  One at a
-   time: the latest registered is the one. */
+/* The most sources registered at once. */
+const int kMaxPauseWatches = 4;
+
+/* The registry is the main thread's, and never changes during a pause.
+   addPauseWatch registers a source until removePauseWatch (false when
+   kMaxPauseWatches are there already); the pause asks them in the order
+   they came. */
+bool addPauseWatch(PauseWatch *watch);
+void removePauseWatch(PauseWatch *watch);
+/* The registered sources into `out` (at most `max`); how many. */
+int pauseWatches(PauseWatch **out, int max);
+
+/* The one-source form: removes the source it registered before, if any,
+   and registers `watch` (nullptr for none); sources added with
+   addPauseWatch stay.  pauseWatch answers the one it registered. */
 void setPauseWatch(PauseWatch *watch);
 PauseWatch *pauseWatch(void);
 

@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -99,7 +100,7 @@ TEST_F(PosixConsolePty, RawModeWhileAttachedAndBackAfter)
         bool on;
     } flags[] = {
         {"ICANON off: keys without Enter", t.c_lflag, ICANON, false},
-        {"ECHO off: we echo ourselves", t.c_lflag, ECHO, false},
+        {"ECHO off: the console echoes itself", t.c_lflag, ECHO, false},
         {"IEXTEN off: CTRL-V and CTRL-O are keys", t.c_lflag, IEXTEN, false},
         {"ISIG kept: CTRL-C, CTRL-Z, CTRL-\\ still signal", t.c_lflag, ISIG, true},
         {"IXON off: CTRL-Q and CTRL-S are keys", t.c_iflag, IXON, false},
@@ -407,16 +408,19 @@ TEST_F(PosixConsolePipe, KeyEndsThePause)
 class PipeWatch : public vt::PauseWatch {
 public:
     int fd[2] = {-1, -1};
+    int idle = -1;      /* a descriptor waited on before fd[0], never ready */
     bool notify = true; /* false: what is read is nothing to show */
     int begins = 0, ends = 0, readies = 0, failures = 0;
     std::string got;
     int pauseBegins(struct pollfd *fds, int max) override
     {
         begins++;
-        if (max < 1)
-            return 0;
-        fds[0] = {fd[0], POLLIN, 0};
-        return 1;
+        int n = 0;
+        if (idle >= 0 && n < max)
+            fds[n++] = {idle, POLLIN, 0};
+        if (n < max)
+            fds[n++] = {fd[0], POLLIN, 0};
+        return n;
     }
     bool ready(bool failed) override
     {
@@ -483,6 +487,79 @@ TEST_F(PosixConsolePipe, PauseReadsWatchedInput)
     }
 }
 
+/* Sources registered side by side: each adds its descriptors to the pause,
+   and only the one whose own descriptor became readable reads; a source
+   not registered, or removed again, is not waited on. */
+TEST_F(PosixConsolePipe, PauseWaitsOnEachRegisteredSource)
+{
+    enum Reg { kNever, kAdded, kRemoved };
+    struct Source {
+        Reg reg;
+        bool written;
+        bool twoFds; /* an idle descriptor before its own */
+    };
+    struct Case {
+        const char *what;
+        Source a, b;
+    } cases[] = {
+        {"the second is read, after the first's two fds", {kAdded, false, true}, {kAdded, true, false}},
+        {"the first is read, the second not", {kAdded, true, true}, {kAdded, false, false}},
+        {"one never registered is not waited on", {kAdded, false, false}, {kNever, true, false}},
+        {"one removed is not waited on", {kAdded, false, false}, {kRemoved, true, false}},
+    };
+    vtWake();
+    C().sleep(60000); /* take any earlier wake-up */
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Source *src[2] = {&c.a, &c.b};
+        PipeWatch w[2];
+        int idle[2];
+        ASSERT_EQ(pipe(idle), 0);
+        for (int i = 0; i < 2; i++) {
+            ASSERT_EQ(pipe(w[i].fd), 0);
+            /* a source read when it should not be must fail, not hang */
+            fcntl(w[i].fd[0], F_SETFL, O_NONBLOCK);
+            w[i].idle = src[i]->twoFds ? idle[0] : -1;
+            if (src[i]->reg != kNever) {
+                ASSERT_TRUE(vt::addPauseWatch(&w[i]));
+            }
+            if (src[i]->reg == kRemoved)
+                vt::removePauseWatch(&w[i]);
+        }
+        std::thread t([&] {
+            usleep(30 * 1000);
+            for (int i = 0; i < 2; i++)
+                if (src[i]->written)
+                    send(w[i].fd[1], "m");
+        });
+        Clock::time_point t0 = Clock::now();
+        C().sleep(400);
+        long took = msSince(t0);
+        t.join();
+        bool endsEarly = false;
+        for (int i = 0; i < 2; i++) {
+            SCOPED_TRACE(i ? "second" : "first");
+            vt::removePauseWatch(&w[i]);
+            bool waited = src[i]->reg == kAdded;
+            bool read = waited && src[i]->written;
+            endsEarly = endsEarly || read;
+            EXPECT_EQ(w[i].begins, waited ? 1 : 0);
+            EXPECT_EQ(w[i].ends, waited ? 1 : 0);
+            EXPECT_EQ(w[i].readies, read ? 1 : 0);
+            EXPECT_EQ(w[i].got, read ? "m" : "");
+            for (int fd : w[i].fd)
+                close(fd);
+        }
+        if (endsEarly)
+            EXPECT_LT(took, 300);
+        else
+            EXPECT_GE(took, 390);
+        EXPECT_EQ(C().kbhit(), 0);
+        close(idle[0]);
+        close(idle[1]);
+    }
+}
+
 /* At the end of the input the pause still lasts: the keys that end the
    program are always there, and must not turn a slow pace into a fast one. */
 TEST_F(PosixConsolePipe, PauseLastsAtTheEnd)
@@ -510,6 +587,58 @@ TEST_F(PosixConsolePty, LoneEscEndsThePause)
     EXPECT_LT(msSince(t0), 30000);
     EXPECT_EQ(C().kbhit(), 1);
     EXPECT_EQ(C().getch(), 27);
+}
+
+/* A signal while the output is being flushed into a full pipe: the write
+   it cuts short has put out part of the buffer, and the rest goes out
+   once before the signal takes its course, not the whole buffer again. */
+TEST(PosixConsoleSignal, SignalDuringAFlushShowsEachByteOnce)
+{
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+#ifdef F_SETPIPE_SZ
+    if (fcntl(out[1], F_SETPIPE_SZ, 4096) != 4096)
+        GTEST_SKIP() << "the pipe keeps its size";
+#else
+    GTEST_SKIP() << "no F_SETPIPE_SZ";
+#endif
+    std::string text;
+    for (int n = 0; text.size() < 60000; n++)
+        text += "line " + std::to_string(n) + "\n";
+    fflush(stdout);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(out[1], 1);
+        vtPosixConsoleDetach();
+        C().init();
+        fputs(text.c_str(), stdout); /* held in the 64 KB buffer */
+        C().sleep(0);                /* flushes it, and blocks on the pipe */
+        _exit(3);
+    }
+    close(out[1]);
+    /* the pipe is full: the flush is blocked in its write */
+    int queued = 0;
+    for (int i = 0; i < 500 && queued < 4096; i++) {
+        usleep(10 * 1000);
+        ASSERT_EQ(ioctl(out[0], FIONREAD, &queued), 0);
+    }
+    ASSERT_EQ(queued, 4096);
+    usleep(20 * 1000);
+    kill(pid, SIGTERM);
+    std::string got;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(out[0], buf, sizeof buf)) > 0)
+        got.append(buf, (size_t)n);
+    close(out[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(got.size(), text.size());
+    EXPECT_TRUE(got == text);
 }
 
 /* A real fault in the program: the terminal is given back before the
