@@ -43,7 +43,7 @@ TEST_F(Dispatch, SettingKeysPrintTheirLines)
     };
     for (const KeyCase &c : cases) {
         SCOPED_TRACE(c.what);
-        resetSettings();
+        resetProgramGlobals();
         gNumBase = c.base;
         EXPECT_EQ(printed([&] { typeKeys(c.keys); }), c.text);
         EXPECT_EQ(gMode, c.mode);
@@ -78,7 +78,7 @@ TEST_F(Dispatch, WhichKeysAbandonAHalfTypedLine)
     };
     for (const LineCase &c : cases) {
         SCOPED_TRACE(c.what);
-        resetSettings();
+        resetProgramGlobals();
         printed([&] {
             typeKeys("N 3C");
             typeKeys(c.keys);

@@ -18,34 +18,16 @@ const char *const kConfirmPrompt = " - confirm with <ENTER>.\nTo select another 
 /* the fixture's scratch directory holds the files to send */
 class SendFileTest : public EntryOutputTest {
 protected:
+    using ScratchTest::writeFile;
+
     /* a file whose bytes differ from block to block */
     static Bytes writeFile(const char *name, size_t size)
     {
         Bytes content(size);
         for (size_t i = 0; i < size; i++)
             content[i] = (uint8_t)(i * 7 + i / 64 + 3);
-        FILE *f = fopen(name, "wb");
-        EXPECT_NE(f, nullptr);
-        if (f) {
-            if (size) {
-                EXPECT_EQ(fwrite(content.data(), 1, size, f), size);
-            }
-            fclose(f);
-        }
+        writeFile(name, content);
         return content;
-    }
-
-    /* the double as new, with the output port open again: counters of
-       pauses and bytes read start at zero */
-    static void fresh()
-    {
-        if (gOutHandle)
-            midiOutClose(gOutHandle);
-        td::install();
-        td::endOfInput(false);
-        td::addOutPort("X");
-        resetGlobals();
-        ASSERT_EQ(midiOutOpen(&gOutHandle, 0, 0, 0, 0), (MMRESULT)MMSYSERR_NOERROR);
     }
 
     static void setName(const char *name)
@@ -119,7 +101,7 @@ TEST_F(SendFileTest, TransferTable)
         {3300, 1, fullBlocks(51, {36}), "...Ready\n", 51},
     };
     for (const TransferRow &r : rows) {
-        fresh();
+        startAfresh();
         SCOPED_TRACE(std::to_string(r.size) + " bytes, pace " + std::to_string(r.pace));
         Bytes content = writeFile("data.syx", r.size);
         setName("data.syx");
@@ -162,13 +144,10 @@ TEST_F(SendFileTest, GapAfterEachF7)
         {mixed, 0, 30, {64, 36, 6, 3}, 60},
     };
     for (const auto &r : rows) {
-        fresh();
+        startAfresh();
         SCOPED_TRACE("pace " + std::to_string(r.pace) + ", gap " + std::to_string(r.gap));
         sendGapOn(r.gap);
-        FILE *f = fopen("dump.syx", "wb");
-        ASSERT_NE(f, nullptr);
-        fwrite(r.file.data(), 1, r.file.size(), f);
-        fclose(f);
+        writeFile("dump.syx", r.file);
         setName("dump.syx");
         td::keys("\r");
         std::string text = printed([&] { SendFile(r.pace); });
@@ -345,7 +324,7 @@ TEST_F(SendFileTest, SlowPaceKeepsToTheClockWhenPausesEndEarly)
     };
     const Row rows[] = {{0, 1}, {30, 4}, {1, 100}, {99, 2}};
     for (const Row &r : rows) {
-        fresh();
+        startAfresh();
         SCOPED_TRACE("pauses end after " + std::to_string(r.cap) + " ms");
         writeFile("two", 65);
         setName("two");
@@ -429,7 +408,7 @@ TEST_F(SendFileTest, APipeWaitingForItsWriterLeavesTheKeyboardFree)
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.what);
-        fresh();
+        startAfresh();
         ASSERT_EQ(system("rm -f fifo && mkfifo fifo"), 0);
         int writer = open("fifo", O_RDWR); /* open for good */
         ASSERT_GE(writer, 0);
@@ -525,7 +504,7 @@ TEST_F(SendFileTest, RepeatAfterATransferSendsTheTypedMessage)
         {"F8", "Repeat:f8 \n", {0xF8}, 200, 100, "\r"},
     };
     for (const RepeatAfterRow &r : rows) {
-        fresh();
+        startAfresh();
         SCOPED_TRACE(r.line);
         type(std::string(r.line) + "\r");
         writeFile("rep", r.fileSize);
