@@ -2,14 +2,11 @@
    double, transmissions and console text compared block by block. */
 #include "entry_output_fixture.h"
 #include "extras/extras.h"
+#include "typist.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <chrono>
-#include <thread>
 
 namespace {
 
@@ -539,17 +536,10 @@ TEST_F(SendFileTest, WaitForTheConfirmingKeyPauses)
 {
     writeFile("w", 3);
     setName("w");
-    std::atomic<bool> done{false};
-    std::thread typist([&] {
-        /* a wait that spins never pauses: give it up to two seconds, then
-           let it end so that the check below fails instead of hanging */
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (td::sleeps() < 3 && !done && std::chrono::steady_clock::now() < until)
-            std::this_thread::yield();
-        td::keys("\r");
-    });
+    /* a wait that spins never pauses: the key comes after two seconds
+       then, and the check below fails */
+    Typist typist([] { return td::sleeps() >= 3; }, [] { td::keys("\r"); });
     std::string text = printed([] { SendFile(0); });
-    done = true;
     typist.join();
     EXPECT_GE(td::sleeps(), 3u);
     EXPECT_EQ(text, confirmText("w", 0) + "-Sending Ready\n");
@@ -561,17 +551,10 @@ TEST_F(SendFileTest, WaitForTheSecondCodePauses)
     writeFile("w", 1600);
     setName("w");
     td::keys(std::string("\r\0", 2));
-    std::atomic<bool> done{false};
-    std::thread typist([&] {
-        /* a wait that spins never pauses: give it up to two seconds, then
-           let it end so that the check below fails instead of hanging */
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (td::sleeps() < 3 && !done && std::chrono::steady_clock::now() < until)
-            std::this_thread::yield();
-        td::keys("\x42");
-    });
+    /* a wait that spins never pauses: the key comes after two seconds
+       then, and the check below fails */
+    Typist typist([] { return td::sleeps() >= 3; }, [] { td::keys("\x42"); });
     std::string text = printed([] { SendFile(0); });
-    done = true;
     typist.join();
     EXPECT_GE(td::sleeps(), 3u);
     EXPECT_EQ(text, confirmText("w", 0) + "-Sending .Aborted\n");

@@ -6,6 +6,7 @@
  */
 #include "platform/posix/pausewatch.h"
 #include "platform/posix/posix.h"
+#include "../../typist.h"
 
 #include <gtest/gtest.h>
 
@@ -376,10 +377,7 @@ TEST_F(PosixConsolePipe, WakeEndsThePause)
 {
     vtWake();
     C().sleep(60000); /* a wake before the pause counts too */
-    std::thread t([] {
-        usleep(50 * 1000);
-        vtWake();
-    });
+    Typist t(std::chrono::milliseconds(50), [] { vtWake(); });
     Clock::time_point t0 = Clock::now();
     C().sleep(60000);
     long took = msSince(t0);
@@ -392,10 +390,7 @@ TEST_F(PosixConsolePipe, KeyEndsThePause)
 {
     vtWake();
     C().sleep(60000); /* take any earlier wake-up */
-    std::thread t([this] {
-        usleep(50 * 1000);
-        send(in[1], "q");
-    });
+    Typist t(std::chrono::milliseconds(50), [this] { send(in[1], "q"); });
     C().sleep(60000);
     t.join();
     EXPECT_EQ(C().kbhit(), 1);

@@ -12,6 +12,7 @@
 #include "platform/loopback/loopback.h"
 #include "platform/testdouble/testdouble.h"
 #include "platform/win/internal.h"
+#include "../../typist.h"
 
 #include <gtest/gtest.h>
 
@@ -172,10 +173,7 @@ TEST(WinWake, ANotificationWakesThePause)
 
 TEST(WinWake, WakeFromAnotherThreadEndsAPause)
 {
-    std::thread waker([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        vtWake();
-    });
+    Typist waker(std::chrono::milliseconds(100), [] { vtWake(); });
     long long took = pauseTook(kLongPause);
     waker.join();
     EXPECT_LT(took, kEarly);
