@@ -25,6 +25,15 @@
 
 typedef std::vector<uint8_t> Bytes;
 
+/* a SysEx message of `length` bytes, F0 and F7 included, filled with `fill` */
+inline Bytes sysexOf(size_t length, uint8_t fill)
+{
+    Bytes m(length, fill);
+    m.front() = 0xF0;
+    m.back() = 0xF7;
+    return m;
+}
+
 /* Every global of the program at its start value: nothing opened, no port
    counted, the capture's queues empty. */
 inline void resetProgramGlobals()
@@ -109,6 +118,17 @@ protected:
         EXPECT_EQ(chdir(oldDir_), 0);
         std::string cmd = std::string("rm -rf ") + tmpDir_;
         EXPECT_EQ(system(cmd.c_str()), 0);
+    }
+
+    /* ports of the double, counted as at start-up */
+    static void ports(const std::vector<const char *> &outs, const std::vector<const char *> &ins)
+    {
+        for (const char *n : outs)
+            td::addOutPort(n);
+        for (const char *n : ins)
+            td::addInPort(n);
+        goNumDevs = midiOutGetNumDevs();
+        giNumDevs = midiInGetNumDevs();
     }
 
     /* for the next row of a table: the end of this test and the start of

@@ -22,9 +22,7 @@ protected:
     void SetUp() override
     {
         ScratchTest::SetUp();
-        td::addOutPort("Out");
-        td::addInPort("In");
-        resetProgram();
+        ports({"Out"}, {"In"});
     }
 
     /* every global at its start value, the double's ports counted;

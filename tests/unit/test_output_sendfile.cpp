@@ -57,6 +57,22 @@ protected:
         return all;
     }
 
+    /* The key a wait needs arrives from another thread only after the
+       transfer has paused a few times (a wait that spins never pauses:
+       the key comes after two seconds then, and the checks fail). */
+    static void checkTheWaitPauses(size_t size, const std::string &typed, std::string key, const std::string &end)
+    {
+        writeFile("w", size);
+        setName("w");
+        td::keys(typed);
+        Typist typist([] { return td::sleeps() >= 3; }, [key] { td::keys(key); });
+        std::string text = printed([] { SendFile(0); });
+        typist.join();
+        EXPECT_GE(td::sleeps(), 3u);
+        EXPECT_EQ(text, confirmText("w", 0) + end);
+        EXPECT_EQ(td::sent().size(), 1u);
+    }
+
     static std::vector<size_t> blockSizes(const Sends &s)
     {
         std::vector<size_t> sizes;
@@ -123,10 +139,7 @@ TEST_F(SendFileTest, GapAfterEachF7)
         const uint8_t m[] = {0xF0, 0x7D, (uint8_t)i, 0xF7};
         five.insert(five.end(), m, m + 4);
     }
-    Bytes long100(100, 0x41);
-    long100.front() = 0xF0;
-    long100.back() = 0xF7;
-    Bytes mixed = long100;
+    Bytes mixed = sysexOf(100, 0x41);
     mixed.insert(mixed.end(), {0x90, 0x3C, 0x40, 0xF0, 0x01, 0xF7, 0x80, 0x3C, 0x00});
     const struct {
         Bytes file;
@@ -529,36 +542,12 @@ TEST_F(SendFileTest, ByteTypedAfterATransferIsStillTheRepeat)
     EXPECT_EQ(hexOf(td::sent()), "[7f]");
 }
 
-/* The waits for a key pause between polls instead of spinning: the key
-   arrives from another thread only after the transfer has paused a few
-   times. */
-TEST_F(SendFileTest, WaitForTheConfirmingKeyPauses)
-{
-    writeFile("w", 3);
-    setName("w");
-    /* a wait that spins never pauses: the key comes after two seconds
-       then, and the check below fails */
-    Typist typist([] { return td::sleeps() >= 3; }, [] { td::keys("\r"); });
-    std::string text = printed([] { SendFile(0); });
-    typist.join();
-    EXPECT_GE(td::sleeps(), 3u);
-    EXPECT_EQ(text, confirmText("w", 0) + "-Sending Ready\n");
-    EXPECT_EQ(td::sent().size(), 1u);
-}
+/* The waits for a key pause between polls instead of spinning. */
+TEST_F(SendFileTest, WaitForTheConfirmingKeyPauses) { checkTheWaitPauses(3, "", "\r", "-Sending Ready\n"); }
 
 TEST_F(SendFileTest, WaitForTheSecondCodePauses)
 {
-    writeFile("w", 1600);
-    setName("w");
-    td::keys(std::string("\r\0", 2));
-    /* a wait that spins never pauses: the key comes after two seconds
-       then, and the check below fails */
-    Typist typist([] { return td::sleeps() >= 3; }, [] { td::keys("\x42"); });
-    std::string text = printed([] { SendFile(0); });
-    typist.join();
-    EXPECT_GE(td::sleeps(), 3u);
-    EXPECT_EQ(text, confirmText("w", 0) + "-Sending .Aborted\n");
-    EXPECT_EQ(td::sent().size(), 1u);
+    checkTheWaitPauses(1600, std::string("\r\0", 2), "\x42", "-Sending .Aborted\n");
 }
 
 } // namespace

@@ -43,18 +43,7 @@ Bytes record(uint8_t version, uint8_t mode, uint8_t channel, uint8_t base, const
     return r;
 }
 
-class Preset : public FrontendTest {
-protected:
-    void ports(std::vector<const char *> outs, std::vector<const char *> ins)
-    {
-        for (const char *n : outs)
-            td::addOutPort(n);
-        for (const char *n : ins)
-            td::addInPort(n);
-        goNumDevs = midiOutGetNumDevs();
-        giNumDevs = midiInGetNumDevs();
-    }
-};
+class Preset : public FrontendTest {};
 
 TEST_F(Preset, DefaultsSaveAsTheDocumentedRecord)
 {
