@@ -196,6 +196,17 @@ int findIn(vt::Backend *b, const char *name)
     return -1;
 }
 
+/* The input port of that name opened and started for the sink, as a fresh
+   snapshot lists it; null when there is none to open. */
+vt::InPort *openIn(vt::Backend *b, const char *name, Sink &sink, const std::string &what)
+{
+    b->snapshot();
+    int i = findIn(b, name);
+    vt::InPort *in = i >= 0 ? b->openIn((unsigned)i, &sink) : nullptr;
+    check(in && in->start(), what);
+    return in;
+}
+
 std::vector<std::string> outNames(vt::Backend *b)
 {
     std::vector<std::string> v;
@@ -415,11 +426,8 @@ void deliveredOnReturn(vt::Backend *b, Peer &peer)
 void inputTroubles(vt::Backend *b, Peer &peer)
 {
     int p = peer.port("Peer Out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
-    b->snapshot();
-    int i = findIn(b, "Peer Out");
     Sink sink;
-    vt::InPort *in = i >= 0 ? b->openIn((unsigned)i, &sink) : nullptr;
-    check(in && in->start(), "a peer's port opens for input");
+    vt::InPort *in = openIn(b, "Peer Out", sink, "a peer's port opens for input");
     if (!in)
         return;
     /* events the peer sends to its subscribers come in */
@@ -470,11 +478,8 @@ void inputTroubles(vt::Backend *b, Peer &peer)
 void externalBurst(vt::Backend *b, Peer &peer)
 {
     int p = peer.port("Peer Burst", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
-    b->snapshot();
-    int i = findIn(b, "Peer Burst");
     Sink sink;
-    vt::InPort *in = i >= 0 ? b->openIn((unsigned)i, &sink) : nullptr;
-    check(in && in->start(), "the burst source opens for input");
+    vt::InPort *in = openIn(b, "Peer Burst", sink, "the burst source opens for input");
     if (!in)
         return;
     const int kBurst = 8000;

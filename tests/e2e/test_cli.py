@@ -4,14 +4,12 @@ folder of the program's files."""
 
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from vtpty import (ENTER, LOOPBACK, Piped, Session, check, ctrl, fkey, run_tests,
+from vtpty import (ENTER, LOOPBACK, Piped, Session, check, ctrl, fkey, run_tests, scratch_dir,
                    status_report)
 
 NOTE_ON = "  MIDI Note ON     90 3c 40  ( C 3 )\n"
@@ -21,14 +19,11 @@ EXIT_PROMPT = "EXIT? <ENTER>=exit  <SPACE>=continue"
 def run(binary, *args, stdin=b"", cwd=None):
     """The program with these arguments, standard input from stdin;
     returns (status, stdout, stderr)."""
-    own = cwd is None
-    cwd = cwd or tempfile.mkdtemp(prefix="voltanis-e2e-cli-")
-    try:
-        r = subprocess.run([os.path.abspath(binary)] + list(args), input=stdin, capture_output=True,
-                           cwd=cwd, timeout=20, start_new_session=True)
-    finally:
-        if own:
-            shutil.rmtree(cwd, ignore_errors=True)
+    if cwd is None:
+        with scratch_dir("cli") as cwd:
+            return run(binary, *args, stdin=stdin, cwd=cwd)
+    r = subprocess.run([os.path.abspath(binary)] + list(args), input=stdin, capture_output=True,
+                       cwd=cwd, timeout=20, start_new_session=True)
     return r.returncode, r.stdout.decode("latin-1"), r.stderr.decode("latin-1")
 
 
@@ -124,20 +119,15 @@ def test_dir_holds_preset_record_and_send_files(binary):
     """-C: the record file, the preset and a send file by a relative name
     are in that folder, not in the current one; a one-shot run there takes
     the preset and still types in mode 0."""
-    work = tempfile.mkdtemp(prefix="voltanis-e2e-cwd-")
-    folder = tempfile.mkdtemp(prefix="voltanis-e2e-dir-")
-    try:
+    with scratch_dir("cwd") as work, scratch_dir("dir") as folder:
         with open(os.path.join(folder, "hello.syx"), "wb") as f:
             f.write(b"\xf0\x7d\x68\x69\xf7")
         with Session(binary, workdir=work, args=["-C", folder, "-o", "loop", "-i", "loop"]) as s:
             s.expect(status_report(*loopback_numbers(binary)))
-            s.send(fkey(9))
-            s.expect_next("-Recording\n")
+            s.record()
             s.send("N 3C 40" + ENTER)
             s.expect_next("N 3C 40\n" + NOTE_ON)
-            s.send(fkey(7))
-            s.expect("and finish with <ENTER>:\n")
-            s.send("hello.syx" + ENTER)
+            s.send_file("hello.syx")
             s.expect("Ready\n")
             s.expect("  SysEx( 7d ) hi EOX\n")
             s.send(fkey(12))
@@ -158,14 +148,7 @@ def test_dir_holds_preset_record_and_send_files(binary):
 
         status, out, err = run(binary, "-C", os.path.join(folder, "missing"))
         check(status == 2 and "cannot change to the folder" in err, "missing folder: %d %r" % (status, err))
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":
-    run_tests([test_help_and_version, test_wrong_command_lines,
-               test_list_names_the_loopback_under_both_headings, test_one_shot_on_a_terminal,
-               test_one_shot_lines_in_order_and_the_keyboard_not_read,
-               test_one_shot_and_piped_input_end_with_1_after_a_failed_line,
-               test_no_such_port_lists_the_candidates, test_dir_holds_preset_record_and_send_files])
+    run_tests()

@@ -6,17 +6,15 @@ start."""
 
 import fcntl
 import os
-import shutil
 import signal
 import sys
 import time
 
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from vtpty import (ENTER, Failure, Session, check, ctrl, fkey, read_file, run_tests, status_report,
-                   started)
+from vtpty import (ENTER, Failure, Session, check, ctrl, fkey, read_file, run_tests, scratch_dir,
+                   started, status_report)
 
-RECORDING = "-Recording\n"
 CLOSED = "-Rec File Closed\n"
 CANNOT_SEND = "Cannot open Send File!\n"
 CANNOT_RECORD = "Cannot open Record File!\n"
@@ -37,8 +35,7 @@ def test_recording_is_on_disk_at_once(binary):
     with Session(binary) as s:
         started(s)
         rec = os.path.join(s.workdir, "VOLTANIS.REC")
-        s.send(fkey(9))
-        s.expect_next(RECORDING)
+        s.record()
         check(read_file(rec) == b"", "F9 did not create an empty record file: %r" % read_file(rec))
         s.send("n 3c 40" + ENTER)
         wait_file(rec, b"\x90\x3c\x40")
@@ -64,8 +61,7 @@ def test_record_file_not_emptied_under_another_holder(binary):
             check(read_file(rec) == b"earlier take", "the held file was changed: %r" % read_file(rec))
         finally:
             holder.close()
-        s.send(fkey(9))
-        s.expect_next(RECORDING)
+        s.record()
         check(read_file(rec) == b"", "F9 did not empty the record file: %r" % read_file(rec))
         s.send(fkey(12))
         s.expect_next(CLOSED)
@@ -75,8 +71,7 @@ def test_record_file_not_emptied_under_another_holder(binary):
 def test_open_record_file_cannot_be_sent(binary):
     with Session(binary) as s:
         started(s)
-        s.send(fkey(9))
-        s.expect_next(RECORDING)
+        s.record()
         s.send(fkey(6))
         s.expect_next("\nType file name to be sent 'slowly' and finish with <ENTER>:\n")
         s.send("VOLTANIS.REC" + ENTER)
@@ -112,9 +107,7 @@ def test_sent_file_comes_back_into_the_record_file(binary):
         rec = os.path.join(s.workdir, "VOLTANIS.REC")
         s.send(fkey(10))
         s.expect_next("-Recording Quietly-")
-        s.send(fkey(7))
-        s.expect("and finish with <ENTER>:\n")
-        s.send("take.mid" + ENTER)
+        s.send_file("take.mid")
         s.expect("-Sending ")
         s.expect("Ready\n")
         wait_file(rec, data)
@@ -125,18 +118,16 @@ def test_sent_file_comes_back_into_the_record_file(binary):
 
 
 def test_preset_saved_and_loaded(binary):
-    with Session(binary) as s:
-        started(s)
-        workdir = s.workdir
-        s.own_dir = False               # kept for the second run
-        s.send(ctrl("r"))
-        s.expect("\nmode 3:")
-        s.send(ctrl("g"))
-        s.expect("are displayed\n")
-        s.send(ctrl("p"))
-        s.expect_next("preset saved in file VOLTANIS.SET\n")
-        s.exit_via_prompt()
-    try:
+    with scratch_dir("preset") as workdir:
+        with Session(binary, workdir=workdir) as s:
+            started(s)
+            s.send(ctrl("r"))
+            s.expect("\nmode 3:")
+            s.send(ctrl("g"))
+            s.expect("are displayed\n")
+            s.send(ctrl("p"))
+            s.expect_next("preset saved in file VOLTANIS.SET\n")
+            s.exit_via_prompt()
         data = read_file(os.path.join(workdir, "VOLTANIS.SET"))
         check(data is not None and len(data) == 168, "preset file of %r bytes" % (data and len(data)))
         check(data[:8] == bytes([6, 0x83, 0, 0x10, 0x7D, 0xFF, 0xFF, 0xFF]),
@@ -153,16 +144,7 @@ def test_preset_saved_and_loaded(binary):
             ).replace("display of Timing Clock and Active Sensing blocked (change with CTRL-G)\n",
                       "Timing Clock and Active Sensing are displayed (block with CTRL-B)\n"))
             s.exit_via_prompt()
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
 
 
 if __name__ == "__main__":
-    run_tests([
-        test_recording_is_on_disk_at_once,
-        test_record_file_not_emptied_under_another_holder,
-        test_open_record_file_cannot_be_sent,
-        test_missing_send_file,
-        test_sent_file_comes_back_into_the_record_file,
-        test_preset_saved_and_loaded,
-    ])
+    run_tests()

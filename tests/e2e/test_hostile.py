@@ -8,13 +8,11 @@ import os
 import stat
 import subprocess
 import sys
-import tempfile
-import shutil
 
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from vtpty import (ENTER, EXIT_PROMPT, LOOPBACK, Failure, Piped, Session, check, ctrl, fkey,
-                   read_file, run_tests, status_report)
+from vtpty import (ENTER, EXIT_PROMPT, Failure, LOOPBACK, Piped, Session, check, ctrl, fkey,
+                   read_file, run_tests, scratch_dir, status_report)
 
 
 def preset_record(send_name=b""):
@@ -35,8 +33,7 @@ def test_closed_standard_descriptors_end_like_an_empty_pipe(binary):
     """`voltanis <&-` ends through the exit prompt with status 0; so does a
     run with all three standard descriptors closed."""
     for closed in ((0,), (0, 1, 2)):
-        workdir = tempfile.mkdtemp(prefix="voltanis-e2e-")
-        try:
+        with scratch_dir("work") as workdir:
             out_r, out_w = os.pipe()
 
             def child():
@@ -65,27 +62,21 @@ def test_closed_standard_descriptors_end_like_an_empty_pipe(binary):
             if 1 not in closed:
                 check(out.decode("latin-1").endswith(EXIT_PROMPT),
                       "closed %r: does not end at the exit prompt: %r" % (closed, out[-300:]))
-        finally:
-            shutil.rmtree(workdir, ignore_errors=True)
 
 
 def test_file_size_limit_is_a_write_error(binary):
     """Under a file size limit, recording past it prints the write error and
     the program goes on."""
     notes = b"".join(bytes([0x90, n % 128, 0x40]) for n in range(700))
-    workdir = tempfile.mkdtemp(prefix="voltanis-e2e-")
-    try:
+    with scratch_dir("work") as workdir:
         wrapper = os.path.join(workdir, "limited.sh")
         with open(wrapper, "w") as f:
             f.write("#!/bin/sh\nulimit -f 1\nexec '%s'\n" % os.path.abspath(binary))
         os.chmod(wrapper, stat.S_IRWXU)
         with Session(wrapper, workdir=workdir, files=dict(PRESET, **{"notes.mid": notes})) as s:
             loaded(s)
-            s.send(fkey(9))
-            s.expect_next("-Recording\n")
-            s.send(fkey(7))
-            s.expect("and finish with <ENTER>:\n")
-            s.send("notes.mid" + ENTER)
+            s.record()
+            s.send_file("notes.mid")
             s.expect("Ready\n")
             s.expect("Record File Write Error!\n", timeout=20)
             s.quiet(0.5)
@@ -94,8 +85,6 @@ def test_file_size_limit_is_a_write_error(binary):
             s.exit_via_prompt()
         size = len(read_file(os.path.join(workdir, "VOLTANIS.REC")))
         check(0 < size <= 1024, "record file of %d bytes" % size)
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
 
 
 def test_sysex_text_beyond_ascii_is_refused(binary):
@@ -184,11 +173,4 @@ def test_a_typed_character_is_no_function_key(binary):
 
 
 if __name__ == "__main__":
-    run_tests([
-        test_closed_standard_descriptors_end_like_an_empty_pipe,
-        test_file_size_limit_is_a_write_error,
-        test_sysex_text_beyond_ascii_is_refused,
-        test_the_terminal_and_a_waiting_pipe_as_send_files,
-        test_names_are_shown_harmlessly,
-        test_a_typed_character_is_no_function_key,
-    ])
+    run_tests()

@@ -8,18 +8,15 @@ import sys
 
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from vtpty import ENTER, EXIT_PROMPT, Piped, Session, check, fkey, read_file, run_tests, started
+from vtpty import EXIT_PROMPT, Piped, Session, check, fkey, read_file, run_tests, started
 
 
 def record_while_sending_fast(s, name, data):
     """F9, then F7 with a file of data: recording runs and the file is sent."""
     with open(os.path.join(s.workdir, name), "wb") as f:
         f.write(data)
-    s.send(fkey(9))
-    s.expect_next("-Recording\n")
-    s.send(fkey(7))
-    s.expect("and finish with <ENTER>:\n")
-    s.send(name + ENTER)
+    s.record()
+    s.send_file(name)
     s.expect("Ready\n", timeout=30)
 
 
@@ -71,5 +68,4 @@ def test_what_arrived_before_esc_is_kept(binary):
 
 
 if __name__ == "__main__":
-    run_tests([test_piped_sysex_back_to_back, test_sysex_file_sent_fast_while_recording,
-               test_what_arrived_before_esc_is_kept])
+    run_tests()

@@ -4,14 +4,12 @@ the repeat key; piped input as a one-shot sender; presets across starts;
 recording and sending a file."""
 
 import os
-import shutil
 import sys
-import tempfile
 
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from vtpty import (ENTER, Failure, Piped, Session, check, ctrl, fkey, run_tests, status_report,
-                   started)
+from vtpty import (ENTER, Failure, Piped, Session, check, ctrl, fkey, run_tests, scratch_dir,
+                   started, status_report)
 
 NOTE_ON = "  MIDI Note ON     90 3c 40  ( C 3 )\n"
 
@@ -75,8 +73,7 @@ def test_piped_lines_are_sent_and_the_program_ends(binary):
 
 
 def test_preset_kept_across_starts(binary):
-    work = tempfile.mkdtemp(prefix="voltanis-e2e-preset-")
-    try:
+    with scratch_dir("preset") as work:
         with Session(binary, workdir=work) as s:
             s.expect("Select MIDI OUT device:\n")
             s.expect("# 0: Voltanis Loopback \n")
@@ -104,20 +101,16 @@ def test_preset_kept_across_starts(binary):
             s.expect("Selection:\n")
             s.expect("\nVOLTANIS mode 0:type MIDI MSG - display MIDI MSG(change with CTRL-Q,W,E,R)\n")
             s.exit_via_prompt()
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
 
 
 def test_record_and_send_file(binary):
-    work = tempfile.mkdtemp(prefix="voltanis-e2e-files-")
-    try:
+    with scratch_dir("files") as work:
         notes = bytes([0x90, 0x3C, 0x40, 0x80, 0x3C, 0x00]) * 20   # 120 bytes, two blocks
         with open(os.path.join(work, "notes.mid"), "wb") as f:
             f.write(notes)
         with Session(binary, workdir=work) as s:
             started(s)
-            s.send(fkey(9))
-            s.expect_next("-Recording\n")
+            s.record()
             s.send("N 3C 40" + ENTER)
             s.expect_next("N 3C 40\n" + NOTE_ON)
             s.send(fkey(12))
@@ -136,16 +129,7 @@ def test_record_and_send_file(binary):
             s.send(ctrl("a"))
             s.expect_next("Repeat:90 3c 40 \n" + NOTE_ON)
             s.exit_via_prompt()
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":
-    run_tests([
-        test_typed_message_comes_back_and_repeats,
-        test_sysex_and_display_modes,
-        test_byte_entry_and_wild_byte,
-        test_piped_lines_are_sent_and_the_program_ends,
-        test_preset_kept_across_starts,
-        test_record_and_send_file,
-    ])
+    run_tests()

@@ -11,7 +11,7 @@ import time
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from vtpty import (ENTER, EXIT_PROMPT, Failure, Piped, Session, check, ctrl, fkey, run_tests,
-                   status_report, started)
+                   started, status_report)
 
 HELP = "".join([
     "\nshort list of commands: (letters case insensitive, parameters hex or decimal)\n",
@@ -236,16 +236,4 @@ def test_piped_input(binary):
 
 
 if __name__ == "__main__":
-    run_tests([
-        test_banner_and_status_report,
-        test_help_screen,
-        test_mode_keys,
-        test_filter_keys,
-        test_unknown_keys_leave_no_trace,
-        test_esc_then_space_continues,
-        test_esc_then_enter_exits,
-        test_signals_leave_the_terminal_as_it_was,
-        test_raw_mode_flags,
-        test_suspend_and_resume,
-        test_piped_input,
-    ])
+    run_tests()

@@ -4,16 +4,14 @@ each F7 of a send file (--gap) and the Standard MIDI File log (--smf)."""
 
 import os
 import re
-import shutil
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from smfread import notes_on, read_smf  # noqa: E402
 from test_cli import run  # noqa: E402
-from vtpty import ENTER, Session, check, ctrl, fkey, run_tests  # noqa: E402
+from vtpty import ENTER, Session, check, ctrl, fkey, run_tests, scratch_dir  # noqa: E402
 
 LOOP = ["-o", "loop", "-i", "loop"]
 TIMED = r" {0,4}(\d+\.\d{4})  "           # the time column
@@ -49,8 +47,7 @@ def test_times_increase_and_the_reply_latency_is_shown(binary):
 
 
 def test_syx_saves_each_whole_sysex(binary):
-    work = tempfile.mkdtemp(prefix="voltanis-e2e-syx-")
-    try:
+    with scratch_dir("syx") as work:
         status, out, err = run(binary, *LOOP, "--syx", "dumps", "-s", "S hello", "-s", "N 3C 40", cwd=work)
         check(status == 0 and err == "", "status %d, stderr %r" % (status, err))
         status, out, err = run(binary, *LOOP, "--syx=dumps", "-s", "S \\01", cwd=work)
@@ -65,8 +62,6 @@ def test_syx_saves_each_whole_sysex(binary):
             pass
         status, out, err = run(binary, *LOOP, "--syx", "plain", "-s", "S hi", cwd=work)
         check(status == 2 and out == "" and "--syx: the folder 'plain': not a folder" in err, "%d %r" % (status, err))
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
 
 
 def test_gap_after_each_f7(binary):
@@ -87,9 +82,8 @@ def test_gap_after_each_f7(binary):
 
 
 def test_smf_logs_what_arrives(binary):
-    work = tempfile.mkdtemp(prefix="voltanis-e2e-smf-")
-    log = os.path.join(work, "log.mid")
-    try:
+    with scratch_dir("smf") as work:
+        log = os.path.join(work, "log.mid")
         with Session(binary, workdir=work, args=LOOP + ["--smf", "log.mid"]) as s:
             s.expect("(change with CTRL-G)\n")
             for note in ("3C", "3E", "40"):
@@ -112,10 +106,7 @@ def test_smf_logs_what_arrives(binary):
         check(status == 2 and "exists (--force replaces it)" in err, "no --force: %d %r" % (status, err))
         with open(log, "rb") as f:
             check(f.read() == data, "the existing file was changed")
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":
-    run_tests([test_times_increase_and_the_reply_latency_is_shown, test_syx_saves_each_whole_sysex,
-               test_gap_after_each_f7, test_smf_logs_what_arrives])
+    run_tests()

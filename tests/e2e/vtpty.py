@@ -21,6 +21,7 @@ Only the Python standard library is used.
         s.exit_via_prompt()            # ESC, prompt, Enter, status 0
 """
 
+import contextlib
 import fcntl
 import os
 import re
@@ -96,6 +97,16 @@ def read_file(path):
         return None
 
 
+@contextlib.contextmanager
+def scratch_dir(name):
+    """A folder of a test's own, removed with everything in it at the end."""
+    path = tempfile.mkdtemp(prefix="voltanis-e2e-%s-" % name)
+    try:
+        yield path
+    finally:
+        shutil.rmtree(path, ignore_errors=True)
+
+
 def started(s):
     """Banner, selection, status report: the program waits in its loop.
     Returns the chosen (out, in) port numbers."""
@@ -112,7 +123,27 @@ def describe_status(status):
     return "status 0x%x" % status
 
 
-class Session:
+class _Run:
+    """A run of the program in a working folder: the caller's, or one of
+    its own that goes with close()."""
+
+    def __init__(self, workdir):
+        self.own_dir = workdir is None
+        self.workdir = workdir or tempfile.mkdtemp(prefix="voltanis-e2e-")
+
+    def close(self):
+        if self.own_dir:
+            shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+
+class Session(_Run):
     """The program on a pseudo-terminal.
 
     job_control: run it as a shell with job control would, in a process
@@ -130,8 +161,7 @@ class Session:
     def __init__(self, binary, workdir=None, job_control=False, rows=24, cols=80, files=None, args=()):
         self.binary = os.path.abspath(binary)
         self.argv = [self.binary] + list(args)
-        self.own_dir = workdir is None
-        self.workdir = workdir or tempfile.mkdtemp(prefix="voltanis-e2e-")
+        _Run.__init__(self, workdir)
         # files the program must find at its start (a preset, a file to
         # send): written before it runs, never racing its start-up
         for name, data in (files or {}).items():
@@ -214,13 +244,6 @@ class Session:
             data += chunk
         return data.decode().strip()
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-        return False
-
     # -- output --------------------------------------------------------------
 
     def _read(self, timeout):
@@ -300,6 +323,17 @@ class Session:
         """The ESC key on its own."""
         self.send(ESC)
         time.sleep(ESC_PAUSE)
+
+    def record(self):
+        """F9: the record file is opened and recording runs."""
+        self.send(fkey(9))
+        self.expect_next("-Recording\n")
+
+    def send_file(self, name, key=7):
+        """F7 (F6: slowly) and the file's name typed at the question."""
+        self.send(fkey(key))
+        self.expect("and finish with <ENTER>:\n")
+        self.send(name + ENTER)
 
     def start(self, want=LOOPBACK, timeout=10):
         """Waits for the banner and answers the port selection, should it
@@ -393,17 +427,15 @@ class Session:
                 except OSError:
                     pass
         self.master = self.slave = self.report = None
-        if self.own_dir:
-            shutil.rmtree(self.workdir, ignore_errors=True)
+        _Run.close(self)
 
 
-class Piped:
+class Piped(_Run):
     """The program with a pipe (or a file's bytes) as standard input and its
     output collected; finished when the constructor returns."""
 
     def __init__(self, binary, data=b"", timeout=20, workdir=None):
-        self.own_dir = workdir is None
-        self.workdir = workdir or tempfile.mkdtemp(prefix="voltanis-e2e-")
+        _Run.__init__(self, workdir)
         if isinstance(data, str):
             data = data.encode("latin-1")
         try:
@@ -416,26 +448,19 @@ class Piped:
         self.returncode = r.returncode
         self.text = r.stdout.decode("latin-1")
 
-    def close(self):
-        if self.own_dir:
-            shutil.rmtree(self.workdir, ignore_errors=True)
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-        return False
-
 
 def check(cond, message):
     if not cond:
         raise Failure(message)
 
 
-def run_tests(tests):
-    """Runs each test function with the program's path; prints one line per
-    test and a summary, and exits 0 only when all passed."""
+def run_tests(tests=None):
+    """Runs each test function with the program's path (by default every
+    test_ function of the test program, in the order written); prints one
+    line per test and a summary, and exits 0 only when all passed."""
+    if tests is None:
+        tests = [f for name, f in vars(sys.modules["__main__"]).items()
+                 if name.startswith("test_") and callable(f)]
     if len(sys.argv) < 2:
         print("usage: %s <path of the voltanis program>" % sys.argv[0])
         sys.exit(2)

@@ -1,22 +1,18 @@
-/* Shared set-up for the message-entry and MIDI-output tests: the test double
-   with one open output port, every global of typing and sending at its start
-   value, and helpers that type keys and capture what is printed. */
+/* Shared set-up for the message-entry and MIDI-output tests: the common
+   ground of scratch_test.h with one output port of the test double open,
+   and helpers that type keys and run lines. */
 #ifndef VOLTANIS_TEST_ENTRY_OUTPUT_FIXTURE_H
 #define VOLTANIS_TEST_ENTRY_OUTPUT_FIXTURE_H
 
-#include "entry/entry.h"
-#include "frontend/frontend.h"
-#include "output/output.h"
+#include "hex_text.h"
 #include "scratch_test.h"
 
 #include <gtest/gtest.h>
 
-#include <stdio.h>
 #include <string.h>
 #include <string>
 #include <vector>
 
-typedef std::vector<uint8_t> Bytes;
 typedef std::vector<Bytes> Sends;
 
 class EntryOutputTest : public ScratchTest {
@@ -25,39 +21,19 @@ protected:
     {
         ScratchTest::SetUp();
         td::addOutPort("X");
-        resetGlobals();
         ASSERT_EQ(midiOutOpen(&gOutHandle, 0, 0, 0, 0), (MMRESULT)MMSYSERR_NOERROR);
         ASSERT_NE(gOutHandle, (HMIDIOUT)0);
+        port_ = gOutHandle;
     }
 
-    void TearDown() override
+    /* for the next row of a table: every global at its start value again,
+       with the output port still open */
+    void freshRow(uint8_t base = 16)
     {
-        if (gOutHandle)
-            midiOutClose(gOutHandle);
-        gOutHandle = 0;
-        ScratchTest::TearDown();
-    }
-
-    static void resetGlobals()
-    {
-        gMode = 0;
-        gNumBase = 16;
-        gChannel = 0;
-        gIdStr[0] = 0x7D;
-        gIdStr[1] = gIdStr[2] = gIdStr[3] = 0xFF;
-        gEnterSysex = 0;
-        memset(gCmdStr, 0, sizeof gCmdStr);
-        gCmdPtr = 0;
-        gData1 = gData2 = gNibble = 0;
-        clearDigitState();
-        memset(gSbuf, 0, sizeof gSbuf);
-        gOutPtr = 0;
-        gMsgLength = 0;
-        gStatus = 0;
-        memset(&gMidiOutHdr, 0, sizeof gMidiOutHdr);
-        gSendFileName[0] = 0;
-        gTXCol = 0;
-        gOutHandle = 0;
+        resetProgramGlobals();
+        gOutHandle = port_;
+        gNumBase = base;
+        td::clearSent();
     }
 
     /* hands every character to typed-input handling, as the key dispatch
@@ -80,26 +56,9 @@ protected:
     }
 
     static Sends sent() { return td::sent(); }
+
+private:
+    HMIDIOUT port_ = 0;
 };
-
-/* "90 3c 40" for readable failure messages */
-inline std::string hexOf(const Bytes &b)
-{
-    std::string s;
-    char tmp[4];
-    for (size_t i = 0; i < b.size(); i++) {
-        snprintf(tmp, sizeof tmp, i ? " %02x" : "%02x", b[i]);
-        s += tmp;
-    }
-    return s;
-}
-
-inline std::string hexOf(const Sends &s)
-{
-    std::string out;
-    for (const Bytes &b : s)
-        out += "[" + hexOf(b) + "]";
-    return out;
-}
 
 #endif

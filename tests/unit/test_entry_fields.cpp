@@ -4,6 +4,13 @@
 
 namespace {
 
+struct ReaderRow {
+    const char *line;
+    int ok;
+    int value; /* when ok */
+    int ptrAfter;
+};
+
 class FieldsTest : public EntryOutputTest {
 protected:
     static void setLine(const std::string &line)
@@ -12,13 +19,22 @@ protected:
         memcpy(gCmdStr, line.data(), line.size());
         gCmdPtr = 0;
     }
-};
 
-struct ReaderRow {
-    const char *line;
-    int ok;
-    int value; /* when ok */
-    int ptrAfter;
+    /* each line read from its start: the result, what is stored (nothing
+       on failure) and where the read position is left */
+    template <size_t N> static void checkReader(int32_t (*reader)(uint8_t *), const ReaderRow (&rows)[N])
+    {
+        for (const ReaderRow &r : rows) {
+            setLine(r.line);
+            uint8_t v = 0xEE;
+            EXPECT_EQ(reader(&v), r.ok) << "'" << r.line << "'";
+            if (r.ok)
+                EXPECT_EQ(v, r.value) << "'" << r.line << "'";
+            else
+                EXPECT_EQ(v, 0xEE) << "'" << r.line << "' stored on failure";
+            EXPECT_EQ(gCmdPtr, r.ptrAfter) << "'" << r.line << "'";
+        }
+    }
 };
 
 TEST_F(FieldsTest, HexReaderTable)
@@ -47,16 +63,7 @@ TEST_F(FieldsTest, HexReaderTable)
         {"", 0, 0, 0},    /* the terminator is not stepped over */
         {"   ", 0, 0, 3},
     };
-    for (const ReaderRow &r : rows) {
-        setLine(r.line);
-        uint8_t v = 0xEE;
-        EXPECT_EQ(parseHexByte(&v), r.ok) << "'" << r.line << "'";
-        if (r.ok)
-            EXPECT_EQ(v, r.value) << "'" << r.line << "'";
-        else
-            EXPECT_EQ(v, 0xEE) << "'" << r.line << "' stored on failure";
-        EXPECT_EQ(gCmdPtr, r.ptrAfter) << "'" << r.line << "'";
-    }
+    checkReader(parseHexByte, rows);
 }
 
 TEST_F(FieldsTest, DecimalReaderTable)
@@ -79,16 +86,7 @@ TEST_F(FieldsTest, DecimalReaderTable)
         {"a", 0, 0, 1},
         {"", 0, 0, 0},
     };
-    for (const ReaderRow &r : rows) {
-        setLine(r.line);
-        uint8_t v = 0xEE;
-        EXPECT_EQ(parseDeziByte(&v), r.ok) << "'" << r.line << "'";
-        if (r.ok)
-            EXPECT_EQ(v, r.value) << "'" << r.line << "'";
-        else
-            EXPECT_EQ(v, 0xEE) << "'" << r.line << "'";
-        EXPECT_EQ(gCmdPtr, r.ptrAfter) << "'" << r.line << "'";
-    }
+    checkReader(parseDeziByte, rows);
 }
 
 TEST_F(FieldsTest, ReaderStopsAtTerminatorEvenWithTextBehindIt)

@@ -20,18 +20,9 @@ const Sends kNone;
    ID 7D) in the base of the row. */
 class InterpreterTableTest : public EntryOutputTest {
 protected:
-    HMIDIOUT port = 0;
-    void SetUp() override
-    {
-        EntryOutputTest::SetUp();
-        port = gOutHandle;
-    }
     void check(const LineRow &r)
     {
-        resetGlobals();
-        gOutHandle = port;
-        gNumBase = r.base;
-        td::clearSent();
+        freshRow(r.base);
         std::string text = runLine(r.line);
         SCOPED_TRACE(std::string("base ") + std::to_string(r.base) + " line '" + r.line + "'");
         EXPECT_EQ(hexOf(td::sent()), hexOf(r.sends));

@@ -16,19 +16,10 @@ struct TypingRow {
 
 class TypingTest : public EntryOutputTest {
 protected:
-    HMIDIOUT port = 0;
-    void SetUp() override
-    {
-        EntryOutputTest::SetUp();
-        port = gOutHandle;
-    }
     void check(const TypingRow &r)
     {
-        resetGlobals();
-        gOutHandle = port;
+        freshRow(r.base);
         gMode = r.mode;
-        gNumBase = r.base;
-        td::clearSent();
         std::string text = type(r.keys);
         SCOPED_TRACE(
             "mode " + std::to_string(r.mode) + " base " + std::to_string(r.base) + " keys '" + r.keys + "'");

@@ -49,8 +49,7 @@ TEST_F(ExitStatus, OneAfterAnyFailureWithKeysFromAPipe)
         printed([&] { status = voltanisMain(); });
         ended = true;
         EXPECT_EQ(status, c.status);
-        TearDown();
-        SetUp();
+        startAfresh();
     }
 }
 

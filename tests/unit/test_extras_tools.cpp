@@ -50,8 +50,6 @@ protected:
     void TearDown() override
     {
         extrasFinish();
-        midiOutClose(gOutHandle);
-        gOutHandle = 0;
         InputTest::TearDown();
     }
 };
@@ -166,7 +164,6 @@ TEST_F(TimedDisplay, SmfLogInAFile)
    the file stays as its latest update left it. */
 TEST_F(TimedDisplay, SmfWriteFailureStopsTheLog)
 {
-    gFailures = 0;
     ASSERT_EQ(smfLogOn("log.mid", 0), SmfReady);
     td::failFileWriteAfter(0);
     const char *note = "    0.0000    MIDI Note ON     90 3c 40  ( C 3 )\n";

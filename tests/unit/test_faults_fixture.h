@@ -6,54 +6,27 @@
 #ifndef VOLTANIS_TEST_FAULTS_FIXTURE_H
 #define VOLTANIS_TEST_FAULTS_FIXTURE_H
 
-#include "entry/entry.h"
-#include "frontend/frontend.h"
-#include "input/input.h"
-#include "output/output.h"
-#include "frontend_fixture.h"
 #include "preset/preset.h"
+#include "scratch_test.h"
 
 #include <gtest/gtest.h>
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
-
 #include <string>
 #include <vector>
-
-typedef std::vector<uint8_t> Bytes;
 
 inline std::string fkey(int scan) { return std::string(1, '\0') + (char)scan; }
 const int kF6 = 0x40, kF7 = 0x41, kF9 = 0x43, kF10 = 0x44, kF11 = 0x85, kF12 = 0x86;
 
 class FaultTest : public ScratchTest {
 protected:
-    bool ended = false;
-
     void SetUp() override
     {
         ScratchTest::SetUp();
-        td::addOutPort("Out");
-        td::addInPort("In");
-        resetProgram();
+        ports({"Out"}, {"In"});
     }
 
-    void TearDown() override
-    {
-        if (!ended) {
-            if (gbRecFileOpen)
-                CloseHandle(ghRecFile);
-            gbRecFileOpen = gbRecRecv = gbRecQuiet = 0;
-            closePorts();
-        }
-        gOutHandle = 0;
-        gInHandle = 0;
-        ScratchTest::TearDown();
-    }
-
-    /* every global at its start value; nothing opened yet */
+    /* every global at its start value, the double's ports counted;
+       nothing opened yet */
     static void resetProgram()
     {
         resetProgramGlobals();
@@ -114,28 +87,6 @@ protected:
             EXPECT_EQ(exitPrompt(), 1) << "the exit was not taken";
             ended = true;
         });
-    }
-
-    static Bytes fileBytes(const char *name)
-    {
-        Bytes bytes;
-        FILE *f = fopen(name, "rb");
-        if (!f)
-            return bytes;
-        int c;
-        while ((c = fgetc(f)) != EOF)
-            bytes.push_back((uint8_t)c);
-        fclose(f);
-        return bytes;
-    }
-
-    static void writeFile(const char *name, const Bytes &b)
-    {
-        FILE *f = fopen(name, "wb");
-        ASSERT_NE(f, nullptr);
-        size_t put = b.empty() ? 0 : fwrite(b.data(), 1, b.size(), f);
-        fclose(f);
-        ASSERT_EQ(put, b.size());
     }
 
     static size_t count(const std::string &text, const std::string &what)

@@ -70,8 +70,7 @@ TEST_F(InputFaults, FailingStartPrepareAndAddAreSaidAndTheRestGoesOn)
         EXPECT_EQ(receive({{0x90, 0x3E, 0x40}, {0xF0, 0x7D, 0x02, 0xF7}}),
             "  MIDI Note ON     90 3e 40  ( D 3 )\n  SysEx( 7d )  \\2  EOX\n");
         quit();
-        TearDown();
-        SetUp();
+        startAfresh();
     }
 }
 

@@ -68,8 +68,7 @@ TEST_F(OutputFaults, EveryTransmissionFailsAndTheProgramGoesOn)
         ASSERT_EQ(td::sent().size(), 2u);
         EXPECT_EQ(td::sent()[1], Bytes({0x90, 0x3E, 0x40}));
         quit();
-        TearDown();
-        SetUp();
+        startAfresh();
     }
 }
 

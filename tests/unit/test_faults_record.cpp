@@ -73,8 +73,7 @@ TEST_F(RecordFaults, TheFileKeepsEveryByteWrittenBeforeTheDeviceFilledUp)
         quit();
         Bytes want(stream.begin(), stream.begin() + (long)room);
         EXPECT_EQ(fileBytes("VOLTANIS.REC"), want);
-        TearDown();
-        SetUp();
+        startAfresh();
     }
 }
 
@@ -122,7 +121,6 @@ TEST_F(RecordFaults, ARealFullDeviceRefusesTheFirstWriteAndTheProgramGoesOn)
     EXPECT_EQ(receive({{0xF0, 0x7D, 0x01, 0xF7}}), "Record File Write Error!\n");
     EXPECT_EQ(press(fkey(kF11)), "Record File Write Error!\n");
     quit();
-    strcpy(gRecFileName, "VOLTANIS.REC");
 }
 #endif
 

@@ -75,8 +75,7 @@ TEST_F(SendFileFaults, AReadFailureSendsTheWholeBlocksBeforeItAndNothingMore)
             all.insert(all.end(), td::sent()[i].begin(), td::sent()[i].end());
         EXPECT_EQ(all, file);
         quit();
-        TearDown();
-        SetUp();
+        startAfresh();
     }
 }
 

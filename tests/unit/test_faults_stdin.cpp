@@ -32,8 +32,7 @@ TEST_F(StdinFaults, InputEndingMidLineEndsTheProgramCleanly)
         EXPECT_FALSE(td::outIsOpen());
         EXPECT_FALSE(td::inIsOpen());
         td::endOfInput(false);
-        TearDown();
-        SetUp();
+        startAfresh();
     }
 }
 

@@ -43,7 +43,7 @@ TEST_F(Dispatch, SettingKeysPrintTheirLines)
     };
     for (const KeyCase &c : cases) {
         SCOPED_TRACE(c.what);
-        resetSettings();
+        resetProgramGlobals();
         gNumBase = c.base;
         EXPECT_EQ(printed([&] { typeKeys(c.keys); }), c.text);
         EXPECT_EQ(gMode, c.mode);
@@ -78,7 +78,7 @@ TEST_F(Dispatch, WhichKeysAbandonAHalfTypedLine)
     };
     for (const LineCase &c : cases) {
         SCOPED_TRACE(c.what);
-        resetSettings();
+        resetProgramGlobals();
         printed([&] {
             typeKeys("N 3C");
             typeKeys(c.keys);
@@ -174,9 +174,7 @@ protected:
     void SetUp() override
     {
         FrontendTest::SetUp();
-        td::addOutPort("Loop");
-        td::addInPort("Loop");
-        goNumDevs = giNumDevs = 1;
+        ports({"Loop"}, {"Loop"});
         printed([] { statusReport(); });
     }
 };
@@ -255,7 +253,7 @@ TEST_F(ExitPrompt, ClosesAnOpenRecordFile)
     EXPECT_NE(h, INVALID_HANDLE_VALUE);
     if (h != INVALID_HANDLE_VALUE)
         CloseHandle(h);
-    gbRecFileOpen = gbRecRecv = 0; /* the handle is gone with the exit */
+    ended = true; /* the handle is gone with the exit */
 }
 
 TEST_F(ExitPrompt, KeysComeBeforeReceivedData)

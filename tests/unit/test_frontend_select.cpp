@@ -53,8 +53,7 @@ TEST_F(Selection, AsksForBothPorts)
     };
     for (const SelectCase &c : cases) {
         SCOPED_TRACE(c.what);
-        TearDown();
-        SetUp();
+        startAfresh();
         for (const char *n : c.outs)
             td::addOutPort(n);
         for (const char *n : c.ins)

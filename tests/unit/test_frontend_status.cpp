@@ -101,8 +101,7 @@ TEST_F(StatusReport, PrintsEveryVariantExactly)
     };
     for (const StatusCase &c : cases) {
         SCOPED_TRACE(c.what);
-        TearDown();
-        SetUp();
+        startAfresh();
         c.arrange();
         goNumDevs = midiOutGetNumDevs();
         giNumDevs = midiInGetNumDevs();
@@ -172,8 +171,7 @@ TEST_F(StatusReport, PortNamesAreShownHarmlessly)
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.shown);
-        TearDown();
-        SetUp();
+        startAfresh();
         td::addOutPort(r.name);
         td::addInPort(r.name);
         std::string text = printed([] {
@@ -187,7 +185,7 @@ TEST_F(StatusReport, PortNamesAreShownHarmlessly)
             << text;
         EXPECT_STREQ(gMidiOutName, r.name);
         EXPECT_EQ(printed([] { savePreset(); }), "");
-        resetSettings();
+        resetProgramGlobals();
         goNumDevs = giNumDevs = 1;
         EXPECT_EQ(loadPreset(), 1) << "the port is found by its own name";
     }

@@ -85,38 +85,37 @@ protected:
         EXPECT_EQ(shown, 1);
         return out;
     }
+
+    /* every message of the table in each mode, with the filter off: in
+       hexadecimal, then in each of the decimal bases */
+    template <size_t N>
+    void checkShown(std::initializer_list<int> modes, const Shown (&table)[N], std::initializer_list<int> decimal)
+    {
+        gbBlockRealTime = 0;
+        for (int mode : modes) {
+            gMode = mode;
+            for (const Shown &s : table) {
+                SCOPED_TRACE(testing::Message() << "mode " << mode << " status " << std::hex << (int)s.status);
+                gNumBase = 16;
+                EXPECT_EQ(showOne(s.status, s.d1, s.d2), s.hex);
+                for (int base : decimal) {
+                    gNumBase = (uint8_t)base;
+                    EXPECT_EQ(showOne(s.status, s.d1, s.d2), s.dec) << "base " << base;
+                }
+            }
+        }
+    }
 };
 
 TEST_F(InputDecode, TextFormatsInBothBasesAndBothTextModes)
 {
-    gbBlockRealTime = 0;
-    for (int mode : {0, 2}) {
-        gMode = mode;
-        for (const Shown &s : kText) {
-            SCOPED_TRACE(testing::Message() << "mode " << mode << " status " << std::hex << (int)s.status);
-            gNumBase = 16;
-            EXPECT_EQ(showOne(s.status, s.d1, s.d2), s.hex);
-            gNumBase = 10;
-            EXPECT_EQ(showOne(s.status, s.d1, s.d2), s.dec);
-            gNumBase = 8; /* anything but 16 counts as decimal */
-            EXPECT_EQ(showOne(s.status, s.d1, s.d2), s.dec);
-        }
-    }
+    /* 8: anything but 16 counts as decimal */
+    checkShown({0, 2}, kText, {10, 8});
 }
 
 TEST_F(InputDecode, ByteDisplayInBothBasesAndBothByteModes)
 {
-    gbBlockRealTime = 0;
-    for (int mode : {1, 3}) {
-        gMode = mode;
-        for (const Shown &s : kBytes) {
-            SCOPED_TRACE(testing::Message() << "mode " << mode << " status " << std::hex << (int)s.status);
-            gNumBase = 16;
-            EXPECT_EQ(showOne(s.status, s.d1, s.d2), s.hex);
-            gNumBase = 10;
-            EXPECT_EQ(showOne(s.status, s.d1, s.d2), s.dec);
-        }
-    }
+    checkShown({1, 3}, kBytes, {10});
 }
 
 TEST_F(InputDecode, ByteDisplayRunsOnAlongOneLine)

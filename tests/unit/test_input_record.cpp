@@ -128,18 +128,12 @@ TEST_F(InputRecord, ALongMessageGivesOneDotAtMostAndIsNotShown)
 {
     f10();
     gMode = 0;
-    std::vector<uint8_t> big(5000, 0x11);
-    big.front() = 0xF0;
-    big.back() = 0xF7;
-    ASSERT_TRUE(td::deliverLong(big));
+    ASSERT_TRUE(td::deliverLong(sysexOf(5000, 0x11)));
     EXPECT_EQ(drained(), ".");
     EXPECT_EQ(gByteCount, 0u);
     /* from the restart's 1800, 200 bytes reach 2000 but do not pass it */
     f10();
-    std::vector<uint8_t> small(200, 0x11);
-    small.front() = 0xF0;
-    small.back() = 0xF7;
-    ASSERT_TRUE(td::deliverLong(small));
+    ASSERT_TRUE(td::deliverLong(sysexOf(200, 0x11)));
     EXPECT_EQ(drained(), "");
     EXPECT_EQ(gByteCount, 2000u);
     ASSERT_TRUE(td::deliverShort(0xF8));

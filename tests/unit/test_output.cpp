@@ -146,12 +146,8 @@ TEST_F(OutputTest, RepeatTable)
         {16, "N 3C 40 S x", "Repeat:90 3c 40 f0 7d 78 f7 \n", {0x90, 0x3C, 0x40, 0xF0, 0x7D, 0x78, 0xF7}},
         {16, "N 3C 40 M 3", "Repeat:90 3c 40 \n", {0x90, 0x3C, 0x40}},
     };
-    HMIDIOUT port = gOutHandle;
     for (const RepeatRow &r : rows) {
-        resetGlobals();
-        gOutHandle = port;
-        gNumBase = r.base;
-        td::clearSent();
+        freshRow(r.base);
         SCOPED_TRACE(r.line);
         type(std::string(r.line) + "\r");
         ASSERT_EQ(td::sent().size(), 1u);

@@ -2,14 +2,11 @@
    double, transmissions and console text compared block by block. */
 #include "entry_output_fixture.h"
 #include "extras/extras.h"
+#include "typist.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <chrono>
-#include <thread>
 
 namespace {
 
@@ -18,34 +15,16 @@ const char *const kConfirmPrompt = " - confirm with <ENTER>.\nTo select another 
 /* the fixture's scratch directory holds the files to send */
 class SendFileTest : public EntryOutputTest {
 protected:
+    using ScratchTest::writeFile;
+
     /* a file whose bytes differ from block to block */
     static Bytes writeFile(const char *name, size_t size)
     {
         Bytes content(size);
         for (size_t i = 0; i < size; i++)
             content[i] = (uint8_t)(i * 7 + i / 64 + 3);
-        FILE *f = fopen(name, "wb");
-        EXPECT_NE(f, nullptr);
-        if (f) {
-            if (size) {
-                EXPECT_EQ(fwrite(content.data(), 1, size, f), size);
-            }
-            fclose(f);
-        }
+        writeFile(name, content);
         return content;
-    }
-
-    /* the double as new, with the output port open again: counters of
-       pauses and bytes read start at zero */
-    static void fresh()
-    {
-        if (gOutHandle)
-            midiOutClose(gOutHandle);
-        td::install();
-        td::endOfInput(false);
-        td::addOutPort("X");
-        resetGlobals();
-        ASSERT_EQ(midiOutOpen(&gOutHandle, 0, 0, 0, 0), (MMRESULT)MMSYSERR_NOERROR);
     }
 
     static void setName(const char *name)
@@ -76,6 +55,22 @@ protected:
         for (const Bytes &b : s)
             all.insert(all.end(), b.begin(), b.end());
         return all;
+    }
+
+    /* The key a wait needs arrives from another thread only after the
+       transfer has paused a few times (a wait that spins never pauses:
+       the key comes after two seconds then, and the checks fail). */
+    static void checkTheWaitPauses(size_t size, const std::string &typed, std::string key, const std::string &end)
+    {
+        writeFile("w", size);
+        setName("w");
+        td::keys(typed);
+        Typist typist([] { return td::sleeps() >= 3; }, [key] { td::keys(key); });
+        std::string text = printed([] { SendFile(0); });
+        typist.join();
+        EXPECT_GE(td::sleeps(), 3u);
+        EXPECT_EQ(text, confirmText("w", 0) + end);
+        EXPECT_EQ(td::sent().size(), 1u);
     }
 
     static std::vector<size_t> blockSizes(const Sends &s)
@@ -119,7 +114,7 @@ TEST_F(SendFileTest, TransferTable)
         {3300, 1, fullBlocks(51, {36}), "...Ready\n", 51},
     };
     for (const TransferRow &r : rows) {
-        fresh();
+        startAfresh();
         SCOPED_TRACE(std::to_string(r.size) + " bytes, pace " + std::to_string(r.pace));
         Bytes content = writeFile("data.syx", r.size);
         setName("data.syx");
@@ -144,10 +139,7 @@ TEST_F(SendFileTest, GapAfterEachF7)
         const uint8_t m[] = {0xF0, 0x7D, (uint8_t)i, 0xF7};
         five.insert(five.end(), m, m + 4);
     }
-    Bytes long100(100, 0x41);
-    long100.front() = 0xF0;
-    long100.back() = 0xF7;
-    Bytes mixed = long100;
+    Bytes mixed = sysexOf(100, 0x41);
     mixed.insert(mixed.end(), {0x90, 0x3C, 0x40, 0xF0, 0x01, 0xF7, 0x80, 0x3C, 0x00});
     const struct {
         Bytes file;
@@ -162,13 +154,10 @@ TEST_F(SendFileTest, GapAfterEachF7)
         {mixed, 0, 30, {64, 36, 6, 3}, 60},
     };
     for (const auto &r : rows) {
-        fresh();
+        startAfresh();
         SCOPED_TRACE("pace " + std::to_string(r.pace) + ", gap " + std::to_string(r.gap));
         sendGapOn(r.gap);
-        FILE *f = fopen("dump.syx", "wb");
-        ASSERT_NE(f, nullptr);
-        fwrite(r.file.data(), 1, r.file.size(), f);
-        fclose(f);
+        writeFile("dump.syx", r.file);
         setName("dump.syx");
         td::keys("\r");
         std::string text = printed([&] { SendFile(r.pace); });
@@ -345,7 +334,7 @@ TEST_F(SendFileTest, SlowPaceKeepsToTheClockWhenPausesEndEarly)
     };
     const Row rows[] = {{0, 1}, {30, 4}, {1, 100}, {99, 2}};
     for (const Row &r : rows) {
-        fresh();
+        startAfresh();
         SCOPED_TRACE("pauses end after " + std::to_string(r.cap) + " ms");
         writeFile("two", 65);
         setName("two");
@@ -429,7 +418,7 @@ TEST_F(SendFileTest, APipeWaitingForItsWriterLeavesTheKeyboardFree)
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.what);
-        fresh();
+        startAfresh();
         ASSERT_EQ(system("rm -f fifo && mkfifo fifo"), 0);
         int writer = open("fifo", O_RDWR); /* open for good */
         ASSERT_GE(writer, 0);
@@ -525,7 +514,7 @@ TEST_F(SendFileTest, RepeatAfterATransferSendsTheTypedMessage)
         {"F8", "Repeat:f8 \n", {0xF8}, 200, 100, "\r"},
     };
     for (const RepeatAfterRow &r : rows) {
-        fresh();
+        startAfresh();
         SCOPED_TRACE(r.line);
         type(std::string(r.line) + "\r");
         writeFile("rep", r.fileSize);
@@ -553,50 +542,12 @@ TEST_F(SendFileTest, ByteTypedAfterATransferIsStillTheRepeat)
     EXPECT_EQ(hexOf(td::sent()), "[7f]");
 }
 
-/* The waits for a key pause between polls instead of spinning: the key
-   arrives from another thread only after the transfer has paused a few
-   times. */
-TEST_F(SendFileTest, WaitForTheConfirmingKeyPauses)
-{
-    writeFile("w", 3);
-    setName("w");
-    std::atomic<bool> done{false};
-    std::thread typist([&] {
-        /* a wait that spins never pauses: give it up to two seconds, then
-           let it end so that the check below fails instead of hanging */
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (td::sleeps() < 3 && !done && std::chrono::steady_clock::now() < until)
-            std::this_thread::yield();
-        td::keys("\r");
-    });
-    std::string text = printed([] { SendFile(0); });
-    done = true;
-    typist.join();
-    EXPECT_GE(td::sleeps(), 3u);
-    EXPECT_EQ(text, confirmText("w", 0) + "-Sending Ready\n");
-    EXPECT_EQ(td::sent().size(), 1u);
-}
+/* The waits for a key pause between polls instead of spinning. */
+TEST_F(SendFileTest, WaitForTheConfirmingKeyPauses) { checkTheWaitPauses(3, "", "\r", "-Sending Ready\n"); }
 
 TEST_F(SendFileTest, WaitForTheSecondCodePauses)
 {
-    writeFile("w", 1600);
-    setName("w");
-    td::keys(std::string("\r\0", 2));
-    std::atomic<bool> done{false};
-    std::thread typist([&] {
-        /* a wait that spins never pauses: give it up to two seconds, then
-           let it end so that the check below fails instead of hanging */
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (td::sleeps() < 3 && !done && std::chrono::steady_clock::now() < until)
-            std::this_thread::yield();
-        td::keys("\x42");
-    });
-    std::string text = printed([] { SendFile(0); });
-    done = true;
-    typist.join();
-    EXPECT_GE(td::sleeps(), 3u);
-    EXPECT_EQ(text, confirmText("w", 0) + "-Sending .Aborted\n");
-    EXPECT_EQ(td::sent().size(), 1u);
+    checkTheWaitPauses(1600, std::string("\r\0", 2), "\x42", "-Sending .Aborted\n");
 }
 
 } // namespace

@@ -6,8 +6,6 @@
 
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
-
 #ifndef _WIN32
 /* What a name is and holds, without following a link: compared before and
    after a refused save. */
@@ -29,18 +27,6 @@ std::string stateOf(const char *name)
 }
 #endif
 
-Bytes readFile(const char *name)
-{
-    std::ifstream f(name, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const char *name, const Bytes &b)
-{
-    std::ofstream f(name, std::ios::binary);
-    f.write((const char *)b.data(), (std::streamsize)b.size());
-}
-
 Bytes record(uint8_t version, uint8_t mode, uint8_t channel, uint8_t base, const char *out, const char *in,
     const char *send)
 {
@@ -57,25 +43,14 @@ Bytes record(uint8_t version, uint8_t mode, uint8_t channel, uint8_t base, const
     return r;
 }
 
-class Preset : public FrontendTest {
-protected:
-    void ports(std::vector<const char *> outs, std::vector<const char *> ins)
-    {
-        for (const char *n : outs)
-            td::addOutPort(n);
-        for (const char *n : ins)
-            td::addInPort(n);
-        goNumDevs = midiOutGetNumDevs();
-        giNumDevs = midiInGetNumDevs();
-    }
-};
+class Preset : public FrontendTest {};
 
 TEST_F(Preset, DefaultsSaveAsTheDocumentedRecord)
 {
     strcpy(gMidiOutName, "Out A");
     strcpy(gMidiInName, "In B");
     EXPECT_EQ(printed([] { EXPECT_EQ(savePreset(), 1); }), "");
-    Bytes b = readFile("VOLTANIS.SET");
+    Bytes b = fileBytes("VOLTANIS.SET");
     ASSERT_EQ(b.size(), 168u);
     EXPECT_EQ(Bytes(b.begin(), b.begin() + 8), (Bytes{0x06, 0x00, 0x00, 0x10, 0x7D, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(b, record(6, 0, 0, 16, "Out A", "In B", ""));
@@ -94,9 +69,9 @@ TEST_F(Preset, RoundTripRestoresEverySetting)
     const uint8_t id[4] = {0x00, 0x20, 0x33, 0xFF};
     memcpy(gIdStr, id, 4);
     ASSERT_EQ(savePreset(), 1);
-    EXPECT_EQ(readFile("VOLTANIS.SET")[1], 0x83);
+    EXPECT_EQ(fileBytes("VOLTANIS.SET")[1], 0x83);
 
-    resetSettings();
+    resetProgramGlobals();
     goNumDevs = 2;
     giNumDevs = 3;
     EXPECT_EQ(printed([] { EXPECT_EQ(loadPreset(), 1); }), "");
@@ -152,8 +127,7 @@ TEST_F(Preset, LoadAcceptsOrRejectsAsAWhole)
     };
     for (const LoadCase &c : cases) {
         SCOPED_TRACE(c.what);
-        TearDown();
-        SetUp();
+        startAfresh();
         ports(c.outs, c.ins);
         if (c.failOutCapsAt >= 0)
             td::fail(td::OutCaps, c.failOutCapsAt);
@@ -200,8 +174,7 @@ TEST_F(Preset, ChannelOrModeOutOfRangeRefusesTheRecord)
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(testing::Message() << "mode " << (int)r.mode << " channel " << (int)r.channel);
-        TearDown();
-        SetUp();
+        startAfresh();
         ports({"Out"}, {"In"});
         writeFile("VOLTANIS.SET", record(6, r.mode, r.channel, r.base, "Out", "In", "x.mid"));
         int result = -1;
@@ -243,8 +216,8 @@ TEST_F(Preset, FailedWriteKeepsTheOldPreset)
     td::failFileWriteAfter(100);
     EXPECT_EQ(printed([] { EXPECT_EQ(savePreset(), 0); }), "disk write error\n");
     td::failFileWriteAfter(-1);
-    EXPECT_EQ(readFile("VOLTANIS.SET"), old);
-    EXPECT_TRUE(readFile("VOLTANIS.SET.tmp").empty());
+    EXPECT_EQ(fileBytes("VOLTANIS.SET"), old);
+    EXPECT_TRUE(fileBytes("VOLTANIS.SET.tmp").empty());
     EXPECT_EQ(printed([] { EXPECT_EQ(loadPreset(), 1); }), "");
     EXPECT_EQ(gChannel, 5);
 }
@@ -264,9 +237,9 @@ TEST_F(Preset, SaveReplacesTheOldFileWhole)
     strcpy(gMidiOutName, "Out");
     strcpy(gMidiInName, "In");
     EXPECT_EQ(printed([] { EXPECT_EQ(savePreset(), 1); }), "");
-    EXPECT_EQ(readFile("VOLTANIS.SET"), record(6, 0, 0, 16, "Out", "In", ""));
-    EXPECT_EQ(readFile("victim"), (Bytes{'k', 'e', 'p', 't'}));
-    EXPECT_TRUE(readFile("VOLTANIS.SET.tmp").empty());
+    EXPECT_EQ(fileBytes("VOLTANIS.SET"), record(6, 0, 0, 16, "Out", "In", ""));
+    EXPECT_EQ(fileBytes("victim"), (Bytes{'k', 'e', 'p', 't'}));
+    EXPECT_TRUE(fileBytes("VOLTANIS.SET.tmp").empty());
 }
 
 #ifndef _WIN32
@@ -292,14 +265,13 @@ TEST_F(Preset, SaveRefusedWhereTheNameIsNoWritableFile)
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.what);
-        TearDown();
-        SetUp();
+        startAfresh();
         writeFile("victim", victim);
         ASSERT_EQ(system(r.made), 0);
         std::string before = stateOf("VOLTANIS.SET");
         EXPECT_EQ(printed([] { EXPECT_EQ(savePreset(), 0); }), r.text);
         EXPECT_EQ(stateOf("VOLTANIS.SET"), before);
-        EXPECT_EQ(readFile("victim"), victim);
+        EXPECT_EQ(fileBytes("victim"), victim);
         EXPECT_NE(access("nowhere", F_OK), 0);
         EXPECT_NE(access("VOLTANIS.SET.tmp", F_OK), 0);
     }
@@ -336,7 +308,7 @@ TEST_F(Preset, CtrlPSavesAndConfirms)
     ports({"Out"}, {"In"});
     printed([] { statusReport(); });
     EXPECT_EQ(printed([] { typeKeys("N3\x10"); }), "N3preset saved in file VOLTANIS.SET\n");
-    EXPECT_EQ(readFile("VOLTANIS.SET"), record(6, 0, 0, 16, "Out", "In", ""));
+    EXPECT_EQ(fileBytes("VOLTANIS.SET"), record(6, 0, 0, 16, "Out", "In", ""));
 }
 
 TEST_F(Preset, PortsChosenBeforehandStayAndTheOtherSettingsLoad)

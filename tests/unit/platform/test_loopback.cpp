@@ -4,6 +4,7 @@
  * on the loopback's own thread, parsed into short messages and filled
  * headers.
  */
+#include "callback_recorder.h"
 #include "platform/common/service.h"
 #include "platform/host/host.h"
 #include "platform/platform.h"
@@ -12,68 +13,18 @@
 
 #include <string.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
 
-struct Note {
-    UINT msg;
-    DWORD_PTR p1;
-    std::vector<uint8_t> data; /* a returned header's bytes, copied at once */
-    bool otherThread;
-};
+using namespace recorder;
 
-std::mutex gMx;
-std::condition_variable gCv;
-std::vector<Note> gNotes;
-std::thread::id gMain;
-
-void CALLBACK onInput(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR)
-{
-    Note n{msg, p1, {}, std::this_thread::get_id() != gMain};
-    if (msg == MIM_LONGDATA || msg == MIM_LONGERROR) {
-        LPMIDIHDR h = (LPMIDIHDR)p1;
-        n.data.assign((uint8_t *)h->lpData, (uint8_t *)h->lpData + h->dwBytesRecorded);
-    }
-    EXPECT_EQ(0x5eedu, instance);
-    std::lock_guard<std::mutex> lk(gMx);
-    gNotes.push_back(n);
-    gCv.notify_all();
-}
-
-/* Waits until a notification of this kind has come (a guard against a hang,
-   not a timing check). */
-bool waitFor(UINT msg, size_t count = 1)
-{
-    std::unique_lock<std::mutex> lk(gMx);
-    return gCv.wait_for(lk, std::chrono::seconds(20), [&] {
-        size_t k = 0;
-        for (const Note &n : gNotes)
-            k += n.msg == msg;
-        return k >= count;
-    });
-}
-
-std::vector<Note> notes(bool withOpenClose = false)
-{
-    std::lock_guard<std::mutex> lk(gMx);
-    std::vector<Note> v;
-    for (const Note &n : gNotes)
-        if (withOpenClose || (n.msg != MIM_OPEN && n.msg != MIM_CLOSE))
-            v.push_back(n);
-    return v;
-}
+const DWORD_PTR kInstance = 0x5eed;
 
 MMRESULT sendBytes(HMIDIOUT h, const std::vector<uint8_t> &bytes)
 {
-    MIDIHDR hdr;
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = (LPSTR)bytes.data();
-    hdr.dwBufferLength = hdr.dwBytesRecorded = (DWORD)bytes.size();
+    MIDIHDR hdr = header((void *)bytes.data(), (DWORD)bytes.size());
+    hdr.dwBytesRecorded = (DWORD)bytes.size();
     MMRESULT r = midiOutPrepareHeader(h, &hdr, sizeof hdr);
     if (r)
         return r;
@@ -89,9 +40,7 @@ protected:
     {
         vtInstallMidi(nullptr);
         vtHostSetBackends(nullptr, 0);
-        gMain = std::this_thread::get_id();
-        std::lock_guard<std::mutex> lk(gMx);
-        gNotes.clear();
+        recorder::clear();
     }
     void TearDown() override
     {
@@ -104,6 +53,8 @@ protected:
         if (out_) {
             EXPECT_EQ(0u, midiOutClose(out_));
         }
+        for (const Note &n : notes())
+            EXPECT_EQ(kInstance, n.instance);
     }
 
     /* The loopback is the last port in each direction. */
@@ -120,13 +71,11 @@ protected:
         EXPECT_STREQ("Voltanis Loopback", oc.szPname);
         EXPECT_EQ((UINT)MMSYSERR_BADDEVICEID, midiInGetDevCapsA(ni, &ic, sizeof ic));
         ASSERT_EQ(
-            0u, midiInOpen(&in_, ni - 1, (DWORD_PTR)onInput, 0x5eed, CALLBACK_FUNCTION | MIDI_IO_STATUS));
+            0u, midiInOpen(&in_, ni - 1, (DWORD_PTR)recordNote, kInstance, CALLBACK_FUNCTION | MIDI_IO_STATUS));
         ASSERT_EQ(0u, midiOutOpen(&out_, no - 1, 0, 0, 0));
         ASSERT_NE(nullptr, in_);
         ASSERT_NE(nullptr, out_);
-        memset(&inHdr_, 0, sizeof inHdr_);
-        inHdr_.lpData = inBuf_;
-        inHdr_.dwBufferLength = sizeof inBuf_;
+        inHdr_ = header(inBuf_, sizeof inBuf_);
         if (start) {
             ASSERT_EQ(0u, midiInStart(in_));
         }
@@ -147,7 +96,7 @@ TEST_F(LoopbackPort, LongMessageArrivesParsedOnTheLoopbackThread)
     openBoth();
     ASSERT_EQ(0u, sendBytes(out_, {0x90, 0x3c, 0x40, 0x3e, 0x40, 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7, 0xf8}));
     ASSERT_TRUE(waitFor(MIM_DATA, 3));
-    std::vector<Note> got = notes();
+    std::vector<Note> got = notes(false);
     ASSERT_EQ(4u, got.size());
     EXPECT_EQ((UINT)MIM_DATA, got[0].msg);
     EXPECT_EQ(0x403c90u, got[0].p1);
@@ -163,7 +112,7 @@ TEST_F(LoopbackPort, LongMessageArrivesParsedOnTheLoopbackThread)
     EXPECT_EQ((DWORD)(MHDR_PREPARED | MHDR_DONE), inHdr_.dwFlags);
     /* the buffer came back, so the stop sequence finds nothing queued */
     EXPECT_EQ(0u, midiInReset(in_));
-    EXPECT_EQ(4u, notes().size());
+    EXPECT_EQ(4u, notes(false).size());
 }
 
 /* Far more than the loopback's own ring holds: the sender waits for room
@@ -178,7 +127,7 @@ TEST_F(LoopbackPort, BigSysexArrivesWhole)
     big.back() = 0xf7;
     ASSERT_EQ(0u, sendBytes(out_, big));
     ASSERT_TRUE(waitFor(MIM_LONGDATA));
-    std::vector<Note> got = notes();
+    std::vector<Note> got = notes(false);
     ASSERT_EQ(1u, got.size());
     EXPECT_TRUE(got[0].data == big);
 }
@@ -190,7 +139,7 @@ TEST_F(LoopbackPort, NothingArrivesBeforeStart)
     ASSERT_EQ(0u, midiInStart(in_));
     ASSERT_EQ(0u, sendBytes(out_, {0x80, 0x03, 0x04}));
     ASSERT_TRUE(waitFor(MIM_DATA));
-    std::vector<Note> got = notes();
+    std::vector<Note> got = notes(false);
     ASSERT_EQ(1u, got.size());
     EXPECT_EQ(0x040380u, got[0].p1);
 }
@@ -206,7 +155,7 @@ TEST_F(LoopbackPort, OpenCloseNotifiedAndNoCallbackAfterClose)
     in_ = nullptr;
     EXPECT_EQ((UINT)MMSYSERR_INVALHANDLE, midiInStart(closed));
     ASSERT_EQ(0u, sendBytes(out_, {0x90, 0x01, 0x02}));
-    std::vector<Note> all = notes(true);
+    std::vector<Note> all = notes();
     ASSERT_EQ(3u, all.size());
     EXPECT_EQ((UINT)MIM_OPEN, all[0].msg);
     EXPECT_EQ((UINT)MIM_LONGDATA, all[1].msg);
@@ -220,7 +169,7 @@ TEST_F(LoopbackPort, OneListenerAtATime)
     HMIDIIN second = (HMIDIIN)(void *)&second;
     UINT last = midiInGetNumDevs() - 1;
     EXPECT_EQ(
-        (UINT)MMSYSERR_ALLOCATED, midiInOpen(&second, last, (DWORD_PTR)onInput, 0x5eed, CALLBACK_FUNCTION));
+        (UINT)MMSYSERR_ALLOCATED, midiInOpen(&second, last, (DWORD_PTR)recordNote, kInstance, CALLBACK_FUNCTION));
     EXPECT_EQ(nullptr, second);
 }
 

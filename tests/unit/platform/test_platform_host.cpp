@@ -4,6 +4,7 @@
  * the input path from a backend's bytes to the callback, and the long
  * messages that wait while the program holds its header.
  */
+#include "callback_recorder.h"
 #include "platform/common/backend.h"
 #include "platform/common/service.h"
 #include "platform/host/host.h"
@@ -15,12 +16,13 @@
 
 #include <algorithm>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
+
+using namespace recorder;
 
 class FakeOut : public vt::OutPort {
 public:
@@ -125,55 +127,6 @@ private:
     std::vector<std::string> outs_, ins_;
 };
 
-struct Note {
-    UINT msg;
-    DWORD_PTR p1;
-    DWORD_PTR instance;
-    DWORD recorded;
-    std::vector<uint8_t> data; /* a header's bytes, as it came back */
-};
-std::mutex gMx;
-std::vector<Note> gNotes;
-
-void CALLBACK onInput(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR)
-{
-    std::lock_guard<std::mutex> lk(gMx);
-    Note n{msg, p1, instance, 0, {}};
-    if (msg == MIM_LONGDATA || msg == MIM_LONGERROR) {
-        LPMIDIHDR h = (LPMIDIHDR)p1;
-        n.recorded = h->dwBytesRecorded;
-        n.data.assign((uint8_t *)h->lpData, (uint8_t *)h->lpData + h->dwBytesRecorded);
-    }
-    gNotes.push_back(n);
-}
-
-/* What the callback got, notification by notification. */
-struct Want {
-    UINT msg;
-    DWORD_PTR p1;
-    DWORD recorded;
-};
-
-void expectNotes(const std::vector<Want> &want)
-{
-    std::lock_guard<std::mutex> lk(gMx);
-    ASSERT_EQ(want.size(), gNotes.size());
-    for (size_t i = 0; i < gNotes.size(); i++) {
-        EXPECT_EQ(want[i].msg, gNotes[i].msg) << i;
-        EXPECT_EQ(want[i].p1, gNotes[i].p1) << i;
-        EXPECT_EQ(want[i].recorded, gNotes[i].recorded) << i;
-    }
-}
-
-std::vector<UINT> kinds()
-{
-    std::lock_guard<std::mutex> lk(gMx);
-    std::vector<UINT> k;
-    for (const Note &n : gNotes)
-        k.push_back(n.msg);
-    return k;
-}
-
 class PortHost : public ::testing::Test {
 protected:
     PortHost()
@@ -185,7 +138,7 @@ protected:
         vtInstallMidi(nullptr);
         vt::Backend *list[] = {&a, &b};
         vtHostSetBackends(list, 2);
-        gNotes.clear();
+        recorder::clear();
     }
     void TearDown() override { vtHostSetBackends(nullptr, 0); }
 
@@ -235,7 +188,7 @@ TEST_F(PortHost, PortsNumberedAcrossBackendsInOrder)
     EXPECT_EQ(-1, a.lastOut);
     EXPECT_EQ(0u, midiOutClose(o));
     HMIDIIN in = nullptr;
-    ASSERT_EQ(0u, midiInOpen(&in, 1, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+    ASSERT_EQ(0u, midiInOpen(&in, 1, (DWORD_PTR)recordNote, 0, CALLBACK_FUNCTION));
     EXPECT_EQ(0, b.lastIn);
     EXPECT_EQ(0u, midiInClose(in));
     EXPECT_EQ((UINT)MMSYSERR_BADDEVICEID, midiOutOpen(&o, 3, 0, 0, 0));
@@ -259,13 +212,11 @@ TEST_F(PortHost, EachCountTakesAFreshSnapshot)
 TEST_F(PortHost, OutputHandleAndHeaderRules)
 {
     HMIDIOUT h = nullptr;
-    EXPECT_EQ((UINT)MMSYSERR_INVALFLAG, midiOutOpen(&h, 0, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+    EXPECT_EQ((UINT)MMSYSERR_INVALFLAG, midiOutOpen(&h, 0, (DWORD_PTR)recordNote, 0, CALLBACK_FUNCTION));
     ASSERT_EQ(0u, midiOutOpen(&h, 0, 0, 0, 0));
     char data[] = {'\xc0', '\x05'};
-    MIDIHDR hdr;
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = data;
-    hdr.dwBufferLength = hdr.dwBytesRecorded = 2;
+    MIDIHDR hdr = header(data, 2);
+    hdr.dwBytesRecorded = 2;
     const struct {
         const char *what;
         std::function<MMRESULT()> call;
@@ -313,12 +264,9 @@ TEST_F(PortHost, OutputHandleAndHeaderRules)
 TEST_F(PortHost, InputHeaderRulesAndReset)
 {
     HMIDIIN h = nullptr;
-    ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)onInput, 42, CALLBACK_FUNCTION | MIDI_IO_STATUS));
+    ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)recordNote, 42, CALLBACK_FUNCTION | MIDI_IO_STATUS));
     static char buf[8];
-    MIDIHDR hdr;
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = buf;
-    hdr.dwBufferLength = sizeof buf;
+    MIDIHDR hdr = header(buf, sizeof buf);
     const struct {
         const char *what;
         std::function<MMRESULT()> call;
@@ -341,10 +289,10 @@ TEST_F(PortHost, InputHeaderRulesAndReset)
     for (const auto &r : rows)
         EXPECT_EQ(r.want, r.call()) << r.what;
     EXPECT_EQ((std::vector<UINT>{MIM_OPEN, MIM_LONGDATA, MIM_CLOSE}), kinds());
-    std::lock_guard<std::mutex> lk(gMx);
-    EXPECT_EQ((DWORD_PTR)&hdr, gNotes[1].p1);
-    EXPECT_EQ(0u, gNotes[1].recorded);
-    EXPECT_EQ(42u, gNotes[1].instance);
+    std::vector<Note> got = notes();
+    EXPECT_EQ((DWORD_PTR)&hdr, got[1].p1);
+    EXPECT_EQ(0u, got[1].recorded);
+    EXPECT_EQ(42u, got[1].instance);
     EXPECT_EQ(1, a.starts);
     EXPECT_EQ(1, a.stops);
 }
@@ -352,13 +300,10 @@ TEST_F(PortHost, InputHeaderRulesAndReset)
 TEST_F(PortHost, BytesBecomeNotificationsOnlyWhileStarted)
 {
     HMIDIIN h = nullptr;
-    ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS));
+    ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)recordNote, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS));
     ASSERT_NE(nullptr, a.sink);
     static char buf[4];
-    MIDIHDR hdr;
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = buf;
-    hdr.dwBufferLength = sizeof buf;
+    MIDIHDR hdr = header(buf, sizeof buf);
     ASSERT_EQ(0u, midiInPrepareHeader(h, &hdr, sizeof hdr));
     ASSERT_EQ(0u, midiInAddBuffer(h, &hdr, sizeof hdr));
 
@@ -390,12 +335,9 @@ TEST_F(PortHost, BytesBecomeNotificationsOnlyWhileStarted)
 TEST_F(PortHost, MessagesHandedOverAsTheyAre)
 {
     HMIDIIN h = nullptr;
-    ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+    ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)recordNote, 0, CALLBACK_FUNCTION));
     static char buf[4];
-    MIDIHDR hdr;
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = buf;
-    hdr.dwBufferLength = sizeof buf;
+    MIDIHDR hdr = header(buf, sizeof buf);
     ASSERT_EQ(0u, midiInPrepareHeader(h, &hdr, sizeof hdr));
     const struct {
         const char *what;
@@ -476,14 +418,11 @@ TEST_F(PortHost, LongMessagesWaitWhileTheProgramHoldsItsHeader)
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.what);
-        gNotes.clear();
+        recorder::clear();
         HMIDIIN h = nullptr;
-        ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+        ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)recordNote, 0, CALLBACK_FUNCTION));
         std::vector<char> buf(r.header);
-        MIDIHDR hdr;
-        memset(&hdr, 0, sizeof hdr);
-        hdr.lpData = buf.data();
-        hdr.dwBufferLength = r.header;
+        MIDIHDR hdr = header(buf.data(), r.header);
         ASSERT_EQ(0u, midiInStart(h));
         ASSERT_EQ(0u, midiInPrepareHeader(h, &hdr, sizeof hdr));
         ASSERT_EQ(0u, midiInAddBuffer(h, &hdr, sizeof hdr));
@@ -508,22 +447,19 @@ TEST_F(PortHost, LongMessagesWaitWhileTheProgramHoldsItsHeader)
         std::vector<uint8_t> got;
         unsigned lost = 0;
         bool lostSaid = false;
-        {
-            std::lock_guard<std::mutex> lk(gMx);
-            for (const Note &n : gNotes) {
-                if (n.msg == MIM_VT_LONGLOST) {
-                    lost += (unsigned)n.p1;
-                    lostSaid = true;
-                }
-                if (n.msg != MIM_LONGDATA || n.data.empty())
-                    continue;
-                EXPECT_FALSE(lostSaid) << "a message handed over after its loss line";
-                /* a piece that does not end its message fills the header */
-                if (n.data.back() != 0xf7) {
-                    EXPECT_EQ(r.header, n.recorded);
-                }
-                got.insert(got.end(), n.data.begin(), n.data.end());
+        for (const Note &n : notes()) {
+            if (n.msg == MIM_VT_LONGLOST) {
+                lost += (unsigned)n.p1;
+                lostSaid = true;
             }
+            if (n.msg != MIM_LONGDATA || n.data.empty())
+                continue;
+            EXPECT_FALSE(lostSaid) << "a message handed over after its loss line";
+            /* a piece that does not end its message fills the header */
+            if (n.data.back() != 0xf7) {
+                EXPECT_EQ(r.header, n.recorded);
+            }
+            got.insert(got.end(), n.data.begin(), n.data.end());
         }
         EXPECT_EQ(r.lost, lost);
         ASSERT_EQ(r.received * r.length, got.size());
@@ -537,13 +473,10 @@ TEST_F(PortHost, NewBackendsDropWhatWasLeftOpen)
 {
     HMIDIIN in = nullptr;
     HMIDIOUT out = nullptr;
-    ASSERT_EQ(0u, midiInOpen(&in, 0, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+    ASSERT_EQ(0u, midiInOpen(&in, 0, (DWORD_PTR)recordNote, 0, CALLBACK_FUNCTION));
     ASSERT_EQ(0u, midiOutOpen(&out, 0, 0, 0, 0));
     static char buf[4];
-    MIDIHDR hdr;
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = buf;
-    hdr.dwBufferLength = sizeof buf;
+    MIDIHDR hdr = header(buf, sizeof buf);
     ASSERT_EQ(0u, midiInPrepareHeader(in, &hdr, sizeof hdr));
     ASSERT_EQ(0u, midiInAddBuffer(in, &hdr, sizeof hdr));
 
@@ -556,7 +489,7 @@ TEST_F(PortHost, NewBackendsDropWhatWasLeftOpen)
     EXPECT_EQ((UINT)MMSYSERR_INVALHANDLE, midiOutClose(out));
     EXPECT_EQ((std::vector<UINT>{MIM_OPEN}), kinds());
     EXPECT_EQ(1u, midiOutGetNumDevs());
-    ASSERT_EQ(0u, midiInOpen(&in, 1, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+    ASSERT_EQ(0u, midiInOpen(&in, 1, (DWORD_PTR)recordNote, 0, CALLBACK_FUNCTION));
     EXPECT_EQ(1, b.lastIn);
     EXPECT_EQ(0u, midiInClose(in));
 }
@@ -565,7 +498,7 @@ TEST_F(PortHost, RefusedOpensLeaveNoHandle)
 {
     b.refuseIn = true;
     HMIDIIN h = (HMIDIIN)(void *)&h;
-    EXPECT_EQ((UINT)MMSYSERR_ALLOCATED, midiInOpen(&h, 2, (DWORD_PTR)onInput, 0, CALLBACK_FUNCTION));
+    EXPECT_EQ((UINT)MMSYSERR_ALLOCATED, midiInOpen(&h, 2, (DWORD_PTR)recordNote, 0, CALLBACK_FUNCTION));
     EXPECT_EQ(nullptr, h);
     h = (HMIDIIN)(void *)&h;
     EXPECT_EQ((UINT)MMSYSERR_INVALPARAM, midiInOpen(&h, 0, 0, 0, CALLBACK_FUNCTION));

@@ -5,6 +5,7 @@
  * functions, as the system code calls them (the header rules behind them
  * are the port host's, tested there).
  */
+#include "callback_recorder.h"
 #include "platform/platform.h"
 #include "platform/testdouble/testdouble.h"
 
@@ -14,53 +15,26 @@
 #include <string.h>
 
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
-struct Note {
-    UINT msg;
-    DWORD_PTR p1;
-    DWORD_PTR instance;
-    bool otherThread;
-};
-
-std::mutex gNotesMx;
-std::vector<Note> gNotes;
-std::thread::id gMainThread;
-
-void CALLBACK recordCallback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR)
-{
-    std::lock_guard<std::mutex> lk(gNotesMx);
-    gNotes.push_back({msg, p1, instance, std::this_thread::get_id() != gMainThread});
-}
-
-std::vector<UINT> kinds()
-{
-    std::lock_guard<std::mutex> lk(gNotesMx);
-    std::vector<UINT> k;
-    for (const Note &n : gNotes)
-        k.push_back(n.msg);
-    return k;
-}
+using namespace recorder;
 
 class TestDouble : public ::testing::Test {
 protected:
     void SetUp() override
     {
         td::install();
-        gNotes.clear();
-        gMainThread = std::this_thread::get_id();
+        recorder::clear();
     }
     void TearDown() override { td::uninstall(); }
 
     HMIDIIN openIn()
     {
         HMIDIIN h = nullptr;
-        EXPECT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)recordCallback, 7, CALLBACK_FUNCTION | MIDI_IO_STATUS));
+        EXPECT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)recordNote, 7, CALLBACK_FUNCTION | MIDI_IO_STATUS));
         return h;
     }
 };
@@ -101,7 +75,7 @@ TEST_F(TestDouble, FailedOpenLeavesTheHandleZero)
     HMIDIIN hi = (HMIDIIN)(void *)&hi;
     EXPECT_NE(0u, midiOutOpen(&ho, 0, 0, 0, 0));
     EXPECT_EQ(nullptr, ho);
-    EXPECT_NE(0u, midiInOpen(&hi, 0, (DWORD_PTR)recordCallback, 0, CALLBACK_FUNCTION));
+    EXPECT_NE(0u, midiInOpen(&hi, 0, (DWORD_PTR)recordNote, 0, CALLBACK_FUNCTION));
     EXPECT_EQ(nullptr, hi);
     EXPECT_FALSE(td::outIsOpen());
     EXPECT_FALSE(td::inIsOpen());
@@ -110,7 +84,7 @@ TEST_F(TestDouble, FailedOpenLeavesTheHandleZero)
     EXPECT_NE(nullptr, ho);
     EXPECT_TRUE(td::outIsOpen());
     EXPECT_EQ(
-        (UINT)MMSYSERR_BADDEVICEID, midiInOpen(&hi, 1, (DWORD_PTR)recordCallback, 0, CALLBACK_FUNCTION));
+        (UINT)MMSYSERR_BADDEVICEID, midiInOpen(&hi, 1, (DWORD_PTR)recordNote, 0, CALLBACK_FUNCTION));
     EXPECT_EQ(nullptr, hi);
 }
 
@@ -124,10 +98,7 @@ TEST_F(TestDouble, DeliveriesNeedAStartedInputAndComeFromAnotherThread)
     HMIDIIN h = openIn();
     ASSERT_NE(nullptr, h);
     static char buf[16];
-    MIDIHDR hdr;
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = buf;
-    hdr.dwBufferLength = sizeof buf;
+    MIDIHDR hdr = header(buf, sizeof buf);
     ASSERT_EQ(0u, midiInPrepareHeader(h, &hdr, sizeof hdr));
     const struct {
         const char *what;
@@ -164,18 +135,18 @@ TEST_F(TestDouble, DeliveriesNeedAStartedInputAndComeFromAnotherThread)
     EXPECT_FALSE(td::inIsOpen());
     EXPECT_FALSE(td::deliverShort(0xf8));
 
-    std::lock_guard<std::mutex> lk(gNotesMx);
+    std::vector<Note> got = notes();
     std::vector<UINT> want = {MIM_OPEN, MIM_DATA, MIM_LONGDATA, MIM_VT_OVERRUN, MIM_CLOSE};
-    ASSERT_EQ(want.size(), gNotes.size());
+    ASSERT_EQ(want.size(), got.size());
     for (size_t i = 0; i < want.size(); i++) {
-        EXPECT_EQ(want[i], gNotes[i].msg) << i;
+        EXPECT_EQ(want[i], got[i].msg) << i;
         bool delivered = want[i] != MIM_OPEN && want[i] != MIM_CLOSE;
-        EXPECT_EQ(delivered, gNotes[i].otherThread) << i;
-        EXPECT_EQ(7u, gNotes[i].instance) << i;
+        EXPECT_EQ(delivered, got[i].otherThread) << i;
+        EXPECT_EQ(7u, got[i].instance) << i;
     }
-    EXPECT_EQ((DWORD_PTR)0x403c90, gNotes[1].p1);
-    EXPECT_EQ((DWORD_PTR)&hdr, gNotes[2].p1);
-    EXPECT_EQ((DWORD_PTR)3, gNotes[3].p1);
+    EXPECT_EQ((DWORD_PTR)0x403c90, got[1].p1);
+    EXPECT_EQ((DWORD_PTR)&hdr, got[2].p1);
+    EXPECT_EQ((DWORD_PTR)3, got[3].p1);
 }
 
 TEST_F(TestDouble, LongMessageInPiecesAndLongError)
@@ -183,10 +154,7 @@ TEST_F(TestDouble, LongMessageInPiecesAndLongError)
     td::addInPort("In");
     HMIDIIN h = openIn();
     char buf[3];
-    MIDIHDR hdr;
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = buf;
-    hdr.dwBufferLength = sizeof buf;
+    MIDIHDR hdr = header(buf, sizeof buf);
     ASSERT_EQ(0u, midiInStart(h));
     ASSERT_EQ(0u, midiInPrepareHeader(h, &hdr, sizeof hdr));
     ASSERT_EQ(0u, midiInAddBuffer(h, &hdr, sizeof hdr));
@@ -207,10 +175,7 @@ TEST_F(TestDouble, InjectedInputFailuresChangeNothing)
     td::addInPort("In");
     HMIDIIN h = openIn();
     char buf[8];
-    MIDIHDR hdr;
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = buf;
-    hdr.dwBufferLength = sizeof buf;
+    MIDIHDR hdr = header(buf, sizeof buf);
     struct Row {
         td::Op op;
         MMRESULT (*call)(HMIDIIN, LPMIDIHDR);

@@ -8,6 +8,7 @@
  */
 #ifdef VOLTANIS_HAVE_ALSA
 
+#include "../callback_recorder.h"
 #include "platform/alsa/seqlogic.h"
 #include "platform/common/inparser.h"
 #include "platform/common/service.h"
@@ -18,7 +19,6 @@
 #include <string.h>
 
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -525,21 +525,13 @@ private:
     };
 };
 
-std::mutex gNotesMx;
-std::vector<std::pair<UINT, DWORD_PTR>> gNotes;
-void CALLBACK noteInput(HMIDIIN, UINT msg, DWORD_PTR, DWORD_PTR p1, DWORD_PTR)
-{
-    std::lock_guard<std::mutex> lk(gNotesMx);
-    gNotes.push_back({msg, p1});
-}
-
 TEST(AlsaToHost, ResetHandsBackTheHeaderAndEndsDelivery)
 {
     vtInstallMidi(nullptr);
     RoutedBackend rb;
     vt::Backend *list[] = {&rb};
     vtHostSetBackends(list, 1);
-    gNotes.clear();
+    recorder::clear();
     HMIDIIN h = nullptr;
     MIDIHDR hdr;
     /* whatever fails below, the host gets its own backends back */
@@ -558,11 +550,9 @@ TEST(AlsaToHost, ResetHandsBackTheHeaderAndEndsDelivery)
     } restore{h, hdr};
 
     ASSERT_EQ(1u, midiInGetNumDevs());
-    ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)noteInput, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS));
+    ASSERT_EQ(0u, midiInOpen(&h, 0, (DWORD_PTR)recorder::recordNote, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS));
     static char buf[1024];
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = buf;
-    hdr.dwBufferLength = sizeof buf;
+    hdr = recorder::header(buf, sizeof buf);
     ASSERT_EQ(0u, midiInStart(h));
     ASSERT_EQ(0u, midiInPrepareHeader(h, &hdr, sizeof hdr));
     ASSERT_EQ(0u, midiInAddBuffer(h, &hdr, sizeof hdr));
@@ -577,12 +567,7 @@ TEST(AlsaToHost, ResetHandsBackTheHeaderAndEndsDelivery)
     sx.dest.port = RoutedBackend::kPort;
     rb.router.route(&sx);
     ASSERT_EQ(0u, midiInReset(h));
-    {
-        std::lock_guard<std::mutex> lk(gNotesMx);
-        std::vector<std::pair<UINT, DWORD_PTR>> want = {
-            {MIM_OPEN, 0}, {MIM_DATA, 0x403C90}, {MIM_LONGDATA, (DWORD_PTR)&hdr}};
-        EXPECT_EQ(want, gNotes);
-    }
+    recorder::expectNotes({{MIM_OPEN, 0, 0}, {MIM_DATA, 0x403C90, 0}, {MIM_LONGDATA, (DWORD_PTR)&hdr, 0}});
     EXPECT_EQ(0u, hdr.dwBytesRecorded) << "a reset hands the buffer back empty";
     EXPECT_TRUE(hdr.dwFlags & MHDR_DONE);
     EXPECT_FALSE(hdr.dwFlags & MHDR_INQUEUE);
@@ -594,11 +579,9 @@ TEST(AlsaToHost, ResetHandsBackTheHeaderAndEndsDelivery)
     h = nullptr;
     rb.router.route(&note);
     EXPECT_EQ(0u, rb.router.count());
-    {
-        std::lock_guard<std::mutex> lk(gNotesMx);
-        ASSERT_EQ(4u, gNotes.size());
-        EXPECT_EQ((UINT)MIM_CLOSE, gNotes[3].first);
-    }
+    std::vector<recorder::Note> got = recorder::notes();
+    ASSERT_EQ(4u, got.size());
+    EXPECT_EQ((UINT)MIM_CLOSE, got[3].msg);
 }
 
 } // namespace

@@ -2,11 +2,11 @@
  * The terminal key decoder: what each terminal sends for its keys, and the
  * PC console key bytes that must come out of it.
  */
+#include "../../hex_text.h"
 #include "platform/posix/keydecode.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -33,17 +33,6 @@ std::string decode(const std::vector<std::string> &pieces)
         EXPECT_FALSE(vtKeyPending(&d));
     }
     return keys;
-}
-
-std::string hex(const std::string &s)
-{
-    std::string r;
-    char b[4];
-    for (unsigned char c : s) {
-        snprintf(b, sizeof b, "%02x ", c);
-        r += b;
-    }
-    return r;
 }
 
 #define S(lit) std::string(lit, sizeof(lit) - 1)
@@ -209,7 +198,7 @@ const std::vector<Row> &rows()
 TEST(KeyDecode, EveryTerminalsKeys)
 {
     for (const Row &row : rows())
-        EXPECT_EQ(hex(decode(row.typed)), hex(row.keys)) << row.what;
+        EXPECT_EQ(hexOf(decode(row.typed)), hexOf(row.keys)) << row.what;
 }
 
 /* Byte by byte, the decoder waits for more until the sequence is whole. */
@@ -222,11 +211,11 @@ TEST(KeyDecode, PendingUntilTheLastByte)
         vtKeyInit(&d);
         uint8_t out[VT_KEY_OUT_MAX];
         for (size_t i = 0; i + 1 < s.first.size(); i++) {
-            EXPECT_EQ(vtKeyFeed(&d, (uint8_t)s.first[i], out), 0u) << hex(s.first) << i;
-            EXPECT_TRUE(vtKeyPending(&d)) << hex(s.first) << i;
+            EXPECT_EQ(vtKeyFeed(&d, (uint8_t)s.first[i], out), 0u) << hexOf(s.first) << i;
+            EXPECT_TRUE(vtKeyPending(&d)) << hexOf(s.first) << i;
         }
         unsigned n = vtKeyFeed(&d, (uint8_t)s.first.back(), out);
-        EXPECT_EQ(hex(std::string((const char *)out, n)), hex(s.second));
+        EXPECT_EQ(hexOf(std::string((const char *)out, n)), hexOf(s.second));
         EXPECT_FALSE(vtKeyPending(&d));
     }
 }
@@ -269,7 +258,7 @@ TEST(KeyDecode, StreamsOfWholeKeys)
             typed += r->typed[0];
             keys += r->keys;
         }
-        ASSERT_EQ(hex(decode({typed})), hex(keys)) << hex(typed);
+        ASSERT_EQ(hexOf(decode({typed})), hexOf(keys)) << hexOf(typed);
     }
 }
 

@@ -4,6 +4,8 @@
  * its bound, the end of piped input, and the pause with its wake-up and
  * the input it reads on a backend's behalf.
  */
+#include "../../hex_text.h"
+#include "../../typist.h"
 #include "platform/posix/pausewatch.h"
 #include "platform/posix/posix.h"
 
@@ -27,17 +29,6 @@
 namespace {
 
 const VtConsole &C() { return *vtRealConsole(); }
-
-std::string hex(const std::string &s)
-{
-    std::string r;
-    char b[4];
-    for (unsigned char c : s) {
-        snprintf(b, sizeof b, "%02x ", c);
-        r += b;
-    }
-    return r;
-}
 
 void send(int fd, const std::string &s) { ASSERT_EQ(write(fd, s.data(), s.size()), (ssize_t)s.size()); }
 
@@ -165,7 +156,7 @@ TEST_F(PosixConsolePty, KeysAsThePcKeyboardGivesThem)
     for (const Case &c : cases) {
         send(master, c.typed);
         std::string kinds;
-        EXPECT_EQ(hex(getchKinds(c.keys.size(), &kinds)), hex(c.keys)) << c.what;
+        EXPECT_EQ(hexOf(getchKinds(c.keys.size(), &kinds)), hexOf(c.keys)) << c.what;
         EXPECT_EQ(kinds, c.kinds) << c.what;
     }
     EXPECT_EQ(C().kbhit(), 0);
@@ -238,9 +229,9 @@ TEST_F(PosixConsolePty, ReadLineEchoesAndEdits)
         char buf[64];
         memset(buf, 'Z', sizeof buf);
         EXPECT_EQ(C().readLine(buf, c.size), c.result) << c.what;
-        EXPECT_EQ(hex(buf), hex(c.line)) << c.what;
+        EXPECT_EQ(hexOf(buf), hexOf(c.line)) << c.what;
         EXPECT_EQ(buf[c.size], 'Z') << c.what << ": wrote past the buffer";
-        EXPECT_EQ(hex(drain(master)), hex(c.echoed)) << c.what;
+        EXPECT_EQ(hexOf(drain(master)), hexOf(c.echoed)) << c.what;
     }
 }
 
@@ -254,7 +245,7 @@ TEST_F(PosixConsolePty, HangUpEndsTheInput)
     master = -1;
     EXPECT_EQ(C().getch(), 'k');
     std::string keys = getchN(4);
-    EXPECT_EQ(hex(keys), hex("\x1b\r\x1b\r"));
+    EXPECT_EQ(hexOf(keys), hexOf("\x1b\r\x1b\r"));
     char buf[8];
     EXPECT_EQ(C().readLine(buf, sizeof buf), -1);
 }
@@ -289,7 +280,7 @@ TEST_F(PosixConsolePipe, KeysThenExitAtTheEnd)
     send(in[1], std::string("ab\ncd\r\nx\r\x7f\x1b\x00\x3b", 13));
     endInput();
     std::string want = std::string("ab\rcd\rx\r\x08\x1b\x00\x3b", 12) + "\x1b\r\x1b\r\x1b\r";
-    EXPECT_EQ(hex(getchN(want.size())), hex(want));
+    EXPECT_EQ(hexOf(getchN(want.size())), hexOf(want));
     EXPECT_TRUE(waitKbhit(2000));
     EXPECT_EQ(drain(out[0], 0), "") << "piped input is not echoed";
 }
@@ -311,7 +302,7 @@ TEST_F(PosixConsolePipe, PrefixesAndCharacters)
     for (const Case &c : cases) {
         send(in[1], c.piped);
         std::string kinds;
-        EXPECT_EQ(hex(getchKinds(c.piped.size(), &kinds)), hex(c.piped)) << c.what;
+        EXPECT_EQ(hexOf(getchKinds(c.piped.size(), &kinds)), hexOf(c.piped)) << c.what;
         EXPECT_EQ(kinds, c.kinds) << c.what;
     }
 }
@@ -377,10 +368,7 @@ TEST_F(PosixConsolePipe, WakeEndsThePause)
 {
     vtWake();
     C().sleep(60000); /* a wake before the pause counts too */
-    std::thread t([] {
-        usleep(50 * 1000);
-        vtWake();
-    });
+    Typist t(std::chrono::milliseconds(50), [] { vtWake(); });
     Clock::time_point t0 = Clock::now();
     C().sleep(60000);
     long took = msSince(t0);
@@ -393,10 +381,7 @@ TEST_F(PosixConsolePipe, KeyEndsThePause)
 {
     vtWake();
     C().sleep(60000); /* take any earlier wake-up */
-    std::thread t([this] {
-        usleep(50 * 1000);
-        send(in[1], "q");
-    });
+    Typist t(std::chrono::milliseconds(50), [this] { send(in[1], "q"); });
     C().sleep(60000);
     t.join();
     EXPECT_EQ(C().kbhit(), 1);

@@ -7,6 +7,8 @@
  */
 #ifdef _WIN32
 
+#include "../../typist.h"
+#include "../callback_recorder.h"
 #include "platform/platform.h"
 #include "platform/common/service.h"
 #include "platform/loopback/loopback.h"
@@ -19,11 +21,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -86,10 +86,8 @@ TEST_F(WinMidi, PortPastTheLastIsRefusedAndLeavesTheHandleZero)
 TEST_F(WinMidi, OperationsOnNoHandleFail)
 {
     char bytes[4] = {(char)0x90, 0x3c, 0x40, 0};
-    MIDIHDR hdr;
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = bytes;
-    hdr.dwBufferLength = hdr.dwBytesRecorded = 3;
+    MIDIHDR hdr = recorder::header(bytes, 3);
+    hdr.dwBytesRecorded = 3;
 
     struct Case {
         const char *op;
@@ -120,14 +118,6 @@ TEST_F(WinMidi, OperationsOnNoHandleFail)
 
 /* --- the pause ------------------------------------------------------------ */
 
-std::atomic<int> gNotes{0};
-
-void CALLBACK countCallback(HMIDIIN, UINT msg, DWORD_PTR, DWORD_PTR, DWORD_PTR)
-{
-    if (msg == MIM_DATA)
-        gNotes++;
-}
-
 /* milliseconds the real pause of `ms` took */
 long long pauseTook(unsigned long ms)
 {
@@ -147,23 +137,20 @@ const long long kEarly = 30000;
 TEST(WinWake, ANotificationWakesThePause)
 {
     td::uninstall();
+    recorder::clear();
     UINT in = midiInGetNumDevs() - 1, out = midiOutGetNumDevs() - 1;
     HMIDIIN hi = 0;
     HMIDIOUT ho = 0;
-    ASSERT_EQ(0u, midiInOpen(&hi, in, reinterpret_cast<DWORD_PTR>(countCallback), 0, CALLBACK_FUNCTION));
+    ASSERT_EQ(0u, midiInOpen(&hi, in, reinterpret_cast<DWORD_PTR>(recorder::recordNote), 0, CALLBACK_FUNCTION));
     ASSERT_EQ(0u, midiOutOpen(&ho, out, 0, 0, CALLBACK_NULL));
     ASSERT_EQ(0u, midiInStart(hi));
     vtRealConsole()->sleep(0); /* takes any wake-up given before */
     char note[3] = {(char)0x90, 0x3c, 0x40};
-    MIDIHDR hdr;
-    memset(&hdr, 0, sizeof hdr);
-    hdr.lpData = note;
-    hdr.dwBufferLength = sizeof note;
+    MIDIHDR hdr = recorder::header(note, sizeof note);
     ASSERT_EQ(0u, midiOutPrepareHeader(ho, &hdr, sizeof hdr));
     ASSERT_EQ(0u, midiOutLongMsg(ho, &hdr, sizeof hdr));
     ASSERT_EQ(0u, midiOutUnprepareHeader(ho, &hdr, sizeof hdr));
-    while (gNotes.load() == 0)
-        std::this_thread::yield();
+    ASSERT_TRUE(recorder::waitFor(MIM_DATA));
     EXPECT_LT(pauseTook(kLongPause), kEarly);
     EXPECT_EQ(0u, midiOutClose(ho));
     EXPECT_EQ(0u, midiInReset(hi));
@@ -172,10 +159,7 @@ TEST(WinWake, ANotificationWakesThePause)
 
 TEST(WinWake, WakeFromAnotherThreadEndsAPause)
 {
-    std::thread waker([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        vtWake();
-    });
+    Typist waker(std::chrono::milliseconds(100), [] { vtWake(); });
     long long took = pauseTook(kLongPause);
     waker.join();
     EXPECT_LT(took, kEarly);
