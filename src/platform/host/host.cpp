@@ -638,24 +638,7 @@ MMRESULT inClose(HMIDIIN h)
     return s->close();
 }
 
-const VtMidiService kHost = {
-    outGetNumDevs,
-    outGetDevCaps,
-    outOpen,
-    outPrepareHeader,
-    outLongMsg,
-    outUnprepareHeader,
-    outClose,
-    inGetNumDevs,
-    inGetDevCaps,
-    inOpen,
-    inStart,
-    inPrepareHeader,
-    inAddBuffer,
-    inReset,
-    inUnprepareHeader,
-    inClose,
-};
+const VtMidiService kHost = {VT_MIDI_OPERATIONS(VT_MIDI_ENTRY)};
 
 } // namespace
 
