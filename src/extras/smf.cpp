@@ -1,5 +1,7 @@
 #include "smf.h"
 
+#include "../platform/platform.h"
+
 namespace {
 
 const uint32_t kHeaderBytes = 22; /* MThd chunk (14) and the MTrk chunk's own header (8) */
@@ -14,20 +16,6 @@ void bigEndian32(uint32_t v, uint8_t *out)
     out[1] = (uint8_t)(v >> 16);
     out[2] = (uint8_t)(v >> 8);
     out[3] = (uint8_t)v;
-}
-
-/* data bytes after a status byte: none for F7 alone, real time and the
-   undefined ones */
-unsigned dataBytes(uint8_t status)
-{
-    if (status < 0xF0)
-        return (status & 0xE0) == 0xC0 ? 1 : 2;
-    switch (status) {
-    case 0xF1:
-    case 0xF3: return 1;
-    case 0xF2: return 2;
-    default: return 0;
-    }
 }
 
 /* The bytes of a variable-length quantity (at most 0x0FFFFFFF), most
@@ -117,7 +105,7 @@ bool SmfLog::shortMessage(uint32_t word, int64_t arrivalUs)
     unsigned n;
     if (!delta(arrivalUs, ev, &n))
         return false;
-    unsigned bytes = 1 + dataBytes(status);
+    unsigned bytes = 1 + vtMidiDataBytes(status);
     if (status < 0xF0) {
         if (status != running_)
             ev[n++] = status;

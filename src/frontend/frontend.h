@@ -34,7 +34,7 @@ extern char gNotes[128][8];
 
 /* start-up */
 void fillNoteNames(void);
-void initSettings(void); /* steps 1 to 4 of the start-up */
+void initSettings(void); /* what every session starts from, before the banner */
 void printBanner(void);
 void statusReport(void);  /* ends with the ports open and the line abandoned */
 void selectDevices(void); /* asks for both ports, then "Selection:\n" */

@@ -12,46 +12,39 @@
 
 #include <stdio.h>
 
-/* Bytes of a short message, status included, by its status byte. */
-static unsigned messageLength(uint8_t status)
+/* The bytes of a received word that are shown and recorded: the status
+   and its data bytes, or all three when the word starts with no status of
+   a short message (F0, a data byte), which the service never sends. */
+static unsigned wordLength(uint8_t status)
 {
-    uint8_t cls = status & 0xF0;
-    if (cls == 0xC0 || cls == 0xD0 || status == 0xF1 || status == 0xF3)
-        return 2;
-    if (status >= 0xF4)
-        return 1;
-    return 3;
+    if (status < 0x80 || status == 0xF0)
+        return 3;
+    return 1 + vtMidiDataBytes(status);
 }
 
 /* The service never delivers a data byte above 127, but nothing here may
    read past the 128 names should one arrive. */
 static const char *noteName(uint8_t key) { return key < 128 ? gNotes[key] : "?"; }
 
-/* The name column of a message's line in the text display, and how many
-   data bytes the line shows after the status; null for a message without
-   a line: F0, F4, F5, F9 and FD have nothing to name, and Timing Clock and
-   Active Sensing may be hidden. */
-static const char *textLabel(uint8_t status, unsigned *data)
+/* The name column of a message's line in the text display; null for a
+   message without a line: F0, F4, F5, F9 and FD have nothing to name, and
+   Timing Clock and Active Sensing may be hidden. */
+static const char *textLabel(uint8_t status)
 {
-    *data = 2;
     switch (status & 0xF0) {
     case 0x80: return "  MIDI Note OFF    ";
     case 0x90: return "  MIDI Note ON     ";
     case 0xA0: return "  Poly Pressure    ";
     case 0xB0: return "  Control Change   ";
-    case 0xC0: *data = 1; return "  Program Change   ";
-    case 0xD0: *data = 1; return "  Chann Pressure   ";
+    case 0xC0: return "  Program Change   ";
+    case 0xD0: return "  Chann Pressure   ";
     case 0xE0: return "  Pitch Bend       ";
     default: break;
     }
     switch (status) {
-    case 0xF1: *data = 1; return "  MTC TimeCode   ";
+    case 0xF1: return "  MTC TimeCode   ";
     case 0xF2: return "  Song Pos.Ptr   ";
-    case 0xF3: *data = 1; return "  Song Select    ";
-    default: break;
-    }
-    *data = 0;
-    switch (status) {
+    case 0xF3: return "  Song Select    ";
     case 0xF6: return "  Tune Request   ";
     case 0xF7: return "  EOX\t\t\t   ";
     case 0xF8: return gbBlockRealTime ? NULL : "  Timing Clock   ";
@@ -67,8 +60,8 @@ static const char *textLabel(uint8_t status, unsigned *data)
 static void showText(uint8_t status, uint8_t d1, uint8_t d2)
 {
     const int hex = gNumBase == 16;
-    unsigned data;
-    const char *label = textLabel(status, &data);
+    const char *label = textLabel(status);
+    const unsigned data = vtMidiDataBytes(status);
     char text[64];
     char name[16] = "";
 
@@ -107,7 +100,7 @@ void decodeChannelMessage(void)
     const uint8_t status = (uint8_t)(gReceived & 0xFF);
     const uint8_t d1 = (uint8_t)((gReceived >> 8) & 0xFF);
     const uint8_t d2 = (uint8_t)((gReceived >> 16) & 0xFF);
-    const unsigned len = messageLength(status);
+    const unsigned len = wordLength(status);
 
     noteShortReceived(gReceived, gReceivedUs);
     if (gbRecRecv) {

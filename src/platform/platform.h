@@ -240,6 +240,9 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
    of milliseconds since midiInStart.  vtArrivalUs reads it. */
 #define MIDI_IO_VT_ARRIVAL_US 0x00800000
 
+/* How many data bytes follow a status byte: vtMidiDataBytes. */
+#include "common/midibytes.h"
+
 /* The signature of the input callback the system passes to midiInOpen. */
 typedef void(CALLBACK *VtMidiInProc)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
 

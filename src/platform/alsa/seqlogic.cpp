@@ -198,7 +198,7 @@ bool EventEncoder::encodeByte(uint8_t b, Emit emit, void *ctx)
         } else {
             /* system common cancels running status */
             status_ = 0;
-            common_ = b == 0xF2 ? 2 : (b == 0xF1 || b == 0xF3) ? 1 : 0;
+            common_ = vtMidiDataBytes(b);
         }
     } else if (status_ == 0 && common_ == 0) {
         /* A data byte that belongs to no message goes nowhere: fed to the

@@ -2,29 +2,12 @@
 
 namespace vt {
 
-namespace {
-
-/* Data bytes a status takes; only called for 0x80..0xF6 without F0. */
-uint8_t dataBytes(uint8_t s)
-{
-    if (s < 0xF0)
-        return (s & 0xE0) == 0xC0 ? 1 : 2; /* program change, channel pressure */
-    switch (s) {
-    case 0xF1:
-    case 0xF3: return 1;
-    case 0xF2: return 2;
-    default: return 0; /* F4, F5, F6 */
-    }
-}
-
-} // namespace
-
 unsigned unpackShortMessage(DWORD word, uint8_t out[3])
 {
     uint8_t s = (uint8_t)word;
     if (s < 0x80)
         return 0;
-    unsigned n = s == 0xF0 || s >= 0xF7 ? 1 : 1 + dataBytes(s);
+    unsigned n = 1 + vtMidiDataBytes(s);
     for (unsigned i = 0; i < n; i++)
         out[i] = (uint8_t)(word >> (8 * i));
     return n;
@@ -89,7 +72,7 @@ void InParser::status(uint8_t b)
     if (b < 0xF0) {
         running_ = b;
         status_ = b;
-        need_ = dataBytes(b);
+        need_ = vtMidiDataBytes(b);
         return;
     }
     running_ = 0;
@@ -102,7 +85,7 @@ void InParser::status(uint8_t b)
         target_->shortMessage(MIM_DATA, b);
         return;
     }
-    need_ = dataBytes(b);
+    need_ = vtMidiDataBytes(b);
     if (need_ == 0)
         target_->shortMessage(MIM_DATA, b);
     else
@@ -117,7 +100,7 @@ void InParser::data(uint8_t b)
             return;
         }
         status_ = running_;
-        need_ = dataBytes(running_);
+        need_ = vtMidiDataBytes(running_);
         have_ = 0;
     }
     d_[have_++] = b;

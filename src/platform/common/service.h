@@ -9,24 +9,45 @@
 
 #include "../platform.h"
 
+/* The operations of the port service, one line each, in the order of its
+   table: X(name, result, (parameters), (arguments)).  The table's fields,
+   the port host's table and the test double's are all made from this
+   list, so an operation is added in one place. */
+#define VT_MIDI_OPERATIONS(X)                                                                                \
+    X(outGetNumDevs, UINT, (void), ())                                                                       \
+    X(outGetDevCaps, MMRESULT, (UINT id, LPMIDIOUTCAPSA caps, UINT size), (id, caps, size))                  \
+    X(outOpen, MMRESULT, (LPHMIDIOUT ph, UINT id, DWORD_PTR cb, DWORD_PTR instance, DWORD flags),            \
+        (ph, id, cb, instance, flags))                                                                       \
+    X(outPrepareHeader, MMRESULT, (HMIDIOUT h, LPMIDIHDR hdr, UINT size), (h, hdr, size))                    \
+    X(outLongMsg, MMRESULT, (HMIDIOUT h, LPMIDIHDR hdr, UINT size), (h, hdr, size))                          \
+    X(outUnprepareHeader, MMRESULT, (HMIDIOUT h, LPMIDIHDR hdr, UINT size), (h, hdr, size))                  \
+    X(outClose, MMRESULT, (HMIDIOUT h), (h))                                                                 \
+    X(inGetNumDevs, UINT, (void), ())                                                                        \
+    X(inGetDevCaps, MMRESULT, (UINT id, LPMIDIINCAPSA caps, UINT size), (id, caps, size))                    \
+    X(inOpen, MMRESULT, (LPHMIDIIN ph, UINT id, DWORD_PTR cb, DWORD_PTR instance, DWORD flags),              \
+        (ph, id, cb, instance, flags))                                                                       \
+    X(inStart, MMRESULT, (HMIDIIN h), (h))                                                                   \
+    X(inPrepareHeader, MMRESULT, (HMIDIIN h, LPMIDIHDR hdr, UINT size), (h, hdr, size))                      \
+    X(inAddBuffer, MMRESULT, (HMIDIIN h, LPMIDIHDR hdr, UINT size), (h, hdr, size))                          \
+    X(inReset, MMRESULT, (HMIDIIN h), (h))                                                                   \
+    X(inUnprepareHeader, MMRESULT, (HMIDIIN h, LPMIDIHDR hdr, UINT size), (h, hdr, size))                    \
+    X(inClose, MMRESULT, (HMIDIIN h), (h))
+
+#define VT_MIDI_FIELD(name, result, params, args) result(*name) params;
 struct VtMidiService {
-    UINT (*outGetNumDevs)(void);
-    MMRESULT (*outGetDevCaps)(UINT, LPMIDIOUTCAPSA, UINT);
-    MMRESULT (*outOpen)(LPHMIDIOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD);
-    MMRESULT (*outPrepareHeader)(HMIDIOUT, LPMIDIHDR, UINT);
-    MMRESULT (*outLongMsg)(HMIDIOUT, LPMIDIHDR, UINT);
-    MMRESULT (*outUnprepareHeader)(HMIDIOUT, LPMIDIHDR, UINT);
-    MMRESULT (*outClose)(HMIDIOUT);
-    UINT (*inGetNumDevs)(void);
-    MMRESULT (*inGetDevCaps)(UINT, LPMIDIINCAPSA, UINT);
-    MMRESULT (*inOpen)(LPHMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD);
-    MMRESULT (*inStart)(HMIDIIN);
-    MMRESULT (*inPrepareHeader)(HMIDIIN, LPMIDIHDR, UINT);
-    MMRESULT (*inAddBuffer)(HMIDIIN, LPMIDIHDR, UINT);
-    MMRESULT (*inReset)(HMIDIIN);
-    MMRESULT (*inUnprepareHeader)(HMIDIIN, LPMIDIHDR, UINT);
-    MMRESULT (*inClose)(HMIDIIN);
+    VT_MIDI_OPERATIONS(VT_MIDI_FIELD)
 };
+#undef VT_MIDI_FIELD
+
+/* Each operation's place in the table, for what is kept per operation
+   (the double counts and fails them): VT_MIDI_OP_outOpen and so on. */
+#define VT_MIDI_INDEX(name, result, params, args) VT_MIDI_OP_##name,
+enum VtMidiOp { VT_MIDI_OPERATIONS(VT_MIDI_INDEX) VT_MIDI_OP_COUNT };
+#undef VT_MIDI_INDEX
+
+/* A table of the functions in scope that bear the operations' names:
+   const VtMidiService k = {VT_MIDI_OPERATIONS(VT_MIDI_ENTRY)}; */
+#define VT_MIDI_ENTRY(name, result, params, args) name,
 
 struct VtConsole {
     void (*init)(void);

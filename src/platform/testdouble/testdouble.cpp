@@ -38,7 +38,7 @@
 namespace td {
 namespace {
 
-const int kOps = OutClose + 1;
+const int kOps = VT_MIDI_OP_COUNT;
 
 struct Failures {
     bool all[kOps] = {};
@@ -63,10 +63,10 @@ std::mutex gMx;        /* guards gState; never held while a sink or callback run
 std::mutex gDeliverMx; /* one delivery at a time; a closing input waits for it */
 State gState;
 
-bool perPort(Op op) { return op == OutCaps || op == InCaps || op == OutOpen || op == InOpen; }
+bool perPort(int op) { return op == OutCaps || op == InCaps || op == OutOpen || op == InOpen; }
 
 /* gMx held */
-bool failing(Op op, int port)
+bool failing(int op, int port)
 {
     const Failures &f = gState.fail;
     if (f.all[op])
@@ -208,120 +208,39 @@ void inputState(bool *started, int *queued)
 
 const VtMidiService &host() { return *vtRealMidi(); }
 
-/* The opens and queries are only counted here: they fail in the backend,
-   as a port's own refusal. */
-void count(Op op)
+/* Counts the call of op; a result other than 0 answers it in place of the
+   host: an injected failure (MMSYSERR_ERROR, and nothing changes), or the
+   still-playing answer asked for the input header's unprepare.  The
+   capability queries and the opens are only counted: they fail in the
+   backend, as a port's own refusal.  Counting the ports never fails: no
+   Op names it. */
+MMRESULT refusal(int op)
 {
     std::lock_guard<std::mutex> lk(gMx);
     gState.calls[op]++;
-}
-
-/* Counts the call; true when an injected failure answers it instead of the
-   host. */
-bool refused(Op op)
-{
-    std::lock_guard<std::mutex> lk(gMx);
-    gState.calls[op]++;
-    return failing(op, -1);
-}
-
-bool stillPlaying()
-{
-    std::lock_guard<std::mutex> lk(gMx);
-    if (gState.stillPlaying <= 0)
-        return false;
-    gState.stillPlaying--;
-    return true;
-}
-
-UINT outGetNumDevs(void) { return host().outGetNumDevs(); }
-
-MMRESULT outGetDevCaps(UINT id, LPMIDIOUTCAPSA p, UINT size)
-{
-    count(OutCaps);
-    return host().outGetDevCaps(id, p, size);
-}
-
-MMRESULT outOpen(LPHMIDIOUT ph, UINT id, DWORD_PTR cb, DWORD_PTR inst, DWORD flags)
-{
-    count(OutOpen);
-    return host().outOpen(ph, id, cb, inst, flags);
-}
-
-MMRESULT outPrepareHeader(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
-{
-    return refused(OutPrepare) ? MMSYSERR_ERROR : host().outPrepareHeader(h, hdr, size);
-}
-
-MMRESULT outLongMsg(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
-{
-    return refused(OutLongMsg) ? MMSYSERR_ERROR : host().outLongMsg(h, hdr, size);
-}
-
-MMRESULT outUnprepareHeader(HMIDIOUT h, LPMIDIHDR hdr, UINT size)
-{
-    return refused(OutUnprepare) ? MMSYSERR_ERROR : host().outUnprepareHeader(h, hdr, size);
-}
-
-MMRESULT outClose(HMIDIOUT h) { return refused(OutClose) ? MMSYSERR_ERROR : host().outClose(h); }
-
-UINT inGetNumDevs(void) { return host().inGetNumDevs(); }
-
-MMRESULT inGetDevCaps(UINT id, LPMIDIINCAPSA p, UINT size)
-{
-    count(InCaps);
-    return host().inGetDevCaps(id, p, size);
-}
-
-MMRESULT inOpen(LPHMIDIIN ph, UINT id, DWORD_PTR cb, DWORD_PTR inst, DWORD flags)
-{
-    count(InOpen);
-    return host().inOpen(ph, id, cb, inst, flags);
-}
-
-MMRESULT inStart(HMIDIIN h) { return refused(InStart) ? MMSYSERR_ERROR : host().inStart(h); }
-
-MMRESULT inPrepareHeader(HMIDIIN h, LPMIDIHDR hdr, UINT size)
-{
-    return refused(InPrepare) ? MMSYSERR_ERROR : host().inPrepareHeader(h, hdr, size);
-}
-
-MMRESULT inAddBuffer(HMIDIIN h, LPMIDIHDR hdr, UINT size)
-{
-    return refused(InAdd) ? MMSYSERR_ERROR : host().inAddBuffer(h, hdr, size);
-}
-
-MMRESULT inReset(HMIDIIN h) { return refused(InReset) ? MMSYSERR_ERROR : host().inReset(h); }
-
-MMRESULT inUnprepareHeader(HMIDIIN h, LPMIDIHDR hdr, UINT size)
-{
-    if (refused(InUnprepare))
+    if (perPort(op))
+        return MMSYSERR_NOERROR;
+    if (failing(op, -1))
         return MMSYSERR_ERROR;
-    if (stillPlaying())
+    if (op == InUnprepare && gState.stillPlaying > 0) {
+        gState.stillPlaying--;
         return MIDIERR_STILLPLAYING;
-    return host().inUnprepareHeader(h, hdr, size);
+    }
+    return MMSYSERR_NOERROR;
 }
 
-MMRESULT inClose(HMIDIIN h) { return refused(InClose) ? MMSYSERR_ERROR : host().inClose(h); }
+/* Every operation of the service: the host's, unless refused. */
+#define TD_IN_FRONT(name, result, params, args)                                                              \
+    result name params                                                                                       \
+    {                                                                                                        \
+        if (MMRESULT r = refusal(VT_MIDI_OP_##name))                                                         \
+            return r;                                                                                        \
+        return host().name args;                                                                             \
+    }
+VT_MIDI_OPERATIONS(TD_IN_FRONT)
+#undef TD_IN_FRONT
 
-const VtMidiService kMidi = {
-    outGetNumDevs,
-    outGetDevCaps,
-    outOpen,
-    outPrepareHeader,
-    outLongMsg,
-    outUnprepareHeader,
-    outClose,
-    inGetNumDevs,
-    inGetDevCaps,
-    inOpen,
-    inStart,
-    inPrepareHeader,
-    inAddBuffer,
-    inReset,
-    inUnprepareHeader,
-    inClose,
-};
+const VtMidiService kMidi = {VT_MIDI_OPERATIONS(VT_MIDI_ENTRY)};
 
 /* ---- console --------------------------------------------------------- */
 

@@ -8,7 +8,7 @@
 #ifndef VOLTANIS_TESTDOUBLE_H
 #define VOLTANIS_TESTDOUBLE_H
 
-#include "../platform.h"
+#include "../common/service.h"
 
 #include <stdint.h>
 #include <string>
@@ -26,21 +26,23 @@ void uninstall();
 void addOutPort(const char *name);
 void addInPort(const char *name);
 
+/* The port operations that are counted and can be made to fail, by their
+   place in the service's table. */
 enum Op {
-    OutCaps,
-    InCaps,
-    OutOpen,
-    InOpen,
-    InStart,
-    InPrepare,
-    InAdd,
-    OutPrepare,
-    OutLongMsg,
-    OutUnprepare,
-    InReset,
-    InUnprepare,
-    InClose,
-    OutClose
+    OutCaps = VT_MIDI_OP_outGetDevCaps,
+    InCaps = VT_MIDI_OP_inGetDevCaps,
+    OutOpen = VT_MIDI_OP_outOpen,
+    InOpen = VT_MIDI_OP_inOpen,
+    InStart = VT_MIDI_OP_inStart,
+    InPrepare = VT_MIDI_OP_inPrepareHeader,
+    InAdd = VT_MIDI_OP_inAddBuffer,
+    OutPrepare = VT_MIDI_OP_outPrepareHeader,
+    OutLongMsg = VT_MIDI_OP_outLongMsg,
+    OutUnprepare = VT_MIDI_OP_outUnprepareHeader,
+    InReset = VT_MIDI_OP_inReset,
+    InUnprepare = VT_MIDI_OP_inUnprepareHeader,
+    InClose = VT_MIDI_OP_inClose,
+    OutClose = VT_MIDI_OP_outClose
 };
 /* Every later call of op fails (a non-zero result; a failing open leaves the
    handle 0) and changes nothing.  For the capability queries and the opens,

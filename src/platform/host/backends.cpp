@@ -1,0 +1,137 @@
+/*
+ * The port host's backends and the numbering of their ports: the list the
+ * build makes, a fresh snapshot of every backend at each count, and for a
+ * port number the backend that has it and the backend's own number.
+ */
+#include "host.h"
+#include "hostpriv.h"
+
+#include "../alsa/alsa.h"
+#include "../loopback/loopback.h"
+#include "../winmm/winmm.h"
+
+#include <string.h>
+
+namespace vt {
+namespace host {
+
+std::mutex gPortsMx;
+
+namespace {
+
+/* The backends, in the order their ports are numbered: one line each,
+   under the condition the build defines when it builds the backend. */
+vt::Backend *(*const kBackendList[])(void) = {
+#ifdef VOLTANIS_HAVE_ALSA
+    vtAlsaBackend,
+#endif
+#ifdef VOLTANIS_HAVE_WINMM
+    vtWinmmBackend,
+#endif
+    vtLoopbackBackend,
+};
+
+const int kMaxBackends = 4;
+
+vt::Backend *gBackends[kMaxBackends];
+int gNumBackends = -1;
+
+void initBackends()
+{
+    if (gNumBackends >= 0)
+        return;
+    gNumBackends = 0;
+    for (auto make : kBackendList) {
+        vt::Backend *b = make(); /* nullptr: its system is missing here */
+        if (b && gNumBackends < kMaxBackends)
+            gBackends[gNumBackends++] = b;
+    }
+    for (int i = 0; i < gNumBackends; i++)
+        gBackends[i]->snapshot();
+}
+
+UINT countAll(bool out)
+{
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    initBackends();
+    UINT n = 0;
+    for (int i = 0; i < gNumBackends; i++) {
+        gBackends[i]->snapshot();
+        n += out ? gBackends[i]->outCount() : gBackends[i]->inCount();
+    }
+    return n;
+}
+
+/* The backends a test gives, or the real ones again at the next use. */
+void setBackends(vt::Backend *const *list, int n)
+{
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    closeOutputs();
+    dropInputs();
+    if (!list) {
+        gNumBackends = -1;
+        return;
+    }
+    gNumBackends = 0;
+    for (int i = 0; i < n && i < kMaxBackends; i++) {
+        gBackends[gNumBackends++] = list[i];
+        list[i]->snapshot();
+    }
+}
+
+template <class Caps> MMRESULT caps(bool out, UINT id, Caps *p, UINT size)
+{
+    std::lock_guard<std::mutex> lk(gPortsMx);
+    unsigned local;
+    vt::Backend *b = locate(out, id, &local);
+    if (!b)
+        return MMSYSERR_BADDEVICEID;
+    if (!p)
+        return MMSYSERR_INVALPARAM;
+    Caps c;
+    memset(&c, 0, sizeof c);
+    char name[32] = {0};
+    if (!(out ? b->outName(local, name) : b->inName(local, name)))
+        return MMSYSERR_NODRIVER; /* gone since the snapshot */
+    name[31] = 0;
+    memcpy(c.szPname, name, sizeof c.szPname);
+    memcpy(p, &c, size < sizeof c ? size : sizeof c);
+    return MMSYSERR_NOERROR;
+}
+
+} // namespace
+
+vt::Backend *locate(bool out, UINT id, unsigned *local)
+{
+    initBackends();
+    for (int i = 0; i < gNumBackends; i++) {
+        unsigned n = out ? gBackends[i]->outCount() : gBackends[i]->inCount();
+        if (id < n) {
+            *local = id;
+            return gBackends[i];
+        }
+        id -= n;
+    }
+    return nullptr;
+}
+
+UINT outGetNumDevs(void) { return countAll(true); }
+MMRESULT outGetDevCaps(UINT id, LPMIDIOUTCAPSA p, UINT size) { return caps(true, id, p, size); }
+UINT inGetNumDevs(void) { return countAll(false); }
+MMRESULT inGetDevCaps(UINT id, LPMIDIINCAPSA p, UINT size) { return caps(false, id, p, size); }
+
+} // namespace host
+} // namespace vt
+
+int midiPortAddress(int isOut, UINT id, VtPortAddress *addr)
+{
+    std::lock_guard<std::mutex> lk(vt::host::gPortsMx);
+    unsigned local;
+    vt::Backend *b = vt::host::locate(isOut != 0, id, &local);
+    if (!b || !addr)
+        return 0;
+    memset(addr, 0, sizeof *addr);
+    return b->address(isOut != 0, local, addr) ? 1 : 0;
+}
+
+void vtHostSetBackends(vt::Backend *const *list, int n) { vt::host::setBackends(list, n); }
