@@ -4,6 +4,8 @@
  */
 #include "ports.h"
 
+#include "../frontend/frontend.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -66,8 +68,8 @@ bool containsIgnoringCase(const char *text, const char *part)
     return false;
 }
 
-/* columns a UTF-8 text takes, one per character */
-int columns(const char *s)
+/* the characters of well-formed UTF-8 */
+int characters(const char *s)
 {
     int n = 0;
     for (; *s; s++)
@@ -143,18 +145,20 @@ PortMatch matchPort(const std::vector<PortEntry> &ports, const char *want)
     return m;
 }
 
-void printVisible(FILE *to, const char *text)
+int printVisible(FILE *to, const char *text)
 {
-    for (const unsigned char *p = (const unsigned char *)text; *p; p++)
-        fputc(*p < 0x20 || *p == 0x7F ? '?' : *p, to);
+    std::string shown(strlen(text) + 1, '\0');
+    shownText(&shown[0], shown.size(), text);
+    fputs(shown.c_str(), to);
+    return characters(shown.c_str());
 }
 
 void printPortLine(FILE *to, const PortEntry &p)
 {
     fprintf(to, "%3u  ", p.number);
-    printVisible(to, p.name);
+    int shown = printVisible(to, p.name);
     if (p.hasAddress) {
-        fprintf(to, "%*s", kNameColumn - columns(p.name), "");
+        fprintf(to, "%*s", shown < kNameColumn ? kNameColumn - shown : 1, "");
         char address[24];
         snprintf(address, sizeof address, "%d:%d", p.addr.client, p.addr.port);
         fprintf(to, "%-*s", kAddressColumn, address);

@@ -33,9 +33,11 @@ struct PortMatch {
    that one port only has.  An empty value means no port. */
 PortMatch matchPort(const std::vector<PortEntry> &ports, const char *want);
 
-/* Text from ports and the command line, with control characters shown as
-   '?' so that none of them reaches the terminal. */
-void printVisible(FILE *to, const char *text);
+/* Text from ports and the command line, shown as the interactive lists
+   show names (shownText): every control character, C1 ones included, and
+   every byte that is no well-formed UTF-8 as '?', so that none of them
+   reaches the terminal.  Returns the characters shown. */
+int printVisible(FILE *to, const char *text);
 void printPortLine(FILE *to, const PortEntry &p);
 
 /* Both port lists under their headings. */

@@ -49,11 +49,11 @@ static size_t printableAt(const uint8_t *p, size_t left)
     return len;
 }
 
-const char *shownName(char out[SHOWN_NAME_SIZE], const char *name)
+const char *shownText(char *out, size_t size, const char *text)
 {
-    const uint8_t *p = (const uint8_t *)name;
+    const uint8_t *p = (const uint8_t *)text;
     size_t n = 0;
-    while (n < SHOWN_NAME_SIZE - 1 && p[n])
+    while (n + 1 < size && p[n])
         n++;
     size_t i = 0;
     while (i < n) {
@@ -65,8 +65,14 @@ const char *shownName(char out[SHOWN_NAME_SIZE], const char *name)
         for (size_t k = 0; k < len; k++, i++)
             out[i] = (char)p[i];
     }
-    out[n] = 0;
+    if (size > 0)
+        out[n] = 0;
     return out;
+}
+
+const char *shownName(char out[SHOWN_NAME_SIZE], const char *name)
+{
+    return shownText(out, SHOWN_NAME_SIZE, name);
 }
 
 const char *fileErrorText(DWORD error)

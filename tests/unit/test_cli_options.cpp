@@ -215,6 +215,12 @@ TEST(CliPorts, AListLineShowsNumberNameAddressAndClientAndNoControlCharacter)
             "  3  S\xc3\xbc\xc3\x9f" + std::string(29, ' ') + "130:1   K\xc3\xb6ln\n"},
         {port(1, "Evil\x1b[2J\x07", 20, 0, "Bad\nClient"),
             "  1  Evil?[2J?" + std::string(23, ' ') + "20:0    Bad?Client\n"},
+        /* C1 controls raw and in UTF-8, bytes that are no UTF-8: each a
+           '?', and the columns counted as shown */
+        {port(2, "C1\xc2\x9b[2J\x9b", 21, 1, "Cl\xc2\x85i\x1b]0;x\x07"),
+            "  2  C1??[2J?" + std::string(24, ' ') + "21:1    Cl??i?]0;x?\n"},
+        {port(4, "\x80\x80zz\xc0\xaf\xed\xa0\x80z\xf4\x90\x80\x80", 22, 0, "\xff"),
+            "  4  ??zz?????z????" + std::string(18, ' ') + "22:0    ?\n"},
     };
     for (const auto &c : cases) {
         FILE *f = tmpfile();
