@@ -125,12 +125,18 @@ PortMatch matchPort(const std::vector<PortEntry> &ports, const char *want)
             }
         }
     }
-    for (const PortEntry &p : ports) {
-        if (strcmp(p.name, want) == 0) {
-            m.kind = PortMatch::Found;
-            m.index = p.number;
-            return m;
-        }
+    for (const PortEntry &p : ports)
+        if (strcmp(p.name, want) == 0)
+            m.several.push_back(p.number);
+    if (m.several.size() == 1) {
+        m.kind = PortMatch::Found;
+        m.index = m.several[0];
+        m.several.clear();
+        return m;
+    }
+    if (m.several.size() > 1) {
+        m.kind = PortMatch::SameName;
+        return m;
     }
     for (const PortEntry &p : ports)
         if (containsIgnoringCase(p.name, want))
@@ -183,10 +189,13 @@ bool findPort(bool out, const char *want, uint32_t *number)
         return true;
     }
     fputs("voltanis: ", stderr);
-    if (m.kind == PortMatch::Several) {
+    if (m.kind == PortMatch::Several || m.kind == PortMatch::SameName) {
         fputc('\'', stderr);
         printVisible(stderr, want);
-        fprintf(stderr, "' is part of the names of several %s ports:\n", dir);
+        fprintf(stderr,
+            m.kind == PortMatch::SameName ? "' is the name of several %s ports:\n"
+                                          : "' is part of the names of several %s ports:\n",
+            dir);
         for (unsigned i : m.several)
             printPortLine(stderr, ports[i]);
         return false;

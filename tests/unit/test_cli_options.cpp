@@ -156,6 +156,8 @@ const std::vector<PortEntry> kPorts = {
     port(3, "Synth input port (1234:0)", 128, 0, "FLUID Synth (1234)"),
     port(4, "Midi", 129, 2, "Sketch"),
     port(5, "Voltanis Loopback"),
+    port(6, "dup", 130, 0, "A"),
+    port(7, "dup", 131, 0, "B"),
 };
 
 struct MatchCase {
@@ -173,7 +175,7 @@ TEST(CliPorts, APortValueIsANumberAnAddressTheNameOrAUniquePart)
         {"5", kFound, 5, {}},
         {"01", kFound, 1, {}},
         {"1", kFound, 1, {}}, /* the number comes before the names holding a 1 */
-        {"6", kNone, 0, {}},  /* past the last port, and in no name */
+        {"8", kNone, 0, {}},  /* past the last port, and in no name */
         {"14:0", kFound, 0, {}},
         {"17:0", kFound, 2, {}},
         {"129:2", kFound, 4, {}},
@@ -190,6 +192,9 @@ TEST(CliPorts, APortValueIsANumberAnAddressTheNameOrAUniquePart)
         {"FLUID", kNone, 0, {}}, /* a client's name is not the port's */
         {"nosuchport", kNone, 0, {}},
         {"", kNone, 0, {}},
+        {"dup", PortMatch::SameName, 0, {6, 7}}, /* a name several ports have means none */
+        {"DUP", kSeveral, 0, {6, 7}},
+        {"131:0", kFound, 7, {}},
     };
     for (const MatchCase &c : cases) {
         SCOPED_TRACE(c.want);
