@@ -6,6 +6,8 @@
  */
 #include "options.h"
 
+#include "../frontend/frontend.h"
+
 #include <string.h>
 
 namespace {
@@ -105,7 +107,15 @@ bool apply(const OptionSpec &o, const char *value, CliOptions *opts)
             return fail(opts, std::string("invalid gap '") + value + "' (milliseconds, 0 to " +
                                   std::to_string(kMaxGapMs) + ")");
         return false;
-    default: opts->send.push_back(value); return false;
+    default:
+        /* A line is text typed in mode 0: an ESC, a CTRL-P or a line end
+           in it would act as a key of its own, and a byte of no character
+           would reach the screen as it is typed. */
+        if (!isVisibleText(value))
+            return fail(opts, std::string("--send line '") + value +
+                                  "' holds a control character or a byte that is no UTF-8 text");
+        opts->send.push_back(value);
+        return false;
     }
 }
 

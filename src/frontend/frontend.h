@@ -76,6 +76,9 @@ int exitStatus(void); /* 0, or 1 after a failure without a person at the keyboar
    characters of name; returns out. */
 #define SHOWN_NAME_SIZE 64
 const char *shownName(char out[SHOWN_NAME_SIZE], const char *name);
+/* 1 when shownName would change no character of text (whatever its
+   length): no control character, well-formed UTF-8 throughout. */
+int isVisibleText(const char *text);
 /* Why a file operation failed, in a few words, from its GetLastError code. */
 const char *fileErrorText(DWORD error);
 /* "name: reason!\n", the line that follows a refused file's message. */
