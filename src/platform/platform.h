@@ -287,6 +287,12 @@ int64_t vtArrivalUs(DWORD_PTR param2);
    Called before platformInit; the lines stay valid until the exit. */
 void keyboardFromLines(const char *const *lines, unsigned count);
 
+/* 1 when standard input is a pipe or a file and holds bytes that no key
+   was taken from: the keys came from keyboardFromLines, and what was
+   piped in went unread.  0 for a terminal, a device (/dev/null, NUL) and
+   an input that is empty or at its end.  Reads nothing. */
+int standardInputUnread(void);
+
 /* Where a port lives in the port service, for showing and finding it: an
    ALSA sequencer port's client:port address and its client's name. */
 typedef struct {
