@@ -221,8 +221,11 @@ void printUsage(FILE *to)
           "\n"
           "Relative names of --syx and --smf are taken in the folder of --dir.\n"
           "\n"
-          "Exit status: 0 all was sent; 1 a line or a transmission failed, or a port\n"
-          "could not be opened (with --send or piped input); 2 a wrong command line,\n"
-          "or a --syx folder or --smf file that cannot be used.\n",
+          "LINE is text of up to 511 characters; a control character in it is an error.\n"
+          "\n"
+          "Exit status: 0 all was sent; 1 a line or a transmission failed, a port\n"
+          "could not be opened, or something received was lost (with --send or piped\n"
+          "input); 2 a wrong command line, or a --syx folder or --smf file that\n"
+          "cannot be used.\n",
         to);
 }
