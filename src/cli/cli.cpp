@@ -46,6 +46,18 @@ void fileProblem(const char *what, const char *name, const char *why)
     fprintf(stderr, "': %s\n", why);
 }
 
+/* Why a folder could not be made the current one, in a folder's words. */
+const char *folderErrorText(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return "no such folder";
+    case ERROR_DIRECTORY: return "not a folder";
+    case ERROR_CANT_RESOLVE_FILENAME: return "a loop of symbolic links";
+    default: return fileErrorText(error);
+    }
+}
+
 /* The time and SysEx tools the options ask for; false, with the reason on
    stderr, when a folder or file of theirs cannot be used.  Relative names
    are taken in the current folder, the one of --dir. */
@@ -84,9 +96,7 @@ int runSession(const CliOptions &o)
 {
     extrasSetOrigin(vtClockUs()); /* the times shown and logged count from here */
     if (o.dir && !SetCurrentDirectoryA(o.dir)) {
-        fputs("voltanis: cannot change to the folder '", stderr);
-        printVisible(stderr, o.dir);
-        fputs("'\n", stderr);
+        fileProblem("cannot change to the folder", o.dir, folderErrorText(GetLastError()));
         return kUsageError;
     }
     uint32_t out = 0, in = 0;
@@ -117,8 +127,14 @@ int runSession(const CliOptions &o)
         reportUnopenedPorts();
     runMainLoop();
     extrasFinish();
-    if (oneShot)
+    if (oneShot) {
         putchar('\n'); /* the shell's prompt starts on a line of its own */
+        fflush(stdout);
+        /* the lines were the keys: what was piped in besides is not lost
+           without a word */
+        if (standardInputUnread())
+            fputs("voltanis: standard input was not read: the keys were the --send lines\n", stderr);
+    }
     return exitStatus();
 }
 

@@ -6,6 +6,8 @@
  */
 #include "options.h"
 
+#include "../frontend/frontend.h"
+
 #include <string.h>
 
 namespace {
@@ -105,7 +107,15 @@ bool apply(const OptionSpec &o, const char *value, CliOptions *opts)
             return fail(opts, std::string("invalid gap '") + value + "' (milliseconds, 0 to " +
                                   std::to_string(kMaxGapMs) + ")");
         return false;
-    default: opts->send.push_back(value); return false;
+    default:
+        /* A line is text typed in mode 0: an ESC, a CTRL-P or a line end
+           in it would act as a key of its own, and a byte of no character
+           would reach the screen as it is typed. */
+        if (!isVisibleText(value))
+            return fail(opts, std::string("--send line '") + value +
+                                  "' holds a control character or a byte that is no UTF-8 text");
+        opts->send.push_back(value);
+        return false;
     }
 }
 
@@ -211,8 +221,11 @@ void printUsage(FILE *to)
           "\n"
           "Relative names of --syx and --smf are taken in the folder of --dir.\n"
           "\n"
-          "Exit status: 0 all was sent; 1 a line or a transmission failed, or a port\n"
-          "could not be opened (with --send or piped input); 2 a wrong command line,\n"
-          "or a --syx folder or --smf file that cannot be used.\n",
+          "LINE is text of up to 511 characters; a control character in it is an error.\n"
+          "\n"
+          "Exit status: 0 all was sent; 1 a line or a transmission failed, a port\n"
+          "could not be opened, or something received was lost (with --send or piped\n"
+          "input); 2 a wrong command line, or a --syx folder or --smf file that\n"
+          "cannot be used.\n",
         to);
 }

@@ -81,6 +81,9 @@ const char *shownName(char out[SHOWN_NAME_SIZE], const char *name);
    into out (size bytes); returns out.  What it leaves is well-formed UTF-8
    without a control character, one character for each '?'. */
 const char *shownText(char *out, size_t size, const char *text);
+/* 1 when shownName would change no character of text (whatever its
+   length): no control character, well-formed UTF-8 throughout. */
+int isVisibleText(const char *text);
 /* Why a file operation failed, in a few words, from its GetLastError code. */
 const char *fileErrorText(DWORD error);
 /* "name: reason!\n", the line that follows a refused file's message. */

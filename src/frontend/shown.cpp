@@ -6,6 +6,7 @@
 #include "frontend.h"
 
 #include <stdio.h>
+#include <string.h>
 
 /* Continuation bytes of a UTF-8 character are 10xxxxxx. */
 static int isTail(uint8_t b) { return (b & 0xC0) == 0x80; }
@@ -73,6 +74,20 @@ const char *shownText(char *out, size_t size, const char *text)
 const char *shownName(char out[SHOWN_NAME_SIZE], const char *name)
 {
     return shownText(out, SHOWN_NAME_SIZE, name);
+}
+
+int isVisibleText(const char *text)
+{
+    const uint8_t *p = (const uint8_t *)text;
+    size_t left = strlen(text);
+    while (left > 0) {
+        size_t len = printableAt(p, left);
+        if (len == 0)
+            return 0;
+        p += len;
+        left -= len;
+    }
+    return 1;
 }
 
 const char *fileErrorText(DWORD error)

@@ -213,6 +213,21 @@ int takeWildByte(uint32_t *word, int64_t *arrivalUs)
     return 1;
 }
 
+int receiveBacklogHigh(void)
+{
+    uint32_t ring =
+        (gRHead.load(std::memory_order_acquire) - gRTail.load(std::memory_order_relaxed)) & (RING_SIZE - 1);
+    uint32_t wild =
+        (sErrHead.load(std::memory_order_acquire) + ERRQ_SIZE - sErrTail.load(std::memory_order_relaxed)) %
+        ERRQ_SIZE;
+    /* the notices' queue is small: a quarter of it leaves room for all
+       that may be on its way at once (each byte can be a notice) */
+    if (ring > RING_SIZE / 2 || wild > ERRQ_SIZE / 4)
+        return 1;
+    UINT held = 0;
+    return gInHandle != 0 && midiInVtHeldLoad(gInHandle, &held) == MMSYSERR_NOERROR && held > 50;
+}
+
 int takeLosses(uint32_t *lost, uint32_t *longLost, uint32_t *overflows)
 {
     *lost = *longLost = *overflows = 0;

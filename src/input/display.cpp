@@ -235,6 +235,9 @@ static int reportLosses(void)
     uint32_t lost, longLost, overflows;
     if (!takeLosses(&lost, &longLost, &overflows))
         return 0;
+    /* what arrived and was never shown is as much a failure of a run
+       nobody watches as a line that was refused */
+    noteFailure();
     if (lost != 0)
         printf("\nERROR MIDI IN: %u messages lost, receive buffer full\n", lost);
     if (longLost != 0)

@@ -33,6 +33,11 @@ extern std::atomic<uint32_t> gRLost, gRLongLost, gROverflows;
 void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
 void inputSetup(void); /* ring emptied; with an input port: start, prepare, add */
 void inputStop(void);  /* reset, unprepare while still playing, close */
+/* 1 while a queue of what arrives is more than half full: the ring, the
+   invalid-byte notices, or the long messages the port layer holds for the
+   buffer (midiInVtHeldLoad).  Work that can wait (keys from a pipe) waits
+   then, until they have been shown. */
+int receiveBacklogHigh(void);
 
 /* display of what was received */
 int showOneEntry(void);          /* 1 when a ring entry was shown */

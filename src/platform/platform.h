@@ -240,6 +240,15 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
    of milliseconds since midiInStart.  vtArrivalUs reads it. */
 #define MIDI_IO_VT_ARRIVAL_US 0x00800000
 
+/* How full the port layer's store of the long messages that wait for an
+   input buffer of hmi is (those that arrive while the program holds its
+   buffers), in percent of the nearer of its bounds, messages or bytes; a
+   message that finds no room is dropped whole (MIM_VT_LONGLOST).  A
+   program that can put its own work off (keys from a pipe) takes what
+   waits first while the store is more than half full.
+   MMSYSERR_INVALHANDLE for a handle that is not open. */
+MMRESULT midiInVtHeldLoad(HMIDIIN hmi, UINT *percent);
+
 /* How many data bytes follow a status byte: vtMidiDataBytes. */
 #include "common/midibytes.h"
 
@@ -277,6 +286,12 @@ int64_t vtArrivalUs(DWORD_PTR param2);
    Enter, ...; line input reports the end), and keyboardIsConsole() is 0.
    Called before platformInit; the lines stay valid until the exit. */
 void keyboardFromLines(const char *const *lines, unsigned count);
+
+/* 1 when standard input is a pipe or a file and holds bytes that no key
+   was taken from: the keys came from keyboardFromLines, and what was
+   piped in went unread.  0 for a terminal, a device (/dev/null, NUL) and
+   an input that is empty or at its end.  Reads nothing. */
+int standardInputUnread(void);
 
 /* Where a port lives in the port service, for showing and finding it: an
    ALSA sequencer port's client:port address and its client's name. */

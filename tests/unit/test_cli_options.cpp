@@ -136,6 +136,25 @@ TEST(CliOptions, TimeAndSysexTools)
     }
 }
 
+TEST(CliOptions, ASendLineIsTextWithoutAControlCharacter)
+{
+    const char *const text[] = {"N 3C 40", "", "S gr\xc3\xbc\xc3\x9f \xe2\x82\xac"};
+    const char *const refused[] = {"\x1b", "\x10", "N 3C 40\nN 3E 40", "N\t3C 40", "S a\x7f",
+        "S \xc2\x9b[2J" /* C1 CSI */, "S \x9b[2J", "S \xff", "S \xc3" /* a character cut off */};
+    for (const char *line : text) {
+        Args argv = {"voltanis", "-s", "P 1", "--send", line};
+        CliOptions o = parseOptions((int)argv.size(), argv.data());
+        ASSERT_EQ(o.send.size(), 2u) << line;
+        EXPECT_STREQ(o.send[1], line);
+    }
+    for (const char *line : refused) {
+        Args argv = {"voltanis", "-s", "P 1", "--send", line};
+        EXPECT_EQ(parseOptions((int)argv.size(), argv.data()).error,
+            std::string("--send line '") + line +
+                "' holds a control character or a byte that is no UTF-8 text");
+    }
+}
+
 PortEntry port(unsigned number, const char *name, int client = -1, int p = 0, const char *clientName = "")
 {
     PortEntry e;

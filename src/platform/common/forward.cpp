@@ -103,6 +103,8 @@ MMRESULT midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh)
 
 MMRESULT midiInClose(HMIDIIN hmi) { return midi()->inClose(hmi); }
 
+MMRESULT midiInVtHeldLoad(HMIDIIN hmi, UINT *percent) { return midi()->inHeldLoad(hmi, percent); }
+
 void platformInit(void) { console()->init(); }
 int _kbhit(void) { return console()->kbhit(); }
 int _getch(void) { return console()->getch(); }

@@ -31,7 +31,8 @@
     X(inAddBuffer, MMRESULT, (HMIDIIN h, LPMIDIHDR hdr, UINT size), (h, hdr, size))                          \
     X(inReset, MMRESULT, (HMIDIIN h), (h))                                                                   \
     X(inUnprepareHeader, MMRESULT, (HMIDIIN h, LPMIDIHDR hdr, UINT size), (h, hdr, size))                    \
-    X(inClose, MMRESULT, (HMIDIIN h), (h))
+    X(inClose, MMRESULT, (HMIDIIN h), (h))                                                                   \
+    X(inHeldLoad, MMRESULT, (HMIDIIN h, UINT *percent), (h, percent))
 
 #define VT_MIDI_FIELD(name, result, params, args) result(*name) params;
 struct VtMidiService {

@@ -56,6 +56,14 @@ public:
     bool full() const { return count_ == kHeaders; }
     /* messages held, the one still arriving included */
     unsigned held() const { return recCount_; }
+    /* How full the store is, in percent of the nearer of its two bounds
+       (messages, bytes). */
+    unsigned heldPercent() const
+    {
+        unsigned byMessages = recCount_ * 100 / kHeldMessages;
+        unsigned byBytes = (unsigned)(used_ * 100 / size_);
+        return byMessages > byBytes ? byMessages : byBytes;
+    }
 
     /* Queues the header (empty, dwBytesRecorded 0) and hands the oldest
        held message, or its next piece, over at once.  Returns the messages

@@ -17,8 +17,15 @@
 
 namespace {
 
-const size_t kRing = 64 * 1024;
-const size_t kChunk = 4096; /* most bytes handed to the sink in one call */
+/* A cable holds little, and so does this one: what a sender has sent and
+   the input has not taken yet is never more than the ring and the chunk
+   under way, 128 bytes.  A receiver that looks at its queues between two
+   sends (a program taking keys from a pipe) then never finds more than
+   that arriving at once, however late the delivery thread gets to run;
+   a ring of kilobytes would let thousands of messages land together and
+   overflow the queues behind it.  A sender of more waits for room. */
+const size_t kRing = 64;
+const size_t kChunk = 64; /* most bytes handed to the sink in one call */
 
 class Loopback;
 

@@ -136,4 +136,17 @@ BOOL vtposix::dirCreate(LPCSTR name, void *)
     return 1;
 }
 
-BOOL SetCurrentDirectoryA(LPCSTR dir) { return dir && chdir(dir) == 0 ? 1 : 0; }
+/* A name that is there but no folder is ERROR_DIRECTORY, as Windows has
+   it. */
+BOOL SetCurrentDirectoryA(LPCSTR dir)
+{
+    if (!dir) {
+        setError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (chdir(dir) != 0) {
+        setError(errno == ENOTDIR ? ERROR_DIRECTORY : fromErrno(errno, ERROR_PATH_NOT_FOUND));
+        return 0;
+    }
+    return 1;
+}
