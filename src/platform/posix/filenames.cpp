@@ -136,4 +136,11 @@ BOOL vtposix::dirCreate(LPCSTR name, void *)
     return 1;
 }
 
+int vtSameFolder(LPCSTR a, LPCSTR b)
+{
+    struct stat sa, sb;
+    return a && b && stat(a, &sa) == 0 && stat(b, &sb) == 0 && S_ISDIR(sa.st_mode) && S_ISDIR(sb.st_mode) &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 BOOL SetCurrentDirectoryA(LPCSTR dir) { return dir && chdir(dir) == 0 ? 1 : 0; }
