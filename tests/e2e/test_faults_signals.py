@@ -1,10 +1,12 @@
 """The real program ended from outside while it records: SIGTERM, SIGHUP,
-the terminal hanging up, and standard input closing in the middle of a
-line.  Every message shown was written to the record file before it was
-shown, so the file must hold at least every message shown, in order, and
-nothing else but at most the one message in flight; the terminal must be
-left as it was; and a closed input ends the program through the exit
-prompt with status 0."""
+CTRL-C, the terminal hanging up, and standard input closing in the middle
+of a line.  Every message shown was written to the record file before it
+was shown, so the file must hold at least every message shown, in order,
+and nothing else but at most the one message in flight; the MIDI file log
+must be brought up to date before the end, valid to a strict reader with
+every message shown inside its track; the terminal must be left as it
+was; and a closed input ends the program through the exit prompt with
+status 0."""
 
 import os
 import select
@@ -15,6 +17,7 @@ import time
 
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from smfread import read_smf  # noqa: E402
 from vtpty import (ENTER, EXIT_PROMPT, Failure, LOOPBACK, Session, check, run_tests, scratch_dir,
                    status_report)
 
@@ -77,6 +80,21 @@ def check_file_holds(data, shown, what):
           % (what, len(data) - len(want), len(shown)))
 
 
+def logged(s, what):
+    """The messages of the session's log.mid, read strictly: the track's
+    length takes the file exactly to its end, which is the End of Track."""
+    with open(os.path.join(s.workdir, "log.mid"), "rb") as f:
+        data = f.read()
+    try:
+        _, tracks = read_smf(data)
+    except ValueError as e:
+        raise Failure("%s: the log is not valid: %s" % (what, e))
+    check(22 + int.from_bytes(data[18:22], "big") == len(data),
+          "%s: the track ends at %d, the file at %d" % (what, 22 + int.from_bytes(data[18:22], "big"), len(data)))
+    check(data.endswith(b"\xff\x2f\x00"), "%s: the file does not end with the End of Track" % what)
+    return [ev for _, ev in tracks[0] if ev[0] != 0xFF]
+
+
 def typed_notes(s, count):
     """Typed note-ons: each goes out of the loopback and comes back in."""
     for n in range(count):
@@ -104,11 +122,37 @@ def test_sigterm_and_sighup_while_recording(binary):
             check(got == want, "%s: record file %r, want %r" % (signal.Signals(sig).name, got, want))
 
 
+def test_signals_bring_the_log_up_to_date(binary):
+    """CTRL-C, SIGTERM and SIGHUP 0.3 s after the last message came back:
+    both messages inside the log's track."""
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        name = signal.Signals(sig).name
+        with Session(binary, files=PRESET, args=["--smf", "log.mid"]) as s:
+            s.expect("Preset loaded:")
+            s.send("N 3C 40" + ENTER)
+            s.expect(NOTE_ON % (0x3C, "C 3"))
+            s.send("S hello" + ENTER)
+            s.expect("  SysEx( 7d ) hello EOX\n")
+            time.sleep(0.3)
+            if sig == signal.SIGINT:
+                s.send("\x03")
+            else:
+                os.kill(s.pid, sig)
+            try:
+                s.expect_signal(sig)
+                s.expect_terminal_restored()
+            except Failure as e:
+                raise Failure("%s: %s" % (name, e))
+            got = logged(s, name)
+            check(got == [b"\x90\x3c\x40", b"\xf0\x7dhello\xf7"], "%s: the log holds %r" % (name, got))
+
+
 def test_signal_during_a_flood(binary):
     """A send file of 3,000 note-ons comes back through the loopback while
-    recording; the program is stopped in the middle of the flood."""
+    recording and logging; the program is stopped in the middle of the
+    flood."""
     for sig in (signal.SIGTERM, signal.SIGHUP):
-        with Session(binary, files=PRESET) as s:
+        with Session(binary, files=PRESET, args=["--smf", "log.mid"]) as s:
             started_recording(s)
             with open(os.path.join(s.workdir, "flood.mid"), "wb") as f:
                 f.write(b"".join(bytes([0x90, n % 128, 0x40]) for n in range(3000)))
@@ -123,6 +167,12 @@ def test_signal_during_a_flood(binary):
             shown = notes_shown(s.text())
             check(shown == [n % 128 for n in range(len(shown))], "messages shown out of order")
             check_file_holds(record_file(s), shown, signal.Signals(sig).name)
+            # logged before shown: a message or two may have been logged in the moment before the end
+            notes = [ev[1] for ev in logged(s, signal.Signals(sig).name)]
+            check(notes[:len(shown)] == shown and len(notes) <= len(shown) + 2,
+                  "%s: %d notes shown, the log holds %d (first difference at %s)"
+                  % (signal.Signals(sig).name, len(shown), len(notes),
+                     next((i for i, (a, b) in enumerate(zip(notes, shown)) if a != b), None)))
 
 
 def test_terminal_hangs_up_mid_line_while_recording(binary):

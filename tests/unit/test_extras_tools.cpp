@@ -25,7 +25,7 @@ TEST(TimeText, ColumnAndLatency)
     };
     for (const auto &c : cases) {
         char column[32], latency[32];
-        formatTimeColumn(c.us, column, sizeof column);
+        formatTimeColumn(c.us, kNoLineAbove, column, sizeof column);
         formatLatency(c.us, latency, sizeof latency);
         EXPECT_STREQ(column, c.column) << c.us;
         EXPECT_STREQ(latency, c.latency) << c.us;
@@ -65,29 +65,55 @@ TEST_F(TimedDisplay, ArrivalTimesAndReplyLatency)
         int64_t arg;
         const char *shown; /* with Show */
     } steps[] = {
-        {Wait, 12345600, ""}, {Note, 0x3C, ""},
-        {Show, 0, "   12.3456    MIDI Note ON     90 3c 40  ( C 3 )\n"}, {Send, 0, ""}, {Wait, 3200, ""},
-        {Note, 0x3D, ""}, {Note, 0x3E, ""},
+        {Wait, 12345600, ""},
+        {Note, 0x3C, ""},
+        {Show, 0, "   12.3456    MIDI Note ON     90 3c 40  ( C 3 )\n"},
+        {Send, 0, ""},
+        {Wait, 3200, ""},
+        {Note, 0x3D, ""},
+        {Note, 0x3E, ""},
         {Wait, 5000000, ""}, /* a busy display: the times stay those of the arrival */
         {Show, 0,
             "   12.3488    MIDI Note ON     90 3d 40  ( C# 3 )  (+3.2 ms after send)\n"
             "   12.3488    MIDI Note ON     90 3e 40  ( D 3 )\n"},
         {Note, 0x3F, ""}, /* arrived before the send: no reply */
-        {Wait, 100, ""}, {Send, 0, ""}, {Wait, 100, ""}, {Clock, 0, ""}, /* hidden: no reply either */
-        {Wait, 400, ""}, {Sysex, 0, ""},
+        {Wait, 100, ""},
+        {Send, 0, ""},
+        {Wait, 100, ""},
+        {Clock, 0, ""}, /* hidden: no reply either */
+        {Wait, 400, ""},
+        {Sysex, 0, ""},
         {Show, 0,
             "   17.3488    MIDI Note ON     90 3f 40  ( D# 3 )\n"
             "   17.3494    SysEx( 7d ) hi EOX  (+0.5 ms after send)\n"},
-        {Send, 0, ""}, {Wild, 0, ""}, {Show, 0, "   17.3494    wild byte      5  (+0.0 ms after send)\n"},
+        {Send, 0, ""},
+        {Wild, 0, ""},
+        {Show, 0, "   17.3494    wild byte      5  (+0.0 ms after send)\n"},
         {Mode, 1, ""}, /* bytes: no time; the reply is taken all the same */
-        {Send, 0, ""}, {Note, 0x40, ""}, {Show, 0, "-90 40 40 "}, {Mode, 0, ""}, {Note, 0x41, ""},
-        {Show, 0, "   17.3494    MIDI Note ON     90 41 40  ( F 3 )\n"}, {Sysex, 0, ""}, {Wait, 1000, ""},
+        {Send, 0, ""},
+        {Note, 0x40, ""},
+        {Show, 0, "-90 40 40 "},
+        {Mode, 0, ""},
+        {Note, 0x41, ""},
+        {Show, 0, "   17.3494    MIDI Note ON     90 41 40  ( F 3 )\n"},
+        {Sysex, 0, ""},
+        {Wait, 1000, ""},
         {Sysex, 0, ""}, /* held by the port layer while the buffer is out */
-        {Wait, 5000000, ""}, {Note, 0x42, ""},
+        {Wait, 5000000, ""},
+        {Note, 0x42, ""},
         {Show, 0,
             "   22.3504    MIDI Note ON     90 42 40  ( F# 3 )\n"
-            "   17.3494    SysEx( 7d ) hi EOX\n"},
+            "   17.3494^   SysEx( 7d ) hi EOX\n"},       /* marked: earlier than the line above */
         {Show, 0, "   17.3504    SysEx( 7d ) hi EOX\n"}, /* its own time, not the hand-over's */
+        /* the reply is the first to arrive, though shown after a later one */
+        {Send, 0, ""},
+        {Wait, 100, ""},
+        {Sysex, 0, ""},
+        {Wait, 100, ""},
+        {Note, 0x43, ""},
+        {Show, 0,
+            "   22.3506    MIDI Note ON     90 43 40  ( G 3 )\n"
+            "   22.3505^   SysEx( 7d ) hi EOX  (+0.1 ms after send)\n"},
     };
     for (const auto &s : steps) {
         switch (s.op) {
@@ -103,40 +129,71 @@ TEST_F(TimedDisplay, ArrivalTimesAndReplyLatency)
     }
 }
 
-/* The log in a real file through the display's hooks, and what an existing
-   FILE gets: kept, replaced with force, never a link or a folder. */
+/* The log in a real file through the display's hooks, and the names it
+   refuses: an existing FILE is kept without force, and even with force
+   never replaced when it is a link, a folder, read-only or held by
+   another open (another run's log or record file); this run's own files
+   are never the log. */
 TEST_F(TimedDisplay, SmfLogInAFile)
 {
+    const std::string tooLong(5000, 'x');
     const struct {
-        const char *there; /* what is at log.mid before */
+        std::string name;
+        const char *there; /* what is at the name before */
         int force;
+        const char *syx; /* the --syx folder, or null */
         SmfStart start;
     } cases[] = {
-        {"", 0, SmfReady},
-        {"file", 0, SmfExists},
-        {"file", 1, SmfReady},
-        {"folder", 1, SmfNotAFile},
+        {"log.mid", "", 0, nullptr, SmfReady},
+        {"log.mid", "file", 0, nullptr, SmfExists},
+        {"log.mid", "file", 1, nullptr, SmfReady},
+        {"log.mid", "folder", 1, nullptr, SmfNotAFile},
 #ifndef _WIN32
-        {"link", 1, SmfNotAFile},
+        {"log.mid", "link", 1, nullptr, SmfNotAFile},
 #endif
+        {"log.mid", "read-only", 1, nullptr, SmfReadOnly},
+        {"log.mid", "held", 1, nullptr, SmfInUse},
+        {"VOLTANIS.SET", "file", 1, nullptr, SmfPresetFile},
+        {"voltanis.rec", "", 0, nullptr, SmfRecordFile},
+        {"dumps/../VOLTANIS.SET", "", 0, nullptr, SmfPresetFile},
+        {"dumps/VOLTANIS.SET", "", 0, nullptr, SmfReady}, /* another folder's */
+        {"dumps/0042.syx", "", 0, "dumps", SmfCaptureName},
+        {"./dumps/7.SYX", "", 0, "dumps/", SmfCaptureName},
+        {"dumps/.0001.syx.tmp", "", 1, "dumps", SmfCaptureName},
+        {"dumps/take.mid", "", 0, "dumps", SmfReady},
+        {"0042.syx", "", 0, "dumps", SmfReady},
+        {"", "", 0, nullptr, SmfNoName},
+        {tooLong, "", 0, nullptr, SmfNameTooLong},
+        {"no/such/log.mid", "", 0, nullptr, SmfCannotCreate},
     };
+    ASSERT_TRUE(CreateDirectoryA("dumps", NULL));
     for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.there) + (c.force ? " with force" : ""));
+        SCOPED_TRACE(c.name.substr(0, 40) + " " + c.there + (c.force ? " with force" : ""));
+        const char *name = c.name.c_str();
         std::string there = c.there;
-        if (there == "file" || there == "link")
-            fclose(fopen("other", "w"));
-        if (there == "file") {
-            ASSERT_EQ(rename("other", "log.mid"), 0);
+        const Bytes before = {'o', 'l', 'd'};
+        if (there == "file" || there == "read-only" || there == "held")
+            writeFile(name, before);
+        if (there == "read-only") {
+            ASSERT_EQ(chmod(name, 0444), 0);
         }
         if (there == "folder") {
-            ASSERT_TRUE(CreateDirectoryA("log.mid", NULL));
+            ASSERT_TRUE(CreateDirectoryA(name, NULL));
         }
 #ifndef _WIN32
         if (there == "link") {
-            ASSERT_EQ(symlink("other", "log.mid"), 0);
+            ASSERT_EQ(symlink("other", name), 0);
         }
 #endif
-        EXPECT_EQ(smfLogOn("log.mid", c.force), c.start);
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (there == "held") {
+            holder = CreateFileA(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+            ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        }
+        EXPECT_EQ(smfLogOn(name, c.force, c.syx), c.start);
+        if (c.start == SmfCannotCreate) {
+            EXPECT_EQ(smfStartError(), (DWORD)ERROR_PATH_NOT_FOUND);
+        }
         if (c.start == SmfReady) {
             td::advanceClock(10000);
             ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x40));
@@ -145,17 +202,23 @@ TEST_F(TimedDisplay, SmfLogInAFile)
             drained();
         }
         extrasFinish();
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
         if (c.start == SmfReady) {
             const std::vector<uint8_t> want = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0xE7, 0x28, 'M',
                 'T', 'r', 'k', 0, 0, 0, 15, 0x00, 0xFF, 0x01, 0x00, 0x0A, 0x90, 0x3C, 0x40, 0x0A, 0x3C, 0x41,
                 0x00, 0xFF, 0x2F, 0x00};
-            EXPECT_TRUE(fileBytes("log.mid") == want);
+            EXPECT_TRUE(fileBytes(name) == want);
+        } else if (!there.empty() && there != "folder" && there != "link") {
+            EXPECT_TRUE(fileBytes(name) == before) << "changed";
+        } else if (there.empty() && !c.name.empty() && c.name != tooLong) {
+            EXPECT_FALSE(fileExists(name)) << "created";
         }
-        if (there == "file" && !c.force) {
-            EXPECT_TRUE(fileBytes("log.mid").empty());
-        }
-        ASSERT_EQ(system("rm -rf log.mid"), 0);
-        remove("other");
+        if (there == "read-only")
+            chmod(name, 0644);
+        if (!c.name.empty() && c.name != tooLong)
+            remove(name);
+        ASSERT_EQ(system("rm -rf log.mid other"), 0);
         extrasSetOrigin(vtClockUs());
     }
 }
@@ -164,7 +227,7 @@ TEST_F(TimedDisplay, SmfLogInAFile)
    the file stays as its latest update left it. */
 TEST_F(TimedDisplay, SmfWriteFailureStopsTheLog)
 {
-    ASSERT_EQ(smfLogOn("log.mid", 0), SmfReady);
+    ASSERT_EQ(smfLogOn("log.mid", 0, nullptr), SmfReady);
     td::failFileWriteAfter(0);
     const char *note = "    0.0000    MIDI Note ON     90 3c 40  ( C 3 )\n";
     ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x40));
