@@ -216,9 +216,9 @@ SmfStart ownFileProblem(const char *file, const char *syxDir)
     else
         snprintf(folder, sizeof folder, "%.*s", (int)at, file);
     /* any case: a folder of a system that ignores case has them so */
-    if (sameNameAnyCase(part, "VOLTANIS.SET") && vtSameFolder(folder, "."))
+    if (sameNameAnyCase(part, gPresetFileName) && vtSameFolder(folder, "."))
         return SmfPresetFile;
-    if (sameNameAnyCase(part, "VOLTANIS.REC") && vtSameFolder(folder, "."))
+    if (sameNameAnyCase(part, gRecFileName) && vtSameFolder(folder, "."))
         return SmfRecordFile;
     if (syxDir && captureMayUse(part) && vtSameFolder(folder, syxDir))
         return SmfCaptureName;

@@ -192,103 +192,84 @@ TEST(SmfLog, AKilledFileHoldsEverythingUpToTheLastUpdate)
     EXPECT_EQ(out.file.size(), 22 + (size_t)(out.file[21] | out.file[20] << 8));
 }
 
-/* The messages of a session, some with header updates between them: the
-   short ones packed, a SysEx as it came (one longer than an event the log
-   writes at once among them). */
-struct Message {
-    int64_t us;
-    Bytes bytes;
-};
-
-std::vector<Message> session()
+/* A write that fails wherever the file meets its limit (a full disk, the
+   file size limit): the file stays valid and holds every event that fitted
+   whole with the ending after it, and the log stops.  Twelve messages 300
+   ms apart (header updates between them), a long SysEx among them. */
+TEST(SmfLog, AFailedWriteKeepsEveryWholeEventBeforeIt)
 {
     Bytes big(400, 0x42);
-    big.front() = 0xF0;
-    big.back() = 0xF7;
-    std::vector<Message> m;
+    big.front() = 0xF0, big.back() = 0xF7;
+    auto give = [&](SmfLog &log, int i) {
+        int64_t us = 100000 + i * 300000;
+        bool ok = i == 7 ? log.sysex(big.data(), (uint32_t)big.size(), us)
+                         : log.shortMessage(0x400090u | (uint32_t)(0x30 + i) << 8, us);
+        return ok && log.tick(us);
+    };
+    std::vector<size_t> fits; /* the file's length with each event and its ending */
+    MemoryOut all;
+    SmfLog whole;
+    ASSERT_TRUE(whole.begin(&all, 0));
     for (int i = 0; i < 12; i++) {
-        int64_t us = 100000 + i * 300000; /* updates along the way */
-        if (i % 4 == 3)
-            m.push_back({us, i == 7 ? big : Bytes{0xF0, 0x7D, (uint8_t)i, 0xF7}});
-        else
-            m.push_back({us, {0x90, (uint8_t)(0x30 + i), 0x40}});
+        ASSERT_TRUE(give(whole, i));
+        fits.push_back(all.file.size());
     }
-    return m;
-}
-
-bool give(SmfLog &log, const Message &m)
-{
-    if (m.bytes[0] == 0xF0)
-        return log.sysex(m.bytes.data(), (uint32_t)m.bytes.size(), m.us);
-    return log.shortMessage(m.bytes[0] | m.bytes[1] << 8 | m.bytes[2] << 16, m.us);
-}
-
-/* A write that fails, wherever the file meets its limit (a full disk, the
-   file size limit): the file is valid and holds every event whose bytes
-   and the EOT after them fitted, and the log stops there.  No limit lets
-   the ending be left uncovered: the EOT is written again where the bytes
-   are already the file's. */
-TEST(SmfLog, AFailedWriteLeavesEveryWholeEventBeforeIt)
-{
-    const std::vector<Message> messages = session();
-    std::vector<size_t> endAfter; /* the file's length with each event and its EOT */
-    {
-        MemoryOut out;
-        SmfLog log;
-        ASSERT_TRUE(log.begin(&out, 0));
-        for (const Message &m : messages) {
-            ASSERT_TRUE(give(log, m));
-            endAfter.push_back(out.file.size());
-            ASSERT_TRUE(log.tick(m.us));
-        }
-    }
-    for (size_t limit = 20; limit <= endAfter.back() + 8; limit++) {
-        SCOPED_TRACE("limit " + std::to_string(limit));
+    for (size_t limit = 26; limit <= fits.back(); limit++) {
         MemoryOut out;
         out.limit = limit;
         SmfLog log;
-        if (!log.begin(&out, 0)) {
-            EXPECT_LT(limit, 26u);
-            continue;
-        }
-        size_t whole = 0;
-        bool going = true;
-        for (const Message &m : messages) {
-            going = going && give(log, m) && log.tick(m.us);
-            whole += going;
-        }
-        EXPECT_EQ(log.ok(), going);
-        log.update(10000000);
-        EXPECT_EQ(whole,
-            (size_t)std::count_if(endAfter.begin(), endAfter.end(), [&](size_t e) { return e <= limit; }));
-        EXPECT_EQ(events(out.file), (int)whole);
+        ASSERT_TRUE(log.begin(&out, 0));
+        int given = 0;
+        while (given < 12 && give(log, given))
+            given++;
+        EXPECT_EQ(log.ok(), given == 12);
+        EXPECT_EQ(given, std::count_if(fits.begin(), fits.end(), [&](size_t n) { return n <= limit; }))
+            << limit;
+        EXPECT_EQ(events(out.file), given) << limit;
     }
 }
 
+/* Of each event the header covers, the byte that tells its time in the
+   table below: a note's key, a SysEx's first byte. */
+std::string keys(const Bytes &f)
+{
+    std::string s;
+    size_t end = 22 + ((size_t)f[20] << 8 | f[21]);
+    for (size_t at = 22; at < end;) {
+        varLen(f, &at);
+        uint8_t type = f[at];
+        if (type == 0xFF) {
+            at += 3;
+            continue;
+        }
+        size_t key = type == 0xF0 ? at + 2 : type == 0x90 ? at + 1 : at;
+        s += (s.empty() ? "" : " ") + std::to_string(f[key]);
+        at = type == 0xF0 ? at + 2 + f[at + 1] : key + 2;
+    }
+    return s;
+}
+
 /* The display takes the short messages before a SysEx that arrived while
-   they waited; the log writes by arrival.  Each step gives a message (at
-   `us`, a SysEx when `sysex`) with what then waits behind the short
-   messages (`waiting`, 0 for nothing), or only says what waits (`release`);
-   `written` is the arrival times of the events the file holds after it. */
+   they waited; the log writes by arrival.  Each step gives a message that
+   arrived at `ms` (a SysEx or a note) with the time of what then waits
+   behind the short messages (a SysEx, or a wild byte the log leaves out),
+   or only says what waits; then the events the file holds, by time. */
 TEST(SmfOrder, ArrivalOrderFromTheDisplaysOrder)
 {
     const int64_t none = SmfOrder::kNothingWaits;
-    enum Kind { Short, Sysex, Release };
+    enum Kind { Note, Sysex, Waits };
     const struct {
         Kind kind;
-        int64_t us, waiting;
+        int64_t ms, waitingUs;
         const char *written;
     } steps[] = {
-        {Short, 1000, none, "1"},                                 /* nothing waits: at once */
-        {Short, 3000, 2000, "1"},                                 /* a SysEx of 2 ms waits: held */
-        {Short, 4000, 2000, "1"}, {Sysex, 2000, none, "1 2 3 4"}, /* then the ones held */
-        {Short, 6000, 5000, "1 2 3 4"}, /* SysEx of 5 ms, and another of 7 ms behind it */
-        {Short, 8000, 5000, "1 2 3 4"},
-        {Sysex, 5000, 7000, "1 2 3 4 5 6"}, /* the next SysEx is in its place: 6 goes, 8 waits */
-        {Short, 9000, 7000, "1 2 3 4 5 6"}, {Sysex, 7000, none, "1 2 3 4 5 6 7 8 9"},
-        {Short, 10000, 10000, "1 2 3 4 5 6 7 8 9 10"}, /* the same time: the short one first */
-        {Short, 12000, 11000, "1 2 3 4 5 6 7 8 9 10"}, /* a wild byte waits (not logged) */
-        {Release, 0, none, "1 2 3 4 5 6 7 8 9 10 12"}, /* taken */
+        {Note, 1, none, "1"},            /* nothing waits: at once */
+        {Note, 4, 2000, "1"},            /* a SysEx of 2 ms waits: held */
+        {Sysex, 2, 3000, "1 2"},         /* the next one, of 3 ms, is in its place */
+        {Sysex, 3, none, "1 2 3 4"},     /* then the note held */
+        {Note, 5, 5000, "1 2 3 4 5"},    /* the same time: the display's order */
+        {Note, 7, 6000, "1 2 3 4 5"},    /* a wild byte of 6 ms waits */
+        {Waits, 0, none, "1 2 3 4 5 7"}, /* taken */
     };
     MemoryOut out;
     SmfLog log;
@@ -296,47 +277,16 @@ TEST(SmfOrder, ArrivalOrderFromTheDisplaysOrder)
     ASSERT_TRUE(log.begin(&out, 0));
     order.begin(&log);
     for (const auto &s : steps) {
-        switch (s.kind) {
-        case Short:
-            ASSERT_TRUE(order.shortMessage(0x400090u | (uint32_t)(s.us / 1000) << 8, s.us, s.waiting));
-            break;
-        case Sysex: {
-            const uint8_t m[] = {0xF0, (uint8_t)(s.us / 1000), 0xF7};
-            ASSERT_TRUE(order.sysex(m, sizeof m, s.us, s.waiting));
-            break;
-        }
-        case Release: ASSERT_TRUE(order.release(s.waiting)); break;
-        }
+        const uint8_t sysex[] = {0xF0, (uint8_t)s.ms, 0xF7};
+        if (s.kind == Note)
+            ASSERT_TRUE(order.shortMessage(0x400090u | (uint32_t)s.ms << 8, s.ms * 1000, s.waitingUs));
+        else if (s.kind == Sysex)
+            ASSERT_TRUE(order.sysex(sysex, sizeof sysex, s.ms * 1000, s.waitingUs));
+        else
+            ASSERT_TRUE(order.release(s.waitingUs));
         ASSERT_TRUE(log.update(0));
-        /* the events' own bytes tell their times: a note's key, a SysEx's byte after F0 */
-        std::string written;
-        size_t at = 22;
-        size_t end = 22 + ((size_t)out.file[20] << 8 | out.file[21]);
-        while (at < end) {
-            varLen(out.file, &at);
-            uint8_t type = out.file[at];
-            if (type == 0xFF) {
-                at += 3;
-                continue;
-            }
-            if (type == 0xF0) {
-                written += (written.empty() ? "" : " ") + std::to_string(out.file[at + 2]);
-                at += 2 + out.file[at + 1];
-            } else {
-                at += type == 0x90 ? 1 : 0;
-                written += (written.empty() ? "" : " ") + std::to_string(out.file[at]);
-                at += 2;
-            }
-        }
-        EXPECT_EQ(written, s.written) << "after the message of " << s.us << " us";
+        EXPECT_EQ(keys(out.file), s.written) << "after " << s.ms << " ms";
     }
-    /* more held back than it keeps: the oldest goes, nothing is lost */
-    for (unsigned i = 0; i < SmfOrder::kHeld + 5; i++)
-        ASSERT_TRUE(order.shortMessage(0x400090u, 20000 + i, 19000));
-    EXPECT_EQ(order.held(), SmfOrder::kHeld);
-    ASSERT_TRUE(order.release(none));
-    ASSERT_TRUE(log.update(0));
-    EXPECT_EQ(events(out.file), 12 - 1 + (int)SmfOrder::kHeld + 5);
 }
 
 } // namespace

@@ -65,52 +65,31 @@ TEST_F(TimedDisplay, ArrivalTimesAndReplyLatency)
         int64_t arg;
         const char *shown; /* with Show */
     } steps[] = {
-        {Wait, 12345600, ""},
-        {Note, 0x3C, ""},
-        {Show, 0, "   12.3456    MIDI Note ON     90 3c 40  ( C 3 )\n"},
-        {Send, 0, ""},
-        {Wait, 3200, ""},
-        {Note, 0x3D, ""},
-        {Note, 0x3E, ""},
+        {Wait, 12345600, ""}, {Note, 0x3C, ""},
+        {Show, 0, "   12.3456    MIDI Note ON     90 3c 40  ( C 3 )\n"}, {Send, 0, ""}, {Wait, 3200, ""},
+        {Note, 0x3D, ""}, {Note, 0x3E, ""},
         {Wait, 5000000, ""}, /* a busy display: the times stay those of the arrival */
         {Show, 0,
             "   12.3488    MIDI Note ON     90 3d 40  ( C# 3 )  (+3.2 ms after send)\n"
             "   12.3488    MIDI Note ON     90 3e 40  ( D 3 )\n"},
         {Note, 0x3F, ""}, /* arrived before the send: no reply */
-        {Wait, 100, ""},
-        {Send, 0, ""},
-        {Wait, 100, ""},
-        {Clock, 0, ""}, /* hidden: no reply either */
-        {Wait, 400, ""},
-        {Sysex, 0, ""},
+        {Wait, 100, ""}, {Send, 0, ""}, {Wait, 100, ""}, {Clock, 0, ""}, /* hidden: no reply either */
+        {Wait, 400, ""}, {Sysex, 0, ""},
         {Show, 0,
             "   17.3488    MIDI Note ON     90 3f 40  ( D# 3 )\n"
             "   17.3494    SysEx( 7d ) hi EOX  (+0.5 ms after send)\n"},
-        {Send, 0, ""},
-        {Wild, 0, ""},
-        {Show, 0, "   17.3494    wild byte      5  (+0.0 ms after send)\n"},
+        {Send, 0, ""}, {Wild, 0, ""}, {Show, 0, "   17.3494    wild byte      5  (+0.0 ms after send)\n"},
         {Mode, 1, ""}, /* bytes: no time; the reply is taken all the same */
-        {Send, 0, ""},
-        {Note, 0x40, ""},
-        {Show, 0, "-90 40 40 "},
-        {Mode, 0, ""},
-        {Note, 0x41, ""},
-        {Show, 0, "   17.3494    MIDI Note ON     90 41 40  ( F 3 )\n"},
-        {Sysex, 0, ""},
-        {Wait, 1000, ""},
+        {Send, 0, ""}, {Note, 0x40, ""}, {Show, 0, "-90 40 40 "}, {Mode, 0, ""}, {Note, 0x41, ""},
+        {Show, 0, "   17.3494    MIDI Note ON     90 41 40  ( F 3 )\n"}, {Sysex, 0, ""}, {Wait, 1000, ""},
         {Sysex, 0, ""}, /* held by the port layer while the buffer is out */
-        {Wait, 5000000, ""},
-        {Note, 0x42, ""},
+        {Wait, 5000000, ""}, {Note, 0x42, ""},
         {Show, 0,
             "   22.3504    MIDI Note ON     90 42 40  ( F# 3 )\n"
-            "   17.3494^   SysEx( 7d ) hi EOX\n"},       /* marked: earlier than the line above */
+            "   17.3494^   SysEx( 7d ) hi EOX\n"},
         {Show, 0, "   17.3504    SysEx( 7d ) hi EOX\n"}, /* its own time, not the hand-over's */
-        /* the reply is the first to arrive, though shown after a later one */
-        {Send, 0, ""},
-        {Wait, 100, ""},
-        {Sysex, 0, ""},
-        {Wait, 100, ""},
-        {Note, 0x43, ""},
+        {Send, 0, ""}, {Wait, 100, ""}, {Sysex, 0, ""}, {Wait, 100, ""},
+        {Note, 0x43, ""}, /* the reply arrived first; marked: earlier than the line above */
         {Show, 0,
             "   22.3506    MIDI Note ON     90 43 40  ( G 3 )\n"
             "   22.3505^   SysEx( 7d ) hi EOX  (+0.1 ms after send)\n"},
@@ -166,34 +145,27 @@ TEST_F(TimedDisplay, SmfLogInAFile)
         {tooLong, "", 0, nullptr, SmfNameTooLong},
         {"no/such/log.mid", "", 0, nullptr, SmfCannotCreate},
     };
+    const Bytes old = {'o', 'l', 'd'};
+    const Bytes logged = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0xE7, 0x28, 'M', 'T', 'r', 'k', 0, 0, 0, 15,
+        0x00, 0xFF, 0x01, 0x00, 0x0A, 0x90, 0x3C, 0x40, 0x0A, 0x3C, 0x41, 0x00, 0xFF, 0x2F, 0x00};
     ASSERT_TRUE(CreateDirectoryA("dumps", NULL));
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.name.substr(0, 40) + " " + c.there + (c.force ? " with force" : ""));
         const char *name = c.name.c_str();
-        std::string there = c.there;
-        const Bytes before = {'o', 'l', 'd'};
-        if (there == "file" || there == "read-only" || there == "held")
-            writeFile(name, before);
-        if (there == "read-only") {
-            ASSERT_EQ(chmod(name, 0444), 0);
-        }
-        if (there == "folder") {
-            ASSERT_TRUE(CreateDirectoryA(name, NULL));
-        }
+        const std::string there = c.there;
+        SCOPED_TRACE(c.name.substr(0, 40) + " " + there + (c.force ? " with force" : ""));
+        const bool kept = there == "file" || there == "read-only" || there == "held";
+        if (kept)
+            writeFile(name, old);
+        bool made = (there != "read-only" || chmod(name, 0444) == 0) &&
+                    (there != "folder" || CreateDirectoryA(name, NULL));
 #ifndef _WIN32
-        if (there == "link") {
-            ASSERT_EQ(symlink("other", name), 0);
-        }
+        made = made && (there != "link" || symlink("other", name) == 0);
 #endif
-        HANDLE holder = INVALID_HANDLE_VALUE;
-        if (there == "held") {
-            holder = CreateFileA(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-            ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-        }
+        HANDLE holder = there != "held" ? INVALID_HANDLE_VALUE
+                                        : CreateFileA(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_TRUE(made && (there != "held" || holder != INVALID_HANDLE_VALUE));
         EXPECT_EQ(smfLogOn(name, c.force, c.syx), c.start);
-        if (c.start == SmfCannotCreate) {
-            EXPECT_EQ(smfStartError(), (DWORD)ERROR_PATH_NOT_FOUND);
-        }
+        EXPECT_TRUE(c.start != SmfCannotCreate || smfStartError() == ERROR_PATH_NOT_FOUND);
         if (c.start == SmfReady) {
             td::advanceClock(10000);
             ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x40));
@@ -204,20 +176,11 @@ TEST_F(TimedDisplay, SmfLogInAFile)
         extrasFinish();
         if (holder != INVALID_HANDLE_VALUE)
             CloseHandle(holder);
-        if (c.start == SmfReady) {
-            const std::vector<uint8_t> want = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0xE7, 0x28, 'M',
-                'T', 'r', 'k', 0, 0, 0, 15, 0x00, 0xFF, 0x01, 0x00, 0x0A, 0x90, 0x3C, 0x40, 0x0A, 0x3C, 0x41,
-                0x00, 0xFF, 0x2F, 0x00};
-            EXPECT_TRUE(fileBytes(name) == want);
-        } else if (!there.empty() && there != "folder" && there != "link") {
-            EXPECT_TRUE(fileBytes(name) == before) << "changed";
-        } else if (there.empty() && !c.name.empty() && c.name != tooLong) {
-            EXPECT_FALSE(fileExists(name)) << "created";
-        }
-        if (there == "read-only")
-            chmod(name, 0644);
-        if (!c.name.empty() && c.name != tooLong)
-            remove(name);
+        EXPECT_TRUE(c.start == SmfReady ? fileBytes(name) == logged
+                    : kept              ? fileBytes(name) == old
+                                        : !there.empty() || !fileExists(name));
+        chmod(name, 0644);
+        remove(name);
         ASSERT_EQ(system("rm -rf log.mid other"), 0);
         extrasSetOrigin(vtClockUs());
     }
