@@ -145,7 +145,6 @@ typedef struct {
 #define ERROR_NO_DATA 232
 #define ERROR_PIPE_NOT_CONNECTED 233
 #define ERROR_DIRECTORY 267
-#define ERROR_DISK_QUOTA_EXCEEDED 1295
 #define ERROR_CANT_RESOLVE_FILENAME 1921
 #define ERROR_FILE_READ_ONLY 6009
 
@@ -219,6 +218,11 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
  *   read that succeeds with no byte; a regular file never answers
  *   ERROR_NO_DATA.
  */
+
+/* A system error code that not every Windows SDK names. */
+#ifndef ERROR_DISK_QUOTA_EXCEEDED
+#define ERROR_DISK_QUOTA_EXCEEDED 1295
+#endif
 
 /* The file named is the console the keys come from.  (Bit 29 marks an
    error code of the application's own.) */

@@ -181,7 +181,8 @@ TEST_F(TimedDisplay, SmfLogInAFile)
                                         : !there.empty() || !fileExists(name));
         chmod(name, 0644);
         remove(name);
-        ASSERT_EQ(system("rm -rf log.mid other"), 0);
+        ASSERT_EQ(system("rm -rf log.mid"), 0); /* one name: the Windows build's rm takes one */
+        remove("other");
         extrasSetOrigin(vtClockUs());
     }
 }
