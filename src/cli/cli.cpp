@@ -58,6 +58,24 @@ const char *folderErrorText(DWORD error)
     }
 }
 
+/* Why --smf FILE cannot be the log, in a few words. */
+const char *smfRefusal(SmfStart r)
+{
+    switch (r) {
+    case SmfReady: return nullptr;
+    case SmfExists: return "exists (--force replaces it)";
+    case SmfNotAFile: return "a link, a folder or a device, never replaced";
+    case SmfReadOnly: return "read-only, never replaced";
+    case SmfInUse: return "in use by another run or program, never replaced";
+    case SmfPresetFile: return "the preset file of this run, never a log";
+    case SmfRecordFile: return "the record file of this run, never a log";
+    case SmfCaptureName: return "a name --syx capture may use, never a log";
+    case SmfNoName: return "an empty name";
+    case SmfNameTooLong: return "name too long";
+    default: return nullptr; /* SmfCannotCreate: see startTools */
+    }
+}
+
 /* The time and SysEx tools the options ask for; false, with the reason on
    stderr, when a folder or file of theirs cannot be used.  Relative names
    are taken in the current folder, the one of --dir. */
@@ -78,15 +96,14 @@ bool startTools(const CliOptions &o)
         }
     }
     if (o.smfFile) {
-        switch (smfLogOn(o.smfFile, o.force)) {
-        case SmfReady: break;
-        case SmfExists:
-            fileProblem("--smf: the file", o.smfFile, "exists (--force replaces it)");
+        SmfStart r = smfLogOn(o.smfFile, o.force, o.syxDir);
+        if (r == SmfCannotCreate) {
+            fileProblem("--smf: cannot create", o.smfFile, fileErrorText(smfStartError()));
             return false;
-        case SmfNotAFile:
-            fileProblem("--smf: the file", o.smfFile, "a link, a folder or a device, never replaced");
+        }
+        if (r != SmfReady) {
+            fileProblem("--smf: the file", o.smfFile, smfRefusal(r));
             return false;
-        default: fileProblem("--smf: cannot create", o.smfFile, fileErrorText(GetLastError())); return false;
         }
     }
     return true;

@@ -31,14 +31,33 @@ void timestampsOn(void);
 SyxStart syxCaptureOn(const char *dir);
 void sendGapOn(unsigned ms);
 
-enum SmfStart { SmfReady, SmfExists, SmfNotAFile, SmfCannotCreate };
-/* Creates FILE and starts the log.  An existing FILE is replaced only with
-   force, and only when it is a plain file (never a link, a folder or a
-   device); the new file is created where no name is. */
-SmfStart smfLogOn(const char *file, int force);
+enum SmfStart {
+    SmfReady,
+    SmfExists,   /* and no force */
+    SmfNotAFile, /* a link, a folder or a device */
+    SmfReadOnly,
+    SmfInUse,       /* another open holds it: another run's log or record file */
+    SmfPresetFile,  /* VOLTANIS.SET of this run's folder */
+    SmfRecordFile,  /* VOLTANIS.REC of this run's folder */
+    SmfCaptureName, /* a name --syx capture may give a file of its folder */
+    SmfNoName,
+    SmfNameTooLong,
+    SmfCannotCreate /* smfStartError says why */
+};
+/* Creates FILE and starts the log; the file is held (as the record file
+   is) until the log ends.  An existing FILE is replaced only with force,
+   and only when it is a plain file that may be written and that nobody
+   holds.  This run's own files are never the log: the preset and record
+   files of the current folder, and in the folder of --syx (syxDir, or
+   null) the names capture may give a file.  The new file is created where
+   no name is. */
+SmfStart smfLogOn(const char *file, int force, const char *syxDir);
+/* Why smfLogOn answered SmfCannotCreate (a system error code). */
+DWORD smfStartError(void);
 
 /* At the exit: the log's header brought up to date and its file closed;
-   every tool off. */
+   every tool off.  (At a signal that ends the program the log's header is
+   brought up to date all the same.) */
 void extrasFinish(void);
 
 /* ---- hooks: the display of what was received (input/display.cpp) ----- */
@@ -67,7 +86,9 @@ int gapAfterBlock(const uint8_t *block, int32_t n);
 
 /* ---- hook: the idle main loop (frontend/mainloop.cpp) ----------------- */
 
-/* What is due by the clock: the log's header update once a second. */
+/* What is due by the clock: the log's header update once a second; and
+   what the log held back until the messages that arrived before it were
+   taken. */
 void timedWork(void);
 /* When timedWork has something to do next (vtClockUs), -1 for nothing:
    for a main loop that sleeps until a timer. */

@@ -106,6 +106,8 @@ const char *fileErrorText(DWORD error)
     case ERROR_BAD_FILE_TYPE: return "not a regular file";
     case ERROR_PIPE_NOT_CONNECTED: return "a pipe nobody reads";
     case ERROR_DISK_FULL: return "disk full";
+    case ERROR_FILE_TOO_LARGE: return "file size limit reached";
+    case ERROR_DISK_QUOTA_EXCEEDED: return "disk quota exceeded";
     case ERROR_FILENAME_EXCED_RANGE: return "name too long";
     case ERROR_TOO_MANY_OPEN_FILES: return "too many files open";
     default: snprintf(other, sizeof other, "system error %lu", (unsigned long)error); return other;

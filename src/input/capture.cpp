@@ -228,6 +228,22 @@ int receiveBacklogHigh(void)
     return gInHandle != 0 && midiInVtHeldLoad(gInHandle, &held) == MMSYSERR_NOERROR && held > 50;
 }
 
+int waitingBehindShorts(int64_t *arrivalUs)
+{
+    int any = 0;
+    /* the header is the main thread's while it is handed back */
+    if (sLongBack.load(std::memory_order_acquire) != 0 && gMidiInHdr.dwBytesRecorded > 0) {
+        *arrivalUs = sLongTime;
+        any = 1;
+    }
+    uint32_t tail = sErrTail.load(std::memory_order_relaxed);
+    if (tail != sErrHead.load(std::memory_order_acquire) && (!any || sErrTime[tail] < *arrivalUs)) {
+        *arrivalUs = sErrTime[tail];
+        any = 1;
+    }
+    return any;
+}
+
 int takeLosses(uint32_t *lost, uint32_t *longLost, uint32_t *overflows)
 {
     *lost = *longLost = *overflows = 0;

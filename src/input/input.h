@@ -38,6 +38,11 @@ void inputStop(void);  /* reset, unprepare while still playing, close */
    buffer (midiInVtHeldLoad).  Work that can wait (keys from a pipe) waits
    then, until they have been shown. */
 int receiveBacklogHigh(void);
+/* When the oldest message arrived that the display takes only after the
+   short messages now waiting (a complete SysEx or a piece of one, a wild
+   byte): 1 with *arrivalUs, 0 when none waits.  For the tools that follow
+   the order of arrival rather than the display's (extras/). */
+int waitingBehindShorts(int64_t *arrivalUs);
 
 /* display of what was received */
 int showOneEntry(void);          /* 1 when a ring entry was shown */

@@ -141,6 +141,7 @@ typedef struct {
 #define ERROR_DISK_FULL 112
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_BAD_FILE_TYPE 222
+#define ERROR_FILE_TOO_LARGE 223
 #define ERROR_NO_DATA 232
 #define ERROR_PIPE_NOT_CONNECTED 233
 #define ERROR_DIRECTORY 267
@@ -217,6 +218,11 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
  *   read that succeeds with no byte; a regular file never answers
  *   ERROR_NO_DATA.
  */
+
+/* A system error code that not every Windows SDK names. */
+#ifndef ERROR_DISK_QUOTA_EXCEEDED
+#define ERROR_DISK_QUOTA_EXCEEDED 1295
+#endif
 
 /* The file named is the console the keys come from.  (Bit 29 marks an
    error code of the application's own.) */
@@ -312,5 +318,32 @@ int midiPortAddress(int isOut, UINT id, VtPortAddress *addr);
    or a file a byte 0 or 0xE0 is a prefix, except a 0xE0 that begins a
    UTF-8 character (the next byte is 0xA0 to 0xBF). */
 int lastKeyIsCharacter(void);
+
+/* At a signal that ends the program (CTRL-C, a kill, a hang-up, a broken
+   pipe, a fault; on Windows the console's CTRL-C, CTRL-BREAK and close), fn
+   runs once before the program ends by the signal as it would have without
+   fn; the terminal is given back as always.  fn may run on any thread,
+   inside a signal handler: it calls only async-signal-safe functions (such
+   as the two below).  nullptr: nothing runs.  Until the console is set up
+   (platformInit) a signal takes its default course. */
+void vtAtFatalSignal(void (*fn)(void));
+
+/* Main thread: 1 begins, 0 ends a section (sections nest) that the
+   function above never cuts into, so that it never finds what it reads
+   half changed: a signal that comes meanwhile waits for the end of the
+   outermost section.  Once the function has begun on another thread, a
+   section that begins waits there for the end of the program.  A real
+   fault inside a section ends the program without the function. */
+void vtHoldFatalSignals(int hold);
+
+/* For the function above: n bytes written at offset of a file that
+   CreateFileA opened (and is still open), and what was written put on the
+   disk; async-signal-safe (no lock, no allocation, nothing held back).
+   TRUE when it all went. */
+BOOL vtWriteFileAtOnSignal(HANDLE h, DWORD offset, const void *p, DWORD n);
+BOOL vtFlushFileOnSignal(HANDLE h);
+
+/* 1 when a and b both name one existing folder, by whatever path. */
+int vtSameFolder(LPCSTR a, LPCSTR b);
 
 #endif /* VOLTANIS_PLATFORM_H */

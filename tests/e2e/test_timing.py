@@ -1,6 +1,7 @@
 """The time and SysEx tools of the real program over the loopback port:
 arrival times and reply latency (-t), SysEx files (--syx), the gap after
-each F7 of a send file (--gap) and the Standard MIDI File log (--smf)."""
+each F7 of a send file (--gap) and the Standard MIDI File log (--smf), in
+the order of arrival and never over a file another run writes."""
 
 import os
 import re
@@ -106,6 +107,46 @@ def test_smf_logs_what_arrives(binary):
         check(status == 2 and "exists (--force replaces it)" in err, "no --force: %d %r" % (status, err))
         with open(log, "rb") as f:
             check(f.read() == data, "the existing file was changed")
+
+
+
+def test_smf_in_the_order_of_arrival(binary):
+    """The screen shows the short messages before a SysEx that came while
+    they waited; the log keeps the order they arrived in, and a line whose
+    time is earlier than the line above it is marked."""
+    with scratch_dir("order") as work:
+        status, out, err = run(binary, *LOOP, "-t", "--smf", "o1.mid", "-s", "S hello", "-s", "N 3C 40",
+                               "-s", "S world", "-s", "N 3E 40", cwd=work)
+        check(status == 0 and err == "", "status %d, stderr %r" % (status, err))
+        with open(os.path.join(work, "o1.mid"), "rb") as f:
+            _, tracks = read_smf(f.read())
+        got = [ev for _, ev in tracks[0] if ev[0] != 0xFF]
+        check(got == [b"\xf0\x7dhello\xf7", b"\x90\x3c\x40", b"\xf0\x7dworld\xf7", b"\x90\x3e\x40"],
+              "the log's order: %r" % got)
+        lines = re.findall(r"^ {0,4}(\d+\.\d{4})([ ^]) ", out, re.M)
+        check(len(lines) == 4, "not four timed lines:\n%s" % out)
+        for (above, _), (time_, mark) in zip(lines, lines[1:]):
+            check((mark == "^") == (float(time_) < float(above)),
+                  "%s after %s marked %r:\n%s" % (time_, above, mark, out))
+
+
+def test_smf_never_replaces_what_another_run_writes(binary):
+    """A log another run writes, or the record file it records, is never
+    replaced, not even with --force (the rest of the refusals: unit tests)."""
+    with scratch_dir("force") as work, scratch_dir("other") as other:
+        with Session(binary, workdir=work, args=LOOP + ["--smf", "same.mid"]) as s:
+            s.expect("(change with CTRL-G)\n")
+            s.record()
+            for name in ("same.mid", "VOLTANIS.REC"):
+                status, out, err = run(binary, *LOOP, "-C", other, "--smf", os.path.join(work, name), "--force",
+                                       "-s", "N 3E 40")
+                check(status == 2 and err.endswith("': in use by another run or program, never replaced\n"),
+                      "%s: status %d, stderr %r" % (name, status, err))
+            s.send("N 3C 40" + ENTER)
+            s.expect("  MIDI Note ON     90 3c 40")
+            s.exit_via_prompt()
+        with open(os.path.join(work, "same.mid"), "rb") as f:
+            check([n for _, n in notes_on(f.read())] == [0x3C], "the first run's log is not its own")
 
 
 if __name__ == "__main__":

@@ -25,7 +25,7 @@ TEST(TimeText, ColumnAndLatency)
     };
     for (const auto &c : cases) {
         char column[32], latency[32];
-        formatTimeColumn(c.us, column, sizeof column);
+        formatTimeColumn(c.us, kNoLineAbove, column, sizeof column);
         formatLatency(c.us, latency, sizeof latency);
         EXPECT_STREQ(column, c.column) << c.us;
         EXPECT_STREQ(latency, c.latency) << c.us;
@@ -86,8 +86,13 @@ TEST_F(TimedDisplay, ArrivalTimesAndReplyLatency)
         {Wait, 5000000, ""}, {Note, 0x42, ""},
         {Show, 0,
             "   22.3504    MIDI Note ON     90 42 40  ( F# 3 )\n"
-            "   17.3494    SysEx( 7d ) hi EOX\n"},
+            "   17.3494^   SysEx( 7d ) hi EOX\n"},
         {Show, 0, "   17.3504    SysEx( 7d ) hi EOX\n"}, /* its own time, not the hand-over's */
+        {Send, 0, ""}, {Wait, 100, ""}, {Sysex, 0, ""}, {Wait, 100, ""},
+        {Note, 0x43, ""}, /* the reply arrived first; marked: earlier than the line above */
+        {Show, 0,
+            "   22.3506    MIDI Note ON     90 43 40  ( G 3 )\n"
+            "   22.3505^   SysEx( 7d ) hi EOX  (+0.1 ms after send)\n"},
     };
     for (const auto &s : steps) {
         switch (s.op) {
@@ -103,40 +108,64 @@ TEST_F(TimedDisplay, ArrivalTimesAndReplyLatency)
     }
 }
 
-/* The log in a real file through the display's hooks, and what an existing
-   FILE gets: kept, replaced with force, never a link or a folder. */
+/* The log in a real file through the display's hooks, and the names it
+   refuses: an existing FILE is kept without force, and even with force
+   never replaced when it is a link, a folder, read-only or held by
+   another open (another run's log or record file); this run's own files
+   are never the log. */
 TEST_F(TimedDisplay, SmfLogInAFile)
 {
+    const std::string tooLong(5000, 'x');
     const struct {
-        const char *there; /* what is at log.mid before */
+        std::string name;
+        const char *there; /* what is at the name before */
         int force;
+        const char *syx; /* the --syx folder, or null */
         SmfStart start;
     } cases[] = {
-        {"", 0, SmfReady},
-        {"file", 0, SmfExists},
-        {"file", 1, SmfReady},
-        {"folder", 1, SmfNotAFile},
+        {"log.mid", "", 0, nullptr, SmfReady},
+        {"log.mid", "file", 0, nullptr, SmfExists},
+        {"log.mid", "file", 1, nullptr, SmfReady},
+        {"log.mid", "folder", 1, nullptr, SmfNotAFile},
 #ifndef _WIN32
-        {"link", 1, SmfNotAFile},
+        {"log.mid", "link", 1, nullptr, SmfNotAFile},
 #endif
+        {"log.mid", "read-only", 1, nullptr, SmfReadOnly},
+        {"log.mid", "held", 1, nullptr, SmfInUse},
+        {"VOLTANIS.SET", "file", 1, nullptr, SmfPresetFile},
+        {"voltanis.rec", "", 0, nullptr, SmfRecordFile},
+        {"dumps/../VOLTANIS.SET", "", 0, nullptr, SmfPresetFile},
+        {"dumps/VOLTANIS.SET", "", 0, nullptr, SmfReady}, /* another folder's */
+        {"dumps/0042.syx", "", 0, "dumps", SmfCaptureName},
+        {"./dumps/7.SYX", "", 0, "dumps/", SmfCaptureName},
+        {"dumps/.0001.syx.tmp", "", 1, "dumps", SmfCaptureName},
+        {"dumps/take.mid", "", 0, "dumps", SmfReady},
+        {"0042.syx", "", 0, "dumps", SmfReady},
+        {"", "", 0, nullptr, SmfNoName},
+        {tooLong, "", 0, nullptr, SmfNameTooLong},
+        {"no/such/log.mid", "", 0, nullptr, SmfCannotCreate},
     };
+    const Bytes old = {'o', 'l', 'd'};
+    const Bytes logged = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0xE7, 0x28, 'M', 'T', 'r', 'k', 0, 0, 0, 15,
+        0x00, 0xFF, 0x01, 0x00, 0x0A, 0x90, 0x3C, 0x40, 0x0A, 0x3C, 0x41, 0x00, 0xFF, 0x2F, 0x00};
+    ASSERT_TRUE(CreateDirectoryA("dumps", NULL));
     for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.there) + (c.force ? " with force" : ""));
-        std::string there = c.there;
-        if (there == "file" || there == "link")
-            fclose(fopen("other", "w"));
-        if (there == "file") {
-            ASSERT_EQ(rename("other", "log.mid"), 0);
-        }
-        if (there == "folder") {
-            ASSERT_TRUE(CreateDirectoryA("log.mid", NULL));
-        }
+        const char *name = c.name.c_str();
+        const std::string there = c.there;
+        SCOPED_TRACE(c.name.substr(0, 40) + " " + there + (c.force ? " with force" : ""));
+        const bool kept = there == "file" || there == "read-only" || there == "held";
+        if (kept)
+            writeFile(name, old);
+        bool made = (there != "read-only" || chmod(name, 0444) == 0) &&
+                    (there != "folder" || CreateDirectoryA(name, NULL));
 #ifndef _WIN32
-        if (there == "link") {
-            ASSERT_EQ(symlink("other", "log.mid"), 0);
-        }
+        made = made && (there != "link" || symlink("other", name) == 0);
 #endif
-        EXPECT_EQ(smfLogOn("log.mid", c.force), c.start);
+        HANDLE holder = there != "held" ? INVALID_HANDLE_VALUE
+                                        : CreateFileA(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_TRUE(made && (there != "held" || holder != INVALID_HANDLE_VALUE));
+        EXPECT_EQ(smfLogOn(name, c.force, c.syx), c.start);
+        EXPECT_TRUE(c.start != SmfCannotCreate || smfStartError() == ERROR_PATH_NOT_FOUND);
         if (c.start == SmfReady) {
             td::advanceClock(10000);
             ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x40));
@@ -145,16 +174,14 @@ TEST_F(TimedDisplay, SmfLogInAFile)
             drained();
         }
         extrasFinish();
-        if (c.start == SmfReady) {
-            const std::vector<uint8_t> want = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0xE7, 0x28, 'M',
-                'T', 'r', 'k', 0, 0, 0, 15, 0x00, 0xFF, 0x01, 0x00, 0x0A, 0x90, 0x3C, 0x40, 0x0A, 0x3C, 0x41,
-                0x00, 0xFF, 0x2F, 0x00};
-            EXPECT_TRUE(fileBytes("log.mid") == want);
-        }
-        if (there == "file" && !c.force) {
-            EXPECT_TRUE(fileBytes("log.mid").empty());
-        }
-        ASSERT_EQ(system("rm -rf log.mid"), 0);
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+        EXPECT_TRUE(c.start == SmfReady ? fileBytes(name) == logged
+                    : kept              ? fileBytes(name) == old
+                                        : !there.empty() || !fileExists(name));
+        chmod(name, 0644);
+        remove(name);
+        ASSERT_EQ(system("rm -rf log.mid"), 0); /* one name: the Windows build's rm takes one */
         remove("other");
         extrasSetOrigin(vtClockUs());
     }
@@ -164,7 +191,7 @@ TEST_F(TimedDisplay, SmfLogInAFile)
    the file stays as its latest update left it. */
 TEST_F(TimedDisplay, SmfWriteFailureStopsTheLog)
 {
-    ASSERT_EQ(smfLogOn("log.mid", 0), SmfReady);
+    ASSERT_EQ(smfLogOn("log.mid", 0, nullptr), SmfReady);
     td::failFileWriteAfter(0);
     const char *note = "    0.0000    MIDI Note ON     90 3c 40  ( C 3 )\n";
     ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x40));

@@ -136,6 +136,13 @@ BOOL vtposix::dirCreate(LPCSTR name, void *)
     return 1;
 }
 
+int vtSameFolder(LPCSTR a, LPCSTR b)
+{
+    struct stat sa, sb;
+    return a && b && stat(a, &sa) == 0 && stat(b, &sb) == 0 && S_ISDIR(sa.st_mode) && S_ISDIR(sb.st_mode) &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 /* A name that is there but no folder is ERROR_DIRECTORY, as Windows has
    it. */
 BOOL SetCurrentDirectoryA(LPCSTR dir)

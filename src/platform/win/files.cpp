@@ -95,3 +95,39 @@ const VtFiles kRealFiles = {realCreate, realRead, realWrite, realClose, realLast
 } // namespace
 
 const VtFiles *vtRealFiles(void) { return &kRealFiles; }
+
+/* From the console's control handler, a thread of its own while the main
+   thread waits outside its sections: the handle written at an offset. */
+BOOL vtWriteFileAtOnSignal(HANDLE h, DWORD offset, const void *p, DWORD n)
+{
+    OVERLAPPED at = {};
+    at.Offset = offset;
+    DWORD done = 0;
+    return WriteFile(h, p, n, &done, &at) && done == n;
+}
+
+BOOL vtFlushFileOnSignal(HANDLE h) { return FlushFileBuffers(h); }
+
+namespace {
+
+/* A folder's identity: its volume and its index there. */
+bool folderIdentity(LPCSTR name, BY_HANDLE_FILE_INFORMATION *info)
+{
+    HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = GetFileInformationByHandle(h, info) && (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(h);
+    return ok;
+}
+
+} // namespace
+
+int vtSameFolder(LPCSTR a, LPCSTR b)
+{
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return a && b && folderIdentity(a, &x) && folderIdentity(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+           x.nFileIndexLow == y.nFileIndexLow;
+}
