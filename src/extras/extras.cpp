@@ -78,8 +78,12 @@ void syxSaveChecked(const uint8_t *p, uint32_t n)
     if (syxSave(p, n) != SyxFailed)
         return;
     char shown[SHOWN_NAME_SIZE];
-    printf("\nERROR SYSEX FILE: cannot write %s: %s; SysEx capture is off\n", shownName(shown, syxLastName()),
-        fileErrorText(syxLastError()));
+    if (syxLastError() == SYX_NO_NUMBER_LEFT)
+        printf("\nERROR SYSEX FILE: the numbers of %u digits in %s are used up; SysEx capture is off\n",
+            syxDigits(), shownName(shown, syxFolder()));
+    else
+        printf("\nERROR SYSEX FILE: cannot write %s: %s; SysEx capture is off\n",
+            shownName(shown, syxLastName()), fileErrorText(syxLastError()));
     gSyxOn = false;
     noteFailure();
 }
@@ -142,6 +146,12 @@ void extrasFinish(void)
     gReply.waiting = 0;
     gHasLatency = false;
     gGapMs = 0;
+}
+
+void extrasStartFailed(void)
+{
+    extrasFinish();
+    syxUndoStart();
 }
 
 void noteShortReceived(uint32_t word, int64_t arrivalUs)

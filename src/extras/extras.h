@@ -26,8 +26,9 @@
 /* The program's start: arrival times and the log's ticks count from it. */
 void extrasSetOrigin(int64_t originUs);
 void timestampsOn(void);
-/* SyxReady when capture is on; otherwise what is wrong with the folder,
-   and capture stays off. */
+/* SyxReady when capture is on; otherwise what is wrong with the folder
+   (syxLastError says why where a system call failed), and capture stays
+   off. */
 SyxStart syxCaptureOn(const char *dir);
 void sendGapOn(unsigned ms);
 
@@ -40,6 +41,9 @@ SmfStart smfLogOn(const char *file, int force);
 /* At the exit: the log's header brought up to date and its file closed;
    every tool off. */
 void extrasFinish(void);
+/* Instead, for a start that failed: every tool off, and nothing the start
+   created stays (the --syx folder it made, while still empty). */
+void extrasStartFailed(void);
 
 /* ---- hooks: the display of what was received (input/display.cpp) ----- */
 

@@ -4,6 +4,7 @@ each F7 of a send file (--gap) and the Standard MIDI File log (--smf)."""
 
 import os
 import re
+import subprocess
 import sys
 import time
 
@@ -62,6 +63,33 @@ def test_syx_saves_each_whole_sysex(binary):
             pass
         status, out, err = run(binary, *LOOP, "--syx", "plain", "-s", "S hi", cwd=work)
         check(status == 2 and out == "" and "--syx: the folder 'plain': not a folder" in err, "%d %r" % (status, err))
+        # a start that fails leaves nothing it made behind
+        status, out, err = run(binary, *LOOP, "--syx", "newdir", "--smf", "/nonexistent/x.mid", "-s", "S hi", cwd=work)
+        check(status == 2 and not os.path.exists(os.path.join(work, "newdir")), "%d %r" % (status, err))
+
+
+def test_two_runs_capture_into_one_folder(binary):
+    """Two runs at once, 200 SysEx each, into one --syx folder: 400 files,
+    numbered on without a gap, each message whole in one of them."""
+    with scratch_dir("syx2") as work:
+        runs = []
+        for who in "AB":
+            lines = []
+            for i in range(200):
+                lines += ["-s", "S %s%03d" % (who, i)]
+            runs.append(subprocess.Popen([os.path.abspath(binary)] + LOOP + ["--syx", "d"] + lines, cwd=work,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True))
+        for p in runs:
+            _, err = p.communicate(timeout=120)
+            check(p.returncode == 0 and not err, "a run ended with %d: %r" % (p.returncode, err))
+        names = sorted(os.listdir(os.path.join(work, "d")))
+        check(names == ["%04d.syx" % i for i in range(400)], "files: %d, %r ..." % (len(names), names[:5]))
+        got = set()
+        for name in names:
+            with open(os.path.join(work, "d", name), "rb") as f:
+                got.add(f.read())
+        want = {b"\xf0\x7d" + ("%s%03d" % (who, i)).encode() + b"\xf7" for who in "AB" for i in range(200)}
+        check(got == want, "%d messages missing" % len(want - got))
 
 
 def test_gap_after_each_f7(binary):
