@@ -175,6 +175,17 @@ void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
     }
 }
 
+void noteSysexCut(const uint8_t *p, uint32_t n, int64_t arrivalUs)
+{
+    arrived(arrivalUs, false);
+    if (gSyxOn)
+        syxCut();
+    if (gSmfOn) {
+        smfChecked(gSmf.cutSysex(p, n, arrivalUs));
+        smfChecked(gSmf.tick(vtClockUs()));
+    }
+}
+
 void noteOtherReceived(int64_t arrivalUs) { arrived(arrivalUs, false); }
 
 const char *receivedTimeColumn(void)

@@ -51,6 +51,10 @@ void extrasStartFailed(void);
    logged, saved, and checked for being the reply to a transmission. */
 void noteShortReceived(uint32_t word, int64_t arrivalUs);
 void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs);
+/* A SysEx another status byte cut off (its bytes so far, none when it had
+   come in pieces and was cut right after one): logged as it came, never
+   saved as a .syx file. */
+void noteSysexCut(const uint8_t *p, uint32_t n, int64_t arrivalUs);
 void noteOtherReceived(int64_t arrivalUs); /* a wild byte */
 /* For a line of the text display about the message taken last: its time
    column, which starts the line, and its reply latency, which ends it;

@@ -142,6 +142,22 @@ bool SmfLog::sysex(const uint8_t *p, uint32_t n, int64_t arrivalUs)
     return put(ev, len) && (bodyLen == 0 || put(body, bodyLen));
 }
 
+bool SmfLog::cutSysex(const uint8_t *p, uint32_t n, int64_t arrivalUs)
+{
+    if (!out_)
+        return false;
+    if (n == 0)
+        return true;
+    uint8_t ev[12];
+    unsigned len;
+    if (!delta(arrivalUs, ev, &len))
+        return false;
+    ev[len++] = 0xF7;
+    len += smfVarLen(n, ev + len);
+    running_ = 0;
+    return put(ev, len) && put(p, n);
+}
+
 bool SmfLog::update(int64_t nowUs)
 {
     if (!out_)

@@ -60,6 +60,10 @@ public:
     bool shortMessage(uint32_t word, int64_t arrivalUs);
     /* A SysEx or a piece of one, as the input header held it. */
     bool sysex(const uint8_t *p, uint32_t n, int64_t arrivalUs);
+    /* A SysEx another status byte cut off, or the last piece of one that
+       came in pieces: its bytes as they came, in an F7 escape, with no F7
+       added.  Nothing for no bytes. */
+    bool cutSysex(const uint8_t *p, uint32_t n, int64_t arrivalUs);
 
     /* The header brought up to date when events were appended since the
        last update and a second has passed since it. */

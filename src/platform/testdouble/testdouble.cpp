@@ -666,6 +666,14 @@ bool deliverLongError(const std::vector<uint8_t> &bytes)
         [&](vt::InputSink *s) { return s->longMessage(MIM_LONGERROR, bytes.data(), bytes.size()); });
 }
 
+bool deliverBytes(const std::vector<uint8_t> &bytes)
+{
+    return intoInput([&](vt::InputSink *s) {
+        s->bytes(bytes.data(), bytes.size());
+        return true;
+    });
+}
+
 namespace {
 
 void queueKeys(const std::string &bytes, bool text)
