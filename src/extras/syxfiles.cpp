@@ -23,10 +23,9 @@ char gTemp[kPath];
 HANDLE gFile = INVALID_HANDLE_VALUE; /* gTemp, while a message is in progress */
 DWORD gError = 0;
 
-bool endsWithSeparator(const char *s, size_t len)
-{
-    return len > 0 && (s[len - 1] == '/' || s[len - 1] == '\\');
-}
+/* '/' separates on every system; a backslash only on Windows, which takes
+   a '/' after it as well */
+bool endsWithSeparator(const char *s, size_t len) { return len > 0 && s[len - 1] == '/'; }
 
 /* The number of a name NNNN.syx (any count of digits; the extension in
    any case, as Windows would take it); false for any other name.  *digits
@@ -197,9 +196,8 @@ SyxStart syxStart(const char *dir)
                 return SyxCannotCreate;
         }
     }
-    if (!(a & FILE_ATTRIBUTE_DIRECTORY) && !gCreated) {
+    if (!gCreated && !(a & FILE_ATTRIBUTE_DIRECTORY))
         return SyxNotAFolder;
-    }
     if (!endsWithSeparator(gDir, len))
         memcpy(gDir + len, "/", 2);
     snprintf(gTemp, sizeof gTemp, "%s.syx-%lu.tmp", gDir, (unsigned long)GetCurrentProcessId());
