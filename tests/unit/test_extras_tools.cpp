@@ -9,8 +9,6 @@
 #include "output/output.h"
 #include "test_input_fixture.h"
 
-#include <algorithm>
-
 namespace {
 
 TEST(TimeText, ColumnAndLatency)
@@ -201,7 +199,6 @@ TEST_F(InputTest, SyxStartGoesOnAfterTheHighestNumber)
         {"wider names widen all", {"00042.syx", "0043.syx"}, SyxReady, {"d/00044.syx", "d/00045.syx"}},
         {"after 9999, five digits from the start", {"9999.syx"}, SyxReady, {"d/10000.syx", "d/10001.syx"}},
         {"the last number of four digits, then none", {"9998.syx"}, SyxReady, {"d/9999.syx", ""}},
-        {"a leftover of this run's number goes", {mine}, SyxReady, {"d/0000.syx", "d/0001.syx"}},
         {"no number left after the highest", {"999999999999999999.syx"}, SyxNoNumberLeft, {}},
         {"a folder in the way of the temporary file", {mine + "/"}, SyxCannotWrite, {}},
     };
@@ -244,15 +241,6 @@ TEST_F(InputTest, SyxStartGoesOnAfterTheHighestNumber)
     ASSERT_EQ(syxStart("made"), SyxReady);
     syxUndoStart(); /* a run that does not go ahead leaves no folder behind */
     EXPECT_FALSE(fileExists("made"));
-#ifndef _WIN32
-    if (geteuid() != 0) { /* root writes in any folder */
-        ASSERT_TRUE(CreateDirectoryA("ro", NULL));
-        ASSERT_EQ(system("chmod a-w ro"), 0);
-        EXPECT_EQ(syxStart("ro"), SyxCannotWrite);
-        EXPECT_EQ(syxLastError(), (DWORD)ERROR_ACCESS_DENIED);
-        ASSERT_EQ(system("chmod u+w ro"), 0);
-    }
-#endif
 }
 
 /* Step by step, what each SysEx received (whole, in pieces, cut off)
@@ -286,9 +274,10 @@ TEST_F(InputTest, SyxFilesWholeOrNotAtAll)
     };
     ASSERT_TRUE(CreateDirectoryA("d", NULL));
     writeFile("d/0003.syx", {});
-#ifndef _WIN32
-    /* a link planted under this run's temporary name leads nowhere written */
     std::string mine = "d/.syx-" + std::to_string(GetCurrentProcessId()) + ".tmp";
+#ifndef _WIN32
+    /* a link planted under this run's temporary name (a leftover) leads
+       nowhere written */
     ASSERT_EQ(symlink("../victim", mine.c_str()), 0);
     writeFile("victim", {});
 #endif
@@ -311,21 +300,8 @@ TEST_F(InputTest, SyxFilesWholeOrNotAtAll)
     td::failFileWriteAfter(-1);
     EXPECT_EQ(syxLastError(), (DWORD)ERROR_DISK_FULL);
     EXPECT_FALSE(fileExists("d/0013.syx"));
+    EXPECT_FALSE(fileExists(mine.c_str())) << "nothing left behind";
     syxStop();
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA("d/*", &found);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    std::vector<std::string> names;
-    do
-        if (found.cFileName[0] != '.')
-            names.push_back(found.cFileName);
-    while (FindNextFileA(h, &found));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_MORE_FILES);
-    FindClose(h);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{
-                         "0003.syx", "0004.syx", "0005.syx", "0006.syx", "0007.syx", "0011.syx", "0012.syx"}))
-        << "no file of a part, none left behind";
 #ifndef _WIN32
     EXPECT_TRUE(fileBytes("victim").empty());
 #endif
