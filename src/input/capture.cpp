@@ -104,7 +104,9 @@ static void clearCapture(void)
         (sErrHead.load(std::memory_order_acquire) + ERRQ_SIZE - sErrTail.load(std::memory_order_acquire)) %
         ERRQ_SIZE;
     gRLost.fetch_add(left, std::memory_order_relaxed);
-    if (sLongBack.load(std::memory_order_acquire) == MIM_LONGDATA && gMidiInHdr.dwBytesRecorded > 0)
+    /* a message whole or cut off, either would have been shown */
+    uint32_t back = sLongBack.load(std::memory_order_acquire);
+    if ((back == MIM_LONGDATA && gMidiInHdr.dwBytesRecorded > 0) || back == MIM_LONGERROR)
         gRLongLost.fetch_add(1, std::memory_order_relaxed);
     gRHead.store(0, std::memory_order_release);
     gRTail.store(0, std::memory_order_release);

@@ -63,6 +63,10 @@ def test_syx_saves_each_whole_sysex(binary):
             pass
         status, out, err = run(binary, *LOOP, "--syx", "plain", "-s", "S hi", cwd=work)
         check(status == 2 and out == "" and "--syx: the folder 'plain': not a folder" in err, "%d %r" % (status, err))
+        os.mkdir(os.path.join(work, "full"))
+        open(os.path.join(work, "full", "999999999999999999.syx"), "w").close()
+        status, out, err = run(binary, *LOOP, "--syx", "full", "-s", "S hi", cwd=work)
+        check(status == 2 and "'full': its highest number leaves none for a new file" in err, "%d %r" % (status, err))
         # a start that fails leaves nothing it made behind
         status, out, err = run(binary, *LOOP, "--syx", "newdir", "--smf", "/nonexistent/x.mid", "-s", "S hi", cwd=work)
         check(status == 2 and not os.path.exists(os.path.join(work, "newdir")), "%d %r" % (status, err))

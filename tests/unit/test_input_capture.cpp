@@ -490,11 +490,13 @@ TEST_F(InputCapture, ANewPortCountsWhatTheOldOneLeftUnshown)
     openInput();
     ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x7F));
     ASSERT_TRUE(td::deliver(MIM_ERROR, 0x3C));
+    ASSERT_TRUE(td::deliverLongError({0xF0, 0x7D})); /* cut off, and shown as such */
     inputStop();
     EXPECT_EQ(midiInOpen(&gInHandle, 0, (DWORD_PTR)midiCallback, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS),
         (MMRESULT)MMSYSERR_NOERROR);
     inputSetup();
-    EXPECT_EQ(drained(), "\nERROR MIDI IN: 2 messages lost, receive buffer full\n");
+    EXPECT_EQ(drained(), "\nERROR MIDI IN: 2 messages lost, receive buffer full\n"
+                         "\nERROR MIDI IN: 1 SysEx messages lost, receive buffer full\n");
     EXPECT_EQ(td::queuedHeaders(), 1);
 }
 
