@@ -86,12 +86,24 @@ bool startTools(const CliOptions &o)
     if (o.gapMs)
         sendGapOn((unsigned)o.gapMs);
     if (o.syxDir) {
+        const char *why = nullptr;
         switch (syxCaptureOn(o.syxDir)) {
         case SyxReady: break;
-        case SyxNameTooLong: fileProblem("--syx: the folder", o.syxDir, "name too long"); return false;
-        case SyxNotAFolder: fileProblem("--syx: the folder", o.syxDir, "not a folder"); return false;
-        default:
-            fileProblem("--syx: cannot create the folder", o.syxDir, fileErrorText(GetLastError()));
+        case SyxNameTooLong: why = "name too long"; break;
+        case SyxNotAFolder: why = "not a folder"; break;
+        case SyxNoNumberLeft: why = "its highest number leaves none for a new file"; break;
+        case SyxCannotList:
+            fileProblem("--syx: cannot read the folder", o.syxDir, fileErrorText(syxLastError()));
+            return false;
+        case SyxCannotWrite:
+            fileProblem("--syx: cannot write in the folder", o.syxDir, fileErrorText(syxLastError()));
+            return false;
+        case SyxCannotCreate:
+            fileProblem("--syx: cannot create the folder", o.syxDir, fileErrorText(syxLastError()));
+            return false;
+        }
+        if (why) {
+            fileProblem("--syx: the folder", o.syxDir, why);
             return false;
         }
     }
@@ -120,7 +132,7 @@ int runSession(const CliOptions &o)
     if ((o.out && !findPort(true, o.out, &out)) || (o.in && !findPort(false, o.in, &in)))
         return kUsageError;
     if (!startTools(o)) {
-        extrasFinish();
+        extrasStartFailed();
         return kUsageError;
     }
     bool oneShot = !o.send.empty();

@@ -144,8 +144,12 @@ void syxSaveChecked(const uint8_t *p, uint32_t n)
     if (syxSave(p, n) != SyxFailed)
         return;
     char shown[SHOWN_NAME_SIZE];
-    printf("\nERROR SYSEX FILE: cannot write %s: %s; SysEx capture is off\n", shownName(shown, syxLastName()),
-        fileErrorText(syxLastError()));
+    if (syxLastError() == SYX_NO_NUMBER_LEFT)
+        printf("\nERROR SYSEX FILE: the numbers of %u digits in %s are used up; SysEx capture is off\n",
+            syxDigits(), shownName(shown, syxFolder()));
+    else
+        printf("\nERROR SYSEX FILE: cannot write %s: %s; SysEx capture is off\n",
+            shownName(shown, syxLastName()), fileErrorText(syxLastError()));
     gSyxOn = false;
     noteFailure();
 }
@@ -320,6 +324,12 @@ void extrasFinish(void)
     gGapMs = 0;
 }
 
+void extrasStartFailed(void)
+{
+    extrasFinish();
+    syxUndoStart();
+}
+
 void noteShortReceived(uint32_t word, int64_t arrivalUs)
 {
     uint8_t status = (uint8_t)word;
@@ -346,6 +356,22 @@ void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
         {
             LogSection s;
             ok = gOrder.sysex(p, n, arrivalUs, waiting) && gSmf.tick(vtClockUs());
+        }
+        smfChecked(ok);
+    }
+}
+
+void noteSysexCut(const uint8_t *p, uint32_t n, int64_t arrivalUs)
+{
+    int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
+    arrived(arrivalUs, false, waiting);
+    if (gSyxOn)
+        syxCut();
+    if (gSmfOn) {
+        bool ok;
+        {
+            LogSection s;
+            ok = gOrder.cutSysex(p, n, arrivalUs, waiting) && gSmf.tick(vtClockUs());
         }
         smfChecked(ok);
     }

@@ -26,8 +26,9 @@
 /* The program's start: arrival times and the log's ticks count from it. */
 void extrasSetOrigin(int64_t originUs);
 void timestampsOn(void);
-/* SyxReady when capture is on; otherwise what is wrong with the folder,
-   and capture stays off. */
+/* SyxReady when capture is on; otherwise what is wrong with the folder
+   (syxLastError says why where a system call failed), and capture stays
+   off. */
 SyxStart syxCaptureOn(const char *dir);
 void sendGapOn(unsigned ms);
 
@@ -59,6 +60,9 @@ DWORD smfStartError(void);
    every tool off.  (At a signal that ends the program the log's header is
    brought up to date all the same.) */
 void extrasFinish(void);
+/* Instead, for a start that failed: every tool off, and nothing the start
+   created stays (the --syx folder it made, while still empty). */
+void extrasStartFailed(void);
 
 /* ---- hooks: the display of what was received (input/display.cpp) ----- */
 
@@ -66,6 +70,10 @@ void extrasFinish(void);
    logged, saved, and checked for being the reply to a transmission. */
 void noteShortReceived(uint32_t word, int64_t arrivalUs);
 void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs);
+/* A SysEx another status byte cut off (its bytes so far, none when it had
+   come in pieces and was cut right after one): logged as it came, never
+   saved as a .syx file. */
+void noteSysexCut(const uint8_t *p, uint32_t n, int64_t arrivalUs);
 void noteOtherReceived(int64_t arrivalUs); /* a wild byte */
 /* For a line of the text display about the message taken last: its time
    column, which starts the line, and its reply latency, which ends it;

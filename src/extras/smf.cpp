@@ -190,6 +190,24 @@ bool SmfLog::commit()
     return true;
 }
 
+bool SmfLog::cutSysex(const uint8_t *p, uint32_t n, int64_t arrivalUs)
+{
+    if (!out_)
+        return false;
+    if (n == 0)
+        return true;
+    uint8_t ev[12];
+    unsigned len;
+    if (!delta(arrivalUs, ev, &len))
+        return false;
+    ev[len++] = 0xF7;
+    len += smfVarLen(n, ev + len);
+    if (!event(ev, len, p, n))
+        return false;
+    running_ = 0;
+    return true;
+}
+
 bool SmfLog::update(int64_t nowUs)
 {
     if (!out_)
@@ -251,5 +269,12 @@ bool SmfOrder::sysex(const uint8_t *p, uint32_t n, int64_t arrivalUs, int64_t wa
 {
     bool ok = release(arrivalUs);
     ok = log_->sysex(p, n, arrivalUs) && ok;
+    return release(waitingUs) && ok;
+}
+
+bool SmfOrder::cutSysex(const uint8_t *p, uint32_t n, int64_t arrivalUs, int64_t waitingUs)
+{
+    bool ok = release(arrivalUs);
+    ok = log_->cutSysex(p, n, arrivalUs) && ok;
     return release(waitingUs) && ok;
 }

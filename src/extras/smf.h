@@ -69,6 +69,10 @@ public:
     bool shortMessage(uint32_t word, int64_t arrivalUs);
     /* A SysEx or a piece of one, as the input header held it. */
     bool sysex(const uint8_t *p, uint32_t n, int64_t arrivalUs);
+    /* A SysEx another status byte cut off, or the last piece of one that
+       came in pieces: its bytes as they came, in an F7 escape, with no F7
+       added.  Nothing for no bytes. */
+    bool cutSysex(const uint8_t *p, uint32_t n, int64_t arrivalUs);
 
     /* The header brought up to date when events were written since the
        last update and a second has passed since it. */
@@ -123,6 +127,8 @@ public:
     /* A SysEx or a piece taken: the short messages held back that arrived
        before it go first. */
     bool sysex(const uint8_t *p, uint32_t n, int64_t arrivalUs, int64_t waitingUs);
+    /* The same for a SysEx cut off before its end (SmfLog::cutSysex). */
+    bool cutSysex(const uint8_t *p, uint32_t n, int64_t arrivalUs, int64_t waitingUs);
     /* Writes the messages held back that arrived no later than waitingUs
        (kNothingWaits: all of them).  No lock, no allocation. */
     bool release(int64_t waitingUs);

@@ -159,41 +159,49 @@ static uint32_t showSysexId(uint32_t n)
     return n;
 }
 
-static void showSysexText(uint32_t n)
+/* A SysEx's line: its identifier (first piece) and body.  The last byte
+   ends a whole message and is not shown; a piece that more follows, and a
+   message cut off, show every byte they have and end with what they are. */
+static void showSysexText(uint32_t n, int cut)
 {
     uint32_t start = 0;
-    if (gRbuf2[0] == 0xF0)
+    if (n > 0 && gRbuf2[0] == 0xF0)
         start = showSysexId(n);
     else
         printf("%s  SysEx( continued ) ", receivedTimeColumn()); /* the first piece had the identifier */
-    /* the last byte ends the message and is not shown, unless more of the
-       message follows */
-    const int more = continuesAfter(n);
-    for (uint32_t i = start; i < n - (more ? 0 : 1); i++) {
+    const int more = !cut && continuesAfter(n);
+    for (uint32_t i = start; i < n - (more || cut ? 0 : 1); i++) {
         uint8_t b = gRbuf2[i];
         if (b >= 0x20 && b <= 0x7E)
             putchar(b);
         else
             printf(" \\%x ", b);
     }
-    printf(more ? " (continues)%s\n" : " EOX%s\n", receivedReplyNote());
+    printf(cut ? " (cut off)%s\n" : more ? " (continues)%s\n" : " EOX%s\n", receivedReplyNote());
 }
 
 /* The pieces of a long message run on as one: only its first byte has the
-   "-" that starts a message. */
-static void showSysexBytes(uint32_t n)
+   "-" that starts a message.  A message cut off ends with the word, no F7
+   being there to end it. */
+static void showSysexBytes(uint32_t n, int cut)
 {
-    if (gRbuf2[0] == 0xF0)
+    if (n > 0 && gRbuf2[0] == 0xF0)
         putchar('-');
     for (uint32_t i = 0; i < n; i++)
         printf(gNumBase == 16 ? "%x " : "%d ", gRbuf2[i]);
+    if (cut)
+        printf("(cut off) ");
 }
 
-/* A complete long message, in gRbuf2. */
-static void showSysex(uint32_t n, int64_t arrivalUs)
+/* A long message in gRbuf2: whole, a piece of one, or cut off by another
+   status byte (recorded as its bytes came; nothing is added). */
+static void showSysex(uint32_t n, int cut, int64_t arrivalUs)
 {
-    noteSysexReceived(gRbuf2, n, arrivalUs);
-    if (gbRecRecv) {
+    if (cut)
+        noteSysexCut(gRbuf2, n, arrivalUs);
+    else
+        noteSysexReceived(gRbuf2, n, arrivalUs);
+    if (gbRecRecv && n > 0) {
         if (!recWrite(gRbuf2, n))
             return;
         gByteCount += n;
@@ -202,9 +210,9 @@ static void showSysex(uint32_t n, int64_t arrivalUs)
     if (gbRecQuiet)
         return;
     if (gMode == 0 || gMode == 2)
-        showSysexText(n);
+        showSysexText(n, cut);
     else if (gMode == 1 || gMode == 3)
-        showSysexBytes(n);
+        showSysexBytes(n, cut);
 }
 
 /* The oldest waiting invalid-byte notice, if any; 1 when there was one. */
@@ -252,13 +260,18 @@ static int reportLosses(void)
 int receiveIdleChecks(void)
 {
     uint32_t n;
+    int cut;
     int64_t arrivalUs;
     int any = 0;
-    if (takeSysex(&n, &arrivalUs)) {
-        showSysex(n, arrivalUs);
+    if (takeSysex(&n, &cut, &arrivalUs)) {
+        showSysex(n, cut, arrivalUs);
         any = 1;
     }
-    any |= showWildByte();
+    /* a SysEx that waited in the port layer while this one was out comes
+       back as soon as the buffer goes back: a wild byte that arrived
+       after it waits for its turn */
+    if (!sysexCameFirst())
+        any |= showWildByte();
     any |= reportLosses();
     return any;
 }

@@ -123,6 +123,14 @@ typedef struct {
 #define FILE_END 2
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
 #define MOVEFILE_WRITE_THROUGH 0x8
+#define MAX_PATH 260
+
+/* one name of a folder's listing (FindFirstFileA, FindNextFileA): the
+   fields of the Windows record that this system reads */
+typedef struct {
+    DWORD dwFileAttributes;
+    CHAR cFileName[MAX_PATH];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 
 /* the system error codes the file operations leave for GetLastError */
 #define ERROR_FILE_NOT_FOUND 2
@@ -131,6 +139,7 @@ typedef struct {
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_NO_MORE_FILES 18
 #define ERROR_WRITE_PROTECT 19
 #define ERROR_WRITE_FAULT 29
 #define ERROR_READ_FAULT 30
@@ -144,6 +153,7 @@ typedef struct {
 #define ERROR_FILE_TOO_LARGE 223
 #define ERROR_NO_DATA 232
 #define ERROR_PIPE_NOT_CONNECTED 233
+#define ERROR_DIR_NOT_EMPTY 145
 #define ERROR_DIRECTORY 267
 #define ERROR_CANT_RESOLVE_FILENAME 1921
 #define ERROR_FILE_READ_ONLY 6009
@@ -188,6 +198,15 @@ BOOL FlushFileBuffers(HANDLE h);
 BOOL CreateDirectoryA(LPCSTR name, void *security);
 BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
 BOOL DeleteFileA(LPCSTR name);
+BOOL RemoveDirectoryA(LPCSTR name);
+/* The names in a folder ("." and ".." may be among them): the pattern is the
+   folder's name, a separator and "*".  The first name, each next one
+   (FALSE with ERROR_NO_MORE_FILES after the last), the end. */
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found);
+BOOL FindNextFileA(HANDLE h, LPWIN32_FIND_DATAA found);
+BOOL FindClose(HANDLE h);
+/* this process's number, which no other process running has */
+DWORD GetCurrentProcessId(void);
 
 /* the folder that relative file names start from */
 BOOL SetCurrentDirectoryA(LPCSTR lpPathName);

@@ -5,6 +5,7 @@ the order of arrival and never over a file another run writes."""
 
 import os
 import re
+import subprocess
 import sys
 import time
 
@@ -12,7 +13,7 @@ sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from smfread import notes_on, read_smf  # noqa: E402
 from test_cli import run  # noqa: E402
-from vtpty import ENTER, Session, check, ctrl, fkey, run_tests, scratch_dir  # noqa: E402
+from vtpty import ENTER, Session, check, ctrl, fkey, read_file, run_tests, scratch_dir  # noqa: E402
 
 LOOP = ["-o", "loop", "-i", "loop"]
 TIMED = r" {0,4}(\d+\.\d{4})  "           # the time column
@@ -63,6 +64,57 @@ def test_syx_saves_each_whole_sysex(binary):
             pass
         status, out, err = run(binary, *LOOP, "--syx", "plain", "-s", "S hi", cwd=work)
         check(status == 2 and out == "" and "--syx: the folder 'plain': not a folder" in err, "%d %r" % (status, err))
+        os.mkdir(os.path.join(work, "full"))
+        open(os.path.join(work, "full", "999999999999999999.syx"), "w").close()
+        status, out, err = run(binary, *LOOP, "--syx", "full", "-s", "S hi", cwd=work)
+        check(status == 2 and "'full': its highest number leaves none for a new file" in err, "%d %r" % (status, err))
+        # a start that fails leaves nothing it made behind
+        status, out, err = run(binary, *LOOP, "--syx", "newdir", "--smf", "/nonexistent/x.mid", "-s", "S hi", cwd=work)
+        check(status == 2 and not os.path.exists(os.path.join(work, "newdir")), "%d %r" % (status, err))
+
+
+def test_two_runs_capture_into_one_folder(binary):
+    """Two runs at once, 200 SysEx each, into one --syx folder: 400 files,
+    numbered on without a gap, each message whole in one of them."""
+    with scratch_dir("syx2") as work:
+        runs = []
+        for who in "AB":
+            lines = []
+            for i in range(200):
+                lines += ["-s", "S %s%03d" % (who, i)]
+            runs.append(subprocess.Popen([os.path.abspath(binary)] + LOOP + ["--syx", "d"] + lines, cwd=work,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True))
+        for p in runs:
+            _, err = p.communicate(timeout=120)
+            check(p.returncode == 0 and not err, "a run ended with %d: %r" % (p.returncode, err))
+        names = sorted(os.listdir(os.path.join(work, "d")))
+        check(names == ["%04d.syx" % i for i in range(400)], "files: %d, %r ..." % (len(names), names[:5]))
+        got = set()
+        for name in names:
+            with open(os.path.join(work, "d", name), "rb") as f:
+                got.add(f.read())
+        want = {b"\xf0\x7d" + ("%s%03d" % (who, i)).encode() + b"\xf7" for who in "AB" for i in range(200)}
+        check(got == want, "%d messages missing" % len(want - got))
+
+
+def test_a_cut_sysex_typed_in_byte_mode(binary):
+    """F0 7D 61 62 90 3C 40 typed in mode 2: the note cuts the SysEx off,
+    which is shown as cut and recorded as its bytes came."""
+    with Session(binary, args=LOOP) as s:
+        s.expect("(change with CTRL-G)\n")
+        s.record()
+        s.send(ctrl("e"))
+        s.expect("mode 2: type HEX BYTES- display MIDI MSG\n")
+        for key in "F0 7D 61 62 90 3C 40 ":   # as typed: what arrives shows between the keys
+            s.send(key)
+            time.sleep(0.02)
+        s.expect("  SysEx( 7d ) ab (cut off)\n")
+        s.expect("  MIDI Note ON     90 3c 40  ( C 3 )\n")
+        s.send(fkey(12))
+        s.expect("-Rec File Closed\n")
+        rec = read_file(os.path.join(s.workdir, "VOLTANIS.REC"))
+        check(rec == b"\xf0\x7d\x61\x62\x90\x3c\x40", "record file: %r" % rec)
+        s.exit_via_prompt()
 
 
 def test_gap_after_each_f7(binary):

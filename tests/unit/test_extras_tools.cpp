@@ -205,53 +205,133 @@ TEST_F(TimedDisplay, SmfWriteFailureStopsTheLog)
     EXPECT_EQ(gFailures, 1u);
 }
 
-/* the folder as it is, then what each SysEx received leaves in it */
-TEST_F(InputTest, SyxFilesNumberedWholeOrNotAtAll)
+/* What the folder holds at the start: the number the run goes on from,
+   the digits of its names, and the start refused when the folder cannot
+   be used (a folder the start made is then gone again). */
+TEST_F(InputTest, SyxStartGoesOnAfterTheHighestNumber)
 {
-    ASSERT_EQ(syxStart("plain.txt/x"), SyxCannotCreate);
-    FILE *f = fopen("plain.txt", "w");
-    fclose(f);
-    EXPECT_EQ(syxStart("plain.txt"), SyxNotAFolder);
-    ASSERT_EQ(syxStart("dumps"), SyxReady); /* created */
-    for (const char *taken : {"dumps/0000.syx", "dumps/0002.syx"})
-        fclose(fopen(taken, "w"));
-#ifndef _WIN32
-    /* a link planted under the next temporary name leads nowhere we write */
-    ASSERT_EQ(symlink("../victim", "dumps/.0003.syx.tmp"), 0);
-    fclose(fopen("victim", "w"));
-#endif
-    ASSERT_EQ(syxStart("dumps/"), SyxReady);
+    const std::string other = ".syx-" + std::to_string(GetCurrentProcessId() + 1) + ".tmp";
+    const std::string mine = ".syx-" + std::to_string(GetCurrentProcessId()) + ".tmp";
     const struct {
-        std::vector<uint8_t> message;
-        long failAfter; /* bytes the disk takes; -1 all */
-        SyxSaved result;
-        const char *name; /* the file it went to */
-    } cases[] = {
-        {{0xF0, 0x7D, 'h', 'e', 'l', 'l', 'o', 0xF7}, -1, SyxWritten, "dumps/0001.syx"},
-        {{0xF0, 0x7D, 0x01}, -1, SyxNotSaved, ""},              /* the first piece of a longer one */
-        {{0x02, 0x03, 0xF7}, -1, SyxNotSaved, ""},              /* the piece after it */
-        {{0xF0, 0x41, 0xF7}, -1, SyxWritten, "dumps/0003.syx"}, /* 0002 is taken */
-        {{0xF0, 0x42, 0x43, 0xF7}, 2, SyxFailed, "dumps/0004.syx"},
-        {{0xF0, 0x44, 0xF7}, -1, SyxNotSaved, ""}, /* capture is off after a failure */
+        const char *what;
+        std::vector<std::string> there; /* in d/ ("/" at the end: a folder) */
+        SyxStart start;
+        std::vector<const char *> saved; /* the names two saves take; "" a failure */
+    } rows[] = {
+        {"no folder: made", {}, SyxReady, {"d/0000.syx", "d/0001.syx"}},
+        {"gaps are never filled", {"0000.syx", "0002.syx", "0004.syx"}, SyxReady,
+            {"d/0005.syx", "d/0006.syx"}},
+        {"other names do not count", {"notes.txt", "12ab.syx", "7.SYX", "0100.syx.tmp", other}, SyxReady,
+            {"d/0008.syx", "d/0009.syx"}},
+        {"wider names widen all", {"00042.syx", "0043.syx"}, SyxReady, {"d/00044.syx", "d/00045.syx"}},
+        {"after 9999, five digits from the start", {"9999.syx"}, SyxReady, {"d/10000.syx", "d/10001.syx"}},
+        {"the last number of four digits, then none", {"9998.syx"}, SyxReady, {"d/9999.syx", ""}},
+        {"no number left after the highest", {"999999999999999999.syx"}, SyxNoNumberLeft, {}},
+        {"a folder in the way of the temporary file", {mine + "/"}, SyxCannotWrite, {}},
     };
-    for (const auto &c : cases) {
-        td::failFileWriteAfter(c.failAfter);
-        EXPECT_EQ(syxSave(c.message.data(), (uint32_t)c.message.size()), c.result) << c.name;
-        if (c.result == SyxWritten) {
-            EXPECT_TRUE(fileBytes(c.name) == c.message) << c.name;
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        if (!r.there.empty()) {
+            ASSERT_TRUE(CreateDirectoryA("d", NULL));
         }
-        if (*c.name) {
-            EXPECT_STREQ(syxLastName(), c.name);
+        for (const std::string &name : r.there) {
+            std::string path = "d/" + name;
+            if (name.back() == '/') {
+                ASSERT_TRUE(CreateDirectoryA(path.c_str(), NULL));
+            } else {
+                writeFile(path.c_str(), {});
+            }
+        }
+        ASSERT_EQ(syxStart("d"), r.start);
+        for (const char *name : r.saved) {
+            const Bytes m = {0xF0, 0x7D, (uint8_t)strlen(name), 0xF7};
+            EXPECT_EQ(syxSave(m.data(), (uint32_t)m.size()), *name ? SyxWritten : SyxFailed) << name;
+            if (*name) {
+                EXPECT_TRUE(fileBytes(name) == m) << name;
+            } else {
+                EXPECT_EQ(syxLastError(), (DWORD)SYX_NO_NUMBER_LEFT);
+            }
+        }
+        syxStop();
+        EXPECT_EQ(fileExists("d"), r.start == SyxReady || !r.there.empty())
+            << "only what the start made goes";
+        if (!r.there.empty() && r.there.back() == other) {
+            EXPECT_TRUE(fileExists(("d/" + other).c_str()))
+                << "another run's temporary file is never touched";
+        }
+        EXPECT_FALSE(fileExists(("d/" + mine).c_str()) && r.start == SyxReady);
+        ASSERT_EQ(system("rm -rf d"), 0);
+    }
+    ASSERT_EQ(syxStart("plain.txt/x"), SyxCannotCreate);
+    writeFile("plain.txt", {});
+    EXPECT_EQ(syxStart("plain.txt"), SyxNotAFolder);
+    ASSERT_EQ(syxStart("made"), SyxReady);
+    syxUndoStart(); /* a run that does not go ahead leaves no folder behind */
+    EXPECT_FALSE(fileExists("made"));
+}
+
+/* Step by step, what each SysEx received (whole, in pieces, cut off)
+   leaves in the folder: a file under the next number when it ended whole,
+   never a file of a part, and numbers another run took meanwhile passed
+   over to after the highest. */
+TEST_F(InputTest, SyxFilesWholeOrNotAtAll)
+{
+    enum Op { Save, Cut, Plant, DiskTakes };
+    const struct {
+        Op op;
+        Bytes bytes;     /* Save: the piece; Plant: the name */
+        SyxSaved result; /* Save */
+        const char *name;
+        Bytes file; /* what it holds */
+    } steps[] = {
+        {Save, {0xF0, 0x7D, 'h', 'i', 0xF7}, SyxWritten, "d/0004.syx", {0xF0, 0x7D, 'h', 'i', 0xF7}},
+        {Save, {0xF0, 0x7D, 0x01}, SyxNotSaved, "", {}}, /* the first piece of a longer one */
+        {Save, {0x02, 0x03}, SyxNotSaved, "", {}},
+        {Save, {0x04, 0xF7}, SyxWritten, "d/0005.syx", {0xF0, 0x7D, 0x01, 0x02, 0x03, 0x04, 0xF7}},
+        {Save, {0xF0, 0x7D, 0x05}, SyxNotSaved, "", {}}, {Cut, {}, SyxNotSaved, "", {}},
+        {Save, {0x06, 0xF7}, SyxNotSaved, "", {}}, /* the rest of no message begun */
+        {Save, {0xF0, 0x7D, 0x07}, SyxNotSaved, "", {}},
+        {Save, {0xF0, 0x41, 0xF7}, SyxWritten, "d/0006.syx",
+            {0xF0, 0x41, 0xF7}}, /* the one before never ended */
+        {Plant, {'0', '0', '0', '7'}, SyxNotSaved, "", {}},
+        {Plant, {'0', '0', '1', '1'}, SyxNotSaved, "", {}},
+        {Save, {0xF0, 0x42, 0xF7}, SyxWritten, "d/0012.syx", {0xF0, 0x42, 0xF7}}, /* taken meanwhile */
+        {DiskTakes, {}, SyxNotSaved, "", {}}, {Save, {0xF0, 0x43, 0x44, 0xF7}, SyxFailed, "d/0013.syx", {}},
+        {Save, {0xF0, 0x45, 0xF7}, SyxNotSaved, "", {}}, /* capture is off after a failure */
+    };
+    ASSERT_TRUE(CreateDirectoryA("d", NULL));
+    writeFile("d/0003.syx", {});
+    std::string mine = "d/.syx-" + std::to_string(GetCurrentProcessId()) + ".tmp";
+#ifndef _WIN32
+    /* a link planted under this run's temporary name (a leftover) leads
+       nowhere written */
+    ASSERT_EQ(symlink("../victim", mine.c_str()), 0);
+    writeFile("victim", {});
+#endif
+    ASSERT_EQ(syxStart("d/"), SyxReady);
+    for (const auto &s : steps) {
+        std::string planted = "d/" + std::string(s.bytes.begin(), s.bytes.end()) + ".syx";
+        switch (s.op) {
+        case Save: EXPECT_EQ(syxSave(s.bytes.data(), (uint32_t)s.bytes.size()), s.result) << s.name; break;
+        case Cut: syxCut(); break;
+        case Plant: writeFile(planted.c_str(), {}); break;
+        case DiskTakes: td::failFileWriteAfter(2); break;
+        }
+        if (s.result == SyxWritten) {
+            EXPECT_TRUE(fileBytes(s.name) == s.file) << s.name;
+        }
+        if (*s.name) {
+            EXPECT_STREQ(syxLastName(), s.name);
         }
     }
+    td::failFileWriteAfter(-1);
     EXPECT_EQ(syxLastError(), (DWORD)ERROR_DISK_FULL);
-    EXPECT_FALSE(fileExists("dumps/0004.syx"));
-    EXPECT_FALSE(fileExists("dumps/.0004.syx.tmp"));
-    EXPECT_FALSE(fileExists("dumps/0005.syx"));
+    EXPECT_FALSE(fileExists("d/0013.syx"));
+    EXPECT_FALSE(fileExists(mine.c_str())) << "nothing left behind";
+    syxStop();
 #ifndef _WIN32
     EXPECT_TRUE(fileBytes("victim").empty());
 #endif
-    syxStop();
 }
 
 } // namespace

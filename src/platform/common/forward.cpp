@@ -146,3 +146,8 @@ DWORD SetFilePointer(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
 
 BOOL FlushFileBuffers(HANDLE h) { return files()->flush(h); }
 BOOL CreateDirectoryA(LPCSTR name, void *security) { return files()->createDir(name, security); }
+BOOL RemoveDirectoryA(LPCSTR name) { return files()->removeDir(name); }
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) { return files()->findFirst(pattern, found); }
+BOOL FindNextFileA(HANDLE h, LPWIN32_FIND_DATAA found) { return files()->findNext(h, found); }
+BOOL FindClose(HANDLE h) { return files()->findClose(h); }
+DWORD GetCurrentProcessId(void) { return files()->processId(); }

@@ -73,6 +73,11 @@ struct VtFiles {
     DWORD (*seek)(HANDLE, LONG, LONG *, DWORD);
     BOOL (*flush)(HANDLE);
     BOOL (*createDir)(LPCSTR, void *);
+    BOOL (*removeDir)(LPCSTR);
+    HANDLE (*findFirst)(LPCSTR, LPWIN32_FIND_DATAA);
+    BOOL (*findNext)(HANDLE, LPWIN32_FIND_DATAA);
+    BOOL (*findClose)(HANDLE);
+    DWORD (*processId)(void); /* for names that are one run's own */
 };
 
 /* Installing nullptr puts the real service back. */

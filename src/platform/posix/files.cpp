@@ -85,6 +85,7 @@ DWORD vtposix::fromErrno(int e, DWORD fallback)
     case EISDIR: return ERROR_DIRECTORY;
     case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
     case EEXIST: return ERROR_FILE_EXISTS;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case EMFILE:
     case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
@@ -404,7 +405,8 @@ BOOL fileFlush(HANDLE h)
 }
 
 const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose, fileLastError, vtposix::fileAttributes,
-    vtposix::fileMove, vtposix::fileRemove, fileSeek, fileFlush, vtposix::dirCreate};
+    vtposix::fileMove, vtposix::fileRemove, fileSeek, fileFlush, vtposix::dirCreate, vtposix::dirRemove,
+    vtposix::findFirst, vtposix::findNext, vtposix::findClose, vtposix::processId};
 
 } // namespace
 

@@ -89,8 +89,19 @@ BOOL realCreateDir(LPCSTR name, void *security)
     return CreateDirectoryA(name, static_cast<LPSECURITY_ATTRIBUTES>(security));
 }
 
+BOOL realRemoveDir(LPCSTR name) { return RemoveDirectoryA(name); }
+
+HANDLE realFindFirst(LPCSTR pattern, LPWIN32_FIND_DATAA found) { return FindFirstFileA(pattern, found); }
+
+BOOL realFindNext(HANDLE h, LPWIN32_FIND_DATAA found) { return FindNextFileA(h, found); }
+
+BOOL realFindClose(HANDLE h) { return FindClose(h); }
+
+DWORD realProcessId(void) { return GetCurrentProcessId(); }
+
 const VtFiles kRealFiles = {realCreate, realRead, realWrite, realClose, realLastError, realAttributes,
-    realMove, realRemove, realSeek, realFlush, realCreateDir};
+    realMove, realRemove, realSeek, realFlush, realCreateDir, realRemoveDir, realFindFirst, realFindNext,
+    realFindClose, realProcessId};
 
 } // namespace
 
