@@ -151,27 +151,32 @@ bool SmfLog::shortMessage(uint32_t word, int64_t arrivalUs)
     return true;
 }
 
+/* One SysEx event: F0 or F7, the body's length, the body. */
+bool SmfLog::sysexEvent(uint8_t type, const uint8_t *body, uint32_t n, int64_t arrivalUs)
+{
+    uint8_t ev[12];
+    unsigned len;
+    if (!delta(arrivalUs, ev, &len))
+        return false;
+    ev[len++] = type;
+    len += smfVarLen(n, ev + len);
+    if (!event(ev, len, body, n))
+        return false;
+    running_ = 0;
+    return true;
+}
+
 bool SmfLog::sysex(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 {
     if (!out_)
         return false;
     if (n == 0)
         return true;
-    uint8_t ev[12];
-    unsigned len;
-    if (!delta(arrivalUs, ev, &len))
-        return false;
     /* the first piece keeps its F0 as the event's type; a later piece is a
        continuation, F7 <length> <bytes> */
-    bool first = p[0] == 0xF0;
-    const uint8_t *body = first ? p + 1 : p;
-    uint32_t bodyLen = first ? n - 1 : n;
-    ev[len++] = first ? 0xF0 : 0xF7;
-    len += smfVarLen(bodyLen, ev + len);
-    if (!event(ev, len, body, bodyLen))
-        return false;
-    running_ = 0;
-    return true;
+    if (p[0] == 0xF0)
+        return sysexEvent(0xF0, p + 1, n - 1, arrivalUs);
+    return sysexEvent(0xF7, p, n, arrivalUs);
 }
 
 /* The header set to cover the EOT after the last event (see smf.h). */
@@ -194,18 +199,7 @@ bool SmfLog::cutSysex(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 {
     if (!out_)
         return false;
-    if (n == 0)
-        return true;
-    uint8_t ev[12];
-    unsigned len;
-    if (!delta(arrivalUs, ev, &len))
-        return false;
-    ev[len++] = 0xF7;
-    len += smfVarLen(n, ev + len);
-    if (!event(ev, len, p, n))
-        return false;
-    running_ = 0;
-    return true;
+    return n == 0 || sysexEvent(0xF7, p, n, arrivalUs);
 }
 
 bool SmfLog::update(int64_t nowUs)

@@ -89,6 +89,7 @@ public:
 
 private:
     bool delta(int64_t arrivalUs, uint8_t *buf, unsigned *len);
+    bool sysexEvent(uint8_t type, const uint8_t *body, uint32_t n, int64_t arrivalUs);
     bool event(const uint8_t *head, uint32_t headLen, const uint8_t *body = nullptr, uint32_t bodyLen = 0);
     bool commit();
     bool failed(bool salvage);
