@@ -6,6 +6,7 @@
 #include "smf.h"
 #include "syxfiles.h"
 #include "timing.h"
+#include "view.h"
 
 #include "../frontend/frontend.h"
 #include "../output/output.h"
@@ -142,12 +143,16 @@ void extrasFinish(void)
     gReply.waiting = 0;
     gHasLatency = false;
     gGapMs = 0;
+    viewOff();
 }
 
 void noteShortReceived(uint32_t word, int64_t arrivalUs)
 {
     uint8_t status = (uint8_t)word;
-    arrived(arrivalUs, (status == 0xF8 || status == 0xFE) && gbBlockRealTime);
+    int shown = !((status == 0xF8 || status == 0xFE) && gbBlockRealTime);
+    if (gViewOn)
+        shown = viewShortTaken(word, arrivalUs, shown);
+    arrived(arrivalUs, !shown);
     if (gSmfOn) {
         smfChecked(gSmf.shortMessage(word, arrivalUs));
         smfChecked(gSmf.tick(vtClockUs()));
@@ -156,7 +161,7 @@ void noteShortReceived(uint32_t word, int64_t arrivalUs)
 
 void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 {
-    arrived(arrivalUs, false);
+    arrived(arrivalUs, gViewOn && !viewSysexTaken(p, n));
     if (gSyxOn)
         syxSaveChecked(p, n);
     if (gSmfOn) {
@@ -165,7 +170,12 @@ void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
     }
 }
 
-void noteOtherReceived(int64_t arrivalUs) { arrived(arrivalUs, false); }
+void noteOtherReceived(int64_t arrivalUs)
+{
+    if (gViewOn)
+        viewOtherTaken();
+    arrived(arrivalUs, false);
+}
 
 const char *receivedTimeColumn(void)
 {

@@ -8,6 +8,10 @@
  *   --syx DIR         each whole SysEx received also goes to DIR/NNNN.syx
  *   --gap MS          a send file pauses MS ms after each F7 it sends
  *   --smf FILE        everything received goes to a Standard MIDI File
+ *   -x, --explain     each line of the text display ends with what the
+ *                     message means
+ *   --hide, --only, --channel
+ *                     what the display shows, by kind and channel
  *
  * Each hook does nothing (and reads no clock) while its tool is off, so
  * that without the options the program behaves, prints and writes exactly
@@ -17,6 +21,7 @@
 #ifndef VOLTANIS_EXTRAS_H
 #define VOLTANIS_EXTRAS_H
 
+#include "filters.h"
 #include "syxfiles.h"
 
 #include <stdint.h>
@@ -37,6 +42,11 @@ enum SmfStart { SmfReady, SmfExists, SmfNotAFile, SmfCannotCreate };
    device); the new file is created where no name is. */
 SmfStart smfLogOn(const char *file, int force);
 
+/* What the text display says and shows; filtersOn with no filter in *f
+   turns nothing on. */
+void explainOn(void);
+void filtersOn(const ViewFilter *f);
+
 /* At the exit: the log's header brought up to date and its file closed;
    every tool off. */
 void extrasFinish(void);
@@ -53,6 +63,15 @@ void noteOtherReceived(int64_t arrivalUs); /* a wild byte */
    each "" when there is none to show. */
 const char *receivedTimeColumn(void);
 const char *receivedReplyNote(void);
+/* Whether the message taken last is shown: `usual` is the display's own
+   answer (0 for what CTRL-B hides); the filters may hide a message, and
+   --only shows what it names even then.  Counts what the filters hid. */
+int receivedShown(int usual);
+/* What the message taken last means, "  ; Volume = 100", to end its line
+   of the text display; "" for nothing to say.  For a message that has no
+   line (a Timing Clock CTRL-B hides) it is "" too, unless the clock's
+   tempo is news, which then has a line of its own. */
+const char *receivedExplanation(void);
 
 /* ---- hooks: transmissions (output/output.cpp, output/sendfile.cpp) --- */
 
@@ -64,6 +83,12 @@ void transmissionEnded(int64_t beganUs, int bytes);
 int gapEndsBlock(uint8_t byte);
 /* The gap after a block that ended with F7; 1 when F8 ended it. */
 int gapAfterBlock(const uint8_t *block, int32_t n);
+
+/* ---- hook: the exit prompt (frontend/mainloop.cpp) -------------------- */
+
+/* Before the prompt: a line with how many messages the filters hid, when
+   they hid any. */
+void exitPromptNotes(void);
 
 /* ---- hook: the idle main loop (frontend/mainloop.cpp) ----------------- */
 
