@@ -62,8 +62,8 @@ TEST(CliOptions, EachOptionEachSpellingAndTheErrors)
         {{"-lV"}, kVersion, nullptr, nullptr, nullptr, {}, ""},
         {{"--help", "--bogus"}, kHelp, nullptr, nullptr, nullptr, {}, ""},
         {{"--bogus", "--help"}, kError, nullptr, nullptr, nullptr, {}, "unrecognized option '--bogus'"},
-        {{"-x"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'x'"},
-        {{"-lx"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'x'"},
+        {{"-y"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'y'"},
+        {{"-ly"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'y'"},
         {{"-o"}, kError, nullptr, nullptr, nullptr, {}, "option requires an argument -- 'o'"},
         {{"-l", "-s"}, kError, nullptr, nullptr, nullptr, {}, "option requires an argument -- 's'"},
         {{"--in"}, kError, nullptr, nullptr, nullptr, {}, "option '--in' requires an argument"},
@@ -133,6 +133,46 @@ TEST(CliOptions, TimeAndSysexTools)
         EXPECT_EQ(o.gapMs, c.gap);
         EXPECT_EQ(show(o.smfFile), show(c.smf));
         EXPECT_EQ(o.force, c.force);
+    }
+}
+
+TEST(CliOptions, ExplainAndFilters)
+{
+    const std::string kinds = " (kinds: " + std::string(kindNames()) + ")";
+    const struct {
+        Args args;
+        bool explain;
+        uint32_t hide, only;
+        uint16_t channels;
+        std::string error;
+    } cases[] = {
+        {{"-x"}, true, 0, 0, 0, ""},
+        {{"-xt", "--explain"}, true, 0, 0, 0, ""},
+        {{"--hide=clock,sense", "--hide", "note"}, false, 1u << KindClock | 1u << KindSense | 1u << KindNote, 0, 0,
+            ""},
+        {{"--only=clock", "--ch=1,10"}, false, 0, 1u << KindClock, 0x0201, ""},
+        {{"--channel", "1-4", "--channel=16"}, false, 0, 0, 0x800F, ""},
+        {{"--only=note", "--hide=cc"}, false, 0, 0, 0, "--only and --hide exclude each other" + kinds},
+        {{"--hide=cc", "--only=note"}, false, 0, 0, 0, "--only and --hide exclude each other" + kinds},
+        {{"--hide="}, false, 0, 0, 0, "an empty kind in --hide" + kinds},
+        {{"--only=note,bogus"}, false, 0, 0, 0, "unknown kind 'bogus' in --only" + kinds},
+        {{"--channel=0"}, false, 0, 0, 0, "invalid channel list '0' (channels 1 to 16, as 1,10 or 1-4)"},
+        {{"--channel=17"}, false, 0, 0, 0, "invalid channel list '17' (channels 1 to 16, as 1,10 or 1-4)"},
+        {{"--channel="}, false, 0, 0, 0, "invalid channel list '' (channels 1 to 16, as 1,10 or 1-4)"},
+        {{"--h"}, false, 0, 0, 0, "option '--h' is ambiguous"},
+    };
+    for (const auto &c : cases) {
+        Args argv = {"voltanis"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.args[0]);
+        CliOptions o = parseOptions((int)argv.size(), argv.data());
+        EXPECT_EQ(o.error, c.error);
+        if (!c.error.empty())
+            continue;
+        EXPECT_EQ(o.explain, c.explain);
+        EXPECT_EQ(o.filter.hide, c.hide);
+        EXPECT_EQ(o.filter.only, c.only);
+        EXPECT_EQ(o.filter.channels, c.channels);
     }
 }
 
