@@ -241,12 +241,24 @@ void printUsage(FILE *to)
           "Relative names of --syx and --smf are taken in the folder of --dir.\n"
           "\n",
         to);
-    fprintf(to,
-        "KINDS is a comma-separated list of:\n  %s.\n"
-        "LIST is channels 1 to 16 and ranges, as 1,10 or 1-4.  The filters act on the\n"
-        "display only: VOLTANIS.REC, --smf and --syx keep everything.\n"
-        "\n",
-        kindNames());
+    /* the kinds, in lines that fit 80 columns */
+    fputs("KINDS is a comma-separated list of:", to);
+    int column = 80;
+    for (const char *k = kindNames(); *k;) {
+        size_t n = strcspn(k, " ");
+        if (column + 1 + (int)n > 78) {
+            fputs("\n ", to);
+            column = 1;
+        }
+        fprintf(to, " %.*s", (int)n, k);
+        column += 1 + (int)n;
+        k += n + (k[n] == ' ');
+    }
+    fputs(".\n"
+          "LIST is channels 1 to 16 and ranges, as 1,10 or 1-4.  The filters act on the\n"
+          "display only: VOLTANIS.REC, --smf and --syx keep everything.\n"
+          "\n",
+        to);
     fputs(
           "Exit status: 0 all was sent; 1 a line or a transmission failed, or a port\n"
           "could not be opened (with --send or piped input); 2 a wrong command line,\n"
