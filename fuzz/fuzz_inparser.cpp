@@ -17,10 +17,14 @@
  * - the stream fed whole, byte by byte, or cut at any place gives the same
  *   notifications in the same order;
  * - no byte is counted twice: the data bytes shown in short messages,
- *   invalid-byte notices and headers never outnumber those fed.
+ *   invalid-byte notices and headers never outnumber those fed;
+ * - what -x says of each message (extras/explain.h) is printable ASCII
+ *   that fits its buffer, and a SysEx is explained from a copy of exactly
+ *   its bytes, so that a read past it stops the run.
  */
 #include "fuzz_common.h"
 
+#include "extras/explain.h"
 #include "platform/common/inparser.h"
 #include "platform/host/longinput.h"
 
@@ -48,6 +52,14 @@ struct Note {
         return kind == o.kind && word == o.word && header == o.header && bytes == o.bytes;
     }
 };
+
+/* an explanation as the display would print it */
+void checkExplanation(const char *text, size_t n, size_t size, const char *of)
+{
+    FUZZ_CHECK(n < size && text[n] == 0, "explanation of %s: %zu of %zu", of, n, size);
+    for (size_t i = 0; i < n; i++)
+        FUZZ_CHECK(text[i] >= 0x20 && text[i] <= 0x7E, "byte %02x in the explanation of %s", (uint8_t)text[i], of);
+}
 
 unsigned dataBytesOf(uint8_t s)
 {
@@ -90,6 +102,7 @@ public:
             FUZZ_CHECK(need >= 1 ? d1 < 0x80 : d1 == 0, "first data byte of %06x", (unsigned)word);
             FUZZ_CHECK(need >= 2 ? d2 < 0x80 : d2 == 0, "second data byte of %06x", (unsigned)word);
             dataShown_ += need;
+            explain(word);
         }
         notes_.push_back(Note{kind, word, -1, {}});
     }
@@ -132,6 +145,11 @@ public:
         bool full = n == size_ && b[n - 1] != 0xF7;
         continued_ = full && kind == MIM_LONGDATA;
         dataShown_ += n;
+        if (explaining_) {
+            std::vector<uint8_t> exact(b, b + n);
+            char text[96];
+            checkExplanation(text, explainSysex(exact.data(), n, text, sizeof text), sizeof text, "a SysEx");
+        }
         memcpy(back_[next_], buf_[next_], sizeof back_[next_]);
         notes_.push_back(Note{kind, 0, (int)next_, std::vector<uint8_t>(b, b + n)});
         next_++;
@@ -150,8 +168,24 @@ public:
 
     std::vector<Note> notes_;
     size_t dataShown_ = 0;
+    bool explaining_ = false; /* the run whose messages -x explains */
 
 private:
+    void explain(DWORD word)
+    {
+        if (!explaining_)
+            return;
+        char text[64];
+        /* ticks at a pace the data bytes choose */
+        at_ += 1000 + 300 * ((word >> 8) & 0x7F);
+        explainer_.take(word, at_);
+        checkExplanation(text, explainer_.shortText(word, text, sizeof text), sizeof text, "a message");
+        if ((word & 0xFF) == 0xF8)
+            checkExplanation(text, explainer_.tempoNews(text, sizeof text), sizeof text, "the tempo");
+    }
+
+    Explainer explainer_;
+    int64_t at_ = 0;
     void queue(unsigned k)
     {
         for (unsigned i = 0; i < k && added_ < 2 * kMaxHeaders; i++)
@@ -207,6 +241,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t late = bytes.size() - cut; /* somewhere else than the cut, mostly */
 
     Target whole(headers, headerSize);
+    whole.explaining_ = true;
     run(whole, bytes, {}, late, false);
     whole.checkUntouched();
 
