@@ -67,11 +67,13 @@ const char *receivedReplyNote(void);
    answer (0 for what CTRL-B hides); the filters may hide a message, and
    --only shows what it names even then.  Counts what the filters hid. */
 int receivedShown(int usual);
-/* What the message taken last means, "  ; Volume = 100", to end its line
-   of the text display; "" for nothing to say.  For a message that has no
-   line (a Timing Clock CTRL-B hides) it is "" too, unless the clock's
-   tempo is news, which then has a line of its own. */
-const char *receivedExplanation(void);
+/* What ends a line of the text display about the message taken last: its
+   reply latency (as receivedReplyNote), then what the message means,
+   "  ; Volume = 100", where the blanks and the semicolon let a script cut
+   it off; "" for neither.  For a message that has no line (a Timing Clock
+   CTRL-B hides) it is "" too, unless the clock's tempo is news, which then
+   has a line of its own. */
+const char *receivedLineEnd(void);
 
 /* ---- hooks: transmissions (output/output.cpp, output/sendfile.cpp) --- */
 

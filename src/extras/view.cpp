@@ -38,6 +38,7 @@ FilterVerdict gVerdict = FilterAsUsual;
    it off the line */
 const char kSeparator[] = "  ; ";
 char gLine[320];
+char gEnd[sizeof gLine + 64]; /* the reply latency before it */
 
 const char *separated(size_t length) { return length ? gLine : ""; }
 
@@ -111,9 +112,12 @@ int receivedShown(int usual)
     return shown;
 }
 
-const char *receivedExplanation(void)
+namespace {
+
+/* "  ; " and what the message taken last means, or "" */
+const char *explanation(void)
 {
-    if (!gExplain || gVerdict == FilterHides)
+    if (gVerdict == FilterHides)
         return "";
     const size_t skip = sizeof kSeparator - 1;
     char *text = gLine + skip;
@@ -128,6 +132,20 @@ const char *receivedExplanation(void)
     if ((status == 0xF8 || status == 0xFE) && gbBlockRealTime && gVerdict != FilterShows)
         return separated(status == 0xF8 ? gExplainer.tempoNews(text, room) : 0);
     return separated(gExplainer.shortText(gWord, text, room));
+}
+
+} // namespace
+
+const char *receivedLineEnd(void)
+{
+    const char *note = receivedReplyNote();
+    if (!gExplain)
+        return note;
+    const char *meaning = explanation();
+    if (!*note || !*meaning)
+        return *note ? note : meaning;
+    snprintf(gEnd, sizeof gEnd, "%s%s", note, meaning);
+    return gEnd;
 }
 
 void exitPromptNotes(void)

@@ -68,7 +68,7 @@ static void showText(uint8_t status, uint8_t d1, uint8_t d2, int shown)
     if (!label) {
         /* no line of its own; a tool may have news of it all the same (the
            tempo of a hidden clock) */
-        const char *news = receivedExplanation();
+        const char *news = receivedLineEnd();
         if (*news)
             printf("%s%s\n", receivedTimeColumn(), news);
         return;
@@ -84,7 +84,7 @@ static void showText(uint8_t status, uint8_t d1, uint8_t d2, int shown)
         snprintf(name, sizeof name, "  ( %s )", noteName(d1));
     /* one piece, with the time, the reply latency and the explanation of
        the tools */
-    printf("%s%s%s%s%s\n", receivedTimeColumn(), text, name, receivedReplyNote(), receivedExplanation());
+    printf("%s%s%s%s\n", receivedTimeColumn(), text, name, receivedLineEnd());
 }
 
 static void showBytes(uint8_t status, uint8_t d1, uint8_t d2, unsigned len)
@@ -184,7 +184,7 @@ static void showSysexText(uint32_t n)
         else
             printf(" \\%x ", b);
     }
-    printf(more ? " (continues)%s%s\n" : " EOX%s%s\n", receivedReplyNote(), receivedExplanation());
+    printf(more ? " (continues)%s\n" : " EOX%s\n", receivedLineEnd());
 }
 
 /* The pieces of a long message run on as one: only its first byte has the
