@@ -30,66 +30,70 @@ const int64_t kPausedUs = 1000000; /* no clock is that slow: it stopped */
 
 void ClockTempo::clear()
 {
-    count_ = 0;
-    first_ = 0;
-    offSign_ = 0;
+    first_ = count_ = offSign_ = 0;
+    bpm_ = 0;
 }
 
-int64_t ClockTempo::held(int i) const { return times_[(first_ + i) % kWindow]; }
-
-/* The line through the ticks held from `from` on, n of them: its slope in
-   microseconds per tick; *startUs is where it is at the oldest tick held. */
-double ClockTempo::fitted(int from, int n, double *startUs) const
+void ClockTempo::push(int64_t us)
 {
-    const int64_t t0 = held(from);
-    double sumY = 0, sumXY = 0;
+    if (count_ == kWindow) {
+        first_++;
+        count_--;
+    }
+    if (first_ + count_ == 2 * kWindow) {
+        memmove(times_, times_ + first_, (size_t)count_ * sizeof times_[0]);
+        first_ = 0;
+    }
+    times_[first_ + count_++] = us;
+}
+
+/* The line through the ticks held but the latest kRecent, which the next
+   tick is checked against, and the tempo from the line through them all:
+   the sums of both in one pass. */
+void ClockTempo::refit()
+{
+    const int64_t *t = times_ + first_;
+    const int n = count_, m = count_ - kRecent;
+    if (n < kCheckFrom)
+        return;
+    double sumY = 0, sumXY = 0, refY = 0, refXY = 0;
     for (int i = 0; i < n; i++) {
-        double y = (double)(held(from + i) - t0);
+        if (i == m) {
+            refY = sumY;
+            refXY = sumXY;
+        }
+        double y = (double)(t[i] - t[0]);
         sumY += y;
         sumXY += i * y;
     }
-    double meanX = (n - 1) / 2.0, meanY = sumY / n;
-    double sxx = n * ((double)n * n - 1) / 12.0;
-    double slope = (sumXY - n * meanX * meanY) / sxx;
-    *startUs = (double)t0 + meanY - slope * (meanX + from);
-    return slope;
+    /* the slope of a line through y(0..k-1): sum (x - mean x) y / sum (x - mean x)^2 */
+    double refSlope = (refXY - (m - 1) / 2.0 * refY) / (m * ((double)m * m - 1) / 12.0);
+    refSlope_ = refSlope;
+    refStart_ = (double)t[0] + refY / m - refSlope * (m - 1) / 2.0;
+    double slope = (sumXY - (n - 1) / 2.0 * sumY) / (n * ((double)n * n - 1) / 12.0);
+    bool settled = n >= kSettledTicks && (n == kWindow || t[n - 1] - t[0] >= kSettledUs);
+    bpm_ = settled && slope > 0 ? 60e6 / 24 / slope : 0;
 }
 
 void ClockTempo::tick(int64_t us)
 {
-    if (count_ > 0 && (us < held(count_ - 1) || us - held(count_ - 1) > kPausedUs))
+    if (count_ > 0 && (us < times_[first_ + count_ - 1] || us - times_[first_ + count_ - 1] > kPausedUs))
         clear();
     if (count_ >= kCheckFrom) {
-        double start;
-        double slope = fitted(0, count_ - kRecent, &start);
-        double off = (double)us - (start + slope * count_);
+        double off = (double)us - (refStart_ + refSlope_ * count_);
         int sign = off > kOffLineUs ? 1 : off < -kOffLineUs ? -1 : 0;
         if (sign != 0 && sign == offSign_) {
             /* twice off the line the same way: the clock goes another
                pace from the tick before on */
-            int64_t before = held(count_ - 1);
+            int64_t before = times_[first_ + count_ - 1];
             clear();
-            times_[0] = before;
-            count_ = 1;
+            push(before);
         } else {
             offSign_ = sign;
         }
     }
-    if (count_ == kWindow) {
-        times_[first_] = us;
-        first_ = (first_ + 1) % kWindow;
-    } else {
-        times_[(first_ + count_++) % kWindow] = us;
-    }
-}
-
-double ClockTempo::bpm() const
-{
-    if (count_ < kSettledTicks || (count_ < kWindow && held(count_ - 1) - held(0) < kSettledUs))
-        return 0;
-    double start;
-    double usPerTick = fitted(0, count_, &start);
-    return usPerTick > 0 ? 60e6 / 24 / usPerTick : 0;
+    push(us);
+    refit();
 }
 
 /* ---- names ------------------------------------------------------------ */
@@ -133,13 +137,13 @@ enum { kNone, kRpn, kNrpn };
 
 const char *plural(unsigned n) { return n == 1 ? "" : "s"; }
 
-/* "Volume", "controller 3 (undefined)" */
-void addControllerName(TextOut &t, uint8_t number)
+/* "Volume", "controller 3 (undefined)" (in room) */
+const char *controllerName(uint8_t number, char (&room)[32])
 {
     if (kControllers[number])
-        t.add("%s", kControllers[number]);
-    else
-        t.add("controller %u (undefined)", number);
+        return kControllers[number];
+    snprintf(room, sizeof room, "controller %u (undefined)", number);
+    return room;
 }
 
 /* what a known RPN's value stands for */
@@ -256,7 +260,25 @@ size_t Explainer::controllerText(
     const Channel &c, unsigned channel, uint8_t number, uint8_t value, char *out, size_t size) const
 {
     TextOut t(out, size);
-    t.add("ch %u ", channel + 1);
+    char room[32];
+    const unsigned ch = channel + 1;
+    bool data = number == 6 || number == 38 || number == 96 || number == 97;
+    bool select = number >= 98 && number <= 101;
+    if (number >= 32 && number < 64 && number != 38) {
+        t.add("ch %u %s LSB = %u", ch, controllerName((uint8_t)(number - 32), room), value);
+        if (c.msbSeen & (1u << (number - 32)))
+            t.add(", 14-bit %u", (unsigned)(c.msb[number - 32] << 7 | value));
+        return t.length();
+    }
+    if (number >= 64 && number <= 69) {
+        t.add("ch %u %s = %s", ch, kControllers[number], value >= 64 ? "on" : "off");
+        return t.length();
+    }
+    if (number < 120 && !data && !select) {
+        t.add("ch %u %s = %u", ch, controllerName(number, room), value);
+        return t.length();
+    }
+    t.add("ch %u ", ch);
     if (number >= 120) {
         static const char *const kModes[8] = {"All Sound Off", "Reset All Controllers", "Local Control",
             "All Notes Off", "Omni Mode Off (all notes off)", "Omni Mode On (all notes off)", "Mono Mode On",
@@ -268,23 +290,6 @@ size_t Explainer::controllerText(
             t.add(", as many channels as voices (all notes off)");
         else if (number == 126)
             t.add(", %u channel%s (all notes off)", value, plural(value));
-        return t.length();
-    }
-    bool data = number == 6 || number == 38 || number == 96 || number == 97;
-    bool select = number >= 98 && number <= 101;
-    if (number >= 32 && number < 64 && number != 38) {
-        addControllerName(t, (uint8_t)(number - 32));
-        t.add(" LSB = %u", value);
-        if (c.msbSeen & (1u << (number - 32)))
-            t.add(", 14-bit %u", (unsigned)(c.msb[number - 32] << 7 | value));
-        return t.length();
-    }
-    if (!data && !select) {
-        addControllerName(t, number);
-        if (number >= 64 && number <= 69)
-            t.add(" = %s", value >= 64 ? "on" : "off");
-        else
-            t.add(" = %u", value);
         return t.length();
     }
     t.add("%s", number == 38 ? "Data Entry LSB" : kControllers[number]);

@@ -28,17 +28,20 @@ class ClockTempo {
 public:
     void tick(int64_t arrivalUs);
     /* the tempo in beats per minute once enough ticks have come, else 0 */
-    double bpm() const;
+    double bpm() const { return bpm_; }
     void clear();
 
 private:
     static const int kWindow = 192; /* ticks fitted: two bars of 4/4 */
-    int64_t held(int i) const; /* the ith oldest tick held */
-    double fitted(int from, int n, double *startUs) const;
-    int64_t times_[kWindow] = {};
-    int count_ = 0;   /* ticks held */
-    int first_ = 0;   /* where the oldest is */
+    void push(int64_t us);
+    void refit();
+    /* the ticks held, times_[first_] the oldest: a window that slides
+       along twice its length and is moved back to the start at the end */
+    int64_t times_[2 * kWindow] = {};
+    int first_ = 0, count_ = 0;
     int offSign_ = 0; /* the latest tick was off the line: above 1, below -1 */
+    double refStart_ = 0, refSlope_ = 0; /* the line the next tick is checked against */
+    double bpm_ = 0;
 };
 
 /* Names from the published list of manufacturer SysEx IDs
