@@ -8,8 +8,9 @@
  *
  * Each text is written into a buffer, without a separator, so that every
  * way of showing a message can use it; an empty text means there is
- * nothing to say.  Only printable ASCII is ever written: what a SysEx
- * carries as text reaches the buffer with its control characters as '?'.
+ * nothing to say.  Only printable ASCII without a semicolon is ever
+ * written: what a SysEx carries as text reaches the buffer with its
+ * control characters and semicolons as '?'.
  * Nothing is read beyond the bytes of the message given.
  */
 #ifndef VOLTANIS_EXTRAS_EXPLAIN_H

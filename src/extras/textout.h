@@ -37,12 +37,13 @@ public:
     }
 
     /* bytes that came as text: printable ASCII as it is, anything else
-       as '?' */
+       as '?', and so is a semicolon, which no explanation holds (a script
+       finds where one starts by the last "  ; " of a line) */
     void visible(const uint8_t *bytes, size_t n)
     {
         for (size_t i = 0; i < n && len_ + 1 < size_; i++) {
             uint8_t b = bytes[i];
-            p_[len_++] = b >= 0x20 && b <= 0x7E ? (char)b : '?';
+            p_[len_++] = b >= 0x20 && b <= 0x7E && b != ';' ? (char)b : '?';
         }
         if (size_ > 0)
             p_[len_] = 0;
