@@ -122,7 +122,8 @@ bool apply(const OptionSpec &o, const char *value, CliOptions *opts)
     case kOnly: return readKinds("--only", value, &opts->filter.only, opts->filter.hide, opts);
     case kChannel:
         if (!parseChannels(value, &opts->filter.channels))
-            return fail(opts, std::string("invalid channel list '") + value + "' (channels 1 to 16, as 1,10 or 1-4)");
+            return fail(
+                opts, std::string("invalid channel list '") + value + "' (channels 1 to 16, as 1,10 or 1-4)");
         return false;
     case kGap:
         if (!readGap(value, &opts->gapMs))

@@ -40,7 +40,7 @@ private:
        along twice its length and is moved back to the start at the end */
     int64_t times_[2 * kWindow] = {};
     int first_ = 0, count_ = 0;
-    int offSign_ = 0; /* the latest tick was off the line: above 1, below -1 */
+    int offSign_ = 0;                    /* the latest tick was off the line: above 1, below -1 */
     double refStart_ = 0, refSlope_ = 0; /* the line the next tick is checked against */
     double bpm_ = 0;
 };

@@ -99,6 +99,23 @@ template <size_t N> const char *nameOf(const SubName (&list)[N], int id)
     return nullptr;
 }
 
+/* The start of a universal message, F0 7E|7F device sub-ID#1 ...:
+   ", device 10: "; returns the name of sub-ID#1 in the list, null when
+   the message ends before it or the list has none (said as a number). */
+template <size_t N> const char *universal(TextOut &t, const Body &b, const SubName (&list)[N])
+{
+    int device = b.at(0), sub1 = b.at(1);
+    if (device < 0)
+        return nullptr;
+    t.add(device == 0x7F ? ", device %02x (all)" : ", device %02x", device);
+    const char *name = nameOf(list, sub1);
+    if (sub1 >= 0 && !name)
+        t.add(": sub-ID %02x", sub1);
+    if (name)
+        t.add(": ");
+    return name;
+}
+
 /* ---- universal non-real time: F0 7E device sub-ID#1 sub-ID#2 ... ------ */
 
 const SubName kNonRealTime[] = {{0x01, "Sample Dump Header"}, {0x02, "Sample Data Packet"},
@@ -169,19 +186,11 @@ void tuning(TextOut &t, const Body &b)
 
 void universalNonRealTime(TextOut &t, const Body &b)
 {
-    int device = b.at(0), sub1 = b.at(1), sub2 = b.at(2);
-    if (device < 0)
+    const char *name = universal(t, b, kNonRealTime);
+    if (!name)
         return;
-    t.add(device == 0x7F ? ", device %02x (all)" : ", device %02x", device);
-    const char *name = nameOf(kNonRealTime, sub1);
-    if (sub1 < 0)
-        return;
-    if (!name) {
-        t.add(": sub-ID %02x", sub1);
-        return;
-    }
-    t.add(": ");
-    switch (sub1) {
+    int sub2 = b.at(2);
+    switch (b.p[1]) {
     case 0x01:
         t.add("%s", name);
         sampleDumpHeader(t, b);
@@ -270,19 +279,11 @@ void deviceControl(TextOut &t, const Body &b)
 
 void universalRealTime(TextOut &t, const Body &b)
 {
-    int device = b.at(0), sub1 = b.at(1), sub2 = b.at(2);
-    if (device < 0)
+    const char *name = universal(t, b, kRealTime);
+    if (!name)
         return;
-    t.add(device == 0x7F ? ", device %02x (all)" : ", device %02x", device);
-    if (sub1 < 0)
-        return;
-    const char *name = nameOf(kRealTime, sub1);
-    if (!name) {
-        t.add(": sub-ID %02x", sub1);
-        return;
-    }
-    t.add(": ");
-    switch (sub1) {
+    int sub2 = b.at(2);
+    switch (b.p[1]) {
     case 0x01:
         if (sub2 == 0x01) {
             t.add("MTC Full Frame");

@@ -30,6 +30,14 @@ const CliOptions::Action kRun = CliOptions::Run, kHelp = CliOptions::Help, kVers
 
 std::string show(const char *s) { return s ? std::string("'") + s + "'" : "none"; }
 
+/* the options of a command line with these arguments after the name */
+CliOptions parsed(const Args &args)
+{
+    Args argv = {"voltanis"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return parseOptions((int)argv.size(), argv.data());
+}
+
 TEST(CliOptions, EachOptionEachSpellingAndTheErrors)
 {
     const OptionCase cases[] = {
@@ -121,10 +129,8 @@ TEST(CliOptions, TimeAndSysexTools)
         {{"--force=yes"}, false, nullptr, 0, nullptr, false, "option '--force' doesn't allow an argument"},
     };
     for (const auto &c : cases) {
-        Args argv = {"voltanis"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
         SCOPED_TRACE(c.args[0]);
-        CliOptions o = parseOptions((int)argv.size(), argv.data());
+        CliOptions o = parsed(c.args);
         EXPECT_EQ(o.error, c.error);
         if (*c.error)
             continue;
@@ -148,8 +154,8 @@ TEST(CliOptions, ExplainAndFilters)
     } cases[] = {
         {{"-x"}, true, 0, 0, 0, ""},
         {{"-xt", "--explain"}, true, 0, 0, 0, ""},
-        {{"--hide=clock,sense", "--hide", "note"}, false, 1u << KindClock | 1u << KindSense | 1u << KindNote, 0, 0,
-            ""},
+        {{"--hide=clock,sense", "--hide", "note"}, false,
+            1u << KindClock | 1u << KindSense | 1u << KindNote, 0, 0, ""},
         {{"--only=clock", "--ch=1,10"}, false, 0, 1u << KindClock, 0x0201, ""},
         {{"--channel", "1-4", "--channel=16"}, false, 0, 0, 0x800F, ""},
         {{"--only=note", "--hide=cc"}, false, 0, 0, 0, "--only and --hide exclude each other" + kinds},
@@ -162,10 +168,8 @@ TEST(CliOptions, ExplainAndFilters)
         {{"--h"}, false, 0, 0, 0, "option '--h' is ambiguous"},
     };
     for (const auto &c : cases) {
-        Args argv = {"voltanis"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
         SCOPED_TRACE(c.args[0]);
-        CliOptions o = parseOptions((int)argv.size(), argv.data());
+        CliOptions o = parsed(c.args);
         EXPECT_EQ(o.error, c.error);
         if (!c.error.empty())
             continue;

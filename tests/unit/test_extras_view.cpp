@@ -5,17 +5,16 @@
  * hidden clock tells its tempo, and the filters hide a message from the
  * screen but never from the record file or the MIDI file log.
  */
-#include "extras/extras.h"
 #include "extras/filters.h"
-#include "test_input_fixture.h"
+#include "tools_fixture.h"
 
 #include <algorithm>
 
 namespace {
 
 /* what the filter says of each of these messages */
-const uint8_t kStatuses[] = {
-    0x90, 0x80, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xB9, 0xF0, 0xF7, 0xF1, 0xF2, 0xF3, 0xF6, 0xF8, 0xFA, 0xFE, 0xFF, 0xF9};
+const uint8_t kStatuses[] = {0x90, 0x80, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xB9, 0xF0, 0xF7, 0xF1, 0xF2, 0xF3,
+    0xF6, 0xF8, 0xFA, 0xFE, 0xFF, 0xF9};
 
 TEST(Filters, KindsAndChannelsAgainstMessages)
 {
@@ -93,26 +92,8 @@ TEST(Filters, ListsOfKindsAndChannels)
 
 /* received messages with the ports of the double open, arrival times on
    its clock */
-class ViewDisplay : public InputTest {
+class ViewDisplay : public ToolsTest {
 protected:
-    void SetUp() override
-    {
-        InputTest::SetUp();
-        extrasSetOrigin(0);
-        td::addInPort("In");
-        td::addOutPort("Out");
-        ASSERT_EQ(midiInOpen(&gInHandle, 0, (DWORD_PTR)midiCallback, 0,
-                      CALLBACK_FUNCTION | MIDI_IO_STATUS | MIDI_IO_VT_ARRIVAL_US),
-            (MMRESULT)MMSYSERR_NOERROR);
-        inputSetup();
-        ASSERT_EQ(midiOutOpen(&gOutHandle, 0, 0, 0, 0), (MMRESULT)MMSYSERR_NOERROR);
-    }
-    void TearDown() override
-    {
-        extrasFinish();
-        InputTest::TearDown();
-    }
-
     static void deliver(const Bytes &m)
     {
         if (m[0] == 0xF0) {
@@ -152,7 +133,8 @@ TEST_F(ViewDisplay, TheExplanationEndsALineOfTheTextDisplay)
         {2, 10, {0xB0, 0x07, 0x64}, "  Control Change   176   7 100  ; ch 1 Volume = 100\n"},
         {0, 16, {0x90, 0x3C, 0x40}, "  MIDI Note ON     90 3c 40  ( C 3 )  ; ch 1 velocity 64\n"},
         {0, 16, kIdentityRequest,
-            "  SysEx( 7e )  \\7f  \\6  \\1  EOX  ; Universal Non-Real Time, device 7f (all): Identity Request\n"},
+            "  SysEx( 7e )  \\7f  \\6  \\1  EOX  ; Universal Non-Real Time, device 7f (all): Identity "
+            "Request\n"},
         {0, 16, {0x05}, "  wild byte      5\n"},
         {0, 16, {0xF9}, ""},
         {1, 16, {0xB0, 0x07, 0x64}, "-b0 7 64 "},
@@ -202,17 +184,20 @@ TEST_F(ViewDisplay, FiltersHideFromTheScreenOnly)
         const char *shown;
         const char *counted;
     } rows[] = {
-        {"note", "", "", 0, "  Control Change   b0  7 64\n  SysEx( 7e )  \\7f  \\6  \\1  EOX\n  MIDI Start     fa\n",
+        {"note", "", "", 0,
+            "  Control Change   b0  7 64\n  SysEx( 7e )  \\7f  \\6  \\1  EOX\n  MIDI Start     fa\n",
             "the filters hid 2 messages\n"},
         {"", "clock", "", 0, "  Timing Clock   f8\n", "the filters hid 5 messages\n"},
         {"", "", "2", 0,
-            "  MIDI Note ON     91 3d 40  ( C# 3 )\n  SysEx( 7e )  \\7f  \\6  \\1  EOX\n  MIDI Start     fa\n",
+            "  MIDI Note ON     91 3d 40  ( C# 3 )\n  SysEx( 7e )  \\7f  \\6  \\1  EOX\n  MIDI Start     "
+            "fa\n",
             "the filters hid 2 messages\n"},
         {"sysex,transport", "", "", 1, "-90 3c 40 -b0 7 64 -91 3d 40 ", "the filters hid 2 messages\n"},
         {"", "sysex", "", 3, "-f0 7e 7f 6 1 f7 ", "the filters hid 4 messages\n"},
         {"clock", "", "", 0,
             "  MIDI Note ON     90 3c 40  ( C 3 )\n  Control Change   b0  7 64\n"
-            "  MIDI Note ON     91 3d 40  ( C# 3 )\n  SysEx( 7e )  \\7f  \\6  \\1  EOX\n  MIDI Start     fa\n",
+            "  MIDI Note ON     91 3d 40  ( C# 3 )\n  SysEx( 7e )  \\7f  \\6  \\1  EOX\n  MIDI Start     "
+            "fa\n",
             ""}, /* a clock CTRL-B hides anyway is not counted */
     };
     const Bytes received[] = {
