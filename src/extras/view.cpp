@@ -107,7 +107,9 @@ int receivedShown(int usual)
     if (!gFilters)
         return usual;
     int shown = shows(usual);
-    if (usual && !shown && gHidden < UINT32_MAX)
+    /* a message that came in pieces counts once, by its first */
+    bool later = gTaken == TakenSysex && gSysexLength > 0 && gSysex[0] != 0xF0;
+    if (usual && !shown && !later && gHidden < UINT32_MAX)
         gHidden++;
     return shown;
 }

@@ -229,4 +229,32 @@ TEST_F(ViewDisplay, FiltersHideFromTheScreenOnly)
     }
 }
 
+/* A SysEx longer than the input buffer: its first piece explained without
+   a checksum, the later ones not at all; hidden, it counts once. */
+TEST_F(ViewDisplay, ASysexInPiecesIsOneMessage)
+{
+    Bytes big(RBUF_SIZE + 1, 'A');
+    big[0] = 0xF0;
+    big[1] = 0x41;
+    big[2] = 0x10;
+    big[3] = 0x42;
+    big[4] = 0x12;
+    big.back() = 0xF7;
+    explainOn();
+    deliver(big);
+    std::string shown = drained();
+    shown += drained();
+    const std::string first = "  ; Roland: DT1 data set, device 10, model 42, address 41 41 41, checksum not "
+                              "checked (the message came in pieces)\n";
+    EXPECT_EQ(shown.substr(shown.find(" (continues)")), " (continues)" + first + "  SysEx( continued )  EOX\n");
+    extrasFinish();
+    ViewFilter f = filter("sysex", "", "");
+    filtersOn(&f);
+    deliver(big);
+    shown = drained();
+    shown += drained();
+    EXPECT_EQ(shown, "");
+    EXPECT_EQ(printed(exitPromptNotes), "the filters hid 1 message\n");
+}
+
 } // namespace
