@@ -46,8 +46,8 @@ size_t addManufacturer(TextOut &t, const Body &b, size_t i)
     return n;
 }
 
-/* The checksum verdict of the bytes from..to (the checksum last): their
-   sum is a multiple of 128. */
+/* The checksum verdict of the bytes from `from` to the end, the checksum
+   last: their sum must be a multiple of 128. */
 void addChecksum(TextOut &t, const Body &b, size_t from)
 {
     if (!b.whole) {
