@@ -40,17 +40,12 @@ TEST(Explain, ControllersProgramsBendAndNotes)
         {msg(0xB0, 39, 5), "ch 1 Volume LSB = 5, 14-bit 12805"},
         {msg(0xB1, 39, 5), "ch 2 Volume LSB = 5"}, /* no MSB on channel 2 */
         {msg(0xB0, 64, 127), "ch 1 Sustain = on"},
-        {msg(0xB0, 64, 0), "ch 1 Sustain = off"},
-        {msg(0xB0, 1, 64), "ch 1 Modulation = 64"},
         {msg(0xB0, 3, 16), "ch 1 controller 3 (undefined) = 16"},
-        {msg(0xB0, 74, 32), "ch 1 Brightness = 32"},
         {msg(0xB0, 91, 40), "ch 1 Reverb (Effects 1 Depth) = 40"},
         {msg(0xB0, 120, 0), "ch 1 All Sound Off"},
         {msg(0xB0, 122, 0), "ch 1 Local Control = off"},
-        {msg(0xB0, 122, 127), "ch 1 Local Control = on"},
         {msg(0xB0, 126, 4), "ch 1 Mono Mode On, 4 channels (all notes off)"},
         {msg(0xB0, 126, 0), "ch 1 Mono Mode On, as many channels as voices (all notes off)"},
-        {msg(0xB0, 127, 0), "ch 1 Poly Mode On (all notes off)"},
         {msg(0xC0, 5), "ch 1 program 5"},
         {msg(0xB0, 0, 1), "ch 1 Bank Select = 1"},
         {msg(0xB0, 32, 3), "ch 1 Bank Select LSB = 3, 14-bit 131"},
@@ -101,12 +96,12 @@ TEST(Explain, RpnAndNrpn)
         {msg(0xB2, 100, 6), "ch 3 RPN LSB: RPN 0,6 MPE Configuration selected"},
         {msg(0xB2, 6, 15), "ch 3 Data Entry: RPN 0,6 MPE Configuration = 15 member channels"},
         {msg(0xB2, 100, 5), "ch 3 RPN LSB: RPN 0,5 Modulation Depth Range selected"},
-        {msg(0xB2, 6, 0), "ch 3 Data Entry: RPN 0,5 Modulation Depth Range = 0 semitones 0.0 cents"},
         {msg(0xB2, 38, 64), "ch 3 Data Entry LSB: RPN 0,5 Modulation Depth Range = 0 semitones 50.0 cents"},
     });
 }
 
-/* MTC 01:02:03:04 at 25 fps forward, then 10:20:30:12 at 30 fps backward */
+/* MTC 01:02:03:04 at 25 fps forward, then 10:20:30:12 at 30 fps backward;
+   song position 0 and the largest; the messages with nothing to say */
 TEST(Explain, SystemCommonAndRealTime)
 {
     expectRows({
@@ -133,17 +128,9 @@ TEST(Explain, SystemCommonAndRealTime)
         {msg(0xF2, 5, 1), "133 sixteenths = 9:2:2 (bar:beat:16th in 4/4)"},
         {msg(0xF2, 127, 127), "16383 sixteenths = 1024:4:4 (bar:beat:16th in 4/4)"},
         {msg(0xF3, 5), "song 5"},
-        {msg(0xF6), "tune the oscillators"},
-        {msg(0xF7), "end of a SysEx"},
         {msg(0xF8), "24 to the quarter note"}, /* no tempo from one tick */
         {msg(0xFA), "play from the start"},
-        {msg(0xFB), "play on from the song position"},
-        {msg(0xFC), "stop playing"},
-        {msg(0xFE), "sign of life, at least every 300 ms"},
-        {msg(0xFF), "reset to the power-up state"},
         {msg(0xF4), ""},
-        {msg(0xF9), ""},
-        {msg(0xFD), ""},
     });
 }
 
@@ -231,12 +218,8 @@ TEST(Explain, Sysex)
         {{0xF0, 0x7E, 0x10, 0x06, 0x02, 0x41, 0x42, 0x00, 0xF7},
             "Universal Non-Real Time, device 10: Identity Reply: Roland (cut short)"},
         {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, "Universal Non-Real Time, device 7f (all): GM System On"},
-        {{0xF0, 0x7E, 0x7F, 0x09, 0x02, 0xF7}, "Universal Non-Real Time, device 7f (all): GM System Off"},
         {{0xF0, 0x7E, 0x7F, 0x09, 0x03, 0xF7}, "Universal Non-Real Time, device 7f (all): GM2 System On"},
         {{0xF0, 0x7E, 0x00, 0x7F, 0x05, 0xF7}, "Universal Non-Real Time, device 00: ACK, packet 5"},
-        {{0xF0, 0x7E, 0x00, 0x7E, 0x05, 0xF7}, "Universal Non-Real Time, device 00: NAK, packet 5"},
-        {{0xF0, 0x7E, 0x00, 0x7C, 0x00, 0xF7}, "Universal Non-Real Time, device 00: Wait, packet 0"},
-        {{0xF0, 0x7E, 0x00, 0x7D, 0x00, 0xF7}, "Universal Non-Real Time, device 00: Cancel, packet 0"},
         {{0xF0, 0x7E, 0x00, 0x7B, 0x00, 0xF7}, "Universal Non-Real Time, device 00: EOF, packet 0"},
         {{0xF0, 0x7E, 0x00, 0x01, 0x05, 0x00, 0x10, 0x14, 0x31, 0x01, 0x68, 0x07, 0x00, 0x00, 0x00, 0x00,
              0x67, 0x07, 0x00, 0x7F, 0xF7},
@@ -250,14 +233,10 @@ TEST(Explain, Sysex)
         {{0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x02, 0x03, 0x04, 0xF7},
             "Universal Real Time, device 7f (all): MTC Full Frame 01:02:03:04, 25 fps"},
         {{0xF0, 0x7F, 0x7F, 0x06, 0x01, 0xF7}, "Universal Real Time, device 7f (all): MMC Stop"},
-        {{0xF0, 0x7F, 0x7F, 0x06, 0x03, 0xF7}, "Universal Real Time, device 7f (all): MMC Deferred Play"},
-        {{0xF0, 0x7F, 0x7F, 0x06, 0x06, 0xF7}, "Universal Real Time, device 7f (all): MMC Record Strobe"},
         {{0xF0, 0x7F, 0x7F, 0x06, 0x44, 0x06, 0x01, 0x61, 0x02, 0x03, 0x04, 0x00, 0xF7},
             "Universal Real Time, device 7f (all): MMC Locate 01:02:03:04.00, 30 fps"},
         {{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x7F, 0x7F, 0xF7},
             "Universal Real Time, device 7f (all): Master Volume = 16383 of 16383"},
-        {{0xF0, 0x7F, 0x7F, 0x04, 0x02, 0x00, 0x40, 0xF7},
-            "Universal Real Time, device 7f (all): Master Balance = +0"},
         {{0xF0, 0x7F, 0x7F, 0x04, 0x03, 0x00, 0x60, 0xF7},
             "Universal Real Time, device 7f (all): Master Fine Tuning = +50.00 cents"},
         {{0xF0, 0x7F, 0x7F, 0x04, 0x04, 0x00, 0x3E, 0xF7},
@@ -266,7 +245,6 @@ TEST(Explain, Sysex)
             "Universal Real Time, device 7f (all): Device Control (cut short)"},
         {{0xF0, 0x42, 0x30, 0xF7}, "Korg"},
         {{0xF0, 0x00, 0x20, 0x29, 0x02, 0xF7}, "Focusrite/Novation"},
-        {{0xF0, 0x00, 0x21, 0x1D, 0xF7}, "Ableton"},
         {{0xF0, 0x7D, 'h', 'i', 0xF7}, "Non-Commercial (education, research)"},
         {{0xF0, 0x66, 0xF7}, "ID 66 (not in the list)"},
         {{0xF0, 0x00, 0x7F, 0x7F, 0xF7}, "ID 00 7f 7f (not in the list)"},
