@@ -23,9 +23,13 @@
  *   ended as it was (MIM_LONGERROR once for one cut off by a status byte)
  *   or, when its rest was dropped, its beginning; every message passed
  *   over was counted dropped.
+ * - what -x says of each message (extras/explain.h) is printable ASCII
+ *   without a semicolon that fits its buffer, and a SysEx is explained from a copy of exactly
+ *   its bytes, so that a read past it stops the run.
  */
 #include "fuzz_common.h"
 
+#include "extras/explain.h"
 #include "platform/common/inparser.h"
 #include "platform/host/longinput.h"
 
@@ -80,6 +84,15 @@ struct Note {
     }
 };
 
+/* an explanation as the display would print it */
+void checkExplanation(const char *text, size_t n, size_t size, const char *of)
+{
+    FUZZ_CHECK(n < size && text[n] == 0, "explanation of %s: %zu of %zu", of, n, size);
+    for (size_t i = 0; i < n; i++)
+        FUZZ_CHECK(text[i] >= 0x20 && text[i] <= 0x7E && text[i] != ';', "byte %02x in the explanation of %s",
+            (uint8_t)text[i], of);
+}
+
 unsigned dataBytesOf(uint8_t s)
 {
     if (s < 0xF0)
@@ -121,6 +134,7 @@ public:
             FUZZ_CHECK(need >= 1 ? d1 < 0x80 : d1 == 0, "first data byte of %06x", (unsigned)word);
             FUZZ_CHECK(need >= 2 ? d2 < 0x80 : d2 == 0, "second data byte of %06x", (unsigned)word);
             dataShown_ += need;
+            explain(word);
         }
         notes_.push_back(Note{kind, word, -1, {}});
     }
@@ -181,6 +195,11 @@ public:
             joined_.clear();
         }
         dataShown_ += n;
+        if (explaining_) {
+            std::vector<uint8_t> exact(b, b + n);
+            char text[96];
+            checkExplanation(text, explainSysex(exact.data(), n, text, sizeof text), sizeof text, "a SysEx");
+        }
         memcpy(back_[next_], buf_[next_], sizeof back_[next_]);
         notes_.push_back(Note{kind, 0, (int)next_, std::vector<uint8_t>(b, b + n)});
         next_++;
@@ -211,8 +230,24 @@ public:
     size_t dataShown_ = 0;
     std::vector<Sysex> got_; /* the SysEx messages handed back, pieces joined */
     unsigned dropped_ = 0;
+    bool explaining_ = false; /* the run whose messages -x explains */
 
 private:
+    void explain(DWORD word)
+    {
+        if (!explaining_)
+            return;
+        char text[64];
+        /* ticks at a pace the data bytes choose */
+        at_ += 1000 + 300 * ((word >> 8) & 0x7F);
+        explainer_.take(word, at_);
+        checkExplanation(text, explainer_.shortText(word, text, sizeof text), sizeof text, "a message");
+        if ((word & 0xFF) == 0xF8)
+            checkExplanation(text, explainer_.tempoNews(text, sizeof text), sizeof text, "the tempo");
+    }
+
+    Explainer explainer_;
+    int64_t at_ = 0;
     void queue(unsigned k)
     {
         for (unsigned i = 0; i < k && added_ < 2 * kMaxHeaders; i++) {
@@ -302,6 +337,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t late = bytes.size() - cut; /* somewhere else than the cut, mostly */
 
     Target whole(headers, headerSize);
+    whole.explaining_ = true;
     run(whole, bytes, {}, late, false);
     whole.checkUntouched();
 

@@ -83,6 +83,9 @@ bool startTools(const CliOptions &o)
 {
     if (o.timestamps)
         timestampsOn();
+    if (o.explain)
+        explainOn();
+    filtersOn(&o.filter);
     if (o.gapMs)
         sendGapOn((unsigned)o.gapMs);
     if (o.syxDir) {

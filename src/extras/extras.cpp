@@ -6,6 +6,7 @@
 #include "smf.h"
 #include "syxfiles.h"
 #include "timing.h"
+#include "view.h"
 
 #include "../frontend/frontend.h"
 #include "../input/input.h"
@@ -322,6 +323,7 @@ void extrasFinish(void)
     gHasLatency = false;
     gAboveUs = kNoLineAbove;
     gGapMs = 0;
+    viewOff();
 }
 
 void extrasStartFailed(void)
@@ -334,7 +336,10 @@ void noteShortReceived(uint32_t word, int64_t arrivalUs)
 {
     uint8_t status = (uint8_t)word;
     int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
-    arrived(arrivalUs, (status == 0xF8 || status == 0xFE) && gbBlockRealTime, waiting);
+    int shown = !((status == 0xF8 || status == 0xFE) && gbBlockRealTime);
+    if (gViewOn)
+        shown = viewShortTaken(word, arrivalUs, shown);
+    arrived(arrivalUs, !shown, waiting);
     if (gSmfOn) {
         bool ok;
         {
@@ -348,7 +353,7 @@ void noteShortReceived(uint32_t word, int64_t arrivalUs)
 void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 {
     int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
-    arrived(arrivalUs, false, waiting);
+    arrived(arrivalUs, gViewOn && !viewSysexTaken(p, n, 0), waiting);
     if (gSyxOn)
         syxSaveChecked(p, n);
     if (gSmfOn) {
@@ -364,7 +369,7 @@ void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 void noteSysexCut(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 {
     int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
-    arrived(arrivalUs, false, waiting);
+    arrived(arrivalUs, gViewOn && !viewSysexTaken(p, n, 1), waiting);
     if (gSyxOn)
         syxCut();
     if (gSmfOn) {
@@ -379,6 +384,8 @@ void noteSysexCut(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 
 void noteOtherReceived(int64_t arrivalUs)
 {
+    if (gViewOn)
+        viewOtherTaken();
     arrived(arrivalUs, false, gTimes ? waitingUs() : SmfOrder::kNothingWaits);
     smfCatchUp();
 }

@@ -8,6 +8,10 @@
  *   --syx DIR         each whole SysEx received also goes to DIR/NNNN.syx
  *   --gap MS          a send file pauses MS ms after each F7 it sends
  *   --smf FILE        everything received goes to a Standard MIDI File
+ *   -x, --explain     each line of the text display ends with what the
+ *                     message means
+ *   --hide, --only, --channel
+ *                     what the display shows, by kind and channel
  *
  * Each hook does nothing (and reads no clock) while its tool is off, so
  * that without the options the program behaves, prints and writes exactly
@@ -17,6 +21,7 @@
 #ifndef VOLTANIS_EXTRAS_H
 #define VOLTANIS_EXTRAS_H
 
+#include "filters.h"
 #include "syxfiles.h"
 
 #include <stdint.h>
@@ -56,6 +61,11 @@ SmfStart smfLogOn(const char *file, int force, const char *syxDir);
 /* Why smfLogOn answered SmfCannotCreate (a system error code). */
 DWORD smfStartError(void);
 
+/* What the text display says and shows; filtersOn with no filter in *f
+   turns nothing on. */
+void explainOn(void);
+void filtersOn(const ViewFilter *f);
+
 /* At the exit: the log's header brought up to date and its file closed;
    every tool off.  (At a signal that ends the program the log's header is
    brought up to date all the same.) */
@@ -80,6 +90,17 @@ void noteOtherReceived(int64_t arrivalUs); /* a wild byte */
    each "" when there is none to show. */
 const char *receivedTimeColumn(void);
 const char *receivedReplyNote(void);
+/* Whether the message taken last is shown: `usual` is the display's own
+   answer (0 for what CTRL-B hides); the filters may hide a message, and
+   --only shows what it names even then.  Counts what the filters hid. */
+int receivedShown(int usual);
+/* What ends a line of the text display about the message taken last: its
+   reply latency (as receivedReplyNote), then what the message means,
+   "  ; Volume = 100", where the blanks and the semicolon let a script cut
+   it off; "" for neither.  For a message that has no line (a Timing Clock
+   CTRL-B hides) it is "" too, unless the clock's tempo is news, which then
+   has a line of its own. */
+const char *receivedLineEnd(void);
 
 /* ---- hooks: transmissions (output/output.cpp, output/sendfile.cpp) --- */
 
@@ -91,6 +112,12 @@ void transmissionEnded(int64_t beganUs, int bytes);
 int gapEndsBlock(uint8_t byte);
 /* The gap after a block that ended with F7; 1 when F8 ended it. */
 int gapAfterBlock(const uint8_t *block, int32_t n);
+
+/* ---- hook: the exit prompt (frontend/mainloop.cpp) -------------------- */
+
+/* Before the prompt: a line with how many messages the filters hid, when
+   they hid any. */
+void exitPromptNotes(void);
 
 /* ---- hook: the idle main loop (frontend/mainloop.cpp) ----------------- */
 

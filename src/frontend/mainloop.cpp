@@ -134,6 +134,7 @@ int waitKey(void)
 int exitPrompt(void)
 {
     closePorts();
+    exitPromptNotes();
     printf("EXIT? <ENTER>=exit  <SPACE>=continue");
     if (waitKey() == KEY_ENTER) {
         if (gbRecFileOpen)

@@ -4,7 +4,8 @@
  * recorded at all, then shown as a named message or as bytes.  It takes
  * what the capture (capture.cpp) queued, on the main thread.  The time and
  * SysEx tools of the command line (extras/) see each message as it is
- * taken, and add the time and reply latency to a line of the text display.
+ * taken, add the time, the reply latency and the explanation to a line of
+ * the text display, and may hide a message.
  */
 #include "inputpriv.h"
 #include "../extras/extras.h"
@@ -27,8 +28,7 @@ static unsigned wordLength(uint8_t status)
 static const char *noteName(uint8_t key) { return key < 128 ? gNotes[key] : "?"; }
 
 /* The name column of a message's line in the text display; null for a
-   message without a line: F0, F4, F5, F9 and FD have nothing to name, and
-   Timing Clock and Active Sensing may be hidden. */
+   message without a line: F0, F4, F5, F9 and FD have nothing to name. */
 static const char *textLabel(uint8_t status)
 {
     switch (status & 0xF0) {
@@ -47,26 +47,32 @@ static const char *textLabel(uint8_t status)
     case 0xF3: return "  Song Select    ";
     case 0xF6: return "  Tune Request   ";
     case 0xF7: return "  EOX\t\t\t   ";
-    case 0xF8: return gbBlockRealTime ? NULL : "  Timing Clock   ";
+    case 0xF8: return "  Timing Clock   ";
     case 0xFA: return "  MIDI Start     ";
     case 0xFB: return "  MIDI Continue  ";
     case 0xFC: return "  MIDI Stop      ";
-    case 0xFE: return gbBlockRealTime ? NULL : "  Active Sensing ";
+    case 0xFE: return "  Active Sensing ";
     case 0xFF: return "  MIDI Reset     ";
     default: return NULL;
     }
 }
 
-static void showText(uint8_t status, uint8_t d1, uint8_t d2)
+static void showText(uint8_t status, uint8_t d1, uint8_t d2, int shown)
 {
     const int hex = gNumBase == 16;
-    const char *label = textLabel(status);
+    const char *label = shown ? textLabel(status) : NULL;
     const unsigned data = vtMidiDataBytes(status);
     char text[64];
     char name[16] = "";
 
-    if (!label)
+    if (!label) {
+        /* no line of its own; a tool may have news of it all the same (the
+           tempo of a hidden clock) */
+        const char *news = receivedLineEnd();
+        if (*news)
+            printf("%s%s\n", receivedTimeColumn(), news);
         return;
+    }
     if (data == 0)
         snprintf(text, sizeof text, hex ? "%s%x" : "%s%d", label, status);
     else if (data == 1)
@@ -76,8 +82,9 @@ static void showText(uint8_t status, uint8_t d1, uint8_t d2)
     /* note off, note on, poly pressure: the line ends with the note name */
     if (status >= 0x80 && status < 0xB0)
         snprintf(name, sizeof name, "  ( %s )", noteName(d1));
-    /* one piece, with the time and the reply latency of the tools */
-    printf("%s%s%s%s\n", receivedTimeColumn(), text, name, receivedReplyNote());
+    /* one piece, with the time, the reply latency and the explanation of
+       the tools */
+    printf("%s%s%s%s\n", receivedTimeColumn(), text, name, receivedLineEnd());
 }
 
 static void showBytes(uint8_t status, uint8_t d1, uint8_t d2, unsigned len)
@@ -85,8 +92,6 @@ static void showBytes(uint8_t status, uint8_t d1, uint8_t d2, unsigned len)
     const int hex = gNumBase == 16;
 
     if (status >= 0xF4) {
-        if ((status == 0xF8 || status == 0xFE) && gbBlockRealTime)
-            return;
         printf(hex ? "-%x " : "-%d ", status);
         return;
     }
@@ -115,9 +120,12 @@ void decodeChannelMessage(void)
 
     if (gbRecQuiet)
         return;
+    /* CTRL-B hides Timing Clock and Active Sensing; the filters of the
+       command line have the last word */
+    const int shown = receivedShown(!((status == 0xF8 || status == 0xFE) && gbBlockRealTime));
     if (gMode == 0 || gMode == 2)
-        showText(status, d1, d2);
-    else if (gMode == 1 || gMode == 3)
+        showText(status, d1, d2, shown);
+    else if (shown && (gMode == 1 || gMode == 3))
         showBytes(status, d1, d2, len);
 }
 
@@ -177,7 +185,7 @@ static void showSysexText(uint32_t n, int cut)
         else
             printf(" \\%x ", b);
     }
-    printf(cut ? " (cut off)%s\n" : more ? " (continues)%s\n" : " EOX%s\n", receivedReplyNote());
+    printf(cut ? " (cut off)%s\n" : more ? " (continues)%s\n" : " EOX%s\n", receivedLineEnd());
 }
 
 /* The pieces of a long message run on as one: only its first byte has the
@@ -207,7 +215,7 @@ static void showSysex(uint32_t n, int cut, int64_t arrivalUs)
         gByteCount += n;
         recDotCheck();
     }
-    if (gbRecQuiet)
+    if (gbRecQuiet || !receivedShown(1))
         return;
     if (gMode == 0 || gMode == 2)
         showSysexText(n, cut);

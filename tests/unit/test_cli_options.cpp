@@ -30,6 +30,14 @@ const CliOptions::Action kRun = CliOptions::Run, kHelp = CliOptions::Help, kVers
 
 std::string show(const char *s) { return s ? std::string("'") + s + "'" : "none"; }
 
+/* the options of a command line with these arguments after the name */
+CliOptions parsed(const Args &args)
+{
+    Args argv = {"voltanis"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return parseOptions((int)argv.size(), argv.data());
+}
+
 TEST(CliOptions, EachOptionEachSpellingAndTheErrors)
 {
     const OptionCase cases[] = {
@@ -62,8 +70,8 @@ TEST(CliOptions, EachOptionEachSpellingAndTheErrors)
         {{"-lV"}, kVersion, nullptr, nullptr, nullptr, {}, ""},
         {{"--help", "--bogus"}, kHelp, nullptr, nullptr, nullptr, {}, ""},
         {{"--bogus", "--help"}, kError, nullptr, nullptr, nullptr, {}, "unrecognized option '--bogus'"},
-        {{"-x"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'x'"},
-        {{"-lx"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'x'"},
+        {{"-y"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'y'"},
+        {{"-ly"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'y'"},
         {{"-o"}, kError, nullptr, nullptr, nullptr, {}, "option requires an argument -- 'o'"},
         {{"-l", "-s"}, kError, nullptr, nullptr, nullptr, {}, "option requires an argument -- 's'"},
         {{"--in"}, kError, nullptr, nullptr, nullptr, {}, "option '--in' requires an argument"},
@@ -121,10 +129,8 @@ TEST(CliOptions, TimeAndSysexTools)
         {{"--force=yes"}, false, nullptr, 0, nullptr, false, "option '--force' doesn't allow an argument"},
     };
     for (const auto &c : cases) {
-        Args argv = {"voltanis"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
         SCOPED_TRACE(c.args[0]);
-        CliOptions o = parseOptions((int)argv.size(), argv.data());
+        CliOptions o = parsed(c.args);
         EXPECT_EQ(o.error, c.error);
         if (*c.error)
             continue;
@@ -152,6 +158,44 @@ TEST(CliOptions, ASendLineIsTextWithoutAControlCharacter)
         EXPECT_EQ(parseOptions((int)argv.size(), argv.data()).error,
             std::string("--send line '") + line +
                 "' holds a control character or a byte that is no UTF-8 text");
+    }
+}
+
+TEST(CliOptions, ExplainAndFilters)
+{
+    const std::string kinds = " (kinds: " + std::string(kindNames()) + ")";
+    const struct {
+        Args args;
+        bool explain;
+        uint32_t hide, only;
+        uint16_t channels;
+        std::string error;
+    } cases[] = {
+        {{"-x"}, true, 0, 0, 0, ""},
+        {{"-xt", "--explain"}, true, 0, 0, 0, ""},
+        {{"--hide=clock,sense", "--hide", "note"}, false,
+            1u << KindClock | 1u << KindSense | 1u << KindNote, 0, 0, ""},
+        {{"--only=clock", "--ch=1,10"}, false, 0, 1u << KindClock, 0x0201, ""},
+        {{"--channel", "1-4", "--channel=16"}, false, 0, 0, 0x800F, ""},
+        {{"--only=note", "--hide=cc"}, false, 0, 0, 0, "--only and --hide exclude each other" + kinds},
+        {{"--hide=cc", "--only=note"}, false, 0, 0, 0, "--only and --hide exclude each other" + kinds},
+        {{"--hide="}, false, 0, 0, 0, "an empty kind in --hide" + kinds},
+        {{"--only=note,bogus"}, false, 0, 0, 0, "unknown kind 'bogus' in --only" + kinds},
+        {{"--channel=0"}, false, 0, 0, 0, "invalid channel list '0' (channels 1 to 16, as 1,10 or 1-4)"},
+        {{"--channel=17"}, false, 0, 0, 0, "invalid channel list '17' (channels 1 to 16, as 1,10 or 1-4)"},
+        {{"--channel="}, false, 0, 0, 0, "invalid channel list '' (channels 1 to 16, as 1,10 or 1-4)"},
+        {{"--h"}, false, 0, 0, 0, "option '--h' is ambiguous"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        CliOptions o = parsed(c.args);
+        EXPECT_EQ(o.error, c.error);
+        if (!c.error.empty())
+            continue;
+        EXPECT_EQ(o.explain, c.explain);
+        EXPECT_EQ(o.filter.hide, c.hide);
+        EXPECT_EQ(o.filter.only, c.only);
+        EXPECT_EQ(o.filter.channels, c.channels);
     }
 }
 

@@ -7,7 +7,7 @@
 #include "extras/syxfiles.h"
 #include "extras/timing.h"
 #include "output/output.h"
-#include "test_input_fixture.h"
+#include "tools_fixture.h"
 
 namespace {
 
@@ -32,25 +32,12 @@ TEST(TimeText, ColumnAndLatency)
     }
 }
 
-class TimedDisplay : public InputTest {
+class TimedDisplay : public ToolsTest {
 protected:
     void SetUp() override
     {
-        InputTest::SetUp();
-        extrasSetOrigin(0);
+        ToolsTest::SetUp();
         timestampsOn();
-        td::addInPort("In");
-        td::addOutPort("Out");
-        ASSERT_EQ(midiInOpen(&gInHandle, 0, (DWORD_PTR)midiCallback, 0,
-                      CALLBACK_FUNCTION | MIDI_IO_STATUS | MIDI_IO_VT_ARRIVAL_US),
-            (MMRESULT)MMSYSERR_NOERROR);
-        inputSetup();
-        ASSERT_EQ(midiOutOpen(&gOutHandle, 0, 0, 0, 0), (MMRESULT)MMSYSERR_NOERROR);
-    }
-    void TearDown() override
-    {
-        extrasFinish();
-        InputTest::TearDown();
     }
 };
 
