@@ -11,13 +11,18 @@
 #include "ports.h"
 
 #include "../extras/extras.h"
+#include "../extras/script.h"
 #include "../frontend/frontend.h"
+#include "../input/input.h"
+#include "../output/output.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 namespace {
 
 const int kUsageError = 2;
+const int kNoAnswer = 3; /* fewer answers than --expect asked for, in --timeout */
 
 int usageError(const std::string &message)
 {
@@ -124,9 +129,70 @@ bool startTools(const CliOptions &o)
     return true;
 }
 
+/* The moment after the last line was sent (or the file, or the start of a
+   listener) when the run ends, in ms; VT_LINES_NEVER for none: --timeout
+   for what --expect waits for, else --wait, else at once (nothing to
+   wait for) or never (--expect, a listener). */
+/* what the last line or block makes a port answer is still shown, as
+   after piped keys */
+const long kAnswersMs = 150;
+const long kEndAsUsual = -2; /* the short moment of piped keys */
+long endAfterMs(const CliOptions &o)
+{
+    if ((o.expect || o.expectSysex) && o.timeoutMs >= 0)
+        return o.timeoutMs;
+    if (o.waitMs >= 0)
+        return o.waitMs;
+    return o.expect || o.expectSysex || o.listen ? VT_LINES_NEVER : kEndAsUsual;
+}
+
+/* --color=auto: a terminal, and nobody asked for no colour */
+bool colorWanted(CliOptions::Color c)
+{
+    if (c == CliOptions::ColorAuto) {
+        const char *no = getenv("NO_COLOR");
+        return vtStdoutIsTerminal() && (!no || !*no);
+    }
+    return c == CliOptions::ColorAlways;
+}
+
+/* The main loop of a run from a script: the keys are the lines (or none),
+   and their end (the exit) comes once endMs have passed after the last
+   (VT_LINES_NEVER: no time), or at once when the answers expected came or
+   CTRL-C or SIGTERM asked to stop. */
+void runUntilDone(long endMs)
+{
+    bool ending = false;
+    while (mainLoopPass()) {
+        if (ending)
+            continue;
+        bool over = false;
+        int64_t done = keyboardLinesDoneUs();
+        if (done >= 0 && endMs != VT_LINES_NEVER) {
+            int64_t left = done + (int64_t)endMs * 1000 - vtClockUs();
+            over = left <= 0;
+            if (!over)
+                requestWakeWithin((unsigned)((left + 999) / 1000));
+        }
+        if (over || expectMet() || stopRequested()) {
+            ending = true;
+            quietListening(0); /* the exit prompt is no line of the display */
+            keyboardLinesEndAfter(0);
+        }
+    }
+}
+
 int runSession(const CliOptions &o)
 {
     extrasSetOrigin(vtClockUs()); /* the times shown and logged count from here */
+    const bool lines = !o.send.empty();
+    const bool scripted = lines || o.sendFile || o.listen;
+    if (!scripted && (o.json || o.quiet)) {
+        platformInit();
+        if (keyboardIsConsole())
+            return usageError(std::string(o.json ? "--json" : "--quiet") +
+                              " is for runs from a script: --send, --send-file, --listen or piped input");
+    }
     if (o.dir && !SetCurrentDirectoryA(o.dir)) {
         fileProblem("cannot change to the folder", o.dir, folderErrorText(GetLastError()));
         return kUsageError;
@@ -138,36 +204,83 @@ int runSession(const CliOptions &o)
         extrasStartFailed();
         return kUsageError;
     }
-    bool oneShot = !o.send.empty();
-    if (oneShot)
+    if (o.record)
+        recordFileOn(o.record);
+    if (o.json)
+        jsonOn();
+    if (colorWanted(o.color))
+        colorOn();
+    expectOn((uint32_t)o.expect, (uint32_t)o.expectSysex);
+    const long endMs = endAfterMs(o);
+    /* a file or a listener types nothing: the keys end when the run does */
+    if (lines)
         keyboardFromLines(o.send.data(), (unsigned)o.send.size());
+    else if (scripted)
+        keyboardFromLines(nullptr, 0);
+    if (scripted)
+        keyboardLinesEndAfter(VT_LINES_NEVER); /* runUntilDone ends them */
 
     platformInit();
+    if ((scripted || o.quiet || o.json) && !o.verbose)
+        quietOn();
+    if (scripted)
+        vtStopOnSignals();
     initSettings();
     printBanner();
     goNumDevs = midiOutGetNumDevs();
     giNumDevs = midiInGetNumDevs();
-    if (o.out)
-        goSelDev = out;
-    if (o.in)
+    if (o.listen) {
+        /* no output port, no preset, no question */
+        goNumDevs = 0;
         giSelDev = in;
-    chooseStartPorts(o.out != nullptr, o.in != nullptr);
-    if (oneShot)
+        gMode = 0;
+    } else {
+        if (o.out)
+            goSelDev = out;
+        if (o.in)
+            giSelDev = in;
+        chooseStartPorts(o.out != nullptr, o.in != nullptr);
+    }
+    if (lines)
         gMode = 0;
     statusReport();
-    if (oneShot)
+    if (scripted)
         reportUnopenedPorts();
-    runMainLoop();
+    if (o.record) {
+        gbRecQuiet = 0;
+        StartRecReceive();
+        if (!gbRecFileOpen) {
+            closePorts();
+            extrasFinish();
+            return kUsageError;
+        }
+    }
+    if (o.sendFile) {
+        keyboardFromConsole(); /* F8 stops the transfer */
+        if (!sendFileNamed(o.sendFile, o.slow ? 1 : 0))
+            noteFailure();
+        keyboardFromLines(nullptr, 0);
+    }
+    if (o.listen)
+        quietListening(1);
+    if (scripted)
+        runUntilDone(endMs == kEndAsUsual ? kAnswersMs : endMs);
+    else
+        runMainLoop();
+    const bool answered = expectMet() != 0;
     extrasFinish();
-    if (oneShot) {
+    int status = exitStatus();
+    if (status == 0 && o.timeoutMs >= 0 && !answered)
+        status = kNoAnswer;
+    if (scripted && o.verbose) {
         putchar('\n'); /* the shell's prompt starts on a line of its own */
         fflush(stdout);
-        /* the lines were the keys: what was piped in besides is not lost
-           without a word */
-        if (standardInputUnread())
-            fputs("voltanis: standard input was not read: the keys were the --send lines\n", stderr);
     }
-    return exitStatus();
+    /* the lines were the keys: what was piped in besides is not lost
+       without a word */
+    if (lines && standardInputUnread())
+        fputs("voltanis: standard input was not read: the keys were the --send lines\n", stderr);
+    return status;
 }
 
 } // namespace

@@ -13,13 +13,32 @@
 namespace {
 
 /* what an option sets; the short name where it has one */
-enum OptionKey { kSyx = 1, kGap, kSmf, kForce, kHide, kOnly, kChannel };
+enum OptionKey {
+    kSyx = 1,
+    kGap,
+    kSmf,
+    kForce,
+    kHide,
+    kOnly,
+    kChannel,
+    kSlow,
+    kWait,
+    kExpect,
+    kExpectSysex,
+    kTimeout,
+    kJson,
+    kColor,
+    kRecord
+};
+
+/* whether an option takes a value */
+enum { kNoValue, kValue, kMayValue /* only attached: --color=always */ };
 
 struct OptionSpec {
     int key;
     char shortName; /* 0: a long name only */
     const char *longName;
-    bool takesValue;
+    int takesValue;
 };
 
 const OptionSpec kOptions[] = {
@@ -39,6 +58,18 @@ const OptionSpec kOptions[] = {
     {kHide, 0, "hide", true},
     {kOnly, 0, "only", true},
     {kChannel, 0, "channel", true},
+    {'f', 'f', "send-file", true},
+    {kSlow, 0, "slow", false},
+    {'v', 'v', "verbose", false},
+    {'q', 'q', "quiet", false},
+    {kWait, 0, "wait", true},
+    {kExpect, 0, "expect", true},
+    {kExpectSysex, 0, "expect-sysex", true},
+    {kTimeout, 0, "timeout", true},
+    {'L', 'L', "listen", false},
+    {kJson, 0, "json", false},
+    {kColor, 0, "color", kMayValue},
+    {kRecord, 0, "record", true},
 };
 
 const OptionSpec *byShortName(char c)
@@ -75,8 +106,8 @@ bool fail(CliOptions *opts, const std::string &message)
     return true;
 }
 
-/* A whole number of milliseconds, 0 to kMaxGapMs, in decimal. */
-bool readGap(const char *value, long *ms)
+/* A whole number from least to most, in decimal. */
+bool readNumber(const char *value, long least, long most, long *n)
 {
     long v = 0;
     if (!*value)
@@ -85,11 +116,36 @@ bool readGap(const char *value, long *ms)
         if (*p < '0' || *p > '9')
             return false;
         v = v * 10 + (*p - '0');
-        if (v > kMaxGapMs)
+        if (v > most)
             return false;
     }
-    *ms = v;
+    if (v < least)
+        return false;
+    *n = v;
     return true;
+}
+
+/* --wait, --timeout, --expect and --expect-sysex: a number in its range */
+bool readBounded(const char *option, const char *what, const char *value, long least, long most, long *n,
+    CliOptions *opts)
+{
+    if (readNumber(value, least, most, n))
+        return false;
+    return fail(opts, std::string("invalid ") + option + " '" + value + "' (" + what + ", " +
+                          std::to_string(least) + " to " + std::to_string(most) + ")");
+}
+
+bool readColor(const char *value, CliOptions *opts)
+{
+    if (!value || strcmp(value, "auto") == 0)
+        opts->color = CliOptions::ColorAuto;
+    else if (strcmp(value, "always") == 0)
+        opts->color = CliOptions::ColorAlways;
+    else if (strcmp(value, "never") == 0)
+        opts->color = CliOptions::ColorNever;
+    else
+        return fail(opts, std::string("invalid --color '") + value + "' (auto, always or never)");
+    return false;
 }
 
 /* --hide or --only: the kinds named, never both options. */
@@ -128,10 +184,25 @@ bool apply(const OptionSpec &o, const char *value, CliOptions *opts)
                 opts, std::string("invalid channel list '") + value + "' (channels 1 to 16, as 1,10 or 1-4)");
         return false;
     case kGap:
-        if (!readGap(value, &opts->gapMs))
+        if (!readNumber(value, 0, kMaxGapMs, &opts->gapMs))
             return fail(opts, std::string("invalid gap '") + value + "' (milliseconds, 0 to " +
                                   std::to_string(kMaxGapMs) + ")");
         return false;
+    case 'f': opts->sendFile = value; return false;
+    case kSlow: opts->slow = true; return false;
+    case 'v': opts->verbose = true; return false;
+    case 'q': opts->quiet = true; return false;
+    case 'L': opts->listen = true; return false;
+    case kJson: opts->json = true; return false;
+    case kColor: return readColor(value, opts);
+    case kRecord: opts->record = value; return false;
+    case kWait: return readBounded("--wait", "milliseconds", value, 0, kMaxWaitMs, &opts->waitMs, opts);
+    case kTimeout:
+        return readBounded("--timeout", "milliseconds", value, 1, kMaxWaitMs, &opts->timeoutMs, opts);
+    case kExpect: return readBounded("--expect", "messages", value, 1, kMaxExpect, &opts->expect, opts);
+    case kExpectSysex:
+        return readBounded(
+            "--expect-sysex", "SysEx messages", value, 1, kMaxExpect, &opts->expectSysex, opts);
     default:
         /* A line is text typed in mode 0: an ESC, a CTRL-P or a line end
            in it would act as a key of its own, and a byte of no character
@@ -158,13 +229,13 @@ bool longOption(int argc, const char *const *argv, int *next, CliOptions *opts)
         return fail(opts,
             (ambiguous ? "option '--" + given + "' is ambiguous" : "unrecognized option '--" + given + "'"));
     std::string name = std::string("--") + o->longName;
-    if (!o->takesValue) {
+    if (o->takesValue == kNoValue) {
         if (eq)
             return fail(opts, "option '" + name + "' doesn't allow an argument");
         return apply(*o, nullptr, opts);
     }
-    if (eq)
-        return apply(*o, eq + 1, opts);
+    if (eq || o->takesValue == kMayValue)
+        return apply(*o, eq ? eq + 1 : nullptr, opts);
     if (*next >= argc)
         return fail(opts, "option '" + name + "' requires an argument");
     return apply(*o, argv[(*next)++], opts);
@@ -178,7 +249,7 @@ bool shortOptions(int argc, const char *const *argv, int *next, CliOptions *opts
         const OptionSpec *o = byShortName(*p);
         if (!o)
             return fail(opts, std::string("invalid option -- '") + *p + "'");
-        if (!o->takesValue) {
+        if (o->takesValue == kNoValue) {
             if (apply(*o, nullptr, opts))
                 return true;
             continue;
@@ -189,6 +260,28 @@ bool shortOptions(int argc, const char *const *argv, int *next, CliOptions *opts
             return fail(opts, std::string("option requires an argument -- '") + *p + "'");
         return apply(*o, argv[(*next)++], opts);
     }
+    return false;
+}
+
+/* What the options given together cannot mean; true with the reason. */
+bool checkTogether(CliOptions *o)
+{
+    bool oneShot = !o->send.empty() || o->sendFile;
+    bool waits = o->waitMs >= 0 || o->expect || o->expectSysex || o->timeoutMs >= 0;
+    if (!o->send.empty() && o->sendFile)
+        return fail(o, "--send and --send-file exclude each other");
+    if (o->listen && (oneShot || o->out))
+        return fail(o, "--listen sends nothing: no --out, --send or --send-file with it");
+    if (o->listen && !o->in)
+        return fail(o, "--listen needs the input port (-i PORT)");
+    if (waits && !oneShot && !o->listen)
+        return fail(o, "--wait, --expect and --timeout need --send, --send-file or --listen");
+    if (o->timeoutMs >= 0 && !o->expect && !o->expectSysex)
+        return fail(o, "--timeout needs --expect or --expect-sysex");
+    if (o->slow && !o->sendFile)
+        return fail(o, "--slow goes with --send-file");
+    if (o->verbose && (o->quiet || o->json))
+        return fail(o, std::string("--verbose and ") + (o->quiet ? "--quiet" : "--json") + " exclude each other");
     return false;
 }
 
@@ -215,6 +308,8 @@ CliOptions parseOptions(int argc, const char *const *argv)
         if (ends)
             break;
     }
+    if (opts.action == CliOptions::Run)
+        checkTogether(&opts);
     return opts;
 }
 
@@ -243,6 +338,23 @@ void printUsage(FILE *to)
           "      --only=KINDS  show only these kinds of messages, clock and sense\n"
           "                    even while CTRL-B hides them\n"
           "      --channel=LIST  show channel messages of these channels only\n"
+          "\n"
+          "Runs from a script (standard output carries only what comes back):\n"
+          "  -f, --send-file=FILE  send FILE, raw MIDI bytes, as F7 does, show what\n"
+          "                    comes back, then exit\n"
+          "      --slow        send FILE as F6 does, 64 bytes per 100 ms\n"
+          "  -L, --listen      only show what the input port of -i receives, until\n"
+          "                    CTRL-C or SIGTERM; no output port\n"
+          "  -q, --quiet       piped input as quiet as --send\n"
+          "  -v, --verbose     the session's texts as without these options\n"
+          "      --wait=MS     listen MS milliseconds after the last line was sent\n"
+          "      --expect=N    end once N messages came back\n"
+          "      --expect-sysex=N  end once N SysEx messages came back\n"
+          "      --timeout=MS  at most MS milliseconds for them, then exit status 3\n"
+          "      --json        one JSON object per message received, a line each\n"
+          "      --color[=WHEN]  colour the lines by kind: auto (the default\n"
+          "                    WHEN: a terminal, NO_COLOR unset), always or never\n"
+          "      --record=FILE  record everything received into FILE, raw bytes\n"
           "  -h, --help        show this help and exit\n"
           "  -V, --version     show the version and exit\n"
           "\n"
@@ -276,6 +388,7 @@ void printUsage(FILE *to)
           "Exit status: 0 all was sent; 1 a line or a transmission failed, a port\n"
           "could not be opened, or something received was lost (with --send or piped\n"
           "input); 2 a wrong command line, or a --syx folder or --smf file that\n"
-          "cannot be used.\n",
+          "cannot be used; 3 no answer: fewer messages than --expect asked for came\n"
+          "within --timeout.\n",
         to);
 }

@@ -26,11 +26,27 @@ struct CliOptions {
     bool force = false;             /* --force: --smf may replace FILE */
     bool explain = false;           /* -x */
     ViewFilter filter;              /* --hide, --only, --channel */
+    const char *sendFile = nullptr; /* --send-file FILE */
+    bool slow = false;              /* --slow: the send file as F6 sends it */
+    bool verbose = false;           /* -v: the session's texts as without options */
+    bool quiet = false;             /* -q: piped input as quiet as --send */
+    bool listen = false;            /* --listen */
+    bool json = false;              /* --json */
+    enum Color { ColorNever, ColorAuto, ColorAlways };
+    Color color = ColorNever;       /* --color */
+    const char *record = nullptr;   /* --record FILE */
+    long waitMs = -1;               /* --wait MS; -1: not given */
+    long expect = 0;                /* --expect N; 0: not given */
+    long expectSysex = 0;           /* --expect-sysex N */
+    long timeoutMs = -1;            /* --timeout MS */
     std::string error;              /* with Error: one line, no line end */
 };
 
 /* The largest --gap, in milliseconds. */
 const long kMaxGapMs = 60000;
+/* The largest --wait and --timeout, and --expect. */
+const long kMaxWaitMs = 600000;
+const long kMaxExpect = 1000000;
 
 /* Reads argv[1..argc-1].  --help and --version end the reading where they
    stand; so does the first error. */

@@ -7,6 +7,7 @@
 #include "entry.h"
 #include "entry_internal.h"
 
+#include "../extras/extras.h"
 #include "../frontend/frontend.h"
 #include "../output/output.h"
 
@@ -117,7 +118,7 @@ void executeCmdStr(void)
             c = (uint8_t)(c - 0x20);
         const char *error = runCommand(c);
         if (error) {
-            printf("%s", error);
+            errorLine("%s", error);
             noteFailure();
             /* nothing of this line was sent, and the buffer now holds a
                part of it, so there is nothing left to repeat */

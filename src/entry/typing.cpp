@@ -7,6 +7,7 @@
 #include "entry.h"
 #include "entry_internal.h"
 
+#include "../extras/extras.h"
 #include "../frontend/frontend.h"
 #include "../output/output.h"
 
@@ -56,7 +57,7 @@ static void lineEntry(uint8_t c)
     if (gCmdPtr == 0)
         sLineOverflow = 0; /* a new line, or one cleared by a key */
     if (c == KEY_ENTER && sLineOverflow && !keyboardIsConsole()) {
-        printf("\n LINE TOO LONG ERROR\n");
+        errorLine("\n LINE TOO LONG ERROR\n");
         noteFailure();
         gMsgLength = 0; /* nothing was sent to repeat */
         gEnterSysex = 0;

@@ -3,6 +3,7 @@
  */
 #include "extras.h"
 
+#include "script.h"
 #include "smf.h"
 #include "syxfiles.h"
 #include "timing.h"
@@ -114,7 +115,7 @@ void smfChecked(bool ok)
     DWORD why = gSmfFile.error ? gSmfFile.error : (DWORD)ERROR_FILE_TOO_LARGE;
     closeSmf();
     char shown[SHOWN_NAME_SIZE];
-    printf("\nERROR SMF FILE: cannot write %s: %s; the log has stopped\n", shownName(shown, gSmfName),
+    errorLine("\nERROR SMF FILE: cannot write %s: %s; the log has stopped\n", shownName(shown, gSmfName),
         fileErrorText(why));
     noteFailure();
 }
@@ -146,10 +147,10 @@ void syxSaveChecked(const uint8_t *p, uint32_t n)
         return;
     char shown[SHOWN_NAME_SIZE];
     if (syxLastError() == SYX_NO_NUMBER_LEFT)
-        printf("\nERROR SYSEX FILE: the numbers of %u digits in %s are used up; SysEx capture is off\n",
+        errorLine("\nERROR SYSEX FILE: the numbers of %u digits in %s are used up; SysEx capture is off\n",
             syxDigits(), shownName(shown, syxFolder()));
     else
-        printf("\nERROR SYSEX FILE: cannot write %s: %s; SysEx capture is off\n",
+        errorLine("\nERROR SYSEX FILE: cannot write %s: %s; SysEx capture is off\n",
             shownName(shown, syxLastName()), fileErrorText(syxLastError()));
     gSyxOn = false;
     noteFailure();
@@ -168,6 +169,7 @@ void arrived(int64_t us, bool hidden, int64_t waiting)
 } // namespace
 
 void extrasSetOrigin(int64_t originUs) { gOriginUs = originUs; }
+int64_t extrasOriginUs(void) { return gOriginUs; }
 void timestampsOn(void) { gTimes = true; }
 void sendGapOn(unsigned ms) { gGapMs = ms; }
 
@@ -324,6 +326,7 @@ void extrasFinish(void)
     gAboveUs = kNoLineAbove;
     gGapMs = 0;
     viewOff();
+    scriptOff();
 }
 
 void extrasStartFailed(void)
@@ -339,6 +342,7 @@ void noteShortReceived(uint32_t word, int64_t arrivalUs)
     int shown = !((status == 0xF8 || status == 0xFE) && gbBlockRealTime);
     if (gViewOn)
         shown = viewShortTaken(word, arrivalUs, shown);
+    scriptShortTaken(word, arrivalUs);
     arrived(arrivalUs, !shown, waiting);
     if (gSmfOn) {
         bool ok;
@@ -354,6 +358,7 @@ void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 {
     int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
     arrived(arrivalUs, gViewOn && !viewSysexTaken(p, n, 0), waiting);
+    scriptSysexTaken(p, n, 0, arrivalUs);
     if (gSyxOn)
         syxSaveChecked(p, n);
     if (gSmfOn) {
@@ -370,6 +375,7 @@ void noteSysexCut(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 {
     int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
     arrived(arrivalUs, gViewOn && !viewSysexTaken(p, n, 1), waiting);
+    scriptSysexTaken(p, n, 1, arrivalUs);
     if (gSyxOn)
         syxCut();
     if (gSmfOn) {
@@ -386,6 +392,7 @@ void noteOtherReceived(int64_t arrivalUs)
 {
     if (gViewOn)
         viewOtherTaken();
+    scriptOtherTaken(gReceived, arrivalUs);
     arrived(arrivalUs, false, gTimes ? waitingUs() : SmfOrder::kNothingWaits);
     smfCatchUp();
 }
@@ -439,3 +446,15 @@ int64_t timedWorkDueUs(void)
        broken off): at the next pass */
     return gOrder.held() ? vtClockUs() : gSmf.dueUs();
 }
+
+namespace {
+const char *gRecordName = nullptr; /* --record FILE */
+} // namespace
+
+void recordFileOn(const char *name) { gRecordName = name; }
+const char *recordFileName(void) { return gRecordName ? gRecordName : gRecFileName; }
+
+int stopRequested(void) { return vtStopSignalled(); }
+
+/* One input only: no name tells the sources apart. */
+const char *receivedSourceName(void) { return nullptr; }

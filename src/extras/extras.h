@@ -23,6 +23,7 @@
 
 #include "filters.h"
 #include "syxfiles.h"
+#include "textout.h"
 
 #include <stdint.h>
 
@@ -128,5 +129,29 @@ void timedWork(void);
 /* When timedWork has something to do next (vtClockUs), -1 for nothing:
    for a main loop that sleeps until a timer. */
 int64_t timedWorkDueUs(void);
+
+/* ---- hooks: runs from a script (extras/script.h) --------------------- */
+
+/* Before the display shows anything of the message taken last (shown: the
+   display shows it; 0 for the line a tool may still have about it): counts
+   it for --expect, and 0 when its JSON object took the place of the
+   display's own.  receivedDisplayEnds follows what the display showed. */
+int receivedDisplayBegins(int shown);
+void receivedDisplayEnds(void);
+/* The same for the loss lines (the counts of the loss they tell of);
+   receivedDisplayEnds follows them. */
+int lossDisplayBegins(uint32_t lost, uint32_t longLost, uint32_t overflows);
+/* An error line, printed as printf would; in a quiet run it goes to
+   standard error instead, alone on its line. */
+void errorLine(const char *format, ...) VT_PRINTF_LIKE(1, 2);
+/* The record file's name: VOLTANIS.REC, or the one of --record. */
+const char *recordFileName(void);
+void recordFileOn(const char *name);
+/* CTRL-C or SIGTERM asked a run from a script to stop (a transfer stops
+   as at F8). */
+int stopRequested(void);
+
+/* The source port of the message taken last, as names are shown; null while there is one input. */
+const char *receivedSourceName(void);
 
 #endif

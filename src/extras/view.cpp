@@ -154,6 +154,14 @@ const char *receivedLineEnd(void)
     return gEnd;
 }
 
+const char *receivedMeaning(void)
+{
+    if (!gExplain)
+        return "";
+    const char *meaning = explanation();
+    return *meaning ? meaning + sizeof kSeparator - 1 : "";
+}
+
 void exitPromptNotes(void)
 {
     if (gHidden != 0)

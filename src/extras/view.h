@@ -19,6 +19,10 @@ int viewShortTaken(uint32_t word, int64_t arrivalUs, int usual);
 int viewSysexTaken(const uint8_t *p, uint32_t n, int cut);
 void viewOtherTaken(void);
 
+/* What the message taken last means, without the separator that ends a
+   line with it; "" without -x or for nothing to say. */
+const char *receivedMeaning(void);
+
 /* every tool of the view off, its state as at the start */
 void viewOff(void);
 

@@ -5,6 +5,8 @@
  */
 #include "frontend.h"
 
+#include "../extras/extras.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -117,5 +119,5 @@ const char *fileErrorText(DWORD error)
 void printFileRefusal(const char *name, DWORD error)
 {
     char shown[SHOWN_NAME_SIZE];
-    printf("%s: %s!\n", shownName(shown, name), fileErrorText(error));
+    errorLine("%s: %s!\n", shownName(shown, name), fileErrorText(error));
 }

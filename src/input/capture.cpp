@@ -9,6 +9,7 @@
  * with an acquire load.
  */
 #include "inputpriv.h"
+#include "../extras/extras.h"
 #include "../frontend/frontend.h"
 
 #include <stdio.h>
@@ -127,11 +128,11 @@ void inputSetup(void)
     gMidiInHdr.dwFlags = 0;
 
     if (midiInStart(gInHandle) != MMSYSERR_NOERROR)
-        printf("\nERROR MIDI IN START\n");
+        errorLine("\nERROR MIDI IN START\n");
     if (midiInPrepareHeader(gInHandle, &gMidiInHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR)
-        printf("\nERROR MIDI IN PREPARE\n");
+        errorLine("\nERROR MIDI IN PREPARE\n");
     if (midiInAddBuffer(gInHandle, &gMidiInHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR)
-        printf("\nERROR MIDI IN ADDBUFFER\n");
+        errorLine("\nERROR MIDI IN ADDBUFFER\n");
 }
 
 void inputStop(void)
@@ -165,7 +166,7 @@ static void requeueInputBuffer(void)
     gMidiInHdr.lpData = (LPSTR)gRbuf1;
     gMidiInHdr.dwBytesRecorded = 0;
     if (midiInAddBuffer(gInHandle, &gMidiInHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR)
-        printf("\nERROR MIDI IN ADDBUFFER\n");
+        errorLine("\nERROR MIDI IN ADDBUFFER\n");
 }
 
 int takeSysex(uint32_t *len, int *cut, int64_t *arrivalUs)

@@ -123,10 +123,13 @@ void decodeChannelMessage(void)
     /* CTRL-B hides Timing Clock and Active Sensing; the filters of the
        command line have the last word */
     const int shown = receivedShown(!((status == 0xF8 || status == 0xFE) && gbBlockRealTime));
+    if (!receivedDisplayBegins(shown))
+        return;
     if (gMode == 0 || gMode == 2)
         showText(status, d1, d2, shown);
     else if (shown && (gMode == 1 || gMode == 3))
         showBytes(status, d1, d2, len);
+    receivedDisplayEnds();
 }
 
 int showOneEntry(void)
@@ -215,12 +218,13 @@ static void showSysex(uint32_t n, int cut, int64_t arrivalUs)
         gByteCount += n;
         recDotCheck();
     }
-    if (gbRecQuiet || !receivedShown(1))
+    if (gbRecQuiet || !receivedShown(1) || !receivedDisplayBegins(1))
         return;
     if (gMode == 0 || gMode == 2)
         showSysexText(n, cut);
     else if (gMode == 1 || gMode == 3)
         showSysexBytes(n, cut);
+    receivedDisplayEnds();
 }
 
 /* The oldest waiting invalid-byte notice, if any; 1 when there was one. */
@@ -235,10 +239,13 @@ static int showWildByte(void)
 
     /* shown even while recording quietly, and never recorded */
     uint8_t b = (uint8_t)(gReceived & 0xFF);
+    if (!receivedDisplayBegins(1))
+        return 1;
     if (gMode == 0 || gMode == 2)
         printf("%s  wild byte      %x%s\n", receivedTimeColumn(), b, receivedReplyNote());
     else if (gMode == 1 || gMode == 3)
         printf(gNumBase == 16 ? "%x " : "%d ", b);
+    receivedDisplayEnds();
     return 1;
 }
 
@@ -254,6 +261,8 @@ static int reportLosses(void)
     /* what arrived and was never shown is as much a failure of a run
        nobody watches as a line that was refused */
     noteFailure();
+    if (!lossDisplayBegins(lost, longLost, overflows))
+        return 1;
     if (lost != 0)
         printf("\nERROR MIDI IN: %u messages lost, receive buffer full\n", lost);
     if (longLost != 0)
@@ -262,6 +271,7 @@ static int reportLosses(void)
         printf(
             "\nERROR MIDI IN: an unknown number of messages lost, system input queue full (overflows: %u)\n",
             overflows);
+    receivedDisplayEnds();
     return 1;
 }
 

@@ -5,6 +5,7 @@
  * file even if the program is killed.
  */
 #include "inputpriv.h"
+#include "../extras/extras.h"
 #include "../frontend/frontend.h"
 
 #include <stdio.h>
@@ -19,7 +20,7 @@ static const char kPauseMarker[] = "_PaUsE_"; /* written without its zero */
 /* after a write that fell short: what was written stays, recording stops */
 static void recWriteFailed(void)
 {
-    printf("Record File Write Error!\n");
+    errorLine("Record File Write Error!\n");
     CloseHandle(ghRecFile);
     gbRecFileOpen = 0;
     gbRecRecv = 0;
@@ -48,11 +49,11 @@ void recDotCheck(void)
 void StartRecReceive(void)
 {
     if (!gbRecFileOpen) {
-        HANDLE h = CreateFileA(gRecFileName, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+        HANDLE h = CreateFileA(recordFileName(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
         if (h == INVALID_HANDLE_VALUE) {
             DWORD why = GetLastError();
-            printf("Cannot open Record File!\n");
-            printFileRefusal(gRecFileName, why);
+            errorLine("Cannot open Record File!\n");
+            printFileRefusal(recordFileName(), why);
             return;
         }
         ghRecFile = h;
@@ -69,7 +70,7 @@ void PauseRecReceive(void)
 {
     gbRecRecv = 0;
     if (!gbRecFileOpen) {
-        printf("Record File Write Error!\n");
+        errorLine("Record File Write Error!\n");
         return;
     }
     if (recWrite(kPauseMarker, PAUSE_MARKER_LEN))

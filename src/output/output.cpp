@@ -74,12 +74,12 @@ void sendLongMsg(int n)
        what is possible, and the user sees every step that went wrong */
     int failed = 0;
     if (midiOutPrepareHeader(gOutHandle, &gMidiOutHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
-        printf("\nERROR MIDI PREPARE\n");
+        errorLine("\nERROR MIDI PREPARE\n");
         failed = 1;
     }
     int64_t began = transmissionBegins();
     if (midiOutLongMsg(gOutHandle, &gMidiOutHdr, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
-        printf("\nERROR MIDI TRANSMISSION\n");
+        errorLine("\nERROR MIDI TRANSMISSION\n");
         failed = 1;
     } else {
         transmissionEnded(began, n); /* the bytes have left: a reply may come */

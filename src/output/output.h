@@ -28,6 +28,9 @@ void repeatLastMsg(void);
 extern HANDLE ghSendFile;
 extern int32_t gTXCol;
 void SendFile(uint8_t pace);
+/* The transfer of the file name, once it is chosen: 1 when all of it was
+   sent, 0 when it could not be opened or read, or F8 stopped it. */
+int sendFileNamed(const char *name, uint8_t pace);
 /* A pause between blocks of a transfer, kept to the clock however often the
    platform's pause ends early; 1 when F8 was typed meanwhile (the pause ends
    at once), 0 when the time has passed. */

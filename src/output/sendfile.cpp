@@ -48,7 +48,7 @@ static int readSendFileName(void)
         n = 0;
     }
     if (strlen(line) > sizeof gSendFileName - 1) {
-        printf("File name too long (%u characters at most)!\n", (unsigned)(sizeof gSendFileName - 1));
+        errorLine("File name too long (%u characters at most)!\n", (unsigned)(sizeof gSendFileName - 1));
         return 0;
     }
     memcpy(gSendFileName, line, strlen(line) + 1);
@@ -70,7 +70,7 @@ int transferPause(unsigned ms)
 {
     const int64_t deadline = vtClockUs() + (int64_t)ms * 1000;
     for (;;) {
-        if (_kbhit() && abortKeyTyped())
+        if (stopRequested() || (_kbhit() && abortKeyTyped()))
             return 1;
         int64_t left = deadline - vtClockUs();
         if (left <= 0)
@@ -127,18 +127,21 @@ void SendFile(uint8_t pace)
             printf("\n");
         }
     }
+    sendFileNamed(gSendFileName, pace);
+}
 
-    ghSendFile =
-        CreateFileA(gSendFileName, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+int sendFileNamed(const char *name, uint8_t pace)
+{
+    ghSendFile = CreateFileA(name, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (ghSendFile == INVALID_HANDLE_VALUE) {
         DWORD why = GetLastError();
-        printf("Cannot open Send File!\n");
+        errorLine("Cannot open Send File!\n");
         noteFailure();
         /* a missing file needs no words; the keyboard, a folder, a file in
            use do */
         if (why != ERROR_FILE_NOT_FOUND && why != ERROR_PATH_NOT_FOUND)
-            printFileRefusal(gSendFileName, why);
-        return;
+            printFileRefusal(name, why);
+        return 0;
     }
 
     memcpy(sKeptBytes, gSbuf, sizeof sKeptBytes);
@@ -149,7 +152,7 @@ void SendFile(uint8_t pace)
     for (;;) {
         r = ReadSendLine();
         if (r == 0) {
-            printf("File Read Error");
+            errorLine("File Read Error");
             noteFailure();
             break;
         }
@@ -171,12 +174,12 @@ void SendFile(uint8_t pace)
             if (blocks % 25 == 2)
                 printf(".");
         }
-        if (aborted || (_kbhit() && abortKeyTyped())) {
-            printf("Aborted\n");
+        if (aborted || stopRequested() || (_kbhit() && abortKeyTyped())) {
+            errorLine("Aborted\n");
             CloseHandle(ghSendFile);
             ghSendFile = INVALID_HANDLE_VALUE;
             restoreKeptBytes();
-            return;
+            return 0;
         }
     }
     CloseHandle(ghSendFile);
@@ -184,4 +187,5 @@ void SendFile(uint8_t pace)
     restoreKeptBytes();
     if (r != 0)
         printf("Ready\n");
+    return r != 0;
 }

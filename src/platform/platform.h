@@ -365,4 +365,36 @@ BOOL vtFlushFileOnSignal(HANDLE h);
 /* 1 when a and b both name one existing folder, by whatever path. */
 int vtSameFolder(LPCSTR a, LPCSTR b);
 
+/* ---- runs from a script (the command line's quiet modes) -------------- */
+
+/* Where standard output goes from now on, for a run whose session texts
+   nobody reads: VT_OUT_SHOWN the standard output the program was given,
+   VT_OUT_NONE nowhere.  What was printed before goes out where it was
+   meant to.  Main thread. */
+#define VT_OUT_SHOWN 0
+#define VT_OUT_NONE 1
+void vtRouteStdout(int where);
+
+/* 1 when the standard output the program was given is a terminal. */
+int vtStdoutIsTerminal(void);
+
+/* From now on CTRL-C and SIGTERM (on Windows CTRL-C, CTRL-BREAK) no longer
+   end the program: they are noted, and the pause ends at once, for a run
+   that ends itself in order (a listener, a transfer from the command
+   line).  Every other signal keeps its course. */
+void vtStopOnSignals(void);
+/* 1 once such a signal came. */
+int vtStopSignalled(void);
+
+/* For the keyboard of keyboardFromLines: after the last line, the end of
+   the keys counts as a key only once ms milliseconds have passed
+   (VT_LINES_NEVER: never; by default a short moment). */
+#define VT_LINES_NEVER (-1L)
+void keyboardLinesEndAfter(long ms);
+/* vtClockUs of the moment the last line's Enter was taken (at once for no
+   lines); -1 before. */
+int64_t keyboardLinesDoneUs(void);
+/* The keys come from standard input again, after keyboardFromLines. */
+void keyboardFromConsole(void);
+
 #endif /* VOLTANIS_PLATFORM_H */

@@ -14,6 +14,7 @@
  */
 #include "preset.h"
 
+#include "../extras/extras.h"
 #include "../frontend/frontend.h"
 
 #include <stdio.h>
@@ -64,7 +65,7 @@ static DWORD replaceRefusal(void)
 
 static void reportNotSaved(DWORD why)
 {
-    printf("preset not saved in file %s: %s\n", gPresetFileName, fileErrorText(why));
+    errorLine("preset not saved in file %s: %s\n", gPresetFileName, fileErrorText(why));
 }
 
 /* A new file of that name, created for writing; one left behind by a save
@@ -111,7 +112,7 @@ int savePreset(void)
     if (!CloseHandle(h))
         whole = 0;
     if (!whole) {
-        printf("disk write error\n");
+        errorLine("disk write error\n");
         DeleteFileA(temp);
         return 0;
     }
@@ -167,12 +168,12 @@ static int storedPortUsable(int isOut, const uint8_t *field, uint32_t *port)
     switch (findPort(isOut, field, port)) {
     case PORT_ONE: return 1;
     case PORT_NONE:
-        printf(isOut ? "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n"
+        errorLine(isOut ? "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n"
                      : "Preset ERROR: stored MIDI IN device not available, VOLTANIS.SET ignored\n");
         return 0;
     default: {
         char shown[SHOWN_NAME_SIZE];
-        printf("Preset ERROR: several MIDI %s devices are named '%s', VOLTANIS.SET ignored\n",
+        errorLine("Preset ERROR: several MIDI %s devices are named '%s', VOLTANIS.SET ignored\n",
             isOut ? "OUT" : "IN", shownName(shown, (const char *)field));
         return 0;
     }
@@ -197,25 +198,25 @@ int loadPresetKeeping(int keepOut, int keepIn)
     uint8_t rec[PRESET_SIZE];
     DWORD got = 0;
     if (!ReadFile(h, rec, PRESET_SIZE, &got, NULL) || got != PRESET_SIZE) {
-        printf("disk read error\n");
+        errorLine("disk read error\n");
         CloseHandle(h);
         return 0;
     }
     CloseHandle(h);
 
     if (rec[OFS_VERSION] != PRESET_VERSION) {
-        printf("ERROR: incompatible version, VOLTANIS.SET ignored\n");
+        errorLine("ERROR: incompatible version, VOLTANIS.SET ignored\n");
         return 0;
     }
     /* a channel above 16 would change the kind of every message typed, a
        mode above 3 would show nothing ever; the number base only changes
        how numbers read, so it is taken over as it is */
     if (rec[OFS_CHANNEL] > HIGHEST_CHANNEL) {
-        printf("ERROR: MIDI channel out of range, VOLTANIS.SET ignored\n");
+        errorLine("ERROR: MIDI channel out of range, VOLTANIS.SET ignored\n");
         return 0;
     }
     if ((rec[OFS_MODE] & ~MODE_SHOWS_REALTIME) > HIGHEST_MODE) {
-        printf("ERROR: I/O mode out of range, VOLTANIS.SET ignored\n");
+        errorLine("ERROR: I/O mode out of range, VOLTANIS.SET ignored\n");
         return 0;
     }
     uint32_t outPort = goSelDev, inPort = giSelDev;

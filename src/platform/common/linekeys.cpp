@@ -15,7 +15,9 @@ const int kEnter = 13;
 
 /* What the last line makes a port answer (the loopback at once, a device
    within milliseconds) is still shown before the end counts as a key. */
-const std::chrono::milliseconds kEndQuiet(150);
+const std::chrono::milliseconds kEndQuietDefault(150);
+std::chrono::milliseconds gEndQuiet = kEndQuietDefault;
+bool gEndNever = false; /* the keys never end: the run ends itself */
 
 const char *const *gLines;
 unsigned gCount;
@@ -24,6 +26,7 @@ unsigned gPos;  /* in it; at its terminator Enter is next */
 bool gEndStarted;
 std::chrono::steady_clock::time_point gEndAt;
 bool gEndIsEnter; /* at the end: the next key is Enter, not ESC */
+int64_t gDoneUs = -1; /* when the last line's Enter was taken */
 
 bool keysLeft(void) { return gLine < gCount; }
 
@@ -32,6 +35,7 @@ void endStarts(void)
     if (!gEndStarted) {
         gEndStarted = true;
         gEndAt = std::chrono::steady_clock::now();
+        gDoneUs = vtRealConsole()->clockUs();
     }
 }
 
@@ -57,14 +61,14 @@ int linesKbhit(void)
     if (keysLeft())
         return 1;
     endStarts();
-    return std::chrono::steady_clock::now() - gEndAt >= kEndQuiet;
+    return !gEndNever && std::chrono::steady_clock::now() - gEndAt >= gEndQuiet;
 }
 
 /* The pause ends at the latest when the end of the keys counts as a key. */
 void linesSleep(unsigned long ms)
 {
-    if (gEndStarted) {
-        auto left = kEndQuiet - (std::chrono::steady_clock::now() - gEndAt);
+    if (gEndStarted && !gEndNever) {
+        auto left = gEndQuiet - (std::chrono::steady_clock::now() - gEndAt);
         long long leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
         if (leftMs > 0 && (unsigned long long)leftMs < ms)
             ms = (unsigned long)leftMs;
@@ -122,5 +126,16 @@ void keyboardFromLines(const char *const *lines, unsigned count)
     gPos = 0;
     gEndStarted = false;
     gEndIsEnter = false;
+    gDoneUs = -1;
     vtInstallConsole(&kLines);
 }
+
+void keyboardLinesEndAfter(long ms)
+{
+    gEndNever = ms < 0;
+    gEndQuiet = gEndNever ? kEndQuietDefault : std::chrono::milliseconds(ms);
+}
+
+int64_t keyboardLinesDoneUs(void) { return gDoneUs; }
+
+void keyboardFromConsole(void) { vtInstallConsole(nullptr); }
