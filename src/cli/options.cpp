@@ -80,21 +80,34 @@ const OptionSpec *byShortName(char c)
     return nullptr;
 }
 
+/* The options before --send-file were there first: a shortened name that
+   also starts a later one ("--li", "--time") keeps meaning the first, so
+   that the scripts written for them keep working. */
+const size_t kFirstOptions = 16;
+
 /* the option a long name (len characters) stands for, exactly or as the
-   start of one name only; *ambiguous when it starts several */
+   start of one name only (or of one of the first options only);
+   *ambiguous when it starts several */
 const OptionSpec *byLongName(const char *name, size_t len, bool *ambiguous)
 {
-    const OptionSpec *found = nullptr;
-    int starts = 0;
+    const OptionSpec *found = nullptr, *firstFound = nullptr;
+    int starts = 0, firstStarts = 0;
     *ambiguous = false;
-    for (const OptionSpec &o : kOptions) {
+    for (size_t i = 0; i < sizeof kOptions / sizeof kOptions[0]; i++) {
+        const OptionSpec &o = kOptions[i];
         if (strncmp(o.longName, name, len) != 0)
             continue;
         if (o.longName[len] == '\0')
             return &o;
         found = &o;
         starts++;
+        if (i < kFirstOptions) {
+            firstFound = &o;
+            firstStarts++;
+        }
     }
+    if (starts > 1 && firstStarts == 1)
+        return firstFound;
     *ambiguous = starts > 1;
     return starts == 1 ? found : nullptr;
 }

@@ -74,7 +74,7 @@ def test_list_names_the_loopback_under_both_headings(binary):
 def test_one_shot_on_a_terminal(binary):
     """Ports by name, the line sent and its answer shown, no question, and
     the terminal as it was."""
-    with Session(binary, args=["-o", "loop", "-i", "LOOP", "-s", "N 3C 40"]) as s:
+    with Session(binary, args=["-v", "-o", "loop", "-i", "LOOP", "-s", "N 3C 40"]) as s:
         s.expect("type ? for a short list of commands\n\n")
         s.expect_next("Selection:\n")
         s.expect_next(status_report(*loopback_numbers(binary)))
@@ -85,7 +85,7 @@ def test_one_shot_on_a_terminal(binary):
 
 
 def test_one_shot_lines_in_order_and_the_keyboard_not_read(binary):
-    status, out, err = run(binary, "--out=loop", "--in", "loop", "--send", "N 3C 40", "-sS hello",
+    status, out, err = run(binary, "-v", "--out=loop", "--in", "loop", "--send", "N 3C 40", "-sS hello",
                            stdin=b"N 3C 41\n")
     check(status == 0 and err == UNREAD_STDIN, "status %d, stderr %r\n%s" % (status, err, out[-2000:]))
     # as from a pipe: the lines, then what came back meanwhile
@@ -95,7 +95,7 @@ def test_one_shot_lines_in_order_and_the_keyboard_not_read(binary):
 
 
 def test_one_shot_and_piped_input_end_with_1_after_a_failed_line(binary):
-    status, out, err = run(binary, "-s", "N 3C 40", "-s", "N 3C 40 X", "-s", "S hi")
+    status, out, err = run(binary, "-v", "-s", "N 3C 40", "-s", "N 3C 40 X", "-s", "S hi")
     check(status == 1, "a failed line among three: status %d\n%s" % (status, out[-2000:]))
     check("N 3C 40\nN 3C 40 X\n DATA1 ERROR\nS hi\n" + NOTE_ON + "  SysEx( 7d ) hi EOX\n" in out,
           "the error or the next line is missing:\n%s" % out[-2000:])
@@ -142,7 +142,7 @@ def test_dir_holds_preset_record_and_send_files(binary):
         check(os.path.getsize(os.path.join(folder, "VOLTANIS.SET")) == 168, "no preset in the folder")
         check(sorted(os.listdir(work)) == [], "files left in the current folder: %s" % os.listdir(work))
 
-        status, out, err = run(binary, "--dir=" + folder, "-s", "N 3C 40", cwd=work)
+        status, out, err = run(binary, "-v", "--dir=" + folder, "-s", "N 3C 40", cwd=work)
         check(status == 0 and err == "", "one-shot with the preset: status %d, stderr %r" % (status, err))
         check("Preset loaded:" + status_report(*loopback_numbers(binary)) + "N 3C 40\n" + NOTE_ON in out,
               "the preset's mode 3 was not set aside for the line:\n%s" % out[-2000:])
@@ -156,7 +156,7 @@ def test_dir_holds_preset_record_and_send_files(binary):
 def test_a_line_longer_than_511_characters_is_refused_whole(binary):
     for chars, refused in ((511, False), (600, True)):
         line = "S " + "A" * (chars - 2)
-        for args, stdin in ((["-s", line], b""), ([], (line + "\n").encode())):
+        for args, stdin in ((["-v", "-s", line], b""), ([], (line + "\n").encode())):
             status, out, err = run(binary, "-o", "loop", "-i", "loop", *args, stdin=stdin)
             what = "%s, %d characters" % ("piped" if stdin else "-s", chars)
             check(status == refused and err == "", "%s: status %d, stderr %r" % (what, status, err))

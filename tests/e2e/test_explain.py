@@ -25,7 +25,7 @@ def test_explain_names_the_controller_and_the_identity_request(binary):
 
 def test_filters_hide_from_the_screen_not_from_the_log(binary):
     with scratch_dir("filters") as work:
-        status, out, err = run(binary, *LOOP, "--hide=note", "--channel=1", "--smf", "log.mid",
+        status, out, err = run(binary, "-v", *LOOP, "--hide=note", "--channel=1", "--smf", "log.mid",
                                "-s", "N 3C 40", "-s", "K 07 64", "-s", "M 2", "-s", "K 07 65", cwd=work)
         check(status == 0 and err == "", "status %d, stderr %r" % (status, err))
         check("MIDI Note ON" not in out and "b1  7 65" not in out, "a hidden message shown:\n%s" % out[-2000:])
