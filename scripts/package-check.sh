@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks what a built tree installs and packages:
 #   bash scripts/package-check.sh [BUILD_DIR]      (default: build-test)
-# cmake --install into a scratch DESTDIR must give bin/voltanis and
-# share/man/man1/voltanis.1; man -l must format the page without a warning;
+# cmake --install into a scratch DESTDIR must give bin/voltanis,
+# share/man/man1/voltanis.1 and the bash and zsh completion; man -l must format the page without a warning;
 # cpack -G DEB must give a package that holds both files and depends on
 # the C library (and on libasound2 when the program uses it).
 set -euo pipefail
@@ -18,6 +18,9 @@ bin="$dest/usr/bin/voltanis"
 page="$dest/usr/share/man/man1/voltanis.1"
 [ -x "$bin" ] || fail "no usr/bin/voltanis in the installed tree"
 [ -f "$page" ] || fail "no usr/share/man/man1/voltanis.1 in the installed tree"
+for f in usr/share/bash-completion/completions/voltanis usr/share/zsh/vendor-completions/_voltanis; do
+    [ -f "$dest/$f" ] || fail "no $f in the installed tree"
+done
 "$bin" --version | grep -qx 'voltanis [0-9][0-9.]*' || fail "the installed program's --version is wrong"
 
 warnings="$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)"
@@ -31,7 +34,8 @@ rm -f "$build"/voltanis_*.deb
 log="$(cd "$build" && cpack -G DEB 2>&1)" || fail "cpack -G DEB failed: $log"
 deb="$(ls "$build"/voltanis_*.deb)"
 contents="$(dpkg-deb -c "$deb")"
-for f in ./usr/bin/voltanis ./usr/share/man/man1/voltanis.1; do
+for f in ./usr/bin/voltanis ./usr/share/man/man1/voltanis.1 ./usr/share/bash-completion/completions/voltanis \
+    ./usr/share/zsh/vendor-completions/_voltanis; do
     grep -q " $f\$" <<<"$contents" || fail "$deb does not hold $f"
 done
 depends="$(dpkg-deb -f "$deb" Depends)"

@@ -142,6 +142,67 @@ TEST(CliOptions, TimeAndSysexTools)
     }
 }
 
+/* The options of runs from a script: the values each takes, the bounds of
+   the numbers, and what cannot go together. */
+TEST(CliOptions, RunsFromAScript)
+{
+    const char *wait = "invalid --wait '%s' (milliseconds, 0 to 600000)";
+    const char *needs = "--wait, --expect and --timeout need --send, --send-file or --listen";
+    const struct {
+        Args args;
+        const char *error; /* "%s": the first value given */
+        long waitMs, expect, expectSysex, timeoutMs;
+        CliOptions::Color color;
+    } cases[] = {
+        {{"-s", "S \\11", "--expect-sysex=12", "--timeout=5000"}, "", -1, 0, 12, 5000, CliOptions::ColorNever},
+        {{"-f", "d.syx", "--wait", "0", "--expect", "1000000"}, "", 0, 1000000, 0, -1, CliOptions::ColorNever},
+        {{"-L", "-i", "x", "--wait=600000", "--color"}, "", 600000, 0, 0, -1, CliOptions::ColorAuto},
+        {{"-s", "x", "--color=always", "--json"}, "", -1, 0, 0, -1, CliOptions::ColorAlways},
+        {{"--color=never", "-q"}, "", -1, 0, 0, -1, CliOptions::ColorNever},
+        {{"-s", "x", "--wait=600001"}, wait, 0, 0, 0, 0, CliOptions::ColorNever},
+        {{"-s", "x", "--wait=-1"}, wait, 0, 0, 0, 0, CliOptions::ColorNever},
+        {{"-s", "x", "--wait=1s"}, wait, 0, 0, 0, 0, CliOptions::ColorNever},
+        {{"-s", "x", "--expect=0"}, "invalid --expect '0' (messages, 1 to 1000000)", 0, 0, 0, 0,
+            CliOptions::ColorNever},
+        {{"-s", "x", "--expect-sysex=1000001"},
+            "invalid --expect-sysex '1000001' (SysEx messages, 1 to 1000000)", 0, 0, 0, 0, CliOptions::ColorNever},
+        {{"-s", "x", "--expect=1", "--timeout=0"}, "invalid --timeout '0' (milliseconds, 1 to 600000)", 0, 0, 0,
+            0, CliOptions::ColorNever},
+        {{"--color=yes"}, "invalid --color 'yes' (auto, always or never)", 0, 0, 0, 0, CliOptions::ColorNever},
+        {{"--expect=3"}, needs, 0, 0, 0, 0, CliOptions::ColorNever},
+        {{"-q", "--wait=5"}, needs, 0, 0, 0, 0, CliOptions::ColorNever},
+        {{"-s", "x", "--timeout=5"}, "--timeout needs --expect or --expect-sysex", 0, 0, 0, 0,
+            CliOptions::ColorNever},
+        {{"-s", "x", "-f", "y"}, "--send and --send-file exclude each other", 0, 0, 0, 0, CliOptions::ColorNever},
+        {{"-L", "-i", "x", "-o", "y"}, "--listen sends nothing: no --out, --send or --send-file with it", 0, 0,
+            0, 0, CliOptions::ColorNever},
+        {{"-L"}, "--listen needs the input port (-i PORT)", 0, 0, 0, 0, CliOptions::ColorNever},
+        {{"-s", "x", "--slow"}, "--slow goes with --send-file", 0, 0, 0, 0, CliOptions::ColorNever},
+        {{"-s", "x", "-v", "--json"}, "--verbose and --json exclude each other", 0, 0, 0, 0,
+            CliOptions::ColorNever},
+        {{"-v", "-q"}, "--verbose and --quiet exclude each other", 0, 0, 0, 0, CliOptions::ColorNever},
+        {{"--expe=1"}, "option '--expe' is ambiguous", 0, 0, 0, 0, CliOptions::ColorNever},
+    };
+    for (const auto &c : cases) {
+        std::string line;
+        for (const char *a : c.args)
+            line += std::string(a) + " ";
+        SCOPED_TRACE(line);
+        CliOptions o = parsed(c.args);
+        char error[200];
+        const char *value = strchr(c.args.back(), '=');
+        snprintf(error, sizeof error, c.error, value ? value + 1 : "");
+        EXPECT_EQ(o.error, error);
+        if (*c.error)
+            continue;
+        EXPECT_EQ(o.waitMs, c.waitMs);
+        EXPECT_EQ(o.expect, c.expect);
+        EXPECT_EQ(o.expectSysex, c.expectSysex);
+        EXPECT_EQ(o.timeoutMs, c.timeoutMs);
+        EXPECT_EQ(o.color, c.color);
+    }
+}
+
 TEST(CliOptions, ASendLineIsTextWithoutAControlCharacter)
 {
     const char *const text[] = {"N 3C 40", "", "S gr\xc3\xbc\xc3\x9f \xe2\x82\xac"};
