@@ -13,7 +13,7 @@ import time
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_cli import NOTE_ON, run  # noqa: E402
-from vtpty import LOOPBACK, Session, check, run_tests, scratch_dir  # noqa: E402
+from vtpty import LOOPBACK, Session, check, fkey, run_tests, scratch_dir  # noqa: E402
 
 LOOP = ["-o", "loop", "-i", "loop"]
 ALL_KINDS = "--only=note,poly,cc,program,pressure,bend,sysex,mtc,spp,song,tune,clock,sense,transport,reset"
@@ -87,6 +87,17 @@ def test_send_file_byte_for_byte_and_its_errors(binary):
                              ("folder", "Cannot open Send File!\nfolder: a folder, not a file!\n")):
             status, out, err = run(binary, *LOOP, "-f", name, cwd=work)
             check(status == 1 and out == "" and err == errors, "-f %s: %d %r %r" % (name, status, out, err))
+
+
+def test_f8_or_ctrl_c_stops_the_file(binary):
+    for key in (fkey(8), b"\x03"):
+        with Session(binary, args=[*LOOP, "-f", "notes.bin", "--slow"],
+                     files={"notes.bin": bytes.fromhex("903c40") * 400}) as s:
+            time.sleep(0.4)
+            s.send(key)
+            s.expect("Aborted\n")
+            s.expect_exit(1)
+            s.expect_terminal_restored()
 
 
 def test_listen_ends_at_a_signal_with_status_0_and_its_files_whole(binary):
