@@ -246,6 +246,11 @@ int runSession(const CliOptions &o)
     statusReport();
     if (scripted)
         reportUnopenedPorts();
+    if (o.listen && gInHandle == 0) {
+        /* nothing to listen to: not a run that waits for a signal */
+        extrasFinish();
+        return 1;
+    }
     if (o.record) {
         gbRecQuiet = 0;
         StartRecReceive();

@@ -10,6 +10,7 @@ watches what the program sends, aplaymidi and amidi send to it.  Everything
 runs about 10 to 30 times slower than on the host, hence the long waits
 (they bound a hang; nothing is timed)."""
 
+import json
 import os
 import re
 import shutil
@@ -441,6 +442,82 @@ def test_smf_and_syx_files_through_the_kernel(binary, work):
         shutil.rmtree(folder, ignore_errors=True)
 
 
+def subscribed_to_through():
+    """The program's client has its subscription to Midi Through: what is
+    played to it now reaches the program."""
+    with open("/proc/asound/seq/clients") as f:
+        clients = f.read()
+    through = clients.split('Client  14 :', 1)[-1].split("Client ", 1)[0]
+    return '"Voltanis"' in clients and "Connecting To:" in through
+
+
+def test_listen_json_while_aplaymidi_plays(binary, work):
+    """--listen --json on Midi Through while aplaymidi plays a file: one
+    JSON object per event, and status 0 at CTRL-C."""
+    played = [(0, b"\x90\x3c\x40"), (48, b"\x80\x3c\x00"), (0, b"\xb1\x07\x64"), (48, b"\xc2\x05")]
+    song = os.path.join(work, "listen.mid")
+    with open(song, "wb") as f:
+        f.write(smf(played))
+    out = tempfile.TemporaryFile()
+    p = subprocess.Popen([binary, "--listen", "-i", THROUGH, "--json"], stdin=subprocess.DEVNULL, stdout=out,
+                         stderr=subprocess.STDOUT, cwd=work)
+    try:
+        end = time.monotonic() + WAIT
+        while not subscribed_to_through():
+            check(time.monotonic() < end and p.poll() is None, "the listener never subscribed")
+            time.sleep(0.2)
+        r = subprocess.run(["aplaymidi", "-p", "14:0", song], capture_output=True, text=True, timeout=WAIT)
+        check(r.returncode == 0, "aplaymidi failed: %s" % r.stderr)
+        time.sleep(1)
+    finally:
+        p.send_signal(signal.SIGINT)
+        p.wait(WAIT)
+    out.seek(0)
+    lines = out.read().decode("latin-1").splitlines()
+    objects = [json.loads(line) for line in lines]
+    check(p.returncode == 0 and [o["bytes"] for o in objects] == [e.hex() for _, e in played],
+          "status %d, objects %r" % (p.returncode, lines))
+    check([o["type"] for o in objects] == ["note-on", "note-off", "control-change", "program-change"],
+          "types %r" % lines)
+
+
+# A device on the raw side of VirMIDI 0-1 that answers a SysEx request
+# with 5 SysEx messages.
+PEER = """
+import os
+fd = os.open("/dev/snd/midiC0D1", os.O_RDWR)
+print("ready", flush=True)
+got = b""
+while b"\\xf7" not in got:
+    got += os.read(fd, 64)
+print("request " + got.hex(), flush=True)
+for i in range(5):
+    os.write(fd, bytes([0xF0, 0x7D, 0x10 + i]) + b"dump" + bytes([0xF7]))
+"""
+
+
+def test_a_dump_request_waits_for_its_answers(binary, work):
+    """A request to a peer that answers with 5 SysEx messages: --expect-sysex=5
+    ends the run with status 0 and the 5 of them as .syx files."""
+    folder = tempfile.mkdtemp(prefix="voltanis-vm-dump-")
+    peer = Peer([sys.executable, "-c", PEER], ready="ready")
+    try:
+        time.sleep(1)   # a virmidi port drops events until its raw device has a reader
+        r = subprocess.run([binary, "-o", VIR1, "-i", VIR1, "--syx", "dumps", "-s", "S \\01", "--expect-sysex=5",
+                            "--timeout=%d" % (WAIT * 1000)], stdin=subprocess.DEVNULL, capture_output=True,
+                           text=True, cwd=folder, timeout=WAIT * 2)
+        peer.wait_for("request f07d01f7")
+        check(r.returncode == 0 and r.stderr == "", "status %d, stderr %r" % (r.returncode, r.stderr))
+        check(r.stdout.count("  SysEx( 7d ) ") == 5, "shown:\n%s" % r.stdout)
+        files = sorted(os.listdir(os.path.join(folder, "dumps")))
+        check(files == ["%04d.syx" % i for i in range(5)], "files %r" % files)
+        with open(os.path.join(folder, "dumps", "0004.syx"), "rb") as f:
+            check(f.read() == b"\xf0\x7d\x14dump\xf7", "the last file is wrong")
+    finally:
+        peer.stop()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     global SEQCHECK
     if len(sys.argv) != 3:
@@ -453,7 +530,8 @@ def main():
         for t in (test_midi_through_session, test_preset_finds_midi_through_again,
                   test_port_vanishing_while_open, test_command_line_ports,
                   test_smf_and_syx_files_through_the_kernel, test_amidi_sysex_dump_recorded,
-                  test_look_alike_ports):
+                  test_look_alike_ports, test_listen_json_while_aplaymidi_plays,
+                  test_a_dump_request_waits_for_its_answers):
             t0 = time.monotonic()
             try:
                 t(binary, work)
