@@ -273,6 +273,8 @@ int runSession(const CliOptions &o)
     else
         runMainLoop();
     const bool answered = expectMet() != 0;
+    if (o.timeoutMs >= 0 && !answered)
+        expectSayMissing(o.timeoutMs);
     extrasFinish();
     int status = exitStatus();
     if (status == 0 && o.timeoutMs >= 0 && !answered)

@@ -237,6 +237,16 @@ int expectMet(void)
            (gExpectSysex == 0 || gSysex >= gExpectSysex);
 }
 
+void expectSayMissing(long timeoutMs)
+{
+    if (gExpectMessages != 0 && gMessages < gExpectMessages)
+        fprintf(stderr, "voltanis: no answer: %u of %u messages came within %ld ms\n", (unsigned)gMessages,
+                (unsigned)gExpectMessages, timeoutMs);
+    if (gExpectSysex != 0 && gSysex < gExpectSysex)
+        fprintf(stderr, "voltanis: no answer: %u of %u SysEx messages came within %ld ms\n", (unsigned)gSysex,
+                (unsigned)gExpectSysex, timeoutMs);
+}
+
 void scriptOff(void)
 {
     if (gQuiet)

@@ -25,6 +25,9 @@ void colorOn(void);
    messages (0: not counted). */
 void expectOn(uint32_t messages, uint32_t sysex);
 int expectMet(void);
+/* One line on standard error for each count --expect asked for and did
+   not get within timeoutMs. */
+void expectSayMissing(long timeoutMs);
 
 /* The message being taken (from the hooks of extras.cpp). */
 void scriptShortTaken(uint32_t word, int64_t arrivalUs);
