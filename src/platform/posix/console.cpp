@@ -7,9 +7,13 @@
  * table, line input and the output.
  *
  * Standard output is buffered, so that a message shown takes one write
- * however many prints make it up, and flushed before every pause and every
- * wait for a key or a line, and while the program is busy every few
- * milliseconds (at _kbhit): nothing stays unseen for longer.
+ * however many prints make it up, and flushed before every wait for a key
+ * or a line, before every pause that waits, and while the program is busy
+ * every few milliseconds (at _kbhit): nothing stays unseen for longer.  A
+ * pause that a notification ends at once does not flush: what came is
+ * shown first and goes out with the lines before it, so during a burst
+ * the lines leave in few large writes, while a message that comes alone
+ * still takes one write.
  */
 #include "console_internal.h"
 #include "posix.h"
@@ -63,6 +67,7 @@ void flushOut(void)
 void start(int in, int out)
 {
     vtposix::wakeCreate();
+    vtposix::pauseKeysRestarted();
     gOut = out;
     gTerminal = vtposix::termEnter(in);
     vtposix::keysStart(in, gTerminal);
@@ -102,8 +107,7 @@ int conGetch(void)
 void conSleep(unsigned long ms)
 {
     conInit();
-    flushOut();
-    vtposix::pauseFor(ms);
+    vtposix::pauseFor(ms, flushOut);
 }
 
 void terminalEcho(const char *p, size_t n)

@@ -79,8 +79,11 @@ void keysFoundQuiet(void);
 /* Makes the wake-up descriptor, once. */
 void wakeCreate(void);
 /* Waits up to ms for a key, a notification or what a backend's source
-   reads (standard output flushed beforehand). */
-void pauseFor(unsigned long ms);
+   reads; beforeWait runs first, unless a notification came since the last
+   pause, which ends this one at once. */
+void pauseFor(unsigned long ms, void (*beforeWait)(void));
+/* The keyboard's descriptor may be another file from now on. */
+void pauseKeysRestarted(void);
 
 } // namespace vtposix
 

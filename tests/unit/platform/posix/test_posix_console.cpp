@@ -16,6 +16,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#ifdef __linux__
+#include <sys/epoll.h>
+#endif
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -24,6 +27,7 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <atomic>
 #include <vector>
 
 namespace {
@@ -543,6 +547,122 @@ TEST_F(PosixConsolePipe, PauseWaitsOnEachRegisteredSource)
         close(idle[0]);
         close(idle[1]);
     }
+}
+
+#ifdef __linux__
+/* The hand-over to a source's own thread: that thread waits on the
+   source's descriptor in an exclusive epoll registration made anew when
+   the pause says it registered its own (as the ALSA reader does).  Input
+   that comes while the pause waits then wakes the pause alone; input that
+   comes while the main thread is elsewhere wakes that thread at once. */
+class HandOverWatch : public PipeWatch {
+public:
+    int ep = -1;
+    int watching = 0;
+    void reRegister()
+    {
+        epoll_ctl(ep, EPOLL_CTL_DEL, fd[0], nullptr);
+        struct epoll_event ev = {};
+        ev.events = EPOLLIN | EPOLLEXCLUSIVE;
+        ASSERT_EQ(epoll_ctl(ep, EPOLL_CTL_ADD, fd[0], &ev), 0);
+    }
+    void pauseWatching() override
+    {
+        watching++;
+        reRegister();
+    }
+};
+
+TEST_F(PosixConsolePipe, InputWakesThePauseWhileItWaitsElseTheSourcesThread)
+{
+    struct Case {
+        const char *what;
+        bool mainPauses;
+        int threadWakes; /* events the source's thread got */
+    } cases[] = {
+        {"while the pause waits: the pause reads, the thread sleeps on", true, 0},
+        {"while the main thread is away: the thread wakes at once", false, 1},
+    };
+    vtWake();
+    C().sleep(60000); /* take any earlier wake-up */
+    HandOverWatch w;
+    ASSERT_EQ(pipe(w.fd), 0);
+    fcntl(w.fd[0], F_SETFL, O_NONBLOCK);
+    w.ep = epoll_create1(EPOLL_CLOEXEC);
+    ASSERT_GE(w.ep, 0);
+    w.reRegister(); /* the thread was there first */
+    vt::setPauseWatch(&w);
+    C().sleep(1);
+    EXPECT_EQ(w.watching, 1);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::atomic<int> woke{-1};
+        std::thread waiter([&] {
+            struct epoll_event ev;
+            woke = epoll_wait(w.ep, &ev, 1, 400);
+        });
+        Typist t(std::chrono::milliseconds(50), [&] { send(w.fd[1], "m"); });
+        if (c.mainPauses)
+            C().sleep(300);
+        else
+            usleep(150 * 1000);
+        t.join();
+        waiter.join();
+        EXPECT_EQ(woke.load(), c.threadWakes);
+        EXPECT_EQ(w.got, c.mainPauses ? "m" : "");
+        char buf[8];
+        while (read(w.fd[0], buf, sizeof buf) > 0) {
+        }
+        w.got.clear();
+    }
+    EXPECT_EQ(w.watching, 1) << "the set is kept from one pause to the next";
+    vt::setPauseWatch(nullptr);
+    close(w.ep);
+    for (int fd : w.fd)
+        close(fd);
+}
+#endif
+
+/* Output waits for a pause that waits: a pause that a notification ends
+   at once leaves the lines in the buffer, to go out with what came. */
+TEST_F(PosixConsolePipe, OutputGoesOutBeforeAPauseThatWaits)
+{
+    struct Case {
+        const char *what;
+        bool notified;
+        const char *seen; /* on standard output once the pause is over */
+    } cases[] = {
+        {"a notification came: no write yet", true, ""},
+        {"nothing came: written before the wait", false, "line\n"},
+    };
+    vtWake();
+    C().sleep(60000); /* take any earlier wake-up */
+    int out2[2];
+    ASSERT_EQ(pipe(out2), 0);
+    fcntl(out2[0], F_SETFL, O_NONBLOCK);
+    fflush(stdout);
+    int saved = dup(1);
+    dup2(out2[1], 1);
+    std::string seen[2];
+    for (int i = 0; i < 2; i++) {
+        printf("line\n");
+        if (cases[i].notified)
+            vtWake();
+        C().sleep(20);
+        char buf[64];
+        ssize_t n = read(out2[0], buf, sizeof buf);
+        seen[i] = n > 0 ? std::string(buf, (size_t)n) : "";
+        C().sleep(1); /* nothing pending now: out it goes */
+        while (read(out2[0], buf, sizeof buf) > 0) {
+        }
+    }
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    close(out2[0]);
+    close(out2[1]);
+    for (int i = 0; i < 2; i++)
+        EXPECT_EQ(seen[i], cases[i].seen) << cases[i].what;
 }
 
 /* At the end of the input the pause still lasts: the keys that end the
