@@ -11,13 +11,16 @@
  * bytes it receives ("got 90 3c 40").
  */
 #include "platform/alsa/alsa.h"
+#include "platform/posix/pausewatch.h"
 
 #include <alsa/asoundlib.h>
+#include <dirent.h>
 #include <errno.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/epoll.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -471,6 +474,87 @@ void inputTroubles(vt::Backend *b, Peer &peer)
     check(true, "closing an input whose port vanished returns");
 }
 
+/* Context switches of every thread of this process but the main one (the
+   backend's reader is the only other). */
+long otherThreadSwitches()
+{
+    long sum = 0;
+    char path[300];
+    DIR *d = opendir("/proc/self/task");
+    while (struct dirent *e = d ? readdir(d) : nullptr) {
+        if (e->d_name[0] == '.' || atoi(e->d_name) == (int)getpid())
+            continue;
+        snprintf(path, sizeof path, "/proc/self/task/%s/status", e->d_name);
+        FILE *f = fopen(path, "r");
+        if (!f)
+            continue;
+        char line[128];
+        long v;
+        while (fgets(line, sizeof line, f))
+            if (sscanf(line, "voluntary_ctxt_switches: %ld", &v) == 1 ||
+                sscanf(line, "nonvoluntary_ctxt_switches: %ld", &v) == 1)
+                sum += v;
+        fclose(f);
+    }
+    if (d)
+        closedir(d);
+    return sum;
+}
+
+/* While the console's pause waits on the sequencer, what arrives wakes the
+   pause alone, which reads it; the reader thread sleeps on, since it
+   registers after the pause each time the pause has registered.  Here this
+   thread plays the pause, with an exclusive epoll set as the console's. */
+void pauseReadsAlone(vt::Backend *b, Peer &peer)
+{
+    int p = peer.port("Peer Quiet", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
+    Sink sink;
+    vt::InPort *in = openIn(b, "Peer Quiet", sink, "a source for the pause opens for input");
+    vt::PauseWatch *w[vt::kMaxPauseWatches];
+    int nw = in ? vt::pauseWatches(w, vt::kMaxPauseWatches) : 0;
+    check(nw == 1, "an open input gives the pause one source");
+    if (nw == 1 && in->start()) {
+        struct pollfd fds[8];
+        int n = w[0]->pauseBegins(fds, 8);
+        int ep = epoll_create1(EPOLL_CLOEXEC);
+        for (int i = 0; i < n; i++) {
+            struct epoll_event ev = {};
+            ev.events = EPOLLIN | EPOLLEXCLUSIVE;
+            epoll_ctl(ep, EPOLL_CTL_ADD, fds[i].fd, &ev);
+        }
+        w[0]->pauseWatching();
+        sleepMs(100); /* the reader back in its wait */
+        long before = otherThreadSwitches();
+        const int kNotes = 20;
+        int woken = 0;
+        for (int k = 0; k < kNotes; k++) {
+            snd_seq_event_t ev;
+            snd_seq_ev_clear(&ev);
+            snd_seq_ev_set_source(&ev, p);
+            snd_seq_ev_set_subs(&ev);
+            snd_seq_ev_set_direct(&ev);
+            snd_seq_ev_set_noteon(&ev, 0, k, 64);
+            snd_seq_event_output_direct(peer.seq, &ev);
+            struct epoll_event got;
+            if (epoll_wait(ep, &got, 1, 2000) == 1) {
+                woken++;
+                w[0]->ready(false);
+            }
+        }
+        w[0]->pauseEnds();
+        long after = otherThreadSwitches();
+        Bytes got = sink.wait(3 * kNotes, 2000);
+        check(woken == kNotes && got.size() == 3 * kNotes,
+            std::to_string(kNotes) + " notes that come while the pause waits wake the pause, which reads them (" +
+                std::to_string(woken) + " wake-ups, " + std::to_string(got.size()) + " bytes)");
+        check(after == before, "the reader thread sleeps through them (" + std::to_string(after - before) +
+                                   " context switches)");
+        close(ep);
+    }
+    delete in;
+    snd_seq_delete_simple_port(peer.seq, p);
+}
+
 /* Another program sends 8000 notes at full speed, taking no notice of the
    kernel refusing some.  The reader drains its pool as they come; whatever
    the kernel throws away all the same is reported, never lost silently, and
@@ -549,6 +633,7 @@ int main(int argc, char **argv)
         throughLoop(b);
         deliveredOnReturn(b, peer);
         inputTroubles(b, peer);
+        pauseReadsAlone(b, peer);
         externalBurst(b, peer);
     }
     if (peer.seq)

@@ -57,12 +57,12 @@ public:
     int pauseBegins(struct pollfd *fds, int max) override;
     bool ready(bool failed) override;
     void pauseEnds() override;
+    void pauseWatching() override;
 
 private:
     void readLoop();
     void drainInput();
-    bool startTimer(long ms);
-    void wakeReader();
+    bool watchSequencer();
 
     snd_seq_t *seq_ = nullptr;
     int self_ = -1;
@@ -75,13 +75,13 @@ private:
     vt::seq::InputRouter router_;
     std::thread reader_;
     bool readerRunning_ = false;
-    int wake_ = -1;
-    int timer_ = -1;        /* the take-over timer */
-    bool timerSet_ = false; /* the main thread's own */
-    std::mutex reading_;    /* held by whoever reads */
+    int wake_ = -1;              /* ends the reader's wait */
+    int ep_ = -1;                /* the reader's epoll set */
+    bool exclusive_ = false;     /* the reader waits in it; else in poll, and the pause not */
+    struct pollfd fds_[8];       /* the sequencer's descriptors */
+    int nFds_ = 0;
+    std::mutex reading_;         /* held by whoever reads */
     std::atomic<bool> quit_{false};
-    std::atomic<bool> pausing_{false};      /* the main thread reads, in its pause */
-    std::atomic<bool> readerWatches_{true}; /* the reader waits on the sequencer */
 };
 
 } // namespace alsa
