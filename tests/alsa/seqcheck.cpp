@@ -555,6 +555,79 @@ void pauseReadsAlone(vt::Backend *b, Peer &peer)
     snd_seq_delete_simple_port(peer.seq, p);
 }
 
+/* The reader goes off duty while the pause reads alone, and comes back on
+   when a pause finds a burst waiting: then what comes while the main
+   thread is away is read at once.  A message that comes alone leaves it
+   off duty, and what comes after it waits for the main thread. */
+void burstCallsTheReader(vt::Backend *b, Peer &peer)
+{
+    int p = peer.port("Peer Bursts", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
+    Sink sink;
+    vt::InPort *in = openIn(b, "Peer Bursts", sink, "a burst source for the pause opens for input");
+    vt::PauseWatch *w[vt::kMaxPauseWatches];
+    if (!in || vt::pauseWatches(w, vt::kMaxPauseWatches) != 1 || !in->start()) {
+        check(false, "the burst source gives the pause one source");
+        delete in;
+        return;
+    }
+    auto send = [&](int count) {
+        for (int k = 0; k < count; k++) {
+            snd_seq_event_t ev;
+            snd_seq_ev_clear(&ev);
+            snd_seq_ev_set_source(&ev, p);
+            snd_seq_ev_set_subs(&ev);
+            snd_seq_ev_set_direct(&ev);
+            snd_seq_ev_set_noteon(&ev, 0, k, 64);
+            snd_seq_event_output_direct(peer.seq, &ev);
+        }
+    };
+    struct Case {
+        const char *what;
+        int found;   /* notes waiting when the pause reads */
+        bool called; /* the reader reads what comes next */
+    } cases[] = {
+        {"a pause that finds 20 notes waiting calls the reader", 20, true},
+        {"one that finds a single note leaves it off duty", 1, false},
+    };
+    struct pollfd fds[8];
+    int n = w[0]->pauseBegins(fds, 8);
+    int ep = epoll_create1(EPOLL_CLOEXEC);
+    for (int i = 0; i < n; i++) {
+        struct epoll_event ev = {};
+        ev.events = EPOLLIN | EPOLLEXCLUSIVE;
+        epoll_ctl(ep, EPOLL_CTL_ADD, fds[i].fd, &ev);
+    }
+    w[0]->pauseWatching();
+    for (const Case &c : cases) {
+        w[0]->pauseBegins(fds, 8);
+        sleepMs(200); /* the main thread in the pause and nothing comes: the reader goes off duty */
+        send(c.found);
+        sleepMs(50);
+        struct epoll_event got;
+        bool woke = epoll_wait(ep, &got, 1, 2000) == 1;
+        if (woke)
+            w[0]->ready(false);
+        w[0]->pauseEnds();
+        sink.wait(3 * (size_t)c.found, 2000);
+        sink.take();
+        send(5); /* while the main thread is away */
+        Bytes after = sink.wait(15, 300);
+        check(woke && (after.size() == 15) == c.called,
+            std::string(c.what) + " (" + std::to_string(after.size() / 3) + " of 5 read while away)");
+        if (!c.called) { /* the main thread back: it reads them */
+            w[0]->pauseBegins(fds, 8);
+            if (epoll_wait(ep, &got, 1, 2000) == 1)
+                w[0]->ready(false);
+            w[0]->pauseEnds();
+        }
+        sink.wait(15, 2000);
+        sink.take();
+    }
+    close(ep);
+    delete in;
+    snd_seq_delete_simple_port(peer.seq, p);
+}
+
 /* Another program sends 8000 notes at full speed, taking no notice of the
    kernel refusing some.  The reader drains its pool as they come; whatever
    the kernel throws away all the same is reported, never lost silently, and
@@ -634,6 +707,7 @@ int main(int argc, char **argv)
         deliveredOnReturn(b, peer);
         inputTroubles(b, peer);
         pauseReadsAlone(b, peer);
+        burstCallsTheReader(b, peer);
         externalBurst(b, peer);
     }
     if (peer.seq)

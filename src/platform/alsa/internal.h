@@ -58,11 +58,16 @@ public:
     bool ready(bool failed) override;
     void pauseEnds() override;
     void pauseWatching() override;
+    void mainBusy(int64_t awayUs) override;
+    /* Puts the reader on duty (reader.cpp). */
+    void handOver();
 
 private:
     void readLoop();
-    void drainInput();
+    int drainInput();
     bool watchSequencer();
+    void wakeReader();
+    enum { kOffDuty, kOnDuty, kRecalled }; /* duty_: kRecalled is on duty, asked again */
 
     snd_seq_t *seq_ = nullptr;
     int self_ = -1;
@@ -82,6 +87,8 @@ private:
     int nFds_ = 0;
     std::mutex reading_;         /* held by whoever reads */
     std::atomic<bool> quit_{false};
+    std::atomic<int> duty_{kOnDuty};      /* the reader reads what comes while the main thread is away */
+    std::atomic<bool> inPause_{false};    /* the main thread waits in the pause */
 };
 
 } // namespace alsa

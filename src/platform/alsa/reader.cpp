@@ -4,20 +4,28 @@
  * What arrives is read as soon as it can be, everything there is at once,
  * and each event routed to its port.  While the main thread sleeps in the
  * console's pause, the pause itself reads (pausewatch.h), so that a
- * message arriving alone wakes one thread, not two.  Whenever the main
- * thread is anywhere else, a reader thread reads, from the first event
- * on: busy formatting, blocked on a slow terminal or waiting for a line
- * of input, it leaves nothing in the kernel's pool, so a burst fills the
- * program's ring, not that pool, which overflows within milliseconds.
+ * message arriving alone wakes one thread, as it would in a program with
+ * one.  A reader thread, running while any input is open, takes over when
+ * the main thread cannot keep up: when a pause finds a burst waiting
+ * (kBurstEvents or more at once), when the main thread has been out of the
+ * pause for kBusyUs (it says so at _kbhit: mainBusy), and when a send of
+ * its own waits for room in this client's input pool.  Then the reader
+ * is "on duty": it reads everything that comes while the main thread is
+ * anywhere but in the pause, however slow the terminal, so a burst fills
+ * the program's ring, not the kernel's pool (2000 events, gone in
+ * milliseconds at full speed).  It goes off duty once the main thread is
+ * back in the pause and nothing came for kOffDutyMs.
  *
  * Both wait on the sequencer in exclusive epoll registrations, the
  * pause's first (the reader registers again each time the pause has
  * registered: pauseWatching), and the kernel wakes the first of them that
- * is waiting.  So the hand-over costs no system call and no timer, and
- * the reader sleeps while the main thread waits in the pause.  Whoever
- * reads holds reading_, so the two never read at once and the order is
- * kept.  Without epoll the reader waits on the sequencer alone and the
- * pause does not (each message then wakes both threads).
+ * is waiting: the pause while the main thread is there, the reader on
+ * duty otherwise.  So a steady stream costs no system call and no wake-up
+ * of the reader at all, and the hand-over one write to the reader's
+ * eventfd per burst.  Whoever reads holds reading_, so the two never read
+ * at once and the order is kept.  Without epoll the reader waits on the
+ * sequencer alone and the pause does not (each message then wakes both
+ * threads).
  */
 #include "internal.h"
 
@@ -36,6 +44,9 @@ namespace {
 
 const int kMaxFds = 8;
 const int kErrorPauseMs = 100; /* the sequencer's descriptor in error: read no faster than this */
+const int kBurstEvents = 8;    /* found at once by the pause: a burst, the reader takes over */
+const int64_t kBusyUs = 2000;  /* the main thread out of the pause this long: the reader takes over */
+const int kOffDutyMs = 20;     /* the reader on duty sleeps this long without input: off duty */
 
 } // namespace
 
@@ -63,6 +74,8 @@ bool SeqBackend::readerUp()
     nFds_ = snd_seq_poll_descriptors(seq_, fds_, (unsigned)nFds_, POLLIN);
     exclusive_ = ep_ >= 0 && watchSequencer();
     quit_.store(false);
+    duty_.store(kOnDuty);
+    inPause_.store(false);
     /* Signals stay with the main thread: the thread starts with them all
        blocked. */
     sigset_t all, old;
@@ -87,12 +100,30 @@ void SeqBackend::readerIdle()
     if (vt::pauseWatch() == this)
         vt::setPauseWatch(nullptr);
     quit_.store(true);
+    wakeReader();
+    reader_.join();
+    readerRunning_ = false;
+}
+
+void SeqBackend::wakeReader()
+{
     uint64_t one = 1;
     if (write(wake_, &one, sizeof one) < 0) {
         /* the counter is full: a wake-up is pending anyway */
     }
-    reader_.join();
-    readerRunning_ = false;
+}
+
+/* The reader on duty, at once; a wake-up only when it was off. */
+void SeqBackend::handOver()
+{
+    if (readerRunning_ && duty_.exchange(kRecalled) == kOffDuty)
+        wakeReader();
+}
+
+void SeqBackend::mainBusy(int64_t awayUs)
+{
+    if (awayUs >= kBusyUs)
+        handOver();
 }
 
 /* The reader's exclusive registrations on the sequencer, made anew so that
@@ -111,8 +142,9 @@ bool SeqBackend::watchSequencer()
     return true;
 }
 
-void SeqBackend::drainInput()
+int SeqBackend::drainInput()
 {
+    int read = 0;
     for (;;) {
         snd_seq_event_t *ev = nullptr;
         int r = snd_seq_event_input(seq_, &ev);
@@ -123,15 +155,16 @@ void SeqBackend::drainInput()
             continue;
         }
         if (r < 0)
-            return; /* -EAGAIN: nothing more for now */
+            return read; /* -EAGAIN: nothing more for now */
         if (ev)
             router_.route(ev);
+        read++;
         /* libasound answers 1 for an event whatever is left: when its
            buffer is empty, what was read is done, and a wake-up says when
            more comes (one read per message, not a second one that finds
            nothing) */
         if (snd_seq_event_input_pending(seq_, 0) == 0)
-            return;
+            return read;
     }
 }
 
@@ -139,6 +172,7 @@ int SeqBackend::pauseBegins(struct pollfd *fds, int max)
 {
     if (!readerRunning_ || router_.count() == 0)
         return 0;
+    inPause_.store(true);
     int n = nFds_ < max ? nFds_ : max;
     for (int i = 0; i < n; i++)
         fds[i] = fds_[i];
@@ -147,15 +181,21 @@ int SeqBackend::pauseBegins(struct pollfd *fds, int max)
 
 bool SeqBackend::ready(bool failed)
 {
+    int read;
     {
         std::lock_guard<std::mutex> hold(reading_);
-        drainInput();
+        read = drainInput();
     }
+    /* before the burst's first line is shown, which may take long */
+    if (read >= kBurstEvents)
+        handOver();
     /* a descriptor in error is left to the reader, which waits it out */
+    if (failed)
+        handOver();
     return !failed;
 }
 
-void SeqBackend::pauseEnds() {}
+void SeqBackend::pauseEnds() { inPause_.store(false); }
 
 void SeqBackend::pauseWatching()
 {
@@ -163,6 +203,9 @@ void SeqBackend::pauseWatching()
         watchSequencer();
 }
 
+/* The reader thread.  On duty it waits on the sequencer (behind the
+   pause: it is woken only while the main thread is elsewhere) and reads;
+   off duty it waits for the main thread to call it, or to end it. */
 void SeqBackend::readLoop()
 {
     struct pollfd fds[kMaxFds + 1];
@@ -174,29 +217,35 @@ void SeqBackend::readLoop()
             std::lock_guard<std::mutex> hold(reading_);
             drainInput();
         }
-        bool failed = false;
-        if (exclusive_) {
-            struct epoll_event ev[kMaxFds + 1];
-            int r = epoll_wait(ep_, ev, kMaxFds + 1, -1);
-            for (int k = 0; k < r; k++) {
-                if (ev[k].data.fd == wake_) {
-                    uint64_t v;
-                    if (read(wake_, &v, sizeof v) < 0) {
-                        /* nothing to take: another wake-up got it */
-                    }
-                } else if (ev[k].events & (EPOLLERR | EPOLLHUP)) {
-                    failed = true;
-                }
-            }
-        } else {
+        bool failed = false, woken = false;
+        if (!exclusive_) {
             poll(fds, (nfds_t)nFds_ + 1, -1);
-            for (int i = 0; i <= nFds_; i++)
-                failed = failed || (i > 0 && (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)));
-            if (fds[0].revents & POLLIN) {
-                uint64_t v;
-                if (read(wake_, &v, sizeof v) < 0) {
-                    /* nothing to take: another wake-up got it */
-                }
+            for (int i = 1; i <= nFds_; i++)
+                failed = failed || (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL));
+            woken = fds[0].revents & POLLIN;
+        } else if (duty_.load() != kOffDuty) {
+            struct epoll_event ev[kMaxFds + 1];
+            int r = epoll_wait(ep_, ev, kMaxFds + 1, kOffDutyMs);
+            for (int k = 0; k < r; k++) {
+                if (ev[k].data.fd == wake_)
+                    woken = true;
+                else if (ev[k].events & (EPOLLERR | EPOLLHUP))
+                    failed = true;
+            }
+            int was = kOnDuty;
+            if (r == 0 && inPause_.load() && duty_.compare_exchange_strong(was, kOffDuty))
+                continue; /* the main thread reads again, and nothing came: off duty */
+            if (was == kRecalled)
+                duty_.store(kOnDuty); /* called again meanwhile: stays */
+        } else {
+            poll(fds, 1, -1);
+            woken = true;
+            duty_.store(kOnDuty);
+        }
+        if (woken) {
+            uint64_t v;
+            if (read(wake_, &v, sizeof v) < 0) {
+                /* nothing to take: another wake-up got it */
             }
         }
         if (failed)

@@ -94,6 +94,7 @@ int conKbhit(void)
     int64_t now = nowUs();
     if (now - gFlushedUs >= kBusyFlushUs)
         flushOut();
+    vtposix::pauseBusy(now);
     return vtposix::keysWaiting(now) ? 1 : 0;
 }
 

@@ -84,6 +84,9 @@ void wakeCreate(void);
 void pauseFor(unsigned long ms, void (*beforeWait)(void));
 /* The keyboard's descriptor may be another file from now on. */
 void pauseKeysRestarted(void);
+/* At _kbhit, the main thread busy outside the pause: tells the sources how
+   long since it last waited in one (PauseWatch::mainBusy). */
+void pauseBusy(int64_t now);
 
 } // namespace vtposix
 

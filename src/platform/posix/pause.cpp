@@ -79,11 +79,14 @@ void sourcesBegin(void)
     }
 }
 
+int64_t gPauseEndedUs; /* when the main thread last left a pause that waited */
+
 void sourcesEnd(void)
 {
     for (int i = 0; i < gSourceCount; i++)
         gSources[i].watch->pauseEnds();
     gSourceCount = 0;
+    gPauseEndedUs = nowUs();
 }
 
 /* The descriptors still waited on, source after source, into p; how many. */
@@ -301,6 +304,14 @@ void vtposix::pauseFor(unsigned long ms, void (*beforeWait)(void))
 }
 
 void vtposix::pauseKeysRestarted(void) { gKeyStarts++; }
+
+void vtposix::pauseBusy(int64_t now)
+{
+    vt::PauseWatch *all[vt::kMaxPauseWatches];
+    int n = vt::pauseWatches(all, vt::kMaxPauseWatches);
+    for (int i = 0; i < n; i++)
+        all[i]->mainBusy(now - gPauseEndedUs);
+}
 
 void vtWake(void)
 {

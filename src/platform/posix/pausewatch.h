@@ -29,6 +29,7 @@
 #define VOLTANIS_POSIX_PAUSEWATCH_H
 
 #include <poll.h>
+#include <stdint.h>
 
 namespace vt {
 
@@ -51,6 +52,9 @@ public:
        and says so again).  A source's descriptors stay open while it is
        registered. */
     virtual void pauseWatching() {}
+    /* The main thread is busy outside the pause (it asks for keys, as it
+       does every few milliseconds then), and has been for awayUs. */
+    virtual void mainBusy(int64_t awayUs) { (void)awayUs; }
 };
 
 /* The most sources registered at once. */

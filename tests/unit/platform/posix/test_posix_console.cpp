@@ -623,6 +623,32 @@ TEST_F(PosixConsolePipe, InputWakesThePauseWhileItWaitsElseTheSourcesThread)
 }
 #endif
 
+/* _kbhit tells the sources how long the main thread has been out of the
+   pause, so that a backend's thread can take over from a busy one. */
+TEST_F(PosixConsolePipe, KbhitTellsTheSourcesHowLongTheMainThreadIsAway)
+{
+    struct BusyWatch : PipeWatch {
+        int64_t away = -1;
+        void mainBusy(int64_t awayUs) override { away = awayUs; }
+    } w;
+    ASSERT_EQ(pipe(w.fd), 0);
+    vtWake();
+    C().sleep(60000); /* take any earlier wake-up */
+    vt::setPauseWatch(&w);
+    C().sleep(1);
+    C().kbhit();
+    int64_t atOnce = w.away;
+    usleep(20 * 1000);
+    C().kbhit();
+    int64_t later = w.away;
+    vt::setPauseWatch(nullptr);
+    EXPECT_GE(atOnce, 0);
+    EXPECT_LT(atOnce, later);
+    EXPECT_GE(later, 20000);
+    for (int fd : w.fd)
+        close(fd);
+}
+
 /* Output waits for a pause that waits: a pause that a notification ends
    at once leaves the lines in the buffer, to go out with what came. */
 TEST_F(PosixConsolePipe, OutputGoesOutBeforeAPauseThatWaits)
