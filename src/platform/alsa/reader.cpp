@@ -224,8 +224,11 @@ void SeqBackend::readLoop()
                 failed = failed || (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL));
             woken = fds[0].revents & POLLIN;
         } else if (duty_.load() != kOffDuty) {
+            /* off duty only from the pause's side: while the main thread
+               is elsewhere it may stay there long (a line typed), and
+               whatever comes meanwhile is the reader's to read */
             struct epoll_event ev[kMaxFds + 1];
-            int r = epoll_wait(ep_, ev, kMaxFds + 1, kOffDutyMs);
+            int r = epoll_wait(ep_, ev, kMaxFds + 1, inPause_.load() ? kOffDutyMs : -1);
             for (int k = 0; k < r; k++) {
                 if (ev[k].data.fd == wake_)
                     woken = true;

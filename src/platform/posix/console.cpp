@@ -102,6 +102,8 @@ int conGetch(void)
 {
     conInit();
     flushOut();
+    if (!vtposix::keysWaiting(nowUs()))
+        vtposix::pauseElsewhere();
     return vtposix::keysGetch();
 }
 
@@ -138,6 +140,7 @@ int conReadLine(char *buf, unsigned size)
 {
     conInit();
     flushOut();
+    vtposix::pauseElsewhere();
     ConsoleKeys keys;
     return vt::editLine(keys, buf, size);
 }

@@ -87,6 +87,8 @@ void pauseKeysRestarted(void);
 /* At _kbhit, the main thread busy outside the pause: tells the sources how
    long since it last waited in one (PauseWatch::mainBusy). */
 void pauseBusy(int64_t now);
+/* The main thread is about to wait for keys outside the pause. */
+void pauseElsewhere(void);
 
 } // namespace vtposix
 

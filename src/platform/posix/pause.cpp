@@ -305,13 +305,17 @@ void vtposix::pauseFor(unsigned long ms, void (*beforeWait)(void))
 
 void vtposix::pauseKeysRestarted(void) { gKeyStarts++; }
 
-void vtposix::pauseBusy(int64_t now)
+static void tellBusy(int64_t awayUs)
 {
     vt::PauseWatch *all[vt::kMaxPauseWatches];
     int n = vt::pauseWatches(all, vt::kMaxPauseWatches);
     for (int i = 0; i < n; i++)
-        all[i]->mainBusy(now - gPauseEndedUs);
+        all[i]->mainBusy(awayUs);
 }
+
+void vtposix::pauseBusy(int64_t now) { tellBusy(now - gPauseEndedUs); }
+
+void vtposix::pauseElsewhere(void) { tellBusy(INT64_MAX); }
 
 void vtWake(void)
 {

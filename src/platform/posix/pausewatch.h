@@ -53,7 +53,8 @@ public:
        registered. */
     virtual void pauseWatching() {}
     /* The main thread is busy outside the pause (it asks for keys, as it
-       does every few milliseconds then), and has been for awayUs. */
+       does every few milliseconds then), and has been for awayUs; or it is
+       about to wait for keys elsewhere (a line typed): INT64_MAX. */
     virtual void mainBusy(int64_t awayUs) { (void)awayUs; }
 };
 
