@@ -528,18 +528,22 @@ void pauseReadsAlone(vt::Backend *b, Peer &peer)
         const int kNotes = 20;
         int woken = 0;
         for (int k = 0; k < kNotes; k++) {
-            snd_seq_event_t ev;
-            snd_seq_ev_clear(&ev);
-            snd_seq_ev_set_source(&ev, p);
-            snd_seq_ev_set_subs(&ev);
-            snd_seq_ev_set_direct(&ev);
-            snd_seq_ev_set_noteon(&ev, 0, k, 64);
-            snd_seq_event_output_direct(peer.seq, &ev);
+            std::thread sender([&] { /* while this thread waits in the pause */
+                sleepMs(20);
+                snd_seq_event_t ev;
+                snd_seq_ev_clear(&ev);
+                snd_seq_ev_set_source(&ev, p);
+                snd_seq_ev_set_subs(&ev);
+                snd_seq_ev_set_direct(&ev);
+                snd_seq_ev_set_noteon(&ev, 0, k, 64);
+                snd_seq_event_output_direct(peer.seq, &ev);
+            });
             struct epoll_event got;
             if (epoll_wait(ep, &got, 1, 2000) == 1) {
                 woken++;
                 w[0]->ready(false);
             }
+            sender.join();
         }
         w[0]->pauseEnds();
         long after = otherThreadSwitches();
@@ -555,10 +559,11 @@ void pauseReadsAlone(vt::Backend *b, Peer &peer)
     snd_seq_delete_simple_port(peer.seq, p);
 }
 
-/* The reader goes off duty while the pause reads alone, and comes back on
-   when a pause finds a burst waiting: then what comes while the main
-   thread is away is read at once.  A message that comes alone leaves it
-   off duty, and what comes after it waits for the main thread. */
+/* The reader goes off duty once the main thread keeps up (back in the
+   pause, it left no burst for the reader), and comes back on when a pause
+   finds a burst waiting: then what comes while the main thread is away is
+   read at once.  Off duty, what comes while the main thread is away waits
+   for it. */
 void burstCallsTheReader(vt::Backend *b, Peer &peer)
 {
     int p = peer.port("Peer Bursts", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
@@ -571,6 +576,8 @@ void burstCallsTheReader(vt::Backend *b, Peer &peer)
         return;
     }
     auto send = [&](int count) {
+        if (count == 1)
+            sleepMs(50); /* one that comes while the pause waits */
         for (int k = 0; k < count; k++) {
             snd_seq_event_t ev;
             snd_seq_ev_clear(&ev);
@@ -580,14 +587,7 @@ void burstCallsTheReader(vt::Backend *b, Peer &peer)
             snd_seq_ev_set_noteon(&ev, 0, k, 64);
             snd_seq_event_output_direct(peer.seq, &ev);
         }
-    };
-    struct Case {
-        const char *what;
-        int found;   /* notes waiting when the pause reads */
-        bool called; /* the reader reads what comes next */
-    } cases[] = {
-        {"a pause that finds 20 notes waiting calls the reader", 20, true},
-        {"one that finds a single note leaves it off duty", 1, false},
+        sleepMs(50);
     };
     struct pollfd fds[8];
     int n = w[0]->pauseBegins(fds, 8);
@@ -598,31 +598,40 @@ void burstCallsTheReader(vt::Backend *b, Peer &peer)
         epoll_ctl(ep, EPOLL_CTL_ADD, fds[i].fd, &ev);
     }
     w[0]->pauseWatching();
-    for (const Case &c : cases) {
+    /* the main thread's pause: reads what waits, or what `comes` sends
+       while it waits */
+    auto pause = [&](int waiting, int comes) {
         w[0]->pauseBegins(fds, 8);
-        sleepMs(200); /* the main thread in the pause and nothing comes: the reader goes off duty */
-        send(c.found);
-        sleepMs(50);
+        std::thread sender([&] {
+            if (comes)
+                send(comes);
+        });
         struct epoll_event got;
         bool woke = epoll_wait(ep, &got, 1, 2000) == 1;
         if (woke)
             w[0]->ready(false);
+        sender.join();
         w[0]->pauseEnds();
-        sink.wait(3 * (size_t)c.found, 2000);
+        Bytes b = sink.wait(3 * (size_t)(waiting + comes), 2000);
         sink.take();
-        send(5); /* while the main thread is away */
-        Bytes after = sink.wait(15, 300);
-        check(woke && (after.size() == 15) == c.called,
-            std::string(c.what) + " (" + std::to_string(after.size() / 3) + " of 5 read while away)");
-        if (!c.called) { /* the main thread back: it reads them */
-            w[0]->pauseBegins(fds, 8);
-            if (epoll_wait(ep, &got, 1, 2000) == 1)
-                w[0]->ready(false);
-            w[0]->pauseEnds();
-        }
-        sink.wait(15, 2000);
-        sink.take();
-    }
+        return woke && b.size() == 3 * (size_t)(waiting + comes);
+    };
+    w[0]->pauseEnds();
+    bool ok = pause(0, 1);
+    send(1); /* the main thread away: the reader, still on duty, reads it */
+    ok = ok && sink.wait(3, 2000).size() == 3;
+    sink.take();
+    send(5);
+    Bytes left = sink.wait(15, 300);
+    check(ok && left.empty(), "the main thread keeping up, the reader goes off duty (" +
+                                  std::to_string(left.size() / 3) + " of 5 read while away)");
+    ok = pause(5, 0);
+    send(20);
+    ok = ok && pause(20, 0);
+    send(5);
+    Bytes after = sink.wait(15, 2000);
+    check(ok && after.size() == 15, "a pause that finds 20 notes waiting calls the reader (" +
+                                        std::to_string(after.size() / 3) + " of 5 read while away)");
     close(ep);
     delete in;
     snd_seq_delete_simple_port(peer.seq, p);

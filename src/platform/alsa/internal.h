@@ -63,7 +63,7 @@ public:
     void handOver();
 
 private:
-    void readLoop();
+    void readLoop(unsigned pausesSeen);
     int drainInput();
     bool watchSequencer();
     void wakeReader();
@@ -88,7 +88,8 @@ private:
     std::mutex reading_;         /* held by whoever reads */
     std::atomic<bool> quit_{false};
     std::atomic<int> duty_{kOnDuty};      /* the reader reads what comes while the main thread is away */
-    std::atomic<bool> inPause_{false};    /* the main thread waits in the pause */
+    std::atomic<unsigned> pauses_{0};     /* pauses the main thread began */
+    std::atomic<unsigned> calledAt_{0};   /* pauses_ when the reader was last called on duty */
 };
 
 } // namespace alsa

@@ -13,8 +13,8 @@
  * is "on duty": it reads everything that comes while the main thread is
  * anywhere but in the pause, however slow the terminal, so a burst fills
  * the program's ring, not the kernel's pool (2000 events, gone in
- * milliseconds at full speed).  It goes off duty once the main thread is
- * back in the pause and nothing came for kOffDutyMs.
+ * milliseconds at full speed).  It goes off duty once the main thread
+ * keeps up again: back in the pause, it leaves no burst for the reader.
  *
  * Both wait on the sequencer in exclusive epoll registrations, the
  * pause's first (the reader registers again each time the pause has
@@ -46,7 +46,6 @@ const int kMaxFds = 8;
 const int kErrorPauseMs = 100; /* the sequencer's descriptor in error: read no faster than this */
 const int kBurstEvents = 8;    /* found at once by the pause: a burst, the reader takes over */
 const int64_t kBusyUs = 2000;  /* the main thread out of the pause this long: the reader takes over */
-const int kOffDutyMs = 20;     /* the reader on duty sleeps this long without input: off duty */
 
 } // namespace
 
@@ -75,14 +74,14 @@ bool SeqBackend::readerUp()
     exclusive_ = ep_ >= 0 && watchSequencer();
     quit_.store(false);
     duty_.store(kOnDuty);
-    inPause_.store(false);
     /* Signals stay with the main thread: the thread starts with them all
        blocked. */
     sigset_t all, old;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &old);
     try {
-        reader_ = std::thread([this] { readLoop(); });
+        unsigned pauses = pauses_.load();
+        reader_ = std::thread([this, pauses] { readLoop(pauses); });
         readerRunning_ = true;
     } catch (...) {
         readerRunning_ = false;
@@ -116,7 +115,10 @@ void SeqBackend::wakeReader()
 /* The reader on duty, at once; a wake-up only when it was off. */
 void SeqBackend::handOver()
 {
-    if (readerRunning_ && duty_.exchange(kRecalled) == kOffDuty)
+    if (!readerRunning_)
+        return;
+    calledAt_.store(pauses_.load());
+    if (duty_.exchange(kRecalled) == kOffDuty)
         wakeReader();
 }
 
@@ -172,7 +174,7 @@ int SeqBackend::pauseBegins(struct pollfd *fds, int max)
 {
     if (!readerRunning_ || router_.count() == 0)
         return 0;
-    inPause_.store(true);
+    pauses_.fetch_add(1);
     int n = nFds_ < max ? nFds_ : max;
     for (int i = 0; i < n; i++)
         fds[i] = fds_[i];
@@ -195,7 +197,7 @@ bool SeqBackend::ready(bool failed)
     return !failed;
 }
 
-void SeqBackend::pauseEnds() { inPause_.store(false); }
+void SeqBackend::pauseEnds() {}
 
 void SeqBackend::pauseWatching()
 {
@@ -205,17 +207,31 @@ void SeqBackend::pauseWatching()
 
 /* The reader thread.  On duty it waits on the sequencer (behind the
    pause: it is woken only while the main thread is elsewhere) and reads;
-   off duty it waits for the main thread to call it, or to end it. */
-void SeqBackend::readLoop()
+   off duty it waits for the main thread to call it, or to end it.  It
+   goes off duty when it finds that the main thread has been back in the
+   pause since its last read and this read found something, but no burst:
+   the main thread keeps up again.  So a reader called by a stall costs one more
+   wake-up, not one per message from then on. */
+void SeqBackend::readLoop(unsigned pausesSeen)
 {
     struct pollfd fds[kMaxFds + 1];
     fds[0] = {wake_, POLLIN, 0};
     for (int i = 0; i < nFds_; i++)
         fds[1 + i] = fds_[i];
     while (!quit_.load()) {
+        int got;
         {
             std::lock_guard<std::mutex> hold(reading_);
-            drainInput();
+            got = drainInput();
+        }
+        if (got > 0) {
+            unsigned pauses = pauses_.load();
+            int was = kOnDuty;
+            bool off = exclusive_ && pauses != pausesSeen && got < kBurstEvents &&
+                       duty_.compare_exchange_strong(was, kOffDuty);
+            if (!off && was == kRecalled)
+                duty_.store(kOnDuty); /* called again meanwhile: stays */
+            pausesSeen = pauses;
         }
         bool failed = false, woken = false;
         if (!exclusive_) {
@@ -224,26 +240,19 @@ void SeqBackend::readLoop()
                 failed = failed || (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL));
             woken = fds[0].revents & POLLIN;
         } else if (duty_.load() != kOffDuty) {
-            /* off duty only from the pause's side: while the main thread
-               is elsewhere it may stay there long (a line typed), and
-               whatever comes meanwhile is the reader's to read */
             struct epoll_event ev[kMaxFds + 1];
-            int r = epoll_wait(ep_, ev, kMaxFds + 1, inPause_.load() ? kOffDutyMs : -1);
+            int r = epoll_wait(ep_, ev, kMaxFds + 1, -1);
             for (int k = 0; k < r; k++) {
                 if (ev[k].data.fd == wake_)
                     woken = true;
                 else if (ev[k].events & (EPOLLERR | EPOLLHUP))
                     failed = true;
             }
-            int was = kOnDuty;
-            if (r == 0 && inPause_.load() && duty_.compare_exchange_strong(was, kOffDuty))
-                continue; /* the main thread reads again, and nothing came: off duty */
-            if (was == kRecalled)
-                duty_.store(kOnDuty); /* called again meanwhile: stays */
         } else {
             poll(fds, 1, -1);
             woken = true;
             duty_.store(kOnDuty);
+            pausesSeen = calledAt_.load(); /* the pauses before the call do not count */
         }
         if (woken) {
             uint64_t v;
