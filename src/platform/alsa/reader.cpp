@@ -35,7 +35,6 @@
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace vt {
@@ -47,13 +46,6 @@ const int kMaxFds = 8;
 const int kErrorPauseMs = 100; /* the sequencer's descriptor in error: read no faster than this */
 const int kBurstEvents = 8;    /* found at once by the pause: a burst, the reader takes over */
 const int64_t kBusyUs = 2000;  /* the main thread out of the pause this long: the reader takes over */
-
-int64_t nowUs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
-}
 
 } // namespace
 
@@ -155,7 +147,6 @@ bool SeqBackend::watchSequencer()
 int SeqBackend::drainInput()
 {
     int read = 0;
-    int64_t until = 0;
     for (;;) {
         snd_seq_event_t *ev = nullptr;
         int r = snd_seq_event_input(seq_, &ev);
@@ -174,18 +165,8 @@ int SeqBackend::drainInput()
            buffer is empty, what was read is done, and a wake-up says when
            more comes (one read per message, not a second one that finds
            nothing) */
-        if (snd_seq_event_input_pending(seq_, 0) == 0) {
-            if (read < kBurstEvents)
-                return read;
-            /* a burst: more comes at memory speed, and whoever reads now
-               reads on until the kernel's pool is empty (for kBusyUs at
-               most), not round a wait and a wake-up each time */
-            int64_t now = nowUs();
-            if (until == 0)
-                until = now + kBusyUs;
-            else if (now >= until)
-                return read;
-        }
+        if (snd_seq_event_input_pending(seq_, 0) == 0)
+            return read;
     }
 }
 
