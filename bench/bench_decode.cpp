@@ -4,10 +4,12 @@
  * text display and byte display, hexadecimal and decimal, printing as the
  * program does (printf to a buffered console, here /dev/null).  Also the
  * whole receive display step (showOneEntry: ring to console) and the same
- * while recording (one write per byte to a real file).
+ * while recording (one write per byte to a real file).  The text display
+ * also with -x, which ends each line with what the message means.
  */
 #include "bench_null.h"
 
+#include "extras/extras.h"
 #include "frontend/frontend.h"
 #include "input/input.h"
 
@@ -37,9 +39,11 @@ const uint32_t kMix[] = {
 };
 const size_t kMixN = sizeof kMix / sizeof kMix[0];
 
-void decode(benchmark::State &state, int32_t mode, uint8_t base)
+void decode(benchmark::State &state, int32_t mode, uint8_t base, bool explain)
 {
     fillNoteNames();
+    if (explain)
+        explainOn();
     gMode = mode;
     gNumBase = base;
     gbBlockRealTime = 1;
@@ -48,16 +52,20 @@ void decode(benchmark::State &state, int32_t mode, uint8_t base)
     size_t i = 0;
     for (auto _ : state) {
         gReceived = kMix[i] & 0xFFFFFF;
+        gReceivedUs += 1736; /* 12 messages to a clock tick at 120 BPM */
         i = i + 1 == kMixN ? 0 : i + 1;
         decodeChannelMessage();
     }
+    extrasFinish();
     state.SetItemsProcessed(state.iterations());
 }
 
 /* ring entry to console: what the main loop does per message */
-void showEntries(benchmark::State &state, int recording)
+void showEntries(benchmark::State &state, int recording, bool explain)
 {
     fillNoteNames();
+    if (explain)
+        explainOn();
     gMode = 0;
     gNumBase = 16;
     gbBlockRealTime = 1;
@@ -86,16 +94,20 @@ void showEntries(benchmark::State &state, int recording)
         if (chdir(back) != 0 || rmdir(dir) != 0)
             abort();
     }
+    extrasFinish();
     state.SetItemsProcessed(state.iterations());
 }
 
 } // namespace
 
-BENCHMARK_CAPTURE(decode, text_hex, 0, 16);
-BENCHMARK_CAPTURE(decode, text_decimal, 0, 10);
-BENCHMARK_CAPTURE(decode, bytes_hex, 1, 16);
-BENCHMARK_CAPTURE(decode, bytes_decimal, 1, 10);
-BENCHMARK_CAPTURE(showEntries, ring_to_console, 0);
-BENCHMARK_CAPTURE(showEntries, ring_to_console_recording, 1);
+BENCHMARK_CAPTURE(decode, text_hex, 0, 16, false);
+BENCHMARK_CAPTURE(decode, text_decimal, 0, 10, false);
+BENCHMARK_CAPTURE(decode, bytes_hex, 1, 16, false);
+BENCHMARK_CAPTURE(decode, bytes_decimal, 1, 10, false);
+BENCHMARK_CAPTURE(showEntries, ring_to_console, 0, false);
+BENCHMARK_CAPTURE(showEntries, ring_to_console_recording, 1, false);
+BENCHMARK_CAPTURE(decode, text_hex_explained, 0, 16, true);
+BENCHMARK_CAPTURE(decode, bytes_hex_explained, 1, 16, true);
+BENCHMARK_CAPTURE(showEntries, ring_to_console_explained, 0, true);
 
 BENCHMARK_MAIN();

@@ -31,6 +31,11 @@ MMRESULT outLong(HMIDIOUT, LPMIDIHDR h, UINT)
 MMRESULT outClose(HMIDIOUT) { return MMSYSERR_NOERROR; }
 MMRESULT inOnly(HMIDIIN) { return MMSYSERR_NOERROR; }
 MMRESULT inHdr(HMIDIIN, LPMIDIHDR, UINT) { return MMSYSERR_NOERROR; }
+MMRESULT inHeld(HMIDIIN, UINT *percent)
+{
+    *percent = 0;
+    return MMSYSERR_NOERROR;
+}
 
 const VtMidiService kNull = {
     one,
@@ -49,6 +54,7 @@ const VtMidiService kNull = {
     inOnly,
     inHdr,
     inOnly,
+    inHeld,
 };
 
 } // namespace

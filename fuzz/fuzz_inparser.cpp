@@ -17,10 +17,19 @@
  * - the stream fed whole, byte by byte, or cut at any place gives the same
  *   notifications in the same order;
  * - no byte is counted twice: the data bytes shown in short messages,
- *   invalid-byte notices and headers never outnumber those fed.
+ *   invalid-byte notices and headers never outnumber those fed;
+ * - no byte is invented or lost unsaid: the pieces handed back, joined,
+ *   are the stream's SysEx messages in order (real time left out), each
+ *   ended as it was (MIM_LONGERROR once for one cut off by a status byte)
+ *   or, when its rest was dropped, its beginning; every message passed
+ *   over was counted dropped.
+ * - what -x says of each message (extras/explain.h) is printable ASCII
+ *   without a semicolon that fits its buffer, and a SysEx is explained from a copy of exactly
+ *   its bytes, so that a read past it stops the run.
  */
 #include "fuzz_common.h"
 
+#include "extras/explain.h"
 #include "platform/common/inparser.h"
 #include "platform/host/longinput.h"
 
@@ -38,6 +47,32 @@ const unsigned kMaxHeaders = 4; /* queued at the start, and as many later */
 const unsigned kMaxHeaderSize = 40;
 const size_t kHeldBytes = 300; /* what may wait: small, so that it fills */
 
+enum End { Open, Whole, Cut };
+
+struct Sysex {
+    std::vector<uint8_t> bytes;
+    End end;
+};
+
+/* The SysEx messages of a stream, read plainly: F0 starts one, data bytes
+   go on, F7 ends it, any other status byte but real time cuts it off. */
+std::vector<Sysex> sysexOf(const std::vector<uint8_t> &stream)
+{
+    std::vector<Sysex> all;
+    for (uint8_t b : stream) {
+        bool in = !all.empty() && all.back().end == Open;
+        if (b >= 0xF8 || (!in && b != 0xF0))
+            continue;
+        if (in && (b < 0x80 || b == 0xF7))
+            all.back().bytes.push_back(b);
+        if (in && b >= 0x80)
+            all.back().end = b == 0xF7 ? Whole : Cut;
+        if (b == 0xF0)
+            all.push_back(Sysex{{b}, Open});
+    }
+    return all;
+}
+
 struct Note {
     UINT kind;
     DWORD word;                 /* short messages */
@@ -48,6 +83,15 @@ struct Note {
         return kind == o.kind && word == o.word && header == o.header && bytes == o.bytes;
     }
 };
+
+/* an explanation as the display would print it */
+void checkExplanation(const char *text, size_t n, size_t size, const char *of)
+{
+    FUZZ_CHECK(n < size && text[n] == 0, "explanation of %s: %zu of %zu", of, n, size);
+    for (size_t i = 0; i < n; i++)
+        FUZZ_CHECK(text[i] >= 0x20 && text[i] <= 0x7E && text[i] != ';', "byte %02x in the explanation of %s",
+            (uint8_t)text[i], of);
+}
 
 unsigned dataBytesOf(uint8_t s)
 {
@@ -90,6 +134,7 @@ public:
             FUZZ_CHECK(need >= 1 ? d1 < 0x80 : d1 == 0, "first data byte of %06x", (unsigned)word);
             FUZZ_CHECK(need >= 2 ? d2 < 0x80 : d2 == 0, "second data byte of %06x", (unsigned)word);
             dataShown_ += need;
+            explain(word);
         }
         notes_.push_back(Note{kind, word, -1, {}});
     }
@@ -112,14 +157,26 @@ public:
         FUZZ_CHECK(next_ < added_ && h == &hdr_[next_], "header handed back out of order");
         FUZZ_CHECK(kind == MIM_LONGDATA || kind == MIM_LONGERROR, "long notification kind %u", kind);
         DWORD n = h->dwBytesRecorded;
-        FUZZ_CHECK(n >= 1 && n <= size_, "%u bytes recorded in a header of %u", n, size_);
         const uint8_t *b = (const uint8_t *)h->lpData;
+        if (resetting_) {
+            FUZZ_CHECK(n == 0 && kind == MIM_LONGDATA, "the reset handed back %u bytes", n);
+            memcpy(back_[next_], buf_[next_], sizeof back_[next_]);
+            next_++;
+            return;
+        }
+        /* empty only as the end of a message cut off right after a full
+           piece */
+        FUZZ_CHECK(n <= size_ && (n >= 1 || (kind == MIM_LONGERROR && continued_)),
+            "%u bytes recorded in a header of %u", n, size_);
         /* a message that filled a header goes on in the next one: only the
            first piece starts with F0 */
         DWORD start = 1;
-        if (b[0] != 0xF0) {
-            FUZZ_CHECK(continued_, "SysEx starts with %02x", b[0]);
+        if (n == 0 || b[0] != 0xF0) {
+            FUZZ_CHECK(continued_, "SysEx starts with %02x", n ? b[0] : 0);
             start = 0;
+        } else if (continued_) {
+            got_.push_back(Sysex{joined_, Open}); /* the rest of it was dropped */
+            joined_.clear();
         }
         for (DWORD i = start; i < n; i++) {
             bool last = i == n - 1;
@@ -131,7 +188,18 @@ public:
         }
         bool full = n == size_ && b[n - 1] != 0xF7;
         continued_ = full && kind == MIM_LONGDATA;
+        FUZZ_CHECK(kind == MIM_LONGERROR || full || b[n - 1] == 0xF7, "a SysEx handed back without its end");
+        joined_.insert(joined_.end(), b, b + n);
+        if (!continued_) {
+            got_.push_back(Sysex{joined_, kind == MIM_LONGERROR ? Cut : Whole});
+            joined_.clear();
+        }
         dataShown_ += n;
+        if (explaining_) {
+            std::vector<uint8_t> exact(b, b + n);
+            char text[96];
+            checkExplanation(text, explainSysex(exact.data(), n, text, sizeof text), sizeof text, "a SysEx");
+        }
         memcpy(back_[next_], buf_[next_], sizeof back_[next_]);
         notes_.push_back(Note{kind, 0, (int)next_, std::vector<uint8_t>(b, b + n)});
         next_++;
@@ -148,14 +216,45 @@ public:
                 FUZZ_CHECK(buf_[i][j] == 0xEE, "header %u written past its length at %u", i, j);
     }
 
+    /* At the end of the stream: the port's reset, which counts what was
+       still held, and the message of the last pieces, if it never ended. */
+    void finish()
+    {
+        resetting_ = true;
+        dropped_ += long_.reset();
+        if (continued_)
+            got_.push_back(Sysex{joined_, Open});
+    }
+
     std::vector<Note> notes_;
     size_t dataShown_ = 0;
+    std::vector<Sysex> got_; /* the SysEx messages handed back, pieces joined */
+    unsigned dropped_ = 0;
+    bool explaining_ = false; /* the run whose messages -x explains */
 
 private:
+    void explain(DWORD word)
+    {
+        if (!explaining_)
+            return;
+        char text[64];
+        /* ticks at a pace the data bytes choose */
+        at_ += 1000 + 300 * ((word >> 8) & 0x7F);
+        explainer_.take(word, at_);
+        checkExplanation(text, explainer_.shortText(word, text, sizeof text), sizeof text, "a message");
+        if ((word & 0xFF) == 0xF8)
+            checkExplanation(text, explainer_.tempoNews(text, sizeof text), sizeof text, "the tempo");
+    }
+
+    Explainer explainer_;
+    int64_t at_ = 0;
     void queue(unsigned k)
     {
-        for (unsigned i = 0; i < k && added_ < 2 * kMaxHeaders; i++)
-            notes_.push_back(Note{0, 0, (int)added_, {(uint8_t)long_.add(&hdr_[added_++])}});
+        for (unsigned i = 0; i < k && added_ < 2 * kMaxHeaders; i++) {
+            unsigned lost = long_.add(&hdr_[added_++]);
+            dropped_ += lost;
+            notes_.push_back(Note{0, 0, (int)added_ - 1, {(uint8_t)lost}});
+        }
     }
 
     vt::LongInput long_{this, kHeldBytes};
@@ -163,8 +262,10 @@ private:
     unsigned added_ = 0;
     unsigned next_ = 0;
     bool continued_ = false;
-    int64_t clock_ = 0;  /* a time for each call of the parser's */
-    int64_t lastAt_ = 0; /* of the header handed back last */
+    bool resetting_ = false;
+    std::vector<uint8_t> joined_; /* the pieces so far of a message that goes on */
+    int64_t clock_ = 0;           /* a time for each call of the parser's */
+    int64_t lastAt_ = 0;          /* of the header handed back last */
     MIDIHDR hdr_[2 * kMaxHeaders];
     uint8_t buf_[2 * kMaxHeaders][kMaxHeaderSize];
     uint8_t back_[2 * kMaxHeaders][kMaxHeaderSize];
@@ -191,6 +292,35 @@ void run(Target &t, const std::vector<uint8_t> &bytes, std::vector<size_t> cuts,
             late = (size_t)-1;
         }
     }
+    t.finish();
+}
+
+/* Each message handed back is the next of the stream's that it equals,
+   ended the same way (or, when its rest was dropped, begins); those passed
+   over were counted dropped (the one still open at the end perhaps too,
+   when its drop began). */
+void checkSysex(const Target &t, const std::vector<uint8_t> &stream)
+{
+    std::vector<Sysex> sent = sysexOf(stream);
+    size_t at = 0;
+    unsigned passed = 0;
+    for (const Sysex &g : t.got_) {
+        for (;; passed += sent[at++].end != Open) {
+            FUZZ_CHECK(at < sent.size(), "a SysEx of %zu bytes handed back, never sent", g.bytes.size());
+            const Sysex &s = sent[at];
+            bool begins = g.bytes.size() <= s.bytes.size() &&
+                          std::equal(g.bytes.begin(), g.bytes.end(), s.bytes.begin());
+            if (begins && (g.end == Open || (g.end == s.end && g.bytes.size() == s.bytes.size())))
+                break;
+        }
+        passed += g.end == Open && sent[at].end != Open;
+        at++;
+    }
+    for (; at < sent.size(); at++)
+        passed += sent[at].end != Open;
+    bool open = !sent.empty() && sent.back().end == Open;
+    FUZZ_CHECK(t.dropped_ == passed || (open && t.dropped_ == passed + 1),
+        "%u passed over, %u counted dropped", passed, t.dropped_);
 }
 
 } // namespace
@@ -207,6 +337,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t late = bytes.size() - cut; /* somewhere else than the cut, mostly */
 
     Target whole(headers, headerSize);
+    whole.explaining_ = true;
     run(whole, bytes, {}, late, false);
     whole.checkUntouched();
 
@@ -214,6 +345,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (uint8_t b : bytes)
         fedData += b < 0x80 || b == 0xF0 || b == 0xF7;
     FUZZ_CHECK(whole.dataShown_ <= fedData, "%zu bytes shown of %zu fed", whole.dataShown_, fedData);
+    checkSysex(whole, bytes);
 
     Target single(headers, headerSize);
     run(single, bytes, {}, late, true);

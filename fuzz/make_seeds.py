@@ -118,6 +118,14 @@ for m in re.finditer(r'\{"[^"]*",\s*\{((?:\{[^{}]*\}\s*,?\s*)+)\},\s*\{', src):
         for cut in (0, len(stream) // 2):
             seeds.append(bytes(stream) + bytes([cut & 0xFF, cut >> 8, size - 1, headers]))
 seeds.append(bytes([0xF0] + list(range(0x20, 0x7F)) + [0xF7, 0x90, 0x3C, 0x40, 0x40]) + bytes([3, 0, 15, 4]))
+# the messages -x explains: its SysEx rows one by one, and all in a row
+src = read("tests/unit/test_extras_explain.cpp")
+sysex = [[int(x, 0) if x.strip().startswith("0x") else ord(x.strip()[1])
+          for x in re.findall(r"0x[0-9A-Fa-f]+|'.'", m.group(1))]
+         for m in re.finditer(r"\{\{(0xF0,[^{}]*)\}", src)]
+for m in sysex:
+    seeds.append(bytes(m) + bytes([0, 0, 39, 4]))
+seeds.append(bytes(sum(sysex, [])) + bytes([0, 0, 39, 4]))
 write("inparser", seeds)
 
 # --- keydecode: bytes + 8 bytes of where the ESC wait runs out --------------

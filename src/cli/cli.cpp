@@ -46,6 +46,36 @@ void fileProblem(const char *what, const char *name, const char *why)
     fprintf(stderr, "': %s\n", why);
 }
 
+/* Why a folder could not be made the current one, in a folder's words. */
+const char *folderErrorText(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return "no such folder";
+    case ERROR_DIRECTORY: return "not a folder";
+    case ERROR_CANT_RESOLVE_FILENAME: return "a loop of symbolic links";
+    default: return fileErrorText(error);
+    }
+}
+
+/* Why --smf FILE cannot be the log, in a few words. */
+const char *smfRefusal(SmfStart r)
+{
+    switch (r) {
+    case SmfReady: return nullptr;
+    case SmfExists: return "exists (--force replaces it)";
+    case SmfNotAFile: return "a link, a folder or a device, never replaced";
+    case SmfReadOnly: return "read-only, never replaced";
+    case SmfInUse: return "in use by another run or program, never replaced";
+    case SmfPresetFile: return "the preset file of this run, never a log";
+    case SmfRecordFile: return "the record file of this run, never a log";
+    case SmfCaptureName: return "a name --syx capture may use, never a log";
+    case SmfNoName: return "an empty name";
+    case SmfNameTooLong: return "name too long";
+    default: return nullptr; /* SmfCannotCreate: see startTools */
+    }
+}
+
 /* The time and SysEx tools the options ask for; false, with the reason on
    stderr, when a folder or file of theirs cannot be used.  Relative names
    are taken in the current folder, the one of --dir. */
@@ -53,28 +83,42 @@ bool startTools(const CliOptions &o)
 {
     if (o.timestamps)
         timestampsOn();
+    if (o.explain)
+        explainOn();
+    filtersOn(&o.filter);
     if (o.gapMs)
         sendGapOn((unsigned)o.gapMs);
     if (o.syxDir) {
+        const char *why = nullptr;
         switch (syxCaptureOn(o.syxDir)) {
         case SyxReady: break;
-        case SyxNameTooLong: fileProblem("--syx: the folder", o.syxDir, "name too long"); return false;
-        case SyxNotAFolder: fileProblem("--syx: the folder", o.syxDir, "not a folder"); return false;
-        default:
-            fileProblem("--syx: cannot create the folder", o.syxDir, fileErrorText(GetLastError()));
+        case SyxNameTooLong: why = "name too long"; break;
+        case SyxNotAFolder: why = "not a folder"; break;
+        case SyxNoNumberLeft: why = "its highest number leaves none for a new file"; break;
+        case SyxCannotList:
+            fileProblem("--syx: cannot read the folder", o.syxDir, fileErrorText(syxLastError()));
+            return false;
+        case SyxCannotWrite:
+            fileProblem("--syx: cannot write in the folder", o.syxDir, fileErrorText(syxLastError()));
+            return false;
+        case SyxCannotCreate:
+            fileProblem("--syx: cannot create the folder", o.syxDir, fileErrorText(syxLastError()));
+            return false;
+        }
+        if (why) {
+            fileProblem("--syx: the folder", o.syxDir, why);
             return false;
         }
     }
     if (o.smfFile) {
-        switch (smfLogOn(o.smfFile, o.force)) {
-        case SmfReady: break;
-        case SmfExists:
-            fileProblem("--smf: the file", o.smfFile, "exists (--force replaces it)");
+        SmfStart r = smfLogOn(o.smfFile, o.force, o.syxDir);
+        if (r == SmfCannotCreate) {
+            fileProblem("--smf: cannot create", o.smfFile, fileErrorText(smfStartError()));
             return false;
-        case SmfNotAFile:
-            fileProblem("--smf: the file", o.smfFile, "a link, a folder or a device, never replaced");
+        }
+        if (r != SmfReady) {
+            fileProblem("--smf: the file", o.smfFile, smfRefusal(r));
             return false;
-        default: fileProblem("--smf: cannot create", o.smfFile, fileErrorText(GetLastError())); return false;
         }
     }
     return true;
@@ -84,16 +128,14 @@ int runSession(const CliOptions &o)
 {
     extrasSetOrigin(vtClockUs()); /* the times shown and logged count from here */
     if (o.dir && !SetCurrentDirectoryA(o.dir)) {
-        fputs("voltanis: cannot change to the folder '", stderr);
-        printVisible(stderr, o.dir);
-        fputs("'\n", stderr);
+        fileProblem("cannot change to the folder", o.dir, folderErrorText(GetLastError()));
         return kUsageError;
     }
     uint32_t out = 0, in = 0;
     if ((o.out && !findPort(true, o.out, &out)) || (o.in && !findPort(false, o.in, &in)))
         return kUsageError;
     if (!startTools(o)) {
-        extrasFinish();
+        extrasStartFailed();
         return kUsageError;
     }
     bool oneShot = !o.send.empty();
@@ -117,8 +159,14 @@ int runSession(const CliOptions &o)
         reportUnopenedPorts();
     runMainLoop();
     extrasFinish();
-    if (oneShot)
+    if (oneShot) {
         putchar('\n'); /* the shell's prompt starts on a line of its own */
+        fflush(stdout);
+        /* the lines were the keys: what was piped in besides is not lost
+           without a word */
+        if (standardInputUnread())
+            fputs("voltanis: standard input was not read: the keys were the --send lines\n", stderr);
+    }
     return exitStatus();
 }
 

@@ -6,12 +6,14 @@
  */
 #include "options.h"
 
+#include "../frontend/frontend.h"
+
 #include <string.h>
 
 namespace {
 
 /* what an option sets; the short name where it has one */
-enum OptionKey { kSyx = 1, kGap, kSmf, kForce };
+enum OptionKey { kSyx = 1, kGap, kSmf, kForce, kHide, kOnly, kChannel };
 
 struct OptionSpec {
     int key;
@@ -33,6 +35,10 @@ const OptionSpec kOptions[] = {
     {kGap, 0, "gap", true},
     {kSmf, 0, "smf", true},
     {kForce, 0, "force", false},
+    {'x', 'x', "explain", false},
+    {kHide, 0, "hide", true},
+    {kOnly, 0, "only", true},
+    {kChannel, 0, "channel", true},
 };
 
 const OptionSpec *byShortName(char c)
@@ -86,6 +92,19 @@ bool readGap(const char *value, long *ms)
     return true;
 }
 
+/* --hide or --only: the kinds named, never both options. */
+bool readKinds(const char *option, const char *value, uint32_t *kinds, uint32_t other, CliOptions *opts)
+{
+    std::string bad;
+    const std::string kinds_ = std::string(" (kinds: ") + kindNames() + ")";
+    if (other)
+        return fail(opts, "--only and --hide exclude each other" + kinds_);
+    if (!parseKinds(value, kinds, &bad))
+        return fail(opts, std::string(bad.empty() ? "an empty kind" : "unknown kind '" + bad + "'") + " in " +
+                              option + kinds_);
+    return false;
+}
+
 /* Takes one option; true when the reading ends with it. */
 bool apply(const OptionSpec &o, const char *value, CliOptions *opts)
 {
@@ -100,12 +119,28 @@ bool apply(const OptionSpec &o, const char *value, CliOptions *opts)
     case kSyx: opts->syxDir = value; return false;
     case kSmf: opts->smfFile = value; return false;
     case kForce: opts->force = true; return false;
+    case 'x': opts->explain = true; return false;
+    case kHide: return readKinds("--hide", value, &opts->filter.hide, opts->filter.only, opts);
+    case kOnly: return readKinds("--only", value, &opts->filter.only, opts->filter.hide, opts);
+    case kChannel:
+        if (!parseChannels(value, &opts->filter.channels))
+            return fail(
+                opts, std::string("invalid channel list '") + value + "' (channels 1 to 16, as 1,10 or 1-4)");
+        return false;
     case kGap:
         if (!readGap(value, &opts->gapMs))
             return fail(opts, std::string("invalid gap '") + value + "' (milliseconds, 0 to " +
                                   std::to_string(kMaxGapMs) + ")");
         return false;
-    default: opts->send.push_back(value); return false;
+    default:
+        /* A line is text typed in mode 0: an ESC, a CTRL-P or a line end
+           in it would act as a key of its own, and a byte of no character
+           would reach the screen as it is typed. */
+        if (!isVisibleText(value))
+            return fail(opts, std::string("--send line '") + value +
+                                  "' holds a control character or a byte that is no UTF-8 text");
+        opts->send.push_back(value);
+        return false;
     }
 }
 
@@ -203,6 +238,11 @@ void printUsage(FILE *to)
           "      --smf=FILE    log everything received into FILE, a Standard MIDI\n"
           "                    File; an existing FILE only with --force\n"
           "      --force       let --smf replace an existing FILE\n"
+          "  -x, --explain     end each received line with what the message means\n"
+          "      --hide=KINDS  do not show these kinds of messages\n"
+          "      --only=KINDS  show only these kinds of messages, clock and sense\n"
+          "                    even while CTRL-B hides them\n"
+          "      --channel=LIST  show channel messages of these channels only\n"
           "  -h, --help        show this help and exit\n"
           "  -V, --version     show the version and exit\n"
           "\n"
@@ -210,9 +250,32 @@ void printUsage(FILE *to)
           "exact name, or a part of the name (in any case) that one port only has.\n"
           "\n"
           "Relative names of --syx and --smf are taken in the folder of --dir.\n"
+          "\n",
+        to);
+    /* the kinds, in lines that fit 80 columns */
+    fputs("KINDS is a comma-separated list of:", to);
+    int column = 80;
+    for (const char *k = kindNames(); *k;) {
+        size_t n = strcspn(k, " ");
+        if (column + 1 + (int)n > 78) {
+            fputs("\n ", to);
+            column = 1;
+        }
+        fprintf(to, " %.*s", (int)n, k);
+        column += 1 + (int)n;
+        k += n + (k[n] == ' ');
+    }
+    fputs(".\n"
+          "LIST is channels 1 to 16 and ranges, as 1,10 or 1-4.  The filters act on the\n"
+          "display only: VOLTANIS.REC, --smf and --syx keep everything.\n"
           "\n"
-          "Exit status: 0 all was sent; 1 a line or a transmission failed, or a port\n"
-          "could not be opened (with --send or piped input); 2 a wrong command line,\n"
-          "or a --syx folder or --smf file that cannot be used.\n",
+          "LINE is text of up to 511 characters; a control character in it is an error.\n"
+          "\n",
+        to);
+    fputs(
+          "Exit status: 0 all was sent; 1 a line or a transmission failed, a port\n"
+          "could not be opened, or something received was lost (with --send or piped\n"
+          "input); 2 a wrong command line, or a --syx folder or --smf file that\n"
+          "cannot be used.\n",
         to);
 }

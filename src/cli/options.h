@@ -5,6 +5,8 @@
 #ifndef VOLTANIS_CLI_OPTIONS_H
 #define VOLTANIS_CLI_OPTIONS_H
 
+#include "../extras/filters.h"
+
 #include <stdio.h>
 
 #include <string>
@@ -22,6 +24,8 @@ struct CliOptions {
     long gapMs = 0;                 /* --gap MS */
     const char *smfFile = nullptr;  /* --smf FILE */
     bool force = false;             /* --force: --smf may replace FILE */
+    bool explain = false;           /* -x */
+    ViewFilter filter;              /* --hide, --only, --channel */
     std::string error;              /* with Error: one line, no line end */
 };
 

@@ -4,6 +4,8 @@
  */
 #include "ports.h"
 
+#include "../frontend/frontend.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -66,8 +68,8 @@ bool containsIgnoringCase(const char *text, const char *part)
     return false;
 }
 
-/* columns a UTF-8 text takes, one per character */
-int columns(const char *s)
+/* the characters of well-formed UTF-8 */
+int characters(const char *s)
 {
     int n = 0;
     for (; *s; s++)
@@ -123,12 +125,18 @@ PortMatch matchPort(const std::vector<PortEntry> &ports, const char *want)
             }
         }
     }
-    for (const PortEntry &p : ports) {
-        if (strcmp(p.name, want) == 0) {
-            m.kind = PortMatch::Found;
-            m.index = p.number;
-            return m;
-        }
+    for (const PortEntry &p : ports)
+        if (strcmp(p.name, want) == 0)
+            m.several.push_back(p.number);
+    if (m.several.size() == 1) {
+        m.kind = PortMatch::Found;
+        m.index = m.several[0];
+        m.several.clear();
+        return m;
+    }
+    if (m.several.size() > 1) {
+        m.kind = PortMatch::SameName;
+        return m;
     }
     for (const PortEntry &p : ports)
         if (containsIgnoringCase(p.name, want))
@@ -143,18 +151,20 @@ PortMatch matchPort(const std::vector<PortEntry> &ports, const char *want)
     return m;
 }
 
-void printVisible(FILE *to, const char *text)
+int printVisible(FILE *to, const char *text)
 {
-    for (const unsigned char *p = (const unsigned char *)text; *p; p++)
-        fputc(*p < 0x20 || *p == 0x7F ? '?' : *p, to);
+    std::string shown(strlen(text) + 1, '\0');
+    shownText(&shown[0], shown.size(), text);
+    fputs(shown.c_str(), to);
+    return characters(shown.c_str());
 }
 
 void printPortLine(FILE *to, const PortEntry &p)
 {
     fprintf(to, "%3u  ", p.number);
-    printVisible(to, p.name);
+    int shown = printVisible(to, p.name);
     if (p.hasAddress) {
-        fprintf(to, "%*s", kNameColumn - columns(p.name), "");
+        fprintf(to, "%*s", shown < kNameColumn ? kNameColumn - shown : 1, "");
         char address[24];
         snprintf(address, sizeof address, "%d:%d", p.addr.client, p.addr.port);
         fprintf(to, "%-*s", kAddressColumn, address);
@@ -179,10 +189,13 @@ bool findPort(bool out, const char *want, uint32_t *number)
         return true;
     }
     fputs("voltanis: ", stderr);
-    if (m.kind == PortMatch::Several) {
+    if (m.kind == PortMatch::Several || m.kind == PortMatch::SameName) {
         fputc('\'', stderr);
         printVisible(stderr, want);
-        fprintf(stderr, "' is part of the names of several %s ports:\n", dir);
+        fprintf(stderr,
+            m.kind == PortMatch::SameName ? "' is the name of several %s ports:\n"
+                                          : "' is part of the names of several %s ports:\n",
+            dir);
         for (unsigned i : m.several)
             printPortLine(stderr, ports[i]);
         return false;

@@ -20,6 +20,12 @@
 /* one place stays free for the terminator */
 #define CMD_LINE_MAX ((int32_t)sizeof gCmdStr - 1)
 
+/* The line in gCmdStr had more characters than it holds.  A person sees
+   the line stop and is told once; a line from a pipe or the command line
+   is refused whole at its Enter, since what it would send is not what was
+   written. */
+static int sLineOverflow = 0;
+
 /* Digit state of byte entry.  Hexadecimal uses first (high) and last
    (low); decimal uses first (hundreds), middle (tens) and last (units). */
 static int32_t sDigitCount = 0;
@@ -47,6 +53,16 @@ static void lineEntry(uint8_t c)
         printf("enter numbers in DECIMAL (change to HEX with $) \n");
         return;
     }
+    if (gCmdPtr == 0)
+        sLineOverflow = 0; /* a new line, or one cleared by a key */
+    if (c == KEY_ENTER && sLineOverflow && !keyboardIsConsole()) {
+        printf("\n LINE TOO LONG ERROR\n");
+        noteFailure();
+        gMsgLength = 0; /* nothing was sent to repeat */
+        gEnterSysex = 0;
+        gCmdPtr = 0;
+        return;
+    }
     if (c == KEY_ENTER) {
         printf("\n");
         int32_t end = gCmdPtr;
@@ -66,10 +82,15 @@ static void lineEntry(uint8_t c)
         }
         return;
     }
-    /* a full line takes nothing more and shows nothing, so what is on the
-       screen stays what the line holds */
-    if (gCmdPtr < 0 || gCmdPtr >= CMD_LINE_MAX)
+    /* A full line takes nothing more, and what is on the screen stays what
+       the line holds: the notice goes after it, and the line is shown
+       again below to be ended or edited. */
+    if (gCmdPtr < 0 || gCmdPtr >= CMD_LINE_MAX) {
+        if (!sLineOverflow && gCmdPtr > 0 && keyboardIsConsole())
+            printf(" LINE FULL\n%.*s", (int)CMD_LINE_MAX, gCmdStr);
+        sLineOverflow = 1;
         return;
+    }
     gCmdStr[gCmdPtr] = (char)c;
     printf("%c", c);
     gCmdPtr++;

@@ -6,11 +6,15 @@
 #include "smf.h"
 #include "syxfiles.h"
 #include "timing.h"
+#include "view.h"
 
 #include "../frontend/frontend.h"
+#include "../input/input.h"
 #include "../output/output.h"
 
+#include <ctype.h>
 #include <stdio.h>
+#include <string.h>
 
 namespace {
 
@@ -19,7 +23,8 @@ int64_t gOriginUs = 0;
 /* -t */
 bool gTimes = false;
 ReplyClock gReply = {0, 0, 0};
-int64_t gArrivalUs = 0; /* of the message being shown */
+int64_t gArrivalUs = 0;          /* of the message being shown */
+int64_t gAboveUs = kNoLineAbove; /* the time of the line above */
 bool gHasLatency = false;
 int64_t gLatencyUs = 0;
 
@@ -33,44 +38,106 @@ bool gSyxOn = false;
 class SmfFile : public SmfOut {
 public:
     HANDLE h = INVALID_HANDLE_VALUE;
+    bool onSignal = false; /* from the function run at a fatal signal */
+    DWORD error = 0;       /* why the first write or flush failed */
 
-    bool append(const uint8_t *p, uint32_t n) override
-    {
-        DWORD done = 0;
-        return WriteFile(h, p, n, &done, NULL) && done == n;
-    }
     bool writeAt(uint32_t offset, const uint8_t *p, uint32_t n) override
     {
-        return SetFilePointer(h, (LONG)offset, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-               append(p, n) && SetFilePointer(h, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER;
+        if (onSignal)
+            return vtWriteFileAtOnSignal(h, offset, p, n) != 0;
+        LONG high = 0;
+        DWORD done = 0;
+        if (SetFilePointer(h, (LONG)offset, &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+            WriteFile(h, p, n, &done, NULL) && done == n)
+            return true;
+        return failed();
     }
-    bool flush() override { return FlushFileBuffers(h) != 0; }
+    bool flush() override
+    {
+        if (onSignal)
+            return vtFlushFileOnSignal(h) != 0;
+        return FlushFileBuffers(h) || failed();
+    }
+
+private:
+    bool failed()
+    {
+        if (error == 0)
+            error = GetLastError();
+        return false;
+    }
 };
 
 SmfFile gSmfFile;
 SmfLog gSmf;
+SmfOrder gOrder; /* in front of gSmf */
 bool gSmfOn = false;
 char gSmfName[4096];
+DWORD gSmfStartError = 0;
+
+/* The log's state changes in sections that the function run at a fatal
+   signal (smfAtSignal) never cuts into: it finds the state as one step
+   left it or the next. */
+struct LogSection {
+    LogSection() { vtHoldFatalSignals(1); }
+    ~LogSection() { vtHoldFatalSignals(0); }
+};
+
+/* At a signal that ends the program: what waits is written and the header
+   brought up to date, with async-signal-safe calls only. */
+void smfAtSignal(void)
+{
+    if (!gSmfOn)
+        return;
+    gSmfFile.onSignal = true;
+    gOrder.release(SmfOrder::kNothingWaits);
+    gSmf.update(0);
+}
 
 void closeSmf(void)
 {
+    vtAtFatalSignal(nullptr);
+    LogSection s;
     gSmfOn = false;
     CloseHandle(gSmfFile.h);
     gSmfFile.h = INVALID_HANDLE_VALUE;
 }
 
 /* after any step of the log: a failure is said once, and the log stops
-   with the file as its latest update left it */
+   with the file as its latest update left it (a write that failed had
+   the header brought up to date with everything before it) */
 void smfChecked(bool ok)
 {
     if (ok || !gSmfOn)
         return;
-    DWORD why = GetLastError();
+    /* the log's own limit is the 4 GiB a track can hold */
+    DWORD why = gSmfFile.error ? gSmfFile.error : (DWORD)ERROR_FILE_TOO_LARGE;
+    closeSmf();
     char shown[SHOWN_NAME_SIZE];
     printf("\nERROR SMF FILE: cannot write %s: %s; the log has stopped\n", shownName(shown, gSmfName),
         fileErrorText(why));
-    closeSmf();
     noteFailure();
+}
+
+/* When the oldest message arrived that the display will take after the
+   short messages still waiting; SmfOrder::kNothingWaits for none. */
+int64_t waitingUs(void)
+{
+    int64_t us;
+    return waitingBehindShorts(&us) ? us : SmfOrder::kNothingWaits;
+}
+
+/* Everything the log holds back that nothing waiting arrived before. */
+void smfCatchUp(void)
+{
+    if (!gSmfOn)
+        return;
+    bool ok;
+    {
+        LogSection s;
+        ok = gOrder.release(waitingUs()) && gSmf.tick(vtClockUs());
+    }
+    smfChecked(ok);
 }
 
 void syxSaveChecked(const uint8_t *p, uint32_t n)
@@ -78,18 +145,24 @@ void syxSaveChecked(const uint8_t *p, uint32_t n)
     if (syxSave(p, n) != SyxFailed)
         return;
     char shown[SHOWN_NAME_SIZE];
-    printf("\nERROR SYSEX FILE: cannot write %s: %s; SysEx capture is off\n", shownName(shown, syxLastName()),
-        fileErrorText(syxLastError()));
+    if (syxLastError() == SYX_NO_NUMBER_LEFT)
+        printf("\nERROR SYSEX FILE: the numbers of %u digits in %s are used up; SysEx capture is off\n",
+            syxDigits(), shownName(shown, syxFolder()));
+    else
+        printf("\nERROR SYSEX FILE: cannot write %s: %s; SysEx capture is off\n",
+            shownName(shown, syxLastName()), fileErrorText(syxLastError()));
     gSyxOn = false;
     noteFailure();
 }
 
 /* The message being taken arrived at us: whether it answers the latest
-   transmission.  A real-time message the display hides is no answer. */
-void arrived(int64_t us, bool hidden)
+   transmission (the display may take it before one that arrived earlier,
+   waiting at waiting).  A real-time message the display hides is no
+   answer. */
+void arrived(int64_t us, bool hidden, int64_t waiting)
 {
     gArrivalUs = us;
-    gHasLatency = gTimes && !hidden && replyTaken(&gReply, us, &gLatencyUs);
+    gHasLatency = gTimes && !hidden && replyTaken(&gReply, us, waiting, &gLatencyUs);
 }
 
 } // namespace
@@ -105,35 +178,142 @@ SyxStart syxCaptureOn(const char *dir)
     return r;
 }
 
-SmfStart smfLogOn(const char *file, int force)
+namespace {
+
+/* Where the last part of a name starts, after its last '/' or '\\' (on
+   POSIX a backslash belongs to a name: the folder before it is then none
+   that exists, and nothing below is refused for it). */
+size_t lastPartAt(const char *name)
 {
+    size_t at = 0;
+    for (size_t i = 0; name[i]; i++)
+        if (name[i] == '/' || name[i] == '\\')
+            at = i + 1;
+    return at;
+}
+
+bool sameNameAnyCase(const char *a, const char *b)
+{
+    for (; *a && *b; a++, b++)
+        if (tolower((unsigned char)*a) != tolower((unsigned char)*b))
+            return false;
+    return *a == *b;
+}
+
+/* A name that --syx capture may give a file of its folder: digits and
+   .syx, or any name that starts with a dot (its temporary files). */
+bool captureMayUse(const char *part)
+{
+    if (part[0] == '.')
+        return true;
+    size_t digits = strspn(part, "0123456789");
+    return digits > 0 && sameNameAnyCase(part + digits, ".syx");
+}
+
+/* What this run's own files forbid FILE to be; SmfReady when nothing. */
+SmfStart ownFileProblem(const char *file, const char *syxDir)
+{
+    size_t at = lastPartAt(file);
+    const char *part = file + at;
+    char folder[sizeof gSmfName];
+    if (at == 0)
+        snprintf(folder, sizeof folder, ".");
+    else
+        snprintf(folder, sizeof folder, "%.*s", (int)at, file);
+    /* any case: a folder of a system that ignores case has them so */
+    if (sameNameAnyCase(part, gPresetFileName) && vtSameFolder(folder, "."))
+        return SmfPresetFile;
+    if (sameNameAnyCase(part, gRecFileName) && vtSameFolder(folder, "."))
+        return SmfRecordFile;
+    if (syxDir && captureMayUse(part) && vtSameFolder(folder, syxDir))
+        return SmfCaptureName;
+    return SmfReady;
+}
+
+/* A file operation of the start failed: in use, or why not. */
+SmfStart refused(void)
+{
+    gSmfStartError = GetLastError();
+    return gSmfStartError == ERROR_SHARING_VIOLATION ? SmfInUse : SmfCannotCreate;
+}
+
+/* An existing FILE replaced (with force): never a link, a folder, a
+   device, a read-only file or one that another open holds (another run's
+   log or record file).  The check holds the file for as long as the system
+   lets a file held be deleted, so that no other run takes it meanwhile. */
+SmfStart removeExisting(const char *file, DWORD a)
+{
+    if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+        return SmfNotAFile;
+    if (a & FILE_ATTRIBUTE_READONLY)
+        return SmfReadOnly;
+    HANDLE held = CreateFileA(file, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (held == INVALID_HANDLE_VALUE)
+        return refused();
+    bool gone = DeleteFileA(file) != 0;
+    CloseHandle(held);
+    if (!gone && !DeleteFileA(file)) /* Windows deletes no file that is open */
+        return refused();
+    return SmfReady;
+}
+
+} // namespace
+
+DWORD smfStartError(void) { return gSmfStartError; }
+
+SmfStart smfLogOn(const char *file, int force, const char *syxDir)
+{
+    gSmfStartError = 0;
+    if (!*file)
+        return SmfNoName;
     int n = snprintf(gSmfName, sizeof gSmfName, "%s", file);
-    if (n <= 0 || (size_t)n >= sizeof gSmfName)
-        return SmfCannotCreate;
+    if (n < 0 || (size_t)n >= sizeof gSmfName)
+        return SmfNameTooLong;
+    SmfStart own = ownFileProblem(file, syxDir);
+    if (own != SmfReady)
+        return own;
     DWORD a = GetFileAttributesA(file);
     if (a != INVALID_FILE_ATTRIBUTES) {
         if (!force)
             return SmfExists;
-        if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
-            return SmfNotAFile;
-        if (!DeleteFileA(file))
-            return SmfCannotCreate;
+        SmfStart r = removeExisting(file, a);
+        if (r != SmfReady)
+            return r;
     }
-    gSmfFile.h = CreateFileA(file, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (gSmfFile.h == INVALID_HANDLE_VALUE)
-        return SmfCannotCreate;
-    gSmfOn = true;
-    if (!gSmf.begin(&gSmfFile, gOriginUs)) {
-        closeSmf();
+    /* share mode 0: held for as long as it is written, as the record file */
+    HANDLE h = CreateFileA(file, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return refused();
+    bool ok;
+    {
+        LogSection s;
+        gSmfFile.h = h;
+        gSmfFile.onSignal = false;
+        gSmfFile.error = 0;
+        ok = gSmf.begin(&gSmfFile, gOriginUs);
+        gOrder.begin(&gSmf);
+        gSmfOn = ok;
+    }
+    if (!ok) {
+        gSmfStartError = gSmfFile.error;
+        CloseHandle(h);
+        gSmfFile.h = INVALID_HANDLE_VALUE;
         return SmfCannotCreate;
     }
+    vtAtFatalSignal(smfAtSignal);
     return SmfReady;
 }
 
 void extrasFinish(void)
 {
-    if (gSmfOn)
-        smfChecked(gSmf.update(vtClockUs()));
+    if (gSmfOn) {
+        bool ok;
+        {
+            LogSection s;
+            ok = gOrder.release(SmfOrder::kNothingWaits) && gSmf.update(vtClockUs());
+        }
+        smfChecked(ok);
+    }
     if (gSmfOn)
         closeSmf();
     syxStop();
@@ -141,38 +321,82 @@ void extrasFinish(void)
     gTimes = false;
     gReply.waiting = 0;
     gHasLatency = false;
+    gAboveUs = kNoLineAbove;
     gGapMs = 0;
+    viewOff();
+}
+
+void extrasStartFailed(void)
+{
+    extrasFinish();
+    syxUndoStart();
 }
 
 void noteShortReceived(uint32_t word, int64_t arrivalUs)
 {
     uint8_t status = (uint8_t)word;
-    arrived(arrivalUs, (status == 0xF8 || status == 0xFE) && gbBlockRealTime);
+    int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
+    int shown = !((status == 0xF8 || status == 0xFE) && gbBlockRealTime);
+    if (gViewOn)
+        shown = viewShortTaken(word, arrivalUs, shown);
+    arrived(arrivalUs, !shown, waiting);
     if (gSmfOn) {
-        smfChecked(gSmf.shortMessage(word, arrivalUs));
-        smfChecked(gSmf.tick(vtClockUs()));
+        bool ok;
+        {
+            LogSection s;
+            ok = gOrder.shortMessage(word, arrivalUs, waiting) && gSmf.tick(vtClockUs());
+        }
+        smfChecked(ok);
     }
 }
 
 void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 {
-    arrived(arrivalUs, false);
+    int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
+    arrived(arrivalUs, gViewOn && !viewSysexTaken(p, n, 0), waiting);
     if (gSyxOn)
         syxSaveChecked(p, n);
     if (gSmfOn) {
-        smfChecked(gSmf.sysex(p, n, arrivalUs));
-        smfChecked(gSmf.tick(vtClockUs()));
+        bool ok;
+        {
+            LogSection s;
+            ok = gOrder.sysex(p, n, arrivalUs, waiting) && gSmf.tick(vtClockUs());
+        }
+        smfChecked(ok);
     }
 }
 
-void noteOtherReceived(int64_t arrivalUs) { arrived(arrivalUs, false); }
+void noteSysexCut(const uint8_t *p, uint32_t n, int64_t arrivalUs)
+{
+    int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
+    arrived(arrivalUs, gViewOn && !viewSysexTaken(p, n, 1), waiting);
+    if (gSyxOn)
+        syxCut();
+    if (gSmfOn) {
+        bool ok;
+        {
+            LogSection s;
+            ok = gOrder.cutSysex(p, n, arrivalUs, waiting) && gSmf.tick(vtClockUs());
+        }
+        smfChecked(ok);
+    }
+}
+
+void noteOtherReceived(int64_t arrivalUs)
+{
+    if (gViewOn)
+        viewOtherTaken();
+    arrived(arrivalUs, false, gTimes ? waitingUs() : SmfOrder::kNothingWaits);
+    smfCatchUp();
+}
 
 const char *receivedTimeColumn(void)
 {
     static char column[32];
     if (!gTimes)
         return "";
-    formatTimeColumn(gArrivalUs - gOriginUs, column, sizeof column);
+    formatTimeColumn(gArrivalUs - gOriginUs, gAboveUs, column, sizeof column);
+    gAboveUs = gArrivalUs - gOriginUs;
     return column;
 }
 
@@ -204,10 +428,14 @@ int gapAfterBlock(const uint8_t *block, int32_t n)
     return transferPause(gGapMs);
 }
 
-void timedWork(void)
-{
-    if (gSmfOn)
-        smfChecked(gSmf.tick(vtClockUs()));
-}
+/* Also what the log held back for a message taken since (see SmfOrder). */
+void timedWork(void) { smfCatchUp(); }
 
-int64_t timedWorkDueUs(void) { return gSmfOn ? gSmf.dueUs() : -1; }
+int64_t timedWorkDueUs(void)
+{
+    if (!gSmfOn)
+        return -1;
+    /* held back for a message that was taken without a word (a SysEx
+       broken off): at the next pass */
+    return gOrder.held() ? vtClockUs() : gSmf.dueUs();
+}

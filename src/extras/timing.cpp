@@ -5,10 +5,11 @@
 /* tenths of a millisecond, rounded half up */
 static long long tenthsOfMs(int64_t us) { return (long long)((us + 50) / 100); }
 
-int formatTimeColumn(int64_t sinceStartUs, char *out, size_t size)
+int formatTimeColumn(int64_t sinceStartUs, int64_t aboveUs, char *out, size_t size)
 {
     long long t = tenthsOfMs(sinceStartUs < 0 ? 0 : sinceStartUs);
-    int n = snprintf(out, size, "%5lld.%04lld  ", t / 10000, t % 10000);
+    bool earlier = aboveUs != kNoLineAbove && t < tenthsOfMs(aboveUs < 0 ? 0 : aboveUs);
+    int n = snprintf(out, size, earlier ? "%5lld.%04lld^ " : "%5lld.%04lld  ", t / 10000, t % 10000);
     return n < 0 ? 0 : n < (int)size ? n : (int)size - 1;
 }
 
@@ -26,9 +27,9 @@ void replySent(ReplyClock *c, int64_t beganUs, int64_t endedUs)
     c->waiting = 1;
 }
 
-int replyTaken(ReplyClock *c, int64_t arrivalUs, int64_t *latencyUs)
+int replyTaken(ReplyClock *c, int64_t arrivalUs, int64_t waitingUs, int64_t *latencyUs)
 {
-    if (!c->waiting || arrivalUs < c->beganUs)
+    if (!c->waiting || arrivalUs < c->beganUs || (waitingUs >= c->beganUs && waitingUs < arrivalUs))
         return 0;
     c->waiting = 0;
     *latencyUs = arrivalUs > c->endedUs ? arrivalUs - c->endedUs : 0;

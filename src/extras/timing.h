@@ -12,8 +12,12 @@
 /* Seconds since the start with four decimals (a tenth of a millisecond,
    rounded), right-aligned in ten characters, then two blanks:
    "   12.3456  ".  After 27 hours the column grows.  A time before the start
-   counts as the start.  Returns the length written (at most size-1). */
-int formatTimeColumn(int64_t sinceStartUs, char *out, size_t size);
+   counts as the start.  A time shown earlier than the one of the line
+   above (aboveUs, kNoLineAbove for none) is marked, "   12.3456^ ": that
+   message arrived before the one above it.  Returns the length written
+   (at most size-1). */
+const int64_t kNoLineAbove = INT64_MIN;
+int formatTimeColumn(int64_t sinceStartUs, int64_t aboveUs, char *out, size_t size);
 
 /* "+3.2 ms": a latency rounded to a tenth of a millisecond. */
 int formatLatency(int64_t us, char *out, size_t size);
@@ -31,7 +35,9 @@ void replySent(ReplyClock *c, int64_t beganUs, int64_t endedUs);
    latest transmission began: *latencyUs is then the time from the end of
    that transmission (0 for an answer that came while it was still going
    out, as a loopback's does), and the clock waits no more.  A message that
-   arrived before the transmission is no answer to it. */
-int replyTaken(ReplyClock *c, int64_t arrivalUs, int64_t *latencyUs);
+   arrived before the transmission is no answer to it; nor is one taken
+   while a message that arrived between the two waits to be shown
+   (waitingUs, when it arrived; INT64_MAX for none): that one is. */
+int replyTaken(ReplyClock *c, int64_t arrivalUs, int64_t waitingUs, int64_t *latencyUs);
 
 #endif

@@ -7,6 +7,7 @@
 
 #include "../platform/platform.h"
 
+#include <stddef.h>
 #include <stdint.h>
 
 /* terminal settings */
@@ -76,6 +77,13 @@ int exitStatus(void); /* 0, or 1 after a failure without a person at the keyboar
    characters of name; returns out. */
 #define SHOWN_NAME_SIZE 64
 const char *shownName(char out[SHOWN_NAME_SIZE], const char *name);
+/* The same for a text of any length: at most size - 1 bytes of it, shown
+   into out (size bytes); returns out.  What it leaves is well-formed UTF-8
+   without a control character, one character for each '?'. */
+const char *shownText(char *out, size_t size, const char *text);
+/* 1 when shownName would change no character of text (whatever its
+   length): no control character, well-formed UTF-8 throughout. */
+int isVisibleText(const char *text);
 /* Why a file operation failed, in a few words, from its GetLastError code. */
 const char *fileErrorText(DWORD error);
 /* "name: reason!\n", the line that follows a refused file's message. */

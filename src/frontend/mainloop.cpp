@@ -134,6 +134,7 @@ int waitKey(void)
 int exitPrompt(void)
 {
     closePorts();
+    exitPromptNotes();
     printf("EXIT? <ENTER>=exit  <SPACE>=continue");
     if (waitKey() == KEY_ENTER) {
         if (gbRecFileOpen)
@@ -261,8 +262,21 @@ void processKey(uint8_t key)
     dispatchKey(key);
 }
 
+/* Keys from a pipe or from the command line can wait, and the queues of
+   what arrives cannot: while one of them is more than half full, what
+   waits there is shown before the next such key is taken, one entry a
+   pass.  A person at the console keeps the keys' precedence. */
+static int showBeforeKeys(void)
+{
+    if (keyboardIsConsole() || !receiveBacklogHigh())
+        return 0;
+    return showOneEntry() || receiveIdleChecks();
+}
+
 int mainLoopPass(void)
 {
+    if (showBeforeKeys())
+        return 1;
     if (_kbhit()) {
         sExitConfirmed = 0;
         int key = _getch();

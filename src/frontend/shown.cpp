@@ -6,6 +6,7 @@
 #include "frontend.h"
 
 #include <stdio.h>
+#include <string.h>
 
 /* Continuation bytes of a UTF-8 character are 10xxxxxx. */
 static int isTail(uint8_t b) { return (b & 0xC0) == 0x80; }
@@ -49,11 +50,11 @@ static size_t printableAt(const uint8_t *p, size_t left)
     return len;
 }
 
-const char *shownName(char out[SHOWN_NAME_SIZE], const char *name)
+const char *shownText(char *out, size_t size, const char *text)
 {
-    const uint8_t *p = (const uint8_t *)name;
+    const uint8_t *p = (const uint8_t *)text;
     size_t n = 0;
-    while (n < SHOWN_NAME_SIZE - 1 && p[n])
+    while (n + 1 < size && p[n])
         n++;
     size_t i = 0;
     while (i < n) {
@@ -65,8 +66,28 @@ const char *shownName(char out[SHOWN_NAME_SIZE], const char *name)
         for (size_t k = 0; k < len; k++, i++)
             out[i] = (char)p[i];
     }
-    out[n] = 0;
+    if (size > 0)
+        out[n] = 0;
     return out;
+}
+
+const char *shownName(char out[SHOWN_NAME_SIZE], const char *name)
+{
+    return shownText(out, SHOWN_NAME_SIZE, name);
+}
+
+int isVisibleText(const char *text)
+{
+    const uint8_t *p = (const uint8_t *)text;
+    size_t left = strlen(text);
+    while (left > 0) {
+        size_t len = printableAt(p, left);
+        if (len == 0)
+            return 0;
+        p += len;
+        left -= len;
+    }
+    return 1;
 }
 
 const char *fileErrorText(DWORD error)
@@ -85,6 +106,8 @@ const char *fileErrorText(DWORD error)
     case ERROR_BAD_FILE_TYPE: return "not a regular file";
     case ERROR_PIPE_NOT_CONNECTED: return "a pipe nobody reads";
     case ERROR_DISK_FULL: return "disk full";
+    case ERROR_FILE_TOO_LARGE: return "file size limit reached";
+    case ERROR_DISK_QUOTA_EXCEEDED: return "disk quota exceeded";
     case ERROR_FILENAME_EXCED_RANGE: return "name too long";
     case ERROR_TOO_MANY_OPEN_FILES: return "too many files open";
     default: snprintf(other, sizeof other, "system error %lu", (unsigned long)error); return other;

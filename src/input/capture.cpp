@@ -104,7 +104,9 @@ static void clearCapture(void)
         (sErrHead.load(std::memory_order_acquire) + ERRQ_SIZE - sErrTail.load(std::memory_order_acquire)) %
         ERRQ_SIZE;
     gRLost.fetch_add(left, std::memory_order_relaxed);
-    if (sLongBack.load(std::memory_order_acquire) == MIM_LONGDATA && gMidiInHdr.dwBytesRecorded > 0)
+    /* a message whole or cut off, either would have been shown */
+    uint32_t back = sLongBack.load(std::memory_order_acquire);
+    if ((back == MIM_LONGDATA && gMidiInHdr.dwBytesRecorded > 0) || back == MIM_LONGERROR)
         gRLongLost.fetch_add(1, std::memory_order_relaxed);
     gRHead.store(0, std::memory_order_release);
     gRTail.store(0, std::memory_order_release);
@@ -166,7 +168,7 @@ static void requeueInputBuffer(void)
         printf("\nERROR MIDI IN ADDBUFFER\n");
 }
 
-int takeSysex(uint32_t *len, int64_t *arrivalUs)
+int takeSysex(uint32_t *len, int *cut, int64_t *arrivalUs)
 {
     uint32_t kind = sLongBack.load(std::memory_order_acquire);
     if (kind == 0)
@@ -176,7 +178,7 @@ int takeSysex(uint32_t *len, int64_t *arrivalUs)
     uint32_t n = gMidiInHdr.dwBytesRecorded;
     if (n > RBUF_SIZE)
         n = RBUF_SIZE;
-    if (kind == MIM_LONGDATA && n > 0)
+    if (n > 0)
         memcpy(gRbuf2, gRbuf1, n);
 
     /* Cleared before the buffer goes back: once queued, the service may
@@ -192,12 +194,21 @@ int takeSysex(uint32_t *len, int64_t *arrivalUs)
         return 0;
     if (sInputOpen)
         requeueInputBuffer();
-    /* A broken-off message is not shown or recorded; the buffer went back
-       all the same, so SysEx input carries on. */
-    if (kind != MIM_LONGDATA)
-        return 0;
+    /* A broken-off message comes with the bytes it had, none when it came
+       in pieces and broke off right after one. */
+    *cut = kind == MIM_LONGERROR;
     *len = n;
     return 1;
+}
+
+int sysexCameFirst(void)
+{
+    uint32_t tail = sErrTail.load(std::memory_order_relaxed);
+    if (tail == sErrHead.load(std::memory_order_acquire))
+        return 0;
+    if (sLongBack.load(std::memory_order_acquire) == 0)
+        return 0;
+    return sLongTime <= sErrTime[tail];
 }
 
 int takeWildByte(uint32_t *word, int64_t *arrivalUs)
@@ -211,6 +222,37 @@ int takeWildByte(uint32_t *word, int64_t *arrivalUs)
     uint32_t expected = MIM_ERROR;
     gMsg.compare_exchange_strong(expected, 0);
     return 1;
+}
+
+int receiveBacklogHigh(void)
+{
+    uint32_t ring =
+        (gRHead.load(std::memory_order_acquire) - gRTail.load(std::memory_order_relaxed)) & (RING_SIZE - 1);
+    uint32_t wild =
+        (sErrHead.load(std::memory_order_acquire) + ERRQ_SIZE - sErrTail.load(std::memory_order_relaxed)) %
+        ERRQ_SIZE;
+    /* the notices' queue is small: a quarter of it leaves room for all
+       that may be on its way at once (each byte can be a notice) */
+    if (ring > RING_SIZE / 2 || wild > ERRQ_SIZE / 4)
+        return 1;
+    UINT held = 0;
+    return gInHandle != 0 && midiInVtHeldLoad(gInHandle, &held) == MMSYSERR_NOERROR && held > 50;
+}
+
+int waitingBehindShorts(int64_t *arrivalUs)
+{
+    int any = 0;
+    /* the header is the main thread's while it is handed back */
+    if (sLongBack.load(std::memory_order_acquire) != 0 && gMidiInHdr.dwBytesRecorded > 0) {
+        *arrivalUs = sLongTime;
+        any = 1;
+    }
+    uint32_t tail = sErrTail.load(std::memory_order_relaxed);
+    if (tail != sErrHead.load(std::memory_order_acquire) && (!any || sErrTime[tail] < *arrivalUs)) {
+        *arrivalUs = sErrTime[tail];
+        any = 1;
+    }
+    return any;
 }
 
 int takeLosses(uint32_t *lost, uint32_t *longLost, uint32_t *overflows)

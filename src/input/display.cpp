@@ -4,7 +4,8 @@
  * recorded at all, then shown as a named message or as bytes.  It takes
  * what the capture (capture.cpp) queued, on the main thread.  The time and
  * SysEx tools of the command line (extras/) see each message as it is
- * taken, and add the time and reply latency to a line of the text display.
+ * taken, add the time, the reply latency and the explanation to a line of
+ * the text display, and may hide a message.
  */
 #include "inputpriv.h"
 #include "../extras/extras.h"
@@ -27,8 +28,7 @@ static unsigned wordLength(uint8_t status)
 static const char *noteName(uint8_t key) { return key < 128 ? gNotes[key] : "?"; }
 
 /* The name column of a message's line in the text display; null for a
-   message without a line: F0, F4, F5, F9 and FD have nothing to name, and
-   Timing Clock and Active Sensing may be hidden. */
+   message without a line: F0, F4, F5, F9 and FD have nothing to name. */
 static const char *textLabel(uint8_t status)
 {
     switch (status & 0xF0) {
@@ -47,26 +47,32 @@ static const char *textLabel(uint8_t status)
     case 0xF3: return "  Song Select    ";
     case 0xF6: return "  Tune Request   ";
     case 0xF7: return "  EOX\t\t\t   ";
-    case 0xF8: return gbBlockRealTime ? NULL : "  Timing Clock   ";
+    case 0xF8: return "  Timing Clock   ";
     case 0xFA: return "  MIDI Start     ";
     case 0xFB: return "  MIDI Continue  ";
     case 0xFC: return "  MIDI Stop      ";
-    case 0xFE: return gbBlockRealTime ? NULL : "  Active Sensing ";
+    case 0xFE: return "  Active Sensing ";
     case 0xFF: return "  MIDI Reset     ";
     default: return NULL;
     }
 }
 
-static void showText(uint8_t status, uint8_t d1, uint8_t d2)
+static void showText(uint8_t status, uint8_t d1, uint8_t d2, int shown)
 {
     const int hex = gNumBase == 16;
-    const char *label = textLabel(status);
+    const char *label = shown ? textLabel(status) : NULL;
     const unsigned data = vtMidiDataBytes(status);
     char text[64];
     char name[16] = "";
 
-    if (!label)
+    if (!label) {
+        /* no line of its own; a tool may have news of it all the same (the
+           tempo of a hidden clock) */
+        const char *news = receivedLineEnd();
+        if (*news)
+            printf("%s%s\n", receivedTimeColumn(), news);
         return;
+    }
     if (data == 0)
         snprintf(text, sizeof text, hex ? "%s%x" : "%s%d", label, status);
     else if (data == 1)
@@ -76,8 +82,9 @@ static void showText(uint8_t status, uint8_t d1, uint8_t d2)
     /* note off, note on, poly pressure: the line ends with the note name */
     if (status >= 0x80 && status < 0xB0)
         snprintf(name, sizeof name, "  ( %s )", noteName(d1));
-    /* one piece, with the time and the reply latency of the tools */
-    printf("%s%s%s%s\n", receivedTimeColumn(), text, name, receivedReplyNote());
+    /* one piece, with the time, the reply latency and the explanation of
+       the tools */
+    printf("%s%s%s%s\n", receivedTimeColumn(), text, name, receivedLineEnd());
 }
 
 static void showBytes(uint8_t status, uint8_t d1, uint8_t d2, unsigned len)
@@ -85,8 +92,6 @@ static void showBytes(uint8_t status, uint8_t d1, uint8_t d2, unsigned len)
     const int hex = gNumBase == 16;
 
     if (status >= 0xF4) {
-        if ((status == 0xF8 || status == 0xFE) && gbBlockRealTime)
-            return;
         printf(hex ? "-%x " : "-%d ", status);
         return;
     }
@@ -115,9 +120,12 @@ void decodeChannelMessage(void)
 
     if (gbRecQuiet)
         return;
+    /* CTRL-B hides Timing Clock and Active Sensing; the filters of the
+       command line have the last word */
+    const int shown = receivedShown(!((status == 0xF8 || status == 0xFE) && gbBlockRealTime));
     if (gMode == 0 || gMode == 2)
-        showText(status, d1, d2);
-    else if (gMode == 1 || gMode == 3)
+        showText(status, d1, d2, shown);
+    else if (shown && (gMode == 1 || gMode == 3))
         showBytes(status, d1, d2, len);
 }
 
@@ -159,52 +167,60 @@ static uint32_t showSysexId(uint32_t n)
     return n;
 }
 
-static void showSysexText(uint32_t n)
+/* A SysEx's line: its identifier (first piece) and body.  The last byte
+   ends a whole message and is not shown; a piece that more follows, and a
+   message cut off, show every byte they have and end with what they are. */
+static void showSysexText(uint32_t n, int cut)
 {
     uint32_t start = 0;
-    if (gRbuf2[0] == 0xF0)
+    if (n > 0 && gRbuf2[0] == 0xF0)
         start = showSysexId(n);
     else
         printf("%s  SysEx( continued ) ", receivedTimeColumn()); /* the first piece had the identifier */
-    /* the last byte ends the message and is not shown, unless more of the
-       message follows */
-    const int more = continuesAfter(n);
-    for (uint32_t i = start; i < n - (more ? 0 : 1); i++) {
+    const int more = !cut && continuesAfter(n);
+    for (uint32_t i = start; i < n - (more || cut ? 0 : 1); i++) {
         uint8_t b = gRbuf2[i];
         if (b >= 0x20 && b <= 0x7E)
             putchar(b);
         else
             printf(" \\%x ", b);
     }
-    printf(more ? " (continues)%s\n" : " EOX%s\n", receivedReplyNote());
+    printf(cut ? " (cut off)%s\n" : more ? " (continues)%s\n" : " EOX%s\n", receivedLineEnd());
 }
 
 /* The pieces of a long message run on as one: only its first byte has the
-   "-" that starts a message. */
-static void showSysexBytes(uint32_t n)
+   "-" that starts a message.  A message cut off ends with the word, no F7
+   being there to end it. */
+static void showSysexBytes(uint32_t n, int cut)
 {
-    if (gRbuf2[0] == 0xF0)
+    if (n > 0 && gRbuf2[0] == 0xF0)
         putchar('-');
     for (uint32_t i = 0; i < n; i++)
         printf(gNumBase == 16 ? "%x " : "%d ", gRbuf2[i]);
+    if (cut)
+        printf("(cut off) ");
 }
 
-/* A complete long message, in gRbuf2. */
-static void showSysex(uint32_t n, int64_t arrivalUs)
+/* A long message in gRbuf2: whole, a piece of one, or cut off by another
+   status byte (recorded as its bytes came; nothing is added). */
+static void showSysex(uint32_t n, int cut, int64_t arrivalUs)
 {
-    noteSysexReceived(gRbuf2, n, arrivalUs);
-    if (gbRecRecv) {
+    if (cut)
+        noteSysexCut(gRbuf2, n, arrivalUs);
+    else
+        noteSysexReceived(gRbuf2, n, arrivalUs);
+    if (gbRecRecv && n > 0) {
         if (!recWrite(gRbuf2, n))
             return;
         gByteCount += n;
         recDotCheck();
     }
-    if (gbRecQuiet)
+    if (gbRecQuiet || !receivedShown(1))
         return;
     if (gMode == 0 || gMode == 2)
-        showSysexText(n);
+        showSysexText(n, cut);
     else if (gMode == 1 || gMode == 3)
-        showSysexBytes(n);
+        showSysexBytes(n, cut);
 }
 
 /* The oldest waiting invalid-byte notice, if any; 1 when there was one. */
@@ -235,6 +251,9 @@ static int reportLosses(void)
     uint32_t lost, longLost, overflows;
     if (!takeLosses(&lost, &longLost, &overflows))
         return 0;
+    /* what arrived and was never shown is as much a failure of a run
+       nobody watches as a line that was refused */
+    noteFailure();
     if (lost != 0)
         printf("\nERROR MIDI IN: %u messages lost, receive buffer full\n", lost);
     if (longLost != 0)
@@ -249,13 +268,18 @@ static int reportLosses(void)
 int receiveIdleChecks(void)
 {
     uint32_t n;
+    int cut;
     int64_t arrivalUs;
     int any = 0;
-    if (takeSysex(&n, &arrivalUs)) {
-        showSysex(n, arrivalUs);
+    if (takeSysex(&n, &cut, &arrivalUs)) {
+        showSysex(n, cut, arrivalUs);
         any = 1;
     }
-    any |= showWildByte();
+    /* a SysEx that waited in the port layer while this one was out comes
+       back as soon as the buffer goes back: a wild byte that arrived
+       after it waits for its turn */
+    if (!sysexCameFirst())
+        any |= showWildByte();
     any |= reportLosses();
     return any;
 }

@@ -33,6 +33,16 @@ extern std::atomic<uint32_t> gRLost, gRLongLost, gROverflows;
 void CALLBACK midiCallback(HMIDIIN h, UINT msg, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
 void inputSetup(void); /* ring emptied; with an input port: start, prepare, add */
 void inputStop(void);  /* reset, unprepare while still playing, close */
+/* 1 while a queue of what arrives is more than half full: the ring, the
+   invalid-byte notices, or the long messages the port layer holds for the
+   buffer (midiInVtHeldLoad).  Work that can wait (keys from a pipe) waits
+   then, until they have been shown. */
+int receiveBacklogHigh(void);
+/* When the oldest message arrived that the display takes only after the
+   short messages now waiting (a complete SysEx or a piece of one, a wild
+   byte): 1 with *arrivalUs, 0 when none waits.  For the tools that follow
+   the order of arrival rather than the display's (extras/). */
+int waitingBehindShorts(int64_t *arrivalUs);
 
 /* display of what was received */
 int showOneEntry(void);          /* 1 when a ring entry was shown */

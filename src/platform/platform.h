@@ -123,6 +123,14 @@ typedef struct {
 #define FILE_END 2
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
 #define MOVEFILE_WRITE_THROUGH 0x8
+#define MAX_PATH 260
+
+/* one name of a folder's listing (FindFirstFileA, FindNextFileA): the
+   fields of the Windows record that this system reads */
+typedef struct {
+    DWORD dwFileAttributes;
+    CHAR cFileName[MAX_PATH];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 
 /* the system error codes the file operations leave for GetLastError */
 #define ERROR_FILE_NOT_FOUND 2
@@ -131,6 +139,7 @@ typedef struct {
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_NO_MORE_FILES 18
 #define ERROR_WRITE_PROTECT 19
 #define ERROR_WRITE_FAULT 29
 #define ERROR_READ_FAULT 30
@@ -141,8 +150,10 @@ typedef struct {
 #define ERROR_DISK_FULL 112
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_BAD_FILE_TYPE 222
+#define ERROR_FILE_TOO_LARGE 223
 #define ERROR_NO_DATA 232
 #define ERROR_PIPE_NOT_CONNECTED 233
+#define ERROR_DIR_NOT_EMPTY 145
 #define ERROR_DIRECTORY 267
 #define ERROR_CANT_RESOLVE_FILENAME 1921
 #define ERROR_FILE_READ_ONLY 6009
@@ -187,6 +198,15 @@ BOOL FlushFileBuffers(HANDLE h);
 BOOL CreateDirectoryA(LPCSTR name, void *security);
 BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
 BOOL DeleteFileA(LPCSTR name);
+BOOL RemoveDirectoryA(LPCSTR name);
+/* The names in a folder ("." and ".." may be among them): the pattern is the
+   folder's name, a separator and "*".  The first name, each next one
+   (FALSE with ERROR_NO_MORE_FILES after the last), the end. */
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found);
+BOOL FindNextFileA(HANDLE h, LPWIN32_FIND_DATAA found);
+BOOL FindClose(HANDLE h);
+/* this process's number, which no other process running has */
+DWORD GetCurrentProcessId(void);
 
 /* the folder that relative file names start from */
 BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
@@ -218,6 +238,11 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
  *   ERROR_NO_DATA.
  */
 
+/* A system error code that not every Windows SDK names. */
+#ifndef ERROR_DISK_QUOTA_EXCEEDED
+#define ERROR_DISK_QUOTA_EXCEEDED 1295
+#endif
+
 /* The file named is the console the keys come from.  (Bit 29 marks an
    error code of the application's own.) */
 #define ERROR_VT_KEYBOARD 0x20000001u
@@ -239,6 +264,15 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
    port layer as it arrives, or the MIDI system's own time stamp), instead
    of milliseconds since midiInStart.  vtArrivalUs reads it. */
 #define MIDI_IO_VT_ARRIVAL_US 0x00800000
+
+/* How full the port layer's store of the long messages that wait for an
+   input buffer of hmi is (those that arrive while the program holds its
+   buffers), in percent of the nearer of its bounds, messages or bytes; a
+   message that finds no room is dropped whole (MIM_VT_LONGLOST).  A
+   program that can put its own work off (keys from a pipe) takes what
+   waits first while the store is more than half full.
+   MMSYSERR_INVALHANDLE for a handle that is not open. */
+MMRESULT midiInVtHeldLoad(HMIDIIN hmi, UINT *percent);
 
 /* How many data bytes follow a status byte: vtMidiDataBytes. */
 #include "common/midibytes.h"
@@ -278,6 +312,12 @@ int64_t vtArrivalUs(DWORD_PTR param2);
    Called before platformInit; the lines stay valid until the exit. */
 void keyboardFromLines(const char *const *lines, unsigned count);
 
+/* 1 when standard input is a pipe or a file and holds bytes that no key
+   was taken from: the keys came from keyboardFromLines, and what was
+   piped in went unread.  0 for a terminal, a device (/dev/null, NUL) and
+   an input that is empty or at its end.  Reads nothing. */
+int standardInputUnread(void);
+
 /* Where a port lives in the port service, for showing and finding it: an
    ALSA sequencer port's client:port address and its client's name. */
 typedef struct {
@@ -297,5 +337,32 @@ int midiPortAddress(int isOut, UINT id, VtPortAddress *addr);
    or a file a byte 0 or 0xE0 is a prefix, except a 0xE0 that begins a
    UTF-8 character (the next byte is 0xA0 to 0xBF). */
 int lastKeyIsCharacter(void);
+
+/* At a signal that ends the program (CTRL-C, a kill, a hang-up, a broken
+   pipe, a fault; on Windows the console's CTRL-C, CTRL-BREAK and close), fn
+   runs once before the program ends by the signal as it would have without
+   fn; the terminal is given back as always.  fn may run on any thread,
+   inside a signal handler: it calls only async-signal-safe functions (such
+   as the two below).  nullptr: nothing runs.  Until the console is set up
+   (platformInit) a signal takes its default course. */
+void vtAtFatalSignal(void (*fn)(void));
+
+/* Main thread: 1 begins, 0 ends a section (sections nest) that the
+   function above never cuts into, so that it never finds what it reads
+   half changed: a signal that comes meanwhile waits for the end of the
+   outermost section.  Once the function has begun on another thread, a
+   section that begins waits there for the end of the program.  A real
+   fault inside a section ends the program without the function. */
+void vtHoldFatalSignals(int hold);
+
+/* For the function above: n bytes written at offset of a file that
+   CreateFileA opened (and is still open), and what was written put on the
+   disk; async-signal-safe (no lock, no allocation, nothing held back).
+   TRUE when it all went. */
+BOOL vtWriteFileAtOnSignal(HANDLE h, DWORD offset, const void *p, DWORD n);
+BOOL vtFlushFileOnSignal(HANDLE h);
+
+/* 1 when a and b both name one existing folder, by whatever path. */
+int vtSameFolder(LPCSTR a, LPCSTR b);
 
 #endif /* VOLTANIS_PLATFORM_H */

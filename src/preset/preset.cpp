@@ -1,6 +1,8 @@
 /*
  * The preset file: one 168-byte record with the settings and the names of
- * the chosen ports, which are found again by name at the next start.
+ * the chosen ports, which are found again by name at the next start.  A
+ * name that several ports have by then cannot say which one was meant, so
+ * such a preset is not used, as one whose port is missing.
  *
  * A save is written whole to a new file beside the preset and then renamed
  * over it, so the preset is always the old record or the new one, never a
@@ -126,34 +128,55 @@ int savePreset(void)
    terminator inside that can match no port, so it is simply not found. */
 static int storedNameFits(const uint8_t *field) { return memchr(field, 0, 32) != NULL; }
 
-static int findOutPort(const uint8_t *field, uint32_t *port)
+/* Whether the stored name is that of one port (*port then its number):
+   PORT_ONE; PORT_NONE when no port has it, PORT_SEVERAL when more than one
+   does, since the preset cannot say which of them was meant.  A failing
+   capability query ends the search with what was found before it. */
+enum { PORT_NONE, PORT_ONE, PORT_SEVERAL };
+
+static int findPort(int isOut, const uint8_t *field, uint32_t *port)
 {
     if (!storedNameFits(field))
-        return 0;
-    for (uint32_t i = 0; i < goNumDevs; i++) {
-        if (midiOutGetDevCapsA(i, &gMoc, sizeof gMoc) != MMSYSERR_NOERROR)
-            return 0;
-        if (strncmp(gMoc.szPname, (const char *)field, sizeof gMoc.szPname) == 0) {
-            *port = i;
-            return 1;
+        return PORT_NONE;
+    uint32_t count = isOut ? goNumDevs : giNumDevs;
+    int found = PORT_NONE;
+    for (uint32_t i = 0; i < count; i++) {
+        const char *name;
+        if (isOut) {
+            if (midiOutGetDevCapsA(i, &gMoc, sizeof gMoc) != MMSYSERR_NOERROR)
+                break;
+            name = gMoc.szPname;
+        } else {
+            if (midiInGetDevCapsA(i, &gMic, sizeof gMic) != MMSYSERR_NOERROR)
+                break;
+            name = gMic.szPname;
         }
+        if (strncmp(name, (const char *)field, sizeof gMoc.szPname) != 0)
+            continue;
+        if (found == PORT_ONE)
+            return PORT_SEVERAL;
+        found = PORT_ONE;
+        *port = i;
     }
-    return 0;
+    return found;
 }
 
-static int findInPort(const uint8_t *field, uint32_t *port)
+/* Why the stored port of a direction cannot be used, said; 0 then. */
+static int storedPortUsable(int isOut, const uint8_t *field, uint32_t *port)
 {
-    if (!storedNameFits(field))
+    switch (findPort(isOut, field, port)) {
+    case PORT_ONE: return 1;
+    case PORT_NONE:
+        printf(isOut ? "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n"
+                     : "Preset ERROR: stored MIDI IN device not available, VOLTANIS.SET ignored\n");
         return 0;
-    for (uint32_t i = 0; i < giNumDevs; i++) {
-        if (midiInGetDevCapsA(i, &gMic, sizeof gMic) != MMSYSERR_NOERROR)
-            return 0;
-        if (strncmp(gMic.szPname, (const char *)field, sizeof gMic.szPname) == 0) {
-            *port = i;
-            return 1;
-        }
+    default: {
+        char shown[SHOWN_NAME_SIZE];
+        printf("Preset ERROR: several MIDI %s devices are named '%s', VOLTANIS.SET ignored\n",
+            isOut ? "OUT" : "IN", shownName(shown, (const char *)field));
+        return 0;
     }
-    return 0;
+    }
 }
 
 /* copies a field into a setting of the same size, always terminated */
@@ -196,14 +219,10 @@ int loadPresetKeeping(int keepOut, int keepIn)
         return 0;
     }
     uint32_t outPort = goSelDev, inPort = giSelDev;
-    if (!keepOut && !findOutPort(rec + OFS_OUT_NAME, &outPort)) {
-        printf("Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n");
+    if (!keepOut && !storedPortUsable(1, rec + OFS_OUT_NAME, &outPort))
         return 0;
-    }
-    if (!keepIn && !findInPort(rec + OFS_IN_NAME, &inPort)) {
-        printf("Preset ERROR: stored MIDI IN device not available, VOLTANIS.SET ignored\n");
+    if (!keepIn && !storedPortUsable(0, rec + OFS_IN_NAME, &inPort))
         return 0;
-    }
 
     if (!keepOut)
         takeName(gMidiOutName, rec + OFS_OUT_NAME, NAME_FIELD);

@@ -5,10 +5,11 @@
  * receives what the backend sends and sends to it.  Ends with the line
  * "seqcheck: N passed, N failed"; exit status 1 when any failed.
  *
- * "seqcheck --peer NAME" is a helper for the program's own tests instead:
- * a client with one read/write port NAME that stays until it is killed
- * (a port that vanishes while the program has it open), printing the
- * bytes it receives ("got 90 3c 40").
+ * "seqcheck --peer NAME..." is a helper for the program's own tests
+ * instead: a client with a read/write port for each NAME, which stay until
+ * it is killed (a port that vanishes while the program has it open, ports
+ * that share a name or take the loopback's), printing the bytes it
+ * receives ("got 90 3c 40").
  */
 #include "platform/alsa/alsa.h"
 #include "platform/posix/pausewatch.h"
@@ -690,11 +691,14 @@ void externalBurst(vt::Backend *b, Peer &peer)
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && strcmp(argv[1], "--peer") == 0) {
+    if (argc >= 3 && strcmp(argv[1], "--peer") == 0) {
         Peer peer;
-        if (!peer.open() || peer.port(argv[2], SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
-                                                   SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE) < 0)
+        if (!peer.open())
             return 1;
+        for (int i = 2; i < argc; i++)
+            if (peer.port(argv[i], SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
+                                       SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE) < 0)
+                return 1;
         printf("ready\n");
         fflush(stdout);
         for (;;) {

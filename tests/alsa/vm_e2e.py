@@ -11,6 +11,7 @@ runs about 10 to 30 times slower than on the host, hence the long waits
 (they bound a hang; nothing is timed)."""
 
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -350,6 +351,46 @@ def test_command_line_ports(binary, work):
           and "\n  2  VirMIDI 0-1 " in err, "-o virmidi: %r" % err)
 
 
+def preset(out_name, in_name):
+    """A VOLTANIS.SET record with these port names and the defaults."""
+    field = lambda name, size: name.encode().ljust(size, b"\0")   # noqa: E731
+    return bytes([6, 0, 0, 16, 0x7D, 0xFF, 0xFF, 0xFF]) + field(out_name, 64) + field(in_name, 64) + bytes(32)
+
+
+def test_look_alike_ports(binary, work):
+    """Another program's ports "dup", "dup" and "Voltanis Loopback": the
+    shared name is no choice on the command line nor in a preset, and the
+    loopback's name means the built-in port, in a preset or given.  A
+    fourth port's name holds a C1 control and an escape sequence."""
+    peer = Peer([SEQCHECK, "--peer", "dup", "dup", LOOPBACK, b"Bad\xc2\x9b\x1b[31m"], ready="ready")
+    names = [THROUGH, VIR0, VIR1, "dup", "dup", LOOPBACK + " (seqcheck pe)", "Bad???[31m", LOOPBACK]
+    try:
+        rc, out, err = run_program(binary, "--list")   # as UTF-8: a byte 9B alone would not decode
+        check(rc == 0 and len(re.findall(r"\n  5  Voltanis Loopback \(seqcheck pe\) \d+:2 +seqcheck peer\n"
+                                         r"  6  Bad\?\?\?\[31m {22}\d+:3 +seqcheck peer\n", out)) == 2,
+              "--list does not show the impostor with its client, or the hostile name safely:\n%s" % out)
+        rc, out, err = run_program(binary, "-o", "dup", "-s", "N 3C 40")
+        check(rc == 2 and err.startswith("voltanis: 'dup' is the name of several MIDI OUT ports:\n  3  dup ")
+              and "\n  4  dup " in err, "-o dup: status %d, %r" % (rc, err))
+        with open(os.path.join(work, "VOLTANIS.SET"), "wb") as f:
+            f.write(preset(LOOPBACK, LOOPBACK))
+        with Session(binary, workdir=work) as s:
+            s.expect("type ? for a short list of commands\n\n", WAIT)
+            s.expect_next("Preset loaded:" + status(7, LOOPBACK, 7, LOOPBACK), WAIT)
+            s.exit_via_prompt(WAIT)
+        with open(os.path.join(work, "VOLTANIS.SET"), "wb") as f:
+            f.write(preset("dup", THROUGH))
+        with Session(binary, workdir=work) as s:
+            s.expect("type ? for a short list of commands\n\n", WAIT)
+            s.expect_next("Preset ERROR: several MIDI OUT devices are named 'dup', VOLTANIS.SET ignored\n", WAIT)
+            choose(s, names, "dup", names, THROUGH)
+            s.send("N 3C 40" + ENTER)
+            peer.wait_for("got 90 3c 40")
+            s.exit_via_prompt(WAIT)
+    finally:
+        peer.stop()
+
+
 def test_smf_and_syx_files_through_the_kernel(binary, work):
     """An --smf log of three notes played back by aplaymidi to Midi Through
     and logged again by a second program: the same notes in the same order,
@@ -411,7 +452,8 @@ def main():
     try:
         for t in (test_midi_through_session, test_preset_finds_midi_through_again,
                   test_port_vanishing_while_open, test_command_line_ports,
-                  test_smf_and_syx_files_through_the_kernel, test_amidi_sysex_dump_recorded):
+                  test_smf_and_syx_files_through_the_kernel, test_amidi_sysex_dump_recorded,
+                  test_look_alike_ports):
             t0 = time.monotonic()
             try:
                 t(binary, work)

@@ -14,6 +14,7 @@ from vtpty import (ENTER, LOOPBACK, Piped, Session, check, ctrl, fkey, run_tests
 
 NOTE_ON = "  MIDI Note ON     90 3c 40  ( C 3 )\n"
 EXIT_PROMPT = "EXIT? <ENTER>=exit  <SPACE>=continue"
+UNREAD_STDIN = "voltanis: standard input was not read: the keys were the --send lines\n"
 
 
 def run(binary, *args, stdin=b"", cwd=None):
@@ -86,7 +87,7 @@ def test_one_shot_on_a_terminal(binary):
 def test_one_shot_lines_in_order_and_the_keyboard_not_read(binary):
     status, out, err = run(binary, "--out=loop", "--in", "loop", "--send", "N 3C 40", "-sS hello",
                            stdin=b"N 3C 41\n")
-    check(status == 0 and err == "", "status %d, stderr %r\n%s" % (status, err, out[-2000:]))
+    check(status == 0 and err == UNREAD_STDIN, "status %d, stderr %r\n%s" % (status, err, out[-2000:]))
     # as from a pipe: the lines, then what came back meanwhile
     check(out.endswith("N 3C 40\nS hello\n" + NOTE_ON + "  SysEx( 7d ) hello EOX\n" + EXIT_PROMPT + "\n"),
           "the lines and their answers are not shown in order:\n%s" % out[-2000:])
@@ -146,8 +147,32 @@ def test_dir_holds_preset_record_and_send_files(binary):
         check("Preset loaded:" + status_report(*loopback_numbers(binary)) + "N 3C 40\n" + NOTE_ON in out,
               "the preset's mode 3 was not set aside for the line:\n%s" % out[-2000:])
 
-        status, out, err = run(binary, "-C", os.path.join(folder, "missing"))
-        check(status == 2 and "cannot change to the folder" in err, "missing folder: %d %r" % (status, err))
+        for name, why in (("missing", "no such folder"), ("hello.syx", "not a folder")):
+            status, out, err = run(binary, "-C", os.path.join(folder, name))
+            check(status == 2 and err == "voltanis: cannot change to the folder '%s': %s\n"
+                  % (os.path.join(folder, name), why), "-C %s: %d %r" % (name, status, err))
+
+
+def test_a_line_longer_than_511_characters_is_refused_whole(binary):
+    for chars, refused in ((511, False), (600, True)):
+        line = "S " + "A" * (chars - 2)
+        for args, stdin in ((["-s", line], b""), ([], (line + "\n").encode())):
+            status, out, err = run(binary, "-o", "loop", "-i", "loop", *args, stdin=stdin)
+            what = "%s, %d characters" % ("piped" if stdin else "-s", chars)
+            check(status == refused and err == "", "%s: status %d, stderr %r" % (what, status, err))
+            check((" LINE TOO LONG ERROR\n" in out) == refused and ("SysEx( 7d ) " in out) != refused,
+                  "%s: refused or sent wrongly:\n%s" % (what, out[-300:]))
+
+
+def test_floods_from_a_pipe_or_the_command_line_are_shown_whole(binary):
+    loop = ["-o", "loop", "-i", "loop"]
+    cc, sysex = "  Control Change   b0  1  2\n", "  SysEx( 7d ) hello EOX\n"
+    for what, args, stdin, shown, count in (("20,000 piped lines", loop, b"K 1 2\n" * 20000, cc, 20000),
+                                            ("10,000 -s lines", loop + ["-s", "K 1 2"] * 10000, b"", cc, 10000),
+                                            ("3,000 piped SysEx", loop, b"S hello\n" * 3000, sysex, 3000)):
+        status, out, err = run(binary, *args, stdin=stdin)
+        check(status == 0 and err == "" and out.count(shown) == count and "lost" not in out,
+              "%s: status %d, %d of %d shown\n%s" % (what, status, out.count(shown), count, out[-500:]))
 
 
 if __name__ == "__main__":

@@ -1,10 +1,12 @@
 """The real program ended from outside while it records: SIGTERM, SIGHUP,
-the terminal hanging up, and standard input closing in the middle of a
-line.  Every message shown was written to the record file before it was
-shown, so the file must hold at least every message shown, in order, and
-nothing else but at most the one message in flight; the terminal must be
-left as it was; and a closed input ends the program through the exit
-prompt with status 0."""
+CTRL-C, the terminal hanging up, and standard input closing in the middle
+of a line.  Every message shown was written to the record file before it
+was shown, so the file must hold at least every message shown, in order,
+and nothing else but at most the one message in flight; the MIDI file log
+must be brought up to date before the end, valid to a strict reader with
+every message shown inside its track; the terminal must be left as it
+was; and a closed input ends the program through the exit prompt with
+status 0."""
 
 import os
 import select
@@ -15,8 +17,9 @@ import time
 
 sys.dont_write_bytecode = True   # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from vtpty import (ENTER, EXIT_PROMPT, Failure, LOOPBACK, Session, check, run_tests, scratch_dir,
-                   status_report)
+from smfread import read_smf  # noqa: E402
+from vtpty import (ENTER, EXIT_PROMPT, Failure, LOOPBACK, Session, check, read_file, run_tests,
+                   scratch_dir, status_report)
 
 NOTE_ON = "  MIDI Note ON     90 %x 40  ( %s )\n"
 CLASSES = ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "Bb", "B"]
@@ -77,6 +80,14 @@ def check_file_holds(data, shown, what):
           % (what, len(data) - len(want), len(shown)))
 
 
+def logged(s, what):
+    """The messages of the session's log.mid, read strictly (a ValueError
+    when not valid); its track ends where the file does."""
+    data = read_file(os.path.join(s.workdir, "log.mid"))
+    check(22 + int.from_bytes(data[18:22], "big") == len(data), "%s: the track is not the whole file" % what)
+    return [ev for _, ev in read_smf(data)[1][0] if ev[0] != 0xFF]
+
+
 def typed_notes(s, count):
     """Typed note-ons: each goes out of the loopback and comes back in."""
     for n in range(count):
@@ -102,6 +113,31 @@ def test_sigterm_and_sighup_while_recording(binary):
             want = b"".join(bytes([0x90, n, 0x40]) for n in shown) + b"\xf0\x7dhello\xf7"
             got = record_file(s)
             check(got == want, "%s: record file %r, want %r" % (signal.Signals(sig).name, got, want))
+
+
+def test_signals_bring_the_log_up_to_date(binary):
+    """CTRL-C, SIGTERM and SIGHUP 0.3 s after the last message came back:
+    both messages inside the log's track."""
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        name = signal.Signals(sig).name
+        with Session(binary, files=PRESET, args=["--smf", "log.mid"]) as s:
+            s.expect("Preset loaded:")
+            s.send("N 3C 40" + ENTER)
+            s.expect(NOTE_ON % (0x3C, "C 3"))
+            s.send("S hello" + ENTER)
+            s.expect("  SysEx( 7d ) hello EOX\n")
+            time.sleep(0.3)
+            if sig == signal.SIGINT:
+                s.send("\x03")
+            else:
+                os.kill(s.pid, sig)
+            try:
+                s.expect_signal(sig)
+                s.expect_terminal_restored()
+            except Failure as e:
+                raise Failure("%s: %s" % (name, e))
+            got = logged(s, name)
+            check(got == [b"\x90\x3c\x40", b"\xf0\x7dhello\xf7"], "%s: the log holds %r" % (name, got))
 
 
 def test_signal_during_a_flood(binary):

@@ -30,6 +30,14 @@ const CliOptions::Action kRun = CliOptions::Run, kHelp = CliOptions::Help, kVers
 
 std::string show(const char *s) { return s ? std::string("'") + s + "'" : "none"; }
 
+/* the options of a command line with these arguments after the name */
+CliOptions parsed(const Args &args)
+{
+    Args argv = {"voltanis"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return parseOptions((int)argv.size(), argv.data());
+}
+
 TEST(CliOptions, EachOptionEachSpellingAndTheErrors)
 {
     const OptionCase cases[] = {
@@ -62,8 +70,8 @@ TEST(CliOptions, EachOptionEachSpellingAndTheErrors)
         {{"-lV"}, kVersion, nullptr, nullptr, nullptr, {}, ""},
         {{"--help", "--bogus"}, kHelp, nullptr, nullptr, nullptr, {}, ""},
         {{"--bogus", "--help"}, kError, nullptr, nullptr, nullptr, {}, "unrecognized option '--bogus'"},
-        {{"-x"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'x'"},
-        {{"-lx"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'x'"},
+        {{"-y"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'y'"},
+        {{"-ly"}, kError, nullptr, nullptr, nullptr, {}, "invalid option -- 'y'"},
         {{"-o"}, kError, nullptr, nullptr, nullptr, {}, "option requires an argument -- 'o'"},
         {{"-l", "-s"}, kError, nullptr, nullptr, nullptr, {}, "option requires an argument -- 's'"},
         {{"--in"}, kError, nullptr, nullptr, nullptr, {}, "option '--in' requires an argument"},
@@ -121,10 +129,8 @@ TEST(CliOptions, TimeAndSysexTools)
         {{"--force=yes"}, false, nullptr, 0, nullptr, false, "option '--force' doesn't allow an argument"},
     };
     for (const auto &c : cases) {
-        Args argv = {"voltanis"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
         SCOPED_TRACE(c.args[0]);
-        CliOptions o = parseOptions((int)argv.size(), argv.data());
+        CliOptions o = parsed(c.args);
         EXPECT_EQ(o.error, c.error);
         if (*c.error)
             continue;
@@ -133,6 +139,63 @@ TEST(CliOptions, TimeAndSysexTools)
         EXPECT_EQ(o.gapMs, c.gap);
         EXPECT_EQ(show(o.smfFile), show(c.smf));
         EXPECT_EQ(o.force, c.force);
+    }
+}
+
+TEST(CliOptions, ASendLineIsTextWithoutAControlCharacter)
+{
+    const char *const text[] = {"N 3C 40", "", "S gr\xc3\xbc\xc3\x9f \xe2\x82\xac"};
+    const char *const refused[] = {"\x1b", "\x10", "N 3C 40\nN 3E 40", "N\t3C 40", "S a\x7f",
+        "S \xc2\x9b[2J" /* C1 CSI */, "S \x9b[2J", "S \xff", "S \xc3" /* a character cut off */};
+    for (const char *line : text) {
+        Args argv = {"voltanis", "-s", "P 1", "--send", line};
+        CliOptions o = parseOptions((int)argv.size(), argv.data());
+        ASSERT_EQ(o.send.size(), 2u) << line;
+        EXPECT_STREQ(o.send[1], line);
+    }
+    for (const char *line : refused) {
+        Args argv = {"voltanis", "-s", "P 1", "--send", line};
+        EXPECT_EQ(parseOptions((int)argv.size(), argv.data()).error,
+            std::string("--send line '") + line +
+                "' holds a control character or a byte that is no UTF-8 text");
+    }
+}
+
+TEST(CliOptions, ExplainAndFilters)
+{
+    const std::string kinds = " (kinds: " + std::string(kindNames()) + ")";
+    const struct {
+        Args args;
+        bool explain;
+        uint32_t hide, only;
+        uint16_t channels;
+        std::string error;
+    } cases[] = {
+        {{"-x"}, true, 0, 0, 0, ""},
+        {{"-xt", "--explain"}, true, 0, 0, 0, ""},
+        {{"--hide=clock,sense", "--hide", "note"}, false,
+            1u << KindClock | 1u << KindSense | 1u << KindNote, 0, 0, ""},
+        {{"--only=clock", "--ch=1,10"}, false, 0, 1u << KindClock, 0x0201, ""},
+        {{"--channel", "1-4", "--channel=16"}, false, 0, 0, 0x800F, ""},
+        {{"--only=note", "--hide=cc"}, false, 0, 0, 0, "--only and --hide exclude each other" + kinds},
+        {{"--hide=cc", "--only=note"}, false, 0, 0, 0, "--only and --hide exclude each other" + kinds},
+        {{"--hide="}, false, 0, 0, 0, "an empty kind in --hide" + kinds},
+        {{"--only=note,bogus"}, false, 0, 0, 0, "unknown kind 'bogus' in --only" + kinds},
+        {{"--channel=0"}, false, 0, 0, 0, "invalid channel list '0' (channels 1 to 16, as 1,10 or 1-4)"},
+        {{"--channel=17"}, false, 0, 0, 0, "invalid channel list '17' (channels 1 to 16, as 1,10 or 1-4)"},
+        {{"--channel="}, false, 0, 0, 0, "invalid channel list '' (channels 1 to 16, as 1,10 or 1-4)"},
+        {{"--h"}, false, 0, 0, 0, "option '--h' is ambiguous"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        CliOptions o = parsed(c.args);
+        EXPECT_EQ(o.error, c.error);
+        if (!c.error.empty())
+            continue;
+        EXPECT_EQ(o.explain, c.explain);
+        EXPECT_EQ(o.filter.hide, c.hide);
+        EXPECT_EQ(o.filter.only, c.only);
+        EXPECT_EQ(o.filter.channels, c.channels);
     }
 }
 
@@ -156,6 +219,8 @@ const std::vector<PortEntry> kPorts = {
     port(3, "Synth input port (1234:0)", 128, 0, "FLUID Synth (1234)"),
     port(4, "Midi", 129, 2, "Sketch"),
     port(5, "Voltanis Loopback"),
+    port(6, "dup", 130, 0, "A"),
+    port(7, "dup", 131, 0, "B"),
 };
 
 struct MatchCase {
@@ -173,7 +238,7 @@ TEST(CliPorts, APortValueIsANumberAnAddressTheNameOrAUniquePart)
         {"5", kFound, 5, {}},
         {"01", kFound, 1, {}},
         {"1", kFound, 1, {}}, /* the number comes before the names holding a 1 */
-        {"6", kNone, 0, {}},  /* past the last port, and in no name */
+        {"8", kNone, 0, {}},  /* past the last port, and in no name */
         {"14:0", kFound, 0, {}},
         {"17:0", kFound, 2, {}},
         {"129:2", kFound, 4, {}},
@@ -190,6 +255,9 @@ TEST(CliPorts, APortValueIsANumberAnAddressTheNameOrAUniquePart)
         {"FLUID", kNone, 0, {}}, /* a client's name is not the port's */
         {"nosuchport", kNone, 0, {}},
         {"", kNone, 0, {}},
+        {"dup", PortMatch::SameName, 0, {6, 7}}, /* a name several ports have means none */
+        {"DUP", kSeveral, 0, {6, 7}},
+        {"131:0", kFound, 7, {}},
     };
     for (const MatchCase &c : cases) {
         SCOPED_TRACE(c.want);
@@ -215,6 +283,12 @@ TEST(CliPorts, AListLineShowsNumberNameAddressAndClientAndNoControlCharacter)
             "  3  S\xc3\xbc\xc3\x9f" + std::string(29, ' ') + "130:1   K\xc3\xb6ln\n"},
         {port(1, "Evil\x1b[2J\x07", 20, 0, "Bad\nClient"),
             "  1  Evil?[2J?" + std::string(23, ' ') + "20:0    Bad?Client\n"},
+        /* C1 controls raw and in UTF-8, bytes that are no UTF-8: each a
+           '?', and the columns counted as shown */
+        {port(2, "C1\xc2\x9b[2J\x9b", 21, 1, "Cl\xc2\x85i\x1b]0;x\x07"),
+            "  2  C1??[2J?" + std::string(24, ' ') + "21:1    Cl??i?]0;x?\n"},
+        {port(4, "\x80\x80zz\xc0\xaf\xed\xa0\x80z\xf4\x90\x80\x80", 22, 0, "\xff"),
+            "  4  ??zz?????z????" + std::string(18, ' ') + "22:0    ?\n"},
     };
     for (const auto &c : cases) {
         FILE *f = tmpfile();

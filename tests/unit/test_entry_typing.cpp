@@ -217,12 +217,13 @@ TEST_F(TypingTest, LineIsBoundedAt511Characters)
     const std::string full = "S" + std::string(510, 'a');
     const std::string extra(100, 'b');
     std::string text = type(full + extra);
-    /* what does not fit is neither stored nor shown */
-    EXPECT_EQ(text, full);
+    /* what does not fit is neither stored nor shown; the person at the
+       console is told, and the line is shown again to go on with */
+    EXPECT_EQ(text, full + " LINE FULL\n" + full);
     EXPECT_EQ(gCmdPtr, 511);
     EXPECT_EQ(gCmdStr[511], 0);
 
-    /* backspace and ENTER still work on a full line */
+    /* backspace and ENTER still work on a full line; told once a line */
     EXPECT_EQ(type("\bz"), "\b \bz");
     EXPECT_EQ(gCmdPtr, 511);
     EXPECT_EQ(type("y\r"), "\n");
@@ -233,6 +234,31 @@ TEST_F(TypingTest, LineIsBoundedAt511Characters)
     expect.push_back(0xF7);
     EXPECT_EQ(hexOf(td::sent()[0]), hexOf(expect));
     EXPECT_EQ(gCmdPtr, 0);
+}
+
+TEST_F(TypingTest, ALineLongerThanTheBufferIsRefusedFromAPipe)
+{
+    const std::string full = "S" + std::string(510, 'a'), error = "\n LINE TOO LONG ERROR\n";
+    Bytes sysex = {0xF0, 0x7D};
+    sysex.insert(sysex.end(), 510, 'a');
+    sysex.push_back(0xF7);
+    const struct {
+        bool console;
+        std::string keys, text;
+        Sends sends;
+        uint32_t failures;
+    } rows[] = {
+        {false, full + "\r", full + "\n", {sysex}, 0},
+        {false, full + "bb\b\rN 3C 40\r", full + "\b \b" + error + "N 3C 40\n", {{0x90, 0x3C, 0x40}}, 1},
+        {true, full + "bb\r", full + " LINE FULL\n" + full + "\n", {sysex}, 0},
+    };
+    for (const auto &r : rows) {
+        freshRow();
+        td::keyboardIsConsole(r.console);
+        EXPECT_EQ(type(r.keys), r.text);
+        EXPECT_EQ(hexOf(td::sent()), hexOf(r.sends));
+        EXPECT_EQ(gFailures, r.failures);
+    }
 }
 
 TEST_F(TypingTest, ClearDigitStateDropsPendingDigits)

@@ -1,7 +1,8 @@
 /*
  * The Standard MIDI File log: the header, the events as their bytes
- * (delta times, running status, escapes, SysEx lengths), and a file taken
- * as it is at every moment of its writing, as a kill would leave it.
+ * (delta times, running status, escapes, SysEx lengths), a file taken as
+ * it is at every moment of its writing, as a kill would leave it, a file
+ * whose writes fail, and the order of arrival.
  */
 #include "extras/smf.h"
 
@@ -19,24 +20,24 @@ namespace {
 
 typedef std::vector<uint8_t> Bytes;
 
-/* the log's file in memory, with a copy after every step */
+/* the log's file in memory, with a copy after every step; it grows to
+   `limit` bytes at most, as under a file size limit or on a full disk (a
+   write past it puts what fits and fails) */
 class MemoryOut : public SmfOut {
 public:
     Bytes file;
     std::vector<Bytes> moments;
-    bool append(const uint8_t *p, uint32_t n) override
-    {
-        file.insert(file.end(), p, p + n);
-        moments.push_back(file);
-        return true;
-    }
+    size_t limit = SIZE_MAX;
     bool writeAt(uint32_t offset, const uint8_t *p, uint32_t n) override
     {
-        if (offset + n > file.size())
+        if (offset > file.size())
             return false;
-        std::copy(p, p + n, file.begin() + offset);
+        size_t fits = offset + n <= limit ? n : offset < limit ? limit - offset : 0;
+        if (offset + fits > file.size())
+            file.resize(offset + fits);
+        std::copy(p, p + fits, file.begin() + offset);
         moments.push_back(file);
-        return true;
+        return fits == n;
     }
     bool flush() override { return true; }
 };
@@ -138,8 +139,8 @@ TEST(SmfLog, EventsAsTheirBytes)
     SmfLog log;
     ASSERT_TRUE(log.begin(&out, 1000000));
     EXPECT_EQ(hex(out.file), "4D 54 68 64 00 00 00 06 00 00 00 01 E7 28 4D 54 72 6B 00 00 00 04 00 FF 2F 00");
+    size_t end = out.file.size(); /* where the next event goes */
     for (const auto &c : cases) {
-        size_t before = out.file.size();
         int64_t at = 1000000 + c.ms * 1000 + 999; /* ticks are whole milliseconds */
         const Bytes &m = c.message;
         if (m[0] == 0xF0 || m[0] < 0x80) {
@@ -148,7 +149,11 @@ TEST(SmfLog, EventsAsTheirBytes)
             uint32_t word = m[0] | (m.size() > 1 ? m[1] << 8 : 0) | (m.size() > 2 ? m[2] << 16 : 0);
             ASSERT_TRUE(log.shortMessage(word, at));
         }
-        std::string got = hex(out.file, before), want = c.event;
+        /* the event, and the ending after it that the next one overwrites */
+        ASSERT_GE(out.file.size(), end + 4);
+        EXPECT_EQ(hex(out.file, out.file.size() - 4), "00 FF 2F 00");
+        std::string got = hex(out.file, end, out.file.size() - 4), want = c.event;
+        end = out.file.size() - 4;
         size_t dots = want.find(" ...");
         if (dots != std::string::npos)
             got = got.substr(0, dots), want = want.substr(0, dots);
@@ -179,11 +184,109 @@ TEST(SmfLog, AKilledFileHoldsEverythingUpToTheLastUpdate)
         seen = now;
     }
     EXPECT_EQ(events(out.file), 36); /* killed now */
-    /* the four notes after it are written, not covered: a status after the update, then running */
-    EXPECT_EQ(out.file.size() - 22 - (out.file[20] << 8 | out.file[21]), 5u + 4 * 3);
+    /* the four notes after it are written, not covered: a status after the
+       update, then running, and the EOT after the last */
+    EXPECT_EQ(out.file.size() - 22 - (out.file[20] << 8 | out.file[21]), 5u + 4 * 3 + 4);
     ASSERT_TRUE(log.update(6000000));
     EXPECT_EQ(events(out.file), 40);
     EXPECT_EQ(out.file.size(), 22 + (size_t)(out.file[21] | out.file[20] << 8));
+}
+
+/* A write that fails wherever the file meets its limit (a full disk, the
+   file size limit): the file stays valid and holds every event that fitted
+   whole with the ending after it, and the log stops.  Twelve messages 300
+   ms apart (header updates between them), a long SysEx among them. */
+TEST(SmfLog, AFailedWriteKeepsEveryWholeEventBeforeIt)
+{
+    Bytes big(400, 0x42);
+    big.front() = 0xF0, big.back() = 0xF7;
+    auto give = [&](SmfLog &log, int i) {
+        int64_t us = 100000 + i * 300000;
+        bool ok = i == 7 ? log.sysex(big.data(), (uint32_t)big.size(), us)
+                         : log.shortMessage(0x400090u | (uint32_t)(0x30 + i) << 8, us);
+        return ok && log.tick(us);
+    };
+    std::vector<size_t> fits; /* the file's length with each event and its ending */
+    MemoryOut all;
+    SmfLog whole;
+    ASSERT_TRUE(whole.begin(&all, 0));
+    for (int i = 0; i < 12; i++) {
+        ASSERT_TRUE(give(whole, i));
+        fits.push_back(all.file.size());
+    }
+    for (size_t limit = 26; limit <= fits.back(); limit++) {
+        MemoryOut out;
+        out.limit = limit;
+        SmfLog log;
+        ASSERT_TRUE(log.begin(&out, 0));
+        int given = 0;
+        while (given < 12 && give(log, given))
+            given++;
+        EXPECT_EQ(log.ok(), given == 12);
+        EXPECT_EQ(given, std::count_if(fits.begin(), fits.end(), [&](size_t n) { return n <= limit; }))
+            << limit;
+        EXPECT_EQ(events(out.file), given) << limit;
+    }
+}
+
+/* Of each event the header covers, the byte that tells its time in the
+   table below: a note's key, a SysEx's first byte. */
+std::string keys(const Bytes &f)
+{
+    std::string s;
+    size_t end = 22 + ((size_t)f[20] << 8 | f[21]);
+    for (size_t at = 22; at < end;) {
+        varLen(f, &at);
+        uint8_t type = f[at];
+        if (type == 0xFF) {
+            at += 3;
+            continue;
+        }
+        size_t key = type == 0xF0 ? at + 2 : type == 0x90 ? at + 1 : at;
+        s += (s.empty() ? "" : " ") + std::to_string(f[key]);
+        at = type == 0xF0 ? at + 2 + f[at + 1] : key + 2;
+    }
+    return s;
+}
+
+/* The display takes the short messages before a SysEx that arrived while
+   they waited; the log writes by arrival.  Each step gives a message that
+   arrived at `ms` (a SysEx or a note) with the time of what then waits
+   behind the short messages (a SysEx, or a wild byte the log leaves out),
+   or only says what waits; then the events the file holds, by time. */
+TEST(SmfOrder, ArrivalOrderFromTheDisplaysOrder)
+{
+    const int64_t none = SmfOrder::kNothingWaits;
+    enum Kind { Note, Sysex, Waits };
+    const struct {
+        Kind kind;
+        int64_t ms, waitingUs;
+        const char *written;
+    } steps[] = {
+        {Note, 1, none, "1"},            /* nothing waits: at once */
+        {Note, 4, 2000, "1"},            /* a SysEx of 2 ms waits: held */
+        {Sysex, 2, 3000, "1 2"},         /* the next one, of 3 ms, is in its place */
+        {Sysex, 3, none, "1 2 3 4"},     /* then the note held */
+        {Note, 5, 5000, "1 2 3 4 5"},    /* the same time: the display's order */
+        {Note, 7, 6000, "1 2 3 4 5"},    /* a wild byte of 6 ms waits */
+        {Waits, 0, none, "1 2 3 4 5 7"}, /* taken */
+    };
+    MemoryOut out;
+    SmfLog log;
+    SmfOrder order;
+    ASSERT_TRUE(log.begin(&out, 0));
+    order.begin(&log);
+    for (const auto &s : steps) {
+        const uint8_t sysex[] = {0xF0, (uint8_t)s.ms, 0xF7};
+        if (s.kind == Note)
+            ASSERT_TRUE(order.shortMessage(0x400090u | (uint32_t)s.ms << 8, s.ms * 1000, s.waitingUs));
+        else if (s.kind == Sysex)
+            ASSERT_TRUE(order.sysex(sysex, sizeof sysex, s.ms * 1000, s.waitingUs));
+        else
+            ASSERT_TRUE(order.release(s.waitingUs));
+        ASSERT_TRUE(log.update(0));
+        EXPECT_EQ(keys(out.file), s.written) << "after " << s.ms << " ms";
+    }
 }
 
 } // namespace

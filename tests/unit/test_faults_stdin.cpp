@@ -67,4 +67,46 @@ TEST_F(StdinFaults, InputEndingWhileRecordingClosesTheFileWithEverythingInIt)
         CloseHandle(h);
 }
 
+/* Piped keys wait while a queue of what arrives is more than half full (a
+   quarter for the small one of invalid bytes) until it is shown down to
+   that mark; keys at the console go first. */
+TEST_F(StdinFaults, PipedKeysWaitWhileAReceiveQueueIsMoreThanHalfFull)
+{
+    const struct {
+        const char *what;
+        bool console;
+        int shorts, wilds, held; /* in the ring, the notices, the port layer's store */
+        size_t shownFirst;       /* lines shown before the key's own */
+    } cases[] = {
+        {"ring over half", false, 5000, 0, 0, 5000 - 4096},
+        {"ring half", false, 4096, 0, 0, 0},
+        {"ring at the console", true, 5000, 0, 0, 0},
+        {"invalid bytes over a quarter", false, 0, 100, 0, 100 - 64},
+        {"SysEx held over half", false, 0, 0, 140, 140 - 130},
+    };
+    auto shown = [](const std::string &s) {
+        return count(s, "Note ON") + count(s, "wild byte") + count(s, "SysEx(");
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        resetProgram();
+        start();
+        td::keyboardIsConsole(c.console);
+        for (int i = 0; i < c.shorts; i++)
+            midiCallback(gInHandle, MIM_DATA, 0, 0x403C90, 0);
+        for (int i = 0; i < c.wilds; i++)
+            midiCallback(gInHandle, MIM_ERROR, 0, 0x42, 0);
+        for (int i = 0; c.held && i <= c.held; i++) /* the first takes the program's buffer */
+            ASSERT_TRUE(td::deliverLong({0xF0, 0x7D, 0x01, 0xF7}));
+        std::string out = press("\x07"); /* CTRL-G */
+        out += printed(showAllReceived);
+        EXPECT_EQ(
+            shown(out.substr(0, out.find("Timing Clock and Active Sensing are displayed"))), c.shownFirst);
+        EXPECT_EQ(shown(out), (size_t)(c.shorts + c.wilds + (c.held ? c.held + 1 : 0)));
+        EXPECT_EQ(count(out, "lost"), 0u);
+        quit();
+        startAfresh();
+    }
+}
+
 } // namespace

@@ -6,6 +6,8 @@
  */
 #include "test_input_fixture.h"
 
+#include "extras/extras.h"
+
 namespace {
 
 class InputCapture : public InputTest {};
@@ -200,15 +202,85 @@ TEST_F(InputCapture, AFailedRequeueSaysSoAndTheMessageIsStillShown)
     EXPECT_EQ(td::queuedHeaders(), 0);
 }
 
-TEST_F(InputCapture, ABrokenOffLongMessageIsQueuedAgainAndNotShown)
+/* A status byte other than real time ends a SysEx: the bytes it had are
+   shown as cut off (no F7 added), recorded and logged as they came, and
+   saved as no file; a message that came in pieces ends the same way.  The
+   bytes go through the port's own stream parser; what a row sends after
+   the cut (the 00 that an Enter after a space sends in byte entry) shows
+   after the messages that came before it. */
+TEST_F(InputCapture, ACutSysExIsShownAsCutAndKeptAsItCame)
 {
+    const Bytes note = {0x90, 0x3C, 0x40};
+    const std::string noteText = "  MIDI Note ON     90 3c 40  ( C 3 )\n";
+    const std::string piece = "  SysEx( 41 ) " + std::string(RBUF_SIZE - 2, 'A') + " (continues)\n";
+    Bytes full = sysexOf(RBUF_SIZE, 'A'); /* F0 41 A... A: a full piece without its F7 */
+    full[1] = 0x41;
+    full.back() = 'A';
+    const struct {
+        const char *what;
+        int mode;
+        Bytes stream; /* none: a full piece, `more` bytes of it after, and the note */
+        std::string shown;
+        Bytes recorded, logged; /* the log's events, each at tick 0 */
+        size_t more;
+    } rows[] = {
+        {"cut by a note", 0, {0xF0, 0x7D, 'a', 'b', 0x90, 0x3C, 0x40},
+            noteText + "  SysEx( 7d ) ab (cut off)\n", {0x90, 0x3C, 0x40, 0xF0, 0x7D, 'a', 'b'},
+            {0, 0x90, 0x3C, 0x40, 0, 0xF7, 4, 0xF0, 0x7D, 'a', 'b'}, 0},
+        {"in byte display", 1, {0xF0, 0x7D, 'a', 'b', 0x90, 0x3C, 0x40}, "-90 3c 40 -f0 7d 61 62 (cut off) ",
+            {0x90, 0x3C, 0x40, 0xF0, 0x7D, 'a', 'b'}, {0, 0x90, 0x3C, 0x40, 0, 0xF7, 4, 0xF0, 0x7D, 'a', 'b'},
+            0},
+        {"cut by another SysEx, then a 00", 2, {0xF0, 0x7D, 'a', 'b', 0xF0, 0x7D, 'c', 0xF7, 0x00},
+            "  SysEx( 7d ) ab (cut off)\n  SysEx( 7d ) c EOX\n  wild byte      0\n",
+            {0xF0, 0x7D, 'a', 'b', 0xF0, 0x7D, 'c', 0xF7},
+            {0, 0xF7, 4, 0xF0, 0x7D, 'a', 'b', 0, 0xF0, 3, 0x7D, 'c', 0xF7}, 0},
+        {"real time goes on inside, system common cuts", 3, {0xF0, 0x01, 0xF8, 0x02, 0xF3, 0x05},
+            "-f3 5 -f0 1 2 (cut off) ", {0xF8, 0xF3, 0x05, 0xF0, 0x01, 0x02},
+            {0, 0xF7, 1, 0xF8, 0, 0xF7, 2, 0xF3, 0x05, 0, 0xF7, 3, 0xF0, 0x01, 0x02}, 0},
+        {"nothing but its F0", 0, {0xF0, 0xF6}, "  Tune Request   f6\n  SysEx( )  (cut off)\n", {0xF6, 0xF0},
+            {0, 0xF7, 1, 0xF6, 0, 0xF7, 1, 0xF0}, 0},
+        {"cut in its second piece", 0, {}, noteText + piece + "  SysEx( continued ) AA (cut off)\n", {}, {},
+            2},
+        {"cut right after a full piece", 0, {}, noteText + piece + "  SysEx( continued )  (cut off)\n", {},
+            {}, 0},
+    };
     openInput();
-    ASSERT_TRUE(td::deliverLongError({0xF0, 0x41, 0x10}));
-    EXPECT_EQ(drained(), "");
-    EXPECT_EQ(td::queuedHeaders(), 1);
-    /* and SysEx input carries on */
-    ASSERT_TRUE(td::deliverLong(kRoland));
-    EXPECT_EQ(drained(), "  SysEx( 41 )  \\10 B \\12  EOX\n");
+    extrasSetOrigin(vtClockUs());
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        Bytes stream = r.stream, recorded = r.recorded, logged = r.logged;
+        if (stream.empty()) {
+            stream = full;
+            stream.insert(stream.end(), r.more, 'A');
+            stream.insert(stream.end(), note.begin(), note.end());
+            recorded = note;
+            recorded.insert(recorded.end(), stream.begin(), stream.end() - 3);
+            logged = {0, 0x90, 0x3C, 0x40, 0, 0xF0, 0x9F, 0xFF, 0x7F}; /* the piece: F0, its length 7FFFF */
+            logged.insert(logged.end(), full.begin() + 1, full.end());
+            if (r.more) {
+                logged.insert(logged.end(), {0, 0xF7, (uint8_t)r.more});
+                logged.insert(logged.end(), r.more, 'A');
+            }
+        }
+        gMode = r.mode;
+        ASSERT_EQ(syxCaptureOn("dumps"), SyxReady);
+        ASSERT_EQ(smfLogOn("cut.mid", 1, nullptr), SmfReady);
+        remove("VOLTANIS.REC");
+        printed(StartRecReceive);
+        ASSERT_TRUE(td::deliverBytes(stream));
+        std::string shown = printed(showAllReceived);
+        EXPECT_TRUE(shown == r.shown) << shown.substr(0, 200);
+        EXPECT_EQ(td::queuedHeaders(), 1); /* SysEx input carries on */
+        printed(closeRecFile);
+        extrasFinish();
+        EXPECT_TRUE(fileBytes("VOLTANIS.REC") == recorded) << "recorded as they came";
+        Bytes log = fileBytes("cut.mid");
+        ASSERT_GE(log.size(), 30u);
+        EXPECT_TRUE(Bytes(log.begin() + 26, log.end() - 4) == logged) << "logged as they came";
+        bool whole = r.stream.size() > 7 && r.stream[7] == 0xF7;
+        EXPECT_EQ(fileExists("dumps/0000.syx"), whole) << "a cut SysEx is no file";
+        ASSERT_EQ(system("rm -rf dumps"), 0);
+    }
 }
 
 TEST_F(InputCapture, TheEmptyHandBackOfAResetIsNoMessage)
@@ -418,11 +490,13 @@ TEST_F(InputCapture, ANewPortCountsWhatTheOldOneLeftUnshown)
     openInput();
     ASSERT_TRUE(td::deliverShort(0x90, 0x3C, 0x7F));
     ASSERT_TRUE(td::deliver(MIM_ERROR, 0x3C));
+    ASSERT_TRUE(td::deliverLongError({0xF0, 0x7D})); /* cut off, and shown as such */
     inputStop();
     EXPECT_EQ(midiInOpen(&gInHandle, 0, (DWORD_PTR)midiCallback, 0, CALLBACK_FUNCTION | MIDI_IO_STATUS),
         (MMRESULT)MMSYSERR_NOERROR);
     inputSetup();
-    EXPECT_EQ(drained(), "\nERROR MIDI IN: 2 messages lost, receive buffer full\n");
+    EXPECT_EQ(drained(), "\nERROR MIDI IN: 2 messages lost, receive buffer full\n"
+                         "\nERROR MIDI IN: 1 SysEx messages lost, receive buffer full\n");
     EXPECT_EQ(td::queuedHeaders(), 1);
 }
 

@@ -120,10 +120,16 @@ TEST_F(Preset, LoadAcceptsOrRejectsAsAWhole)
             "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
         {"case and trailing blanks differ", {"out", "Out "}, {"In"}, -1, good, 0,
             "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
-        {"two ports of that name: the lower number wins", {"A", "Out", "Out"}, {"B", "In", "In"}, -1, good, 1,
-            "", 1, 1},
+        {"two OUT ports of that name: the preset cannot say which", {"A", "Out", "Out"}, {"In"}, -1, good, 0,
+            "Preset ERROR: several MIDI OUT devices are named 'Out', VOLTANIS.SET ignored\n", 7, 7},
+        {"two IN ports of that name", {"Out"}, {"In", "B", "In"}, -1, good, 0,
+            "Preset ERROR: several MIDI IN devices are named 'In', VOLTANIS.SET ignored\n", 7, 7},
+        {"a name several ports have, shown harmlessly", {"E\x1b]0;x\x07\xc2\x9b", "E\x1b]0;x\x07\xc2\x9b"},
+            {"In"}, -1, record(6, 0x02, 3, 16, "E\x1b]0;x\x07\xc2\x9b", "In", "x.mid"), 0,
+            "Preset ERROR: several MIDI OUT devices are named 'E?]0;x?\?\?', VOLTANIS.SET ignored\n", 7, 7},
         {"a failing query ends the search", {"A", "B", "Out"}, {"In"}, 1, good, 0,
             "Preset ERROR: stored MIDI OUT device not available, VOLTANIS.SET ignored\n", 7, 7},
+        {"a failing query after the port: the one found", {"Out", "B", "Out"}, {"In"}, 1, good, 1, "", 0, 0},
     };
     for (const LoadCase &c : cases) {
         SCOPED_TRACE(c.what);

@@ -103,6 +103,8 @@ MMRESULT midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh)
 
 MMRESULT midiInClose(HMIDIIN hmi) { return midi()->inClose(hmi); }
 
+MMRESULT midiInVtHeldLoad(HMIDIIN hmi, UINT *percent) { return midi()->inHeldLoad(hmi, percent); }
+
 void platformInit(void) { console()->init(); }
 int _kbhit(void) { return console()->kbhit(); }
 int _getch(void) { return console()->getch(); }
@@ -144,3 +146,8 @@ DWORD SetFilePointer(HANDLE h, LONG distance, LONG *distanceHigh, DWORD method)
 
 BOOL FlushFileBuffers(HANDLE h) { return files()->flush(h); }
 BOOL CreateDirectoryA(LPCSTR name, void *security) { return files()->createDir(name, security); }
+BOOL RemoveDirectoryA(LPCSTR name) { return files()->removeDir(name); }
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) { return files()->findFirst(pattern, found); }
+BOOL FindNextFileA(HANDLE h, LPWIN32_FIND_DATAA found) { return files()->findNext(h, found); }
+BOOL FindClose(HANDLE h) { return files()->findClose(h); }
+DWORD GetCurrentProcessId(void) { return files()->processId(); }

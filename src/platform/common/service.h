@@ -31,7 +31,8 @@
     X(inAddBuffer, MMRESULT, (HMIDIIN h, LPMIDIHDR hdr, UINT size), (h, hdr, size))                          \
     X(inReset, MMRESULT, (HMIDIIN h), (h))                                                                   \
     X(inUnprepareHeader, MMRESULT, (HMIDIIN h, LPMIDIHDR hdr, UINT size), (h, hdr, size))                    \
-    X(inClose, MMRESULT, (HMIDIIN h), (h))
+    X(inClose, MMRESULT, (HMIDIIN h), (h))                                                                   \
+    X(inHeldLoad, MMRESULT, (HMIDIIN h, UINT *percent), (h, percent))
 
 #define VT_MIDI_FIELD(name, result, params, args) result(*name) params;
 struct VtMidiService {
@@ -72,6 +73,11 @@ struct VtFiles {
     DWORD (*seek)(HANDLE, LONG, LONG *, DWORD);
     BOOL (*flush)(HANDLE);
     BOOL (*createDir)(LPCSTR, void *);
+    BOOL (*removeDir)(LPCSTR);
+    HANDLE (*findFirst)(LPCSTR, LPWIN32_FIND_DATAA);
+    BOOL (*findNext)(HANDLE, LPWIN32_FIND_DATAA);
+    BOOL (*findClose)(HANDLE);
+    DWORD (*processId)(void); /* for names that are one run's own */
 };
 
 /* Installing nullptr puts the real service back. */

@@ -10,6 +10,7 @@
 #include "../loopback/loopback.h"
 #include "../winmm/winmm.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace vt {
@@ -79,6 +80,35 @@ void setBackends(vt::Backend *const *list, int n)
     }
 }
 
+/* The bytes of text that fit in room, not ending inside a UTF-8 character. */
+size_t fitting(const char *text, size_t room)
+{
+    size_t n = strnlen(text, room);
+    if (n == room && text[n] != '\0')
+        while (n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80)
+            n--;
+    return n;
+}
+
+/* The built-in loopback's name means the built-in port, always: a port of
+   another backend that goes by it (another program's, a driver's) is
+   named after its client as well, "Voltanis Loopback (client)", cut to
+   fit, or "Voltanis Loopback (external)" where ports have no client.  The
+   lists then tell the two apart, and a preset or a PORT value with the
+   bare name never finds the other one. */
+void nameAfterOwner(vt::Backend *b, bool out, unsigned local, char name[32])
+{
+    VtPortAddress a;
+    memset(&a, 0, sizeof a);
+    const char *owner = "external";
+    if (b->address(out, local, &a) && a.clientName[0]) {
+        a.clientName[sizeof a.clientName - 1] = 0;
+        owner = a.clientName;
+    }
+    const size_t room = 31 - strlen(VT_LOOPBACK_NAME " ()");
+    snprintf(name, 32, VT_LOOPBACK_NAME " (%.*s)", (int)fitting(owner, room), owner);
+}
+
 template <class Caps> MMRESULT caps(bool out, UINT id, Caps *p, UINT size)
 {
     std::lock_guard<std::mutex> lk(gPortsMx);
@@ -94,6 +124,8 @@ template <class Caps> MMRESULT caps(bool out, UINT id, Caps *p, UINT size)
     if (!(out ? b->outName(local, name) : b->inName(local, name)))
         return MMSYSERR_NODRIVER; /* gone since the snapshot */
     name[31] = 0;
+    if (strcmp(name, VT_LOOPBACK_NAME) == 0 && b != vtLoopbackBackend())
+        nameAfterOwner(b, out, local, name);
     memcpy(c.szPname, name, sizeof c.szPname);
     memcpy(p, &c, size < sizeof c ? size : sizeof c);
     return MMSYSERR_NOERROR;

@@ -175,6 +175,15 @@ public:
         cb_ = nullptr;
     }
 
+    MMRESULT heldLoad(UINT *percent)
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        if (!open_)
+            return MMSYSERR_INVALHANDLE;
+        *percent = long_.heldPercent();
+        return MMSYSERR_NOERROR;
+    }
+
     void state(bool *started, int *queued)
     {
         std::lock_guard<std::mutex> lk(mx_);
@@ -425,6 +434,14 @@ MMRESULT inClose(HMIDIIN h)
         return MMSYSERR_INVALHANDLE;
     std::lock_guard<std::mutex> lk(gPortsMx);
     return s->close();
+}
+
+MMRESULT inHeldLoad(HMIDIIN h, UINT *percent)
+{
+    OpenInput *s = inSlot(h);
+    if (!percent)
+        return MMSYSERR_INVALPARAM;
+    return s ? s->heldLoad(percent) : MMSYSERR_INVALHANDLE;
 }
 
 void dropInputs()

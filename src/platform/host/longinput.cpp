@@ -25,8 +25,8 @@ unsigned LongInput::add(LPMIDIHDR h)
 unsigned LongInput::reset()
 {
     for (unsigned i = 0; i < recCount_; i++)
-        if (recs_[(recFirst_ + i) % kHeldMessages].kind == MIM_LONGDATA)
-            dropped_++;
+        if (recs_[(recFirst_ + i) % kHeldMessages].kind != 0)
+            dropped_++; /* a message that had ended, whole or cut off */
     forget();
     while (count_) {
         q_[first_]->dwBytesRecorded = 0;
@@ -86,15 +86,28 @@ void LongInput::end(UINT kind, int64_t atUs)
     if (dropping_) {
         dropping_ = false; /* counted when the drop began */
     } else if (dest_ == Header) {
-        if (q_[first_]->dwBytesRecorded)
+        /* (empty only when what came before went out as full pieces) */
+        if (q_[first_]->dwBytesRecorded || kind == MIM_LONGERROR)
             handBack(kind, atUs);
     } else if (dest_ == Store) {
         Held &r = recs_[(recFirst_ + recCount_ - 1) % kHeldMessages];
         r.kind = kind;
         r.at = atUs;
-        if (r.len == 0)
-            recCount_--; /* its bytes all went out as full pieces already */
+        /* its bytes all went out as full pieces already: a cut is still
+           told, in a header of no bytes */
+        if (r.len == 0 && kind != MIM_LONGERROR)
+            recCount_--;
         pump();
+    } else if (kind == MIM_LONGERROR) {
+        /* cut right after a full piece, so that nothing of it waits: the
+           end is told in a header of no bytes, at once or when one is
+           queued */
+        if (recCount_ == 0 && count_ > 0) {
+            handBack(kind, atUs);
+        } else if (recCount_ < kHeldMessages) {
+            recs_[(recFirst_ + recCount_++) % kHeldMessages] = Held{0, kind, atUs};
+            pump();
+        }
     }
     dest_ = None;
 }

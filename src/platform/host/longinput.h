@@ -9,7 +9,10 @@
  * message is handed over at once.  A message longer than a header comes
  * back in consecutive pieces: each full header with MIM_LONGDATA, the last
  * with the message's own end.  Held messages keep their order and are never
- * cut (but into such pieces), merged or reordered.
+ * cut (but into such pieces), merged or reordered.  A message that another
+ * status byte broke off comes back with MIM_LONGERROR and the bytes it
+ * had; when it broke off right after a full piece, that end comes in a
+ * header of no bytes.
  *
  * What is held is bounded: kHeldMessages messages or kHeldBytes bytes
  * (a smaller store for tests), whichever comes first.  A message that does not fit is dropped whole
@@ -56,6 +59,14 @@ public:
     bool full() const { return count_ == kHeaders; }
     /* messages held, the one still arriving included */
     unsigned held() const { return recCount_; }
+    /* How full the store is, in percent of the nearer of its two bounds
+       (messages, bytes). */
+    unsigned heldPercent() const
+    {
+        unsigned byMessages = recCount_ * 100 / kHeldMessages;
+        unsigned byBytes = (unsigned)(used_ * 100 / size_);
+        return byMessages > byBytes ? byMessages : byBytes;
+    }
 
     /* Queues the header (empty, dwBytesRecorded 0) and hands the oldest
        held message, or its next piece, over at once.  Returns the messages
@@ -64,7 +75,8 @@ public:
     unsigned add(LPMIDIHDR h);
     /* The port's reset: every queued header comes back empty (MIM_LONGDATA),
        the message in progress is abandoned and what is held dropped.
-       Returns the complete messages dropped, with those not yet reported. */
+       Returns the ended messages dropped (whole or cut off), with those
+       not yet reported. */
     unsigned reset();
     /* Takes the first queued header off without a hand-back; nullptr when
        none is queued. */

@@ -5,7 +5,9 @@
  * (a sender that is also the input's reader cannot then deadlock on
  * itself).  A full ring makes the sender wait: a cable drops nothing.
  * While no input is listening, sent bytes go nowhere, as on a cable with
- * nothing plugged in at the other end.
+ * nothing plugged in at the other end.  The bytes of each send arrive at
+ * the time they were sent, however late the delivery thread takes them,
+ * as over a cable: what was sent apart never shares an arrival time.
  */
 #include "loopback.h"
 
@@ -17,8 +19,15 @@
 
 namespace {
 
-const size_t kRing = 64 * 1024;
-const size_t kChunk = 4096; /* most bytes handed to the sink in one call */
+/* A cable holds little, and so does this one: what a sender has sent and
+   the input has not taken yet is never more than the ring and the chunk
+   under way, 128 bytes.  A receiver that looks at its queues between two
+   sends (a program taking keys from a pipe) then never finds more than
+   that arriving at once, however late the delivery thread gets to run;
+   a ring of kilobytes would let thousands of messages land together and
+   overflow the queues behind it.  A sender of more waits for room. */
+const size_t kRing = 64;
+const size_t kChunk = 64; /* most bytes handed to the sink in one call */
 
 class Loopback;
 
@@ -64,6 +73,7 @@ public:
 
     bool send(const uint8_t *p, size_t n)
     {
+        const int64_t sentUs = vtClockUs();
         std::unique_lock<std::mutex> lk(mx_);
         while (n > 0 && listening_) {
             notFull_.wait(lk, [this] { return count_ < kRing || !listening_; });
@@ -76,6 +86,7 @@ public:
                 k = kRing - tail; /* up to the end of the ring; the loop does the rest */
             memcpy(ring_ + tail, p, k);
             count_ += k;
+            mark(k, sentUs);
             p += k;
             n -= k;
             notEmpty_.notify_one();
@@ -89,6 +100,7 @@ public:
         if (listening_)
             return true;
         head_ = count_ = 0;
+        sendFirst_ = sendCount_ = 0;
         sink_ = sink;
         listening_ = true;
         try {
@@ -109,6 +121,7 @@ public:
                 return;
             listening_ = false;
             count_ = 0; /* what was not delivered yet falls off the cable */
+            sendCount_ = 0;
             t.swap(thread_);
         }
         notEmpty_.notify_all();
@@ -137,6 +150,7 @@ private:
     {
         for (;;) {
             size_t n;
+            int64_t at;
             vt::InputSink *sink;
             {
                 std::unique_lock<std::mutex> lk(mx_);
@@ -146,14 +160,37 @@ private:
                 n = count_ < kChunk ? count_ : kChunk;
                 if (n > kRing - head_)
                     n = kRing - head_;
+                Sent &first = sends_[sendFirst_];
+                if (n > first.left)
+                    n = first.left;
+                at = first.atUs;
                 memcpy(chunk_, ring_ + head_, n);
                 head_ = (head_ + n) % kRing;
                 count_ -= n;
+                first.left -= n;
+                if (first.left == 0) {
+                    sendFirst_ = (sendFirst_ + 1) % kSends;
+                    sendCount_--;
+                }
                 sink = sink_;
             }
             notFull_.notify_all();
-            sink->bytes(chunk_, n);
+            sink->bytesAt(chunk_, n, at);
         }
+    }
+
+    /* k more bytes in the ring, sent at sentUs: of the latest send's
+       record when they are of the same send (or no record is left) */
+    void mark(size_t k, int64_t sentUs)
+    {
+        if (sendCount_ > 0) {
+            Sent &last = sends_[(sendFirst_ + sendCount_ - 1) % kSends];
+            if (last.atUs == sentUs || sendCount_ == kSends) {
+                last.left += k;
+                return;
+            }
+        }
+        sends_[(sendFirst_ + sendCount_++) % kSends] = Sent{k, sentUs};
     }
 
     std::mutex mx_;
@@ -163,6 +200,14 @@ private:
     size_t head_ = 0;
     size_t count_ = 0;
     uint8_t chunk_[kChunk]; /* the delivery thread's alone */
+    /* the bytes in the ring, send by send, oldest first */
+    struct Sent {
+        size_t left;
+        int64_t atUs;
+    };
+    static const size_t kSends = 1024;
+    Sent sends_[kSends];
+    size_t sendFirst_ = 0, sendCount_ = 0;
     bool inOpen_ = false;
     bool listening_ = false;
     vt::InputSink *sink_ = nullptr;

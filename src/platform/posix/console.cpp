@@ -160,6 +160,12 @@ const VtConsole kConsole = {
 
 const VtConsole *vtRealConsole(void) { return &kConsole; }
 
+int standardInputUnread(void)
+{
+    conInit();
+    return vtposix::keysUnread() ? 1 : 0;
+}
+
 void vtPosixConsoleAttach(int inFd, int outFd)
 {
     if (gReady && gTerminal)

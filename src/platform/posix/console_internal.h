@@ -56,6 +56,8 @@ int keysNext(void);
    input ESC, Enter, ESC ... */
 int keysGetch(void);
 bool lastKeyIsCharacter(void);
+/* Piped or file keys wait that were not taken (standardInputUnread). */
+bool keysUnread(void);
 
 /* The keyboard as the pause waits on it: */
 /* Counts every key that comes, and the end of the input. */

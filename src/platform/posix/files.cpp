@@ -85,12 +85,13 @@ DWORD vtposix::fromErrno(int e, DWORD fallback)
     case EISDIR: return ERROR_DIRECTORY;
     case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
     case EEXIST: return ERROR_FILE_EXISTS;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case EMFILE:
     case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG: return ERROR_DISK_FULL;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case EDQUOT: return ERROR_DISK_QUOTA_EXCEEDED;
+    case EFBIG: return ERROR_FILE_TOO_LARGE;     /* the file size limit (ulimit -f) */
     case ENXIO: return ERROR_PIPE_NOT_CONNECTED; /* a FIFO nobody reads */
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EBADF: return ERROR_INVALID_HANDLE;
@@ -404,8 +405,40 @@ BOOL fileFlush(HANDLE h)
 }
 
 const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose, fileLastError, vtposix::fileAttributes,
-    vtposix::fileMove, vtposix::fileRemove, fileSeek, fileFlush, vtposix::dirCreate};
+    vtposix::fileMove, vtposix::fileRemove, fileSeek, fileFlush, vtposix::dirCreate, vtposix::dirRemove,
+    vtposix::findFirst, vtposix::findNext, vtposix::findClose, vtposix::processId};
 
 } // namespace
 
 const VtFiles *vtRealFiles(void) { return &kFiles; }
+
+/* In a signal handler: the handle is the record itself (it stays open, so
+   it needs no look-up, which would take the table's lock), and the calls
+   are pwrite and fsync, which are async-signal-safe. */
+BOOL vtWriteFileAtOnSignal(HANDLE h, DWORD offset, const void *p, DWORD n)
+{
+    const VtFile *f = static_cast<const VtFile *>(h);
+    if (!f || h == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD put = 0;
+    while (put < n) {
+        ssize_t w = pwrite(f->fd, (const char *)p + put, n - put, (off_t)offset + put);
+        if (w > 0)
+            put += (DWORD)w;
+        else if (!(w < 0 && errno == EINTR))
+            return 0;
+    }
+    return 1;
+}
+
+BOOL vtFlushFileOnSignal(HANDLE h)
+{
+    const VtFile *f = static_cast<const VtFile *>(h);
+    if (!f || h == INVALID_HANDLE_VALUE)
+        return 0;
+    int r;
+    do
+        r = fsync(f->fd);
+    while (r != 0 && errno == EINTR);
+    return r == 0 || errno == EINVAL || errno == EROFS;
+}

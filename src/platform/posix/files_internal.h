@@ -19,6 +19,11 @@ DWORD fileAttributes(LPCSTR name);
 BOOL fileMove(LPCSTR existing, LPCSTR newName, DWORD flags);
 BOOL fileRemove(LPCSTR name);
 BOOL dirCreate(LPCSTR name, void *security);
+BOOL dirRemove(LPCSTR name);
+HANDLE findFirst(LPCSTR pattern, LPWIN32_FIND_DATAA found);
+BOOL findNext(HANDLE h, LPWIN32_FIND_DATAA found);
+BOOL findClose(HANDLE h);
+DWORD processId(void);
 
 } // namespace vtposix
 

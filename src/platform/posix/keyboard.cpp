@@ -27,6 +27,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -293,6 +294,19 @@ int vtposix::keysGetch(void)
 }
 
 bool vtposix::lastKeyIsCharacter(void) { return gKeys.lastIsChar; }
+
+/* A pause reads piped keys ahead into the queue, so the queue counts as
+   well as what the descriptor still holds (FIONREAD: a pipe's bytes, or
+   what is left of a file; a device answers none). */
+bool vtposix::keysUnread(void)
+{
+    if (gKeys.terminal)
+        return false;
+    if (gKeys.count > 0)
+        return true;
+    int n = 0;
+    return !gKeys.eof && ioctl(gKeys.in, FIONREAD, &n) == 0 && n > 0;
+}
 
 /* ---- the keyboard as the pause waits on it ------------------------------ */
 

@@ -1,8 +1,10 @@
 /*
  * The console's signal handlers: every signal whose default is to end the
- * process gives the terminal back and lets out what standard output still
- * holds, then takes its course (so the exit status tells of it); a suspend
- * gives the terminal back until the process continues.
+ * process runs the function the program asked to run then (vtAtFatalSignal:
+ * the MIDI file log brings its header up to date), gives the terminal back
+ * and lets out what standard output still holds, then takes its course (so
+ * the exit status tells of it); a suspend gives the terminal back until the
+ * process continues.
  */
 #include "console_internal.h"
 
@@ -23,7 +25,7 @@ using vtposix::termRaw;
 /* Every signal whose default action ends the process (the real-time ones
    too, see catchFatalSignals), so that the terminal is given back however
    it ends.  SIGXFSZ is not among them: it is ignored, so that a write past
-   the file size limit fails and is reported like a full disk. */
+   the file size limit fails and is reported as such. */
 const int kFatal[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL,
     SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGTRAP, SIGSYS, SIGIO};
 
@@ -49,29 +51,64 @@ void flushOutOnSignal(void)
 #endif
 }
 
-/* While the main thread flushes standard output (flushStdout): a write
-   that a signal cuts short has put out part of the buffer, and how much
-   cannot be told from a handler, so letting out the buffer then would
-   show that part twice.  A signal sent meanwhile is held back until the
-   flush is over (a real fault never is). */
-const int kIdle = 0, kFlushing = 1, kHeld = 2; /* kHeld + the signal */
-std::atomic<int> gFlush{kIdle};
+/* Sections of the main thread that a fatal signal must not cut into: the
+   flush of standard output (a write that a signal cuts short has put out
+   part of the buffer, and how much cannot be told from a handler, so
+   letting out the buffer then would show that part twice) and the
+   program's own (vtHoldFatalSignals: the state the function of
+   vtAtFatalSignal reads, half changed).  A signal sent meanwhile is held
+   back until the outermost section is over; a real fault never is.  One
+   word holds it all, so that every change is one compare-and-swap:
+   the depth of the sections, the signal held back, and whether the end
+   has begun (a handler is running the function and ending the process). */
+const unsigned kDepth = 0xFFFFu;
+const unsigned kHeldShift = 16, kHeldMask = 0xFFu << kHeldShift;
+const unsigned kEnding = 1u << 24;
+std::atomic<unsigned> gHold{0};
 static_assert(ATOMIC_INT_LOCK_FREE == 2, "used in signal handlers");
+static_assert(kSignals <= 256, "a signal number fits its bits");
 
-/* True when the signal is held back, or one is already. */
-bool holdBack(int sig)
+std::atomic<void (*)(void)> gAtFatal{nullptr};
+static_assert(ATOMIC_POINTER_LOCK_FREE == 2, "used in signal handlers");
+
+/* What a fatal signal does now: false when it is held back (or the end has
+   begun elsewhere, which ends the process anyway); true when this handler
+   ends the process, with *runHook when the program's function may run. */
+bool takeTheEnd(int sig, bool real, bool *runHook)
 {
-    int state = kFlushing;
-    return gFlush.compare_exchange_strong(state, kHeld + sig) || state >= kHeld;
+    unsigned s = gHold.load();
+    *runHook = false;
+    for (;;) {
+        if (s & kEnding)
+            return real; /* a fault in the function itself goes on to its end */
+        bool inSection = (s & kDepth) != 0;
+        if (inSection && !real) {
+            if (s & kHeldMask)
+                return false; /* one is held back already */
+            if (gHold.compare_exchange_weak(s, s | (unsigned)sig << kHeldShift))
+                return false;
+            continue;
+        }
+        if (gHold.compare_exchange_weak(s, s | kEnding)) {
+            *runHook = !inSection;
+            return true;
+        }
+    }
 }
 
 void onFatal(int sig, siginfo_t *info, void *)
 {
     bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL;
     bool real = fault && info && info->si_code > 0;
-    if (!real && holdBack(sig))
+    bool runHook;
+    if (!takeTheEnd(sig, real, &runHook))
         return;
     int saved = errno;
+    /* the log first: writing out standard output may block on a terminal
+       that is stopped */
+    void (*hook)(void) = gAtFatal.load();
+    if (runHook && hook)
+        hook();
     flushOutOnSignal();
     termCooked();
     /* hand the signal to whoever had it before (normally the default
@@ -83,6 +120,33 @@ void onFatal(int sig, siginfo_t *info, void *)
     if (!real)
         raise(sig);
     errno = saved;
+}
+
+void beginSection(void)
+{
+    unsigned s = gHold.load();
+    for (;;) {
+        /* another thread is ending the process: its end comes here too */
+        while (s & kEnding) {
+            pause();
+            s = gHold.load();
+        }
+        if (gHold.compare_exchange_weak(s, s + 1))
+            return;
+    }
+}
+
+void endSection(void)
+{
+    unsigned s = gHold.load();
+    unsigned next;
+    do {
+        next = s - 1;
+        if ((next & kDepth) == 0)
+            next &= ~kHeldMask;
+    } while (!gHold.compare_exchange_weak(s, next));
+    if ((next & kDepth) == 0 && (s & kHeldMask))
+        raise((int)((s & kHeldMask) >> kHeldShift));
 }
 
 void onStop(int sig)
@@ -174,11 +238,9 @@ void atExit(void) { vtposix::termLeave(); }
 
 void vtposix::flushStdout(void)
 {
-    gFlush.store(kFlushing);
+    beginSection();
     fflush(stdout);
-    int state = gFlush.exchange(kIdle);
-    if (state >= kHeld)
-        raise(state - kHeld);
+    endSection();
 }
 
 void vtposix::ignoreFileSizeLimit(void) { signal(SIGXFSZ, SIG_IGN); }
@@ -191,4 +253,14 @@ void vtposix::catchSignals(bool terminal)
     atexit(atExit);
     catchSignal(SIGTSTP, onStop, nullptr, nullptr);
     catchSignal(SIGCONT, onContinue, nullptr, nullptr);
+}
+
+void vtAtFatalSignal(void (*fn)(void)) { gAtFatal.store(fn); }
+
+void vtHoldFatalSignals(int hold)
+{
+    if (hold)
+        beginSection();
+    else
+        endSection();
 }

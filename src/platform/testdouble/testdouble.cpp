@@ -486,8 +486,34 @@ BOOL dirCreate(LPCSTR name, void *security)
     return vtRealFiles()->createDir(name, security);
 }
 
+BOOL dirRemove(LPCSTR name)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->removeDir(name);
+}
+
+HANDLE findFirst(LPCSTR pattern, LPWIN32_FIND_DATAA found)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->findFirst(pattern, found);
+}
+
+BOOL findNext(HANDLE h, LPWIN32_FIND_DATAA found)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->findNext(h, found);
+}
+
+BOOL findClose(HANDLE h)
+{
+    tInjectedError = 0;
+    return vtRealFiles()->findClose(h);
+}
+
+DWORD processId(void) { return vtRealFiles()->processId(); }
+
 const VtFiles kFiles = {fileCreate, fileRead, fileWrite, fileClose, fileLastError, fileAttributes, fileMove,
-    fileRemove, fileSeek, fileFlush, dirCreate};
+    fileRemove, fileSeek, fileFlush, dirCreate, dirRemove, findFirst, findNext, findClose, processId};
 
 } // namespace
 
@@ -638,6 +664,14 @@ bool deliverLongError(const std::vector<uint8_t> &bytes)
 {
     return intoInput(
         [&](vt::InputSink *s) { return s->longMessage(MIM_LONGERROR, bytes.data(), bytes.size()); });
+}
+
+bool deliverBytes(const std::vector<uint8_t> &bytes)
+{
+    return intoInput([&](vt::InputSink *s) {
+        s->bytes(bytes.data(), bytes.size());
+        return true;
+    });
 }
 
 namespace {

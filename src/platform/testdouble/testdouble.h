@@ -80,6 +80,9 @@ bool deliverShort(uint8_t status, uint8_t d1 = 0, uint8_t d2 = 0);
 bool deliverLong(const std::vector<uint8_t> &bytes);
 /* The same, notified as MIM_LONGERROR. */
 bool deliverLongError(const std::vector<uint8_t> &bytes);
+/* Bytes as a cable carries them, through the host's own stream parser
+   (running status, a SysEx cut off by a status byte, wild bytes). */
+bool deliverBytes(const std::vector<uint8_t> &bytes);
 
 /* Keys for _kbhit/_getch, appended to the queue; readLine takes its line
    from the same queue with the shared line editor, echoing as a console

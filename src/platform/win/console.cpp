@@ -153,6 +153,12 @@ const VtConsole kRealConsole = {realInit, realKbhit,     realGetch,   realSleep,
 
 const VtConsole *vtRealConsole(void) { return &kRealConsole; }
 
+int standardInputUnread(void)
+{
+    probe();
+    return !gIsConsole && vtwin::pipeUnread() ? 1 : 0;
+}
+
 void vtWake(void)
 {
     if (gWakeGate.notify())

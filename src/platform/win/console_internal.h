@@ -35,6 +35,8 @@ int pipeReadLine(char *buf, unsigned size);
 void pipeSleep(unsigned long ms);
 /* Forgets buffered input and the end of the input. */
 void pipeReset(void);
+/* Bytes wait that no key was taken from (standardInputUnread). */
+bool pipeUnread(void);
 
 /* ---- conkeys.cpp -------------------------------------------------------- */
 

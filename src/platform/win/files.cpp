@@ -89,9 +89,56 @@ BOOL realCreateDir(LPCSTR name, void *security)
     return CreateDirectoryA(name, static_cast<LPSECURITY_ATTRIBUTES>(security));
 }
 
+BOOL realRemoveDir(LPCSTR name) { return RemoveDirectoryA(name); }
+
+HANDLE realFindFirst(LPCSTR pattern, LPWIN32_FIND_DATAA found) { return FindFirstFileA(pattern, found); }
+
+BOOL realFindNext(HANDLE h, LPWIN32_FIND_DATAA found) { return FindNextFileA(h, found); }
+
+BOOL realFindClose(HANDLE h) { return FindClose(h); }
+
+DWORD realProcessId(void) { return GetCurrentProcessId(); }
+
 const VtFiles kRealFiles = {realCreate, realRead, realWrite, realClose, realLastError, realAttributes,
-    realMove, realRemove, realSeek, realFlush, realCreateDir};
+    realMove, realRemove, realSeek, realFlush, realCreateDir, realRemoveDir, realFindFirst, realFindNext,
+    realFindClose, realProcessId};
 
 } // namespace
 
 const VtFiles *vtRealFiles(void) { return &kRealFiles; }
+
+/* From the console's control handler, a thread of its own while the main
+   thread waits outside its sections: the handle written at an offset. */
+BOOL vtWriteFileAtOnSignal(HANDLE h, DWORD offset, const void *p, DWORD n)
+{
+    OVERLAPPED at = {};
+    at.Offset = offset;
+    DWORD done = 0;
+    return WriteFile(h, p, n, &done, &at) && done == n;
+}
+
+BOOL vtFlushFileOnSignal(HANDLE h) { return FlushFileBuffers(h); }
+
+namespace {
+
+/* A folder's identity: its volume and its index there. */
+bool folderIdentity(LPCSTR name, BY_HANDLE_FILE_INFORMATION *info)
+{
+    HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = GetFileInformationByHandle(h, info) && (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(h);
+    return ok;
+}
+
+} // namespace
+
+int vtSameFolder(LPCSTR a, LPCSTR b)
+{
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return a && b && folderIdentity(a, &x) && folderIdentity(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+           x.nFileIndexLow == y.nFileIndexLow;
+}

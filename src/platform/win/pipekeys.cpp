@@ -163,6 +163,27 @@ void vtwin::pipeSleep(unsigned long ms)
     }
 }
 
+bool vtwin::pipeUnread(void)
+{
+    if (gPos < gLen)
+        return true;
+    if (gEof || gIn == NULL || gIn == INVALID_HANDLE_VALUE)
+        return false;
+    switch (GetFileType(gIn)) {
+    case FILE_TYPE_PIPE: {
+        DWORD avail = 0;
+        return PeekNamedPipe(gIn, NULL, 0, NULL, &avail, NULL) && avail > 0;
+    }
+    case FILE_TYPE_DISK: {
+        LARGE_INTEGER size, at, zero;
+        zero.QuadPart = 0;
+        return GetFileSizeEx(gIn, &size) && SetFilePointerEx(gIn, zero, &at, FILE_CURRENT) &&
+               at.QuadPart < size.QuadPart;
+    }
+    default: return false; /* NUL and other devices */
+    }
+}
+
 void vtwin::pipeReset(void)
 {
     gLen = gPos = 0;

@@ -68,6 +68,11 @@ BOOL vt_FlushFileBuffers(HANDLE h);
 BOOL vt_CreateDirectoryA(LPCSTR name, void *security);
 BOOL vt_MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
 BOOL vt_DeleteFileA(LPCSTR name);
+BOOL vt_RemoveDirectoryA(LPCSTR name);
+HANDLE vt_FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found);
+BOOL vt_FindNextFileA(HANDLE h, LPWIN32_FIND_DATAA found);
+BOOL vt_FindClose(HANDLE h);
+DWORD vt_GetCurrentProcessId(void);
 
 /* The layer's own source (win/, winmm/) calls the real functions under
    these names, so it defines VOLTANIS_WIN_REAL_API and sees no
@@ -103,6 +108,11 @@ BOOL vt_DeleteFileA(LPCSTR name);
 #define CreateDirectoryA vt_CreateDirectoryA
 #define MoveFileExA vt_MoveFileExA
 #define DeleteFileA vt_DeleteFileA
+#define RemoveDirectoryA vt_RemoveDirectoryA
+#define FindFirstFileA vt_FindFirstFileA
+#define FindNextFileA vt_FindNextFileA
+#define FindClose vt_FindClose
+#define GetCurrentProcessId vt_GetCurrentProcessId
 #endif
 
 #endif /* VOLTANIS_WINAPI_H */

@@ -8,6 +8,7 @@
 #include "platform/common/backend.h"
 #include "platform/common/service.h"
 #include "platform/host/host.h"
+#include "platform/loopback/loopback.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -106,7 +107,16 @@ public:
         return taken;
     }
 
+    /* every port of this client, null: none has an address */
+    bool address(bool, unsigned, VtPortAddress *addr) override
+    {
+        if (client)
+            strncpy(addr->clientName, client, sizeof addr->clientName - 1);
+        return client != nullptr;
+    }
+
     std::vector<std::string> nextOut, nextIn;
+    const char *client = nullptr;
     int snapshots = 0;
     int lastOut = -1, lastIn = -1;
     bool refuseIn = false;
@@ -207,6 +217,26 @@ TEST_F(PortHost, EachCountTakesAFreshSnapshot)
     EXPECT_EQ(4u, midiOutGetNumDevs());
     EXPECT_EQ("Hot plugged", outName(0));
     EXPECT_EQ("Net", outName(3));
+}
+
+/* Another program's port that calls itself "Voltanis Loopback" is named
+   after its client, cut to 31 bytes on a character's edge, so that the
+   bare name finds only the built-in port. */
+TEST_F(PortHost, OnlyTheBuiltInLoopbackGoesByItsName)
+{
+    const char *rows[][2] = {{nullptr, "Voltanis Loopback (external)"}, {"Evil", "Voltanis Loopback (Evil)"},
+        {"Abcdefghij\xc3\xb6", "Voltanis Loopback (Abcdefghij)"}};
+    for (const auto &r : rows) {
+        FakeBackend other({"Voltanis Loopback", "Voltanis Loopback "}, {"Voltanis Loopback"});
+        other.client = r[0];
+        vt::Backend *list[] = {&other, vtLoopbackBackend()};
+        vtHostSetBackends(list, 2);
+        ASSERT_EQ(3u, midiOutGetNumDevs());
+        EXPECT_EQ(r[1], outName(0));
+        EXPECT_EQ("Voltanis Loopback ", outName(1)); /* not the name */
+        EXPECT_EQ(VT_LOOPBACK_NAME, outName(2));
+        EXPECT_EQ(VT_LOOPBACK_NAME, inName(1));
+    }
 }
 
 TEST_F(PortHost, OutputHandleAndHeaderRules)
@@ -366,7 +396,8 @@ TEST_F(PortHost, MessagesHandedOverAsTheyAre)
                 return a.handOverLong(MIM_LONGERROR, {0xf0, 9});
             },
             true},
-        {"reset: a broken-off one is no loss", [&] { return midiInReset(h) == 0; }, true},
+        {"reset: a broken-off one is a loss too, as it would have been shown",
+            [&] { return midiInReset(h) == 0; }, true},
         {"after the reset", [&] { return a.handOver(MIM_DATA, 0xf8); }, false},
     };
     for (const auto &r : rows)
@@ -378,6 +409,7 @@ TEST_F(PortHost, MessagesHandedOverAsTheyAre)
         {MIM_DATA, 0x403c90, 0},
         {MIM_LONGDATA, (DWORD_PTR)&hdr, 4},
         {MIM_LONGDATA, (DWORD_PTR)&hdr, 2},
+        {MIM_VT_LONGLOST, 1, 0},
         {MIM_CLOSE, 0, 0},
     });
 }

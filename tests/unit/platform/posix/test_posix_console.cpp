@@ -1,8 +1,8 @@
 /*
  * The POSIX console on a pseudo-terminal and on a pipe: raw mode and its
  * undoing, keys as the PC keyboard gives them, line input with echo and
- * its bound, the end of piped input, and the pause with its wake-up and
- * the input it reads on a backend's behalf.
+ * its bound, the end of piped input, the pause with its wake-up and
+ * the input it reads on a backend's behalf, and what a fatal signal does.
  */
 #include "../../hex_text.h"
 #include "../../typist.h"
@@ -770,6 +770,58 @@ TEST(PosixConsoleSignal, SignalDuringAFlushShowsEachByteOnce)
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     EXPECT_EQ(got.size(), text.size());
     EXPECT_TRUE(got == text);
+}
+
+/* The function the program runs at a fatal signal: once, before the
+   signal ends the process as it would have without it; a signal that
+   comes during a section of the main thread (on the main thread, or on
+   another, whose handler then returns) waits for the outermost section's
+   end.  The child writes 's' once its sections are over, still alive,
+   and the function writes 'f'. */
+int gSignalPipe = -1;
+
+TEST(PosixConsoleSignal, FunctionRunsOnceBeforeTheEnd)
+{
+    const struct {
+        int sig, sections;
+        bool otherThread;
+        const char *written;
+    } cases[] = {{SIGTERM, 0, false, "f"}, {SIGINT, 1, false, "sf"}, {SIGHUP, 2, true, "sf"},
+        {SIGUSR1, 0, true, "f"}};
+    for (const auto &c : cases) {
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        fflush(stdout);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            gSignalPipe = out[1];
+            dup2(open("/dev/null", O_RDWR), 0);
+            vtPosixConsoleDetach();
+            C().init(); /* the handlers */
+            vtAtFatalSignal([] { (void)!write(gSignalPipe, "f", 1); });
+            for (int i = 0; i < c.sections; i++)
+                vtHoldFatalSignals(1);
+            if (c.otherThread)
+                std::thread([&] { raise(c.sig); }).join();
+            else
+                raise(c.sig);
+            (void)!write(out[1], "s", 1);
+            for (int i = 0; i < c.sections; i++)
+                vtHoldFatalSignals(0);
+            _exit(4);
+        }
+        close(out[1]);
+        std::string got;
+        char ch;
+        while (read(out[0], &ch, 1) == 1) /* to the end: the child is gone */
+            got += ch;
+        close(out[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << c.sig << ": " << status;
+        EXPECT_EQ(got, c.written) << c.sig;
+    }
 }
 
 /* A real fault in the program: the terminal is given back before the

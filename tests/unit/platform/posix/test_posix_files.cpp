@@ -254,11 +254,13 @@ TEST_F(PosixFiles, FullDiskWritesShort)
     DWORD done = 99;
     EXPECT_FALSE(F().write(h, "_PaUsE_", 7, &done, nullptr));
     EXPECT_EQ(done, 0u);
+    EXPECT_EQ(F().lastError(), (DWORD)ERROR_DISK_FULL);
     EXPECT_TRUE(F().close(h));
 }
 
 /* A write cut part-way (here by a file size limit) reports the bytes that
-   really went, not the bytes asked for. */
+   really went, not the bytes asked for, and the limit as the reason, not a
+   full disk. */
 TEST_F(PosixFiles, PartialWriteReportsWhatWent)
 {
     std::string p = path("limited");
@@ -275,6 +277,7 @@ TEST_F(PosixFiles, PartialWriteReportsWhatWent)
     signal(SIGXFSZ, oldXfsz);
     EXPECT_FALSE(ok);
     EXPECT_EQ(done, 10u);
+    EXPECT_EQ(F().lastError(), (DWORD)ERROR_FILE_TOO_LARGE);
     F().close(h);
     EXPECT_EQ(contents(p), "0123456789");
 }
