@@ -23,6 +23,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#if __has_include(<stdio_ext.h>)
+#include <stdio_ext.h>
+#define VT_OUT_PENDING() __fpending(stdout)
+#else
+#define VT_OUT_PENDING() (size_t)0 /* unknown: every write counts as short */
+#endif
 #include <unistd.h>
 
 namespace {
@@ -58,8 +64,17 @@ const int64_t kBusyFlushUs = 2000;
 char gOutBuf[1 << 16];
 int64_t gFlushedUs;
 
+/* More than this waiting to go out is a burst's lines, and a terminal may
+   take long over them: a write blocks while whoever reads the terminal is
+   behind.  The sources' threads read meanwhile (PauseWatch::mainBusy), so
+   what arrives then waits in the program, not in the system's small
+   queues.  A line or two, as at a steady rate, goes out without that. */
+const size_t kLongWriteBytes = 1024;
+
 void flushOut(void)
 {
+    if (VT_OUT_PENDING() > kLongWriteBytes)
+        vtposix::pauseElsewhere();
     vtposix::flushStdout();
     gFlushedUs = nowUs();
 }

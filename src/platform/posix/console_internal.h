@@ -89,7 +89,8 @@ void pauseKeysRestarted(void);
 /* At _kbhit, the main thread busy outside the pause: tells the sources how
    long since it last waited in one (PauseWatch::mainBusy). */
 void pauseBusy(int64_t now);
-/* The main thread is about to wait for keys outside the pause. */
+/* The main thread is about to wait outside the pause: for keys, or for a
+   long write to end. */
 void pauseElsewhere(void);
 
 } // namespace vtposix

@@ -28,6 +28,7 @@
 #include <thread>
 #include <unistd.h>
 #include <atomic>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -645,6 +646,94 @@ TEST_F(PosixConsolePipe, KbhitTellsTheSourcesHowLongTheMainThreadIsAway)
     EXPECT_GE(atOnce, 0);
     EXPECT_LT(atOnce, later);
     EXPECT_GE(later, 20000);
+    for (int fd : w.fd)
+        close(fd);
+}
+
+/* Before the main thread waits anywhere but in the pause, the sources
+   hear it (PauseWatch::mainBusy, INT64_MAX), so that their threads read
+   meanwhile: before a burst's lines go out (a terminal may take long over
+   them), before a wait for a key not yet there or for a line.  A line or
+   two written, a key already there: no such word. */
+TEST_F(PosixConsolePipe, TheSourcesHearOfEveryWaitElsewhere)
+{
+    const char *line = "  MIDI Note ON     90 3c 40  ( C 3 )\n";
+    struct Case {
+        const char *what;
+        std::function<void()> act;
+        bool told;
+    } cases[] = {
+        {"one line written",
+            [&] {
+                printf("%s", line);
+                C().sleep(1);
+            },
+            false},
+        {"a burst's lines written",
+            [&] {
+                for (int k = 0; k < 60; k++)
+                    printf("%s", line);
+                C().sleep(1);
+            },
+            true},
+        {"a key that is there",
+            [&] {
+                send(in[1], "k");
+                waitKbhit(500);
+                C().getch();
+            },
+            false},
+        {"a key that is not there yet",
+            [&] {
+                Typist t(std::chrono::milliseconds(30), [&] { send(in[1], "k"); });
+                C().getch();
+                t.join();
+            },
+            true},
+        {"a line",
+            [&] {
+                send(in[1], "ab\r");
+                char buf[8];
+                C().readLine(buf, sizeof buf);
+            },
+            true},
+    };
+    struct ElsewhereWatch : PipeWatch {
+        int out = -1;
+        int told = 0, toldBeforeWrite = 0;
+        void mainBusy(int64_t awayUs) override
+        {
+            if (awayUs != INT64_MAX)
+                return;
+            told++;
+            char b;
+            toldBeforeWrite += read(out, &b, 1) < 0;
+        }
+    } w;
+    ASSERT_EQ(pipe(w.fd), 0);
+    vtWake();
+    C().sleep(60000); /* take any earlier wake-up */
+    int shown[2];     /* standard output */
+    ASSERT_EQ(pipe(shown), 0);
+    fcntl(shown[0], F_SETFL, O_NONBLOCK);
+    fflush(stdout);
+    int saved = dup(1);
+    dup2(shown[1], 1);
+    w.out = shown[0];
+    vt::setPauseWatch(&w);
+    for (const Case &c : cases) {
+        w.told = w.toldBeforeWrite = 0;
+        c.act();
+        EXPECT_EQ(w.told, c.told ? 1 : 0) << c.what;
+        EXPECT_EQ(w.toldBeforeWrite, w.told) << c.what << ": after output went out";
+        fflush(stdout);
+        drain(shown[0], 1);
+    }
+    vt::setPauseWatch(nullptr);
+    dup2(saved, 1);
+    close(saved);
+    close(shown[0]);
+    close(shown[1]);
     for (int fd : w.fd)
         close(fd);
 }
