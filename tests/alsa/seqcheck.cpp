@@ -633,6 +633,57 @@ void burstCallsTheReader(vt::Backend *b, Peer &peer)
     Bytes after = sink.wait(15, 2000);
     check(ok && after.size() == 15, "a pause that finds 20 notes waiting calls the reader (" +
                                         std::to_string(after.size() / 3) + " of 5 read while away)");
+    /* the main thread out of the pause for 2 ms or more (or waiting
+       elsewhere) calls the reader; a shorter stretch does not */
+    const struct {
+        int64_t awayUs;
+        size_t readAway; /* of 5 */
+    } busy[] = {{1000, 0}, {3000, 5}, {INT64_MAX, 5}};
+    sink.take();
+    /* the reader off duty: one note in a pause and one while away, which
+       the reader reads if on duty, going off duty then */
+    auto offDuty = [&] {
+        bool settled = pause(0, 1);
+        send(1);
+        if (sink.wait(3, 300).size() < 3)
+            settled = settled && pause(1, 0);
+        sink.take();
+        return settled;
+    };
+    for (const auto &c : busy) {
+        ok = offDuty();
+        w[0]->mainBusy(c.awayUs);
+        send(5);
+        size_t away = sink.wait(15, c.readAway ? 2000 : 300).size() / 3;
+        sink.take();
+        if (away < 5)
+            ok = ok && pause((int)(5 - away), 0);
+        check(ok && away == c.readAway, "the main thread away for " + std::to_string(c.awayUs) +
+                                            " us: " + std::to_string(away) + " of 5 read meanwhile");
+    }
+    /* what this client sends comes back to it through Midi Through: a send
+       that waits for room in its own input pool calls the reader, and a
+       burst arrives whole at once */
+    b->snapshot();
+    int ot = findOut(b, "Midi Through Port-0"), it = findIn(b, "Midi Through Port-0");
+    Sink through;
+    vt::OutPort *out = ot >= 0 ? b->openOut((unsigned)ot) : nullptr;
+    vt::InPort *loop = it >= 0 ? b->openIn((unsigned)it, &through) : nullptr;
+    ok = out && loop && loop->start() && offDuty();
+    Bytes burst;
+    for (int i = 0; i < 3000; i++)
+        burst.insert(burst.end(), {0x90, (uint8_t)(i & 0x7F), (uint8_t)(i >> 7 & 0x7F)});
+    struct timespec t0, t1;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    bool sent = ok && out->send(burst.data(), burst.size());
+    clock_gettime(CLOCK_MONOTONIC, &t1);
+    long tookMs = (t1.tv_sec - t0.tv_sec) * 1000 + (t1.tv_nsec - t0.tv_nsec) / 1000000;
+    Bytes back = through.wait(burst.size(), 3000);
+    check(sent && back == burst && tookMs < 3000,
+        "a send of 3000 notes to this client's own input, the reader off duty: " +
+            std::to_string(back.size() / 3) + " back, in " + std::to_string(tookMs) + " ms");
+    delete loop;
+    delete out;
     close(ep);
     delete in;
     snd_seq_delete_simple_port(peer.seq, p);
