@@ -9,7 +9,10 @@
 #   bash tests/alsa/run.sh [BUILD_DIR]
 #
 # BUILD_DIR holds a built voltanis (default: build-test, the test command's
-# build, when it has one; else build-vm, built here).
+# build, when it has one; else build-vm, built here).  VOLTANIS_VM_INSIDE
+# names another script to run in the machine instead of the tests
+# (bench/syscalls.sh does), with the same environment; it finds the run
+# folder, shared read-write, in VT_RUN.
 # Needs qemu-system-x86 and busybox-static (installed with apt-get when
 # missing and possible) and Debian's kernel package (apt-get download, kept
 # in the cache).  When these cannot be had it prints one "skipped" line and
@@ -159,7 +162,7 @@ cat > "$RUN/start.sh" <<EOF
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 export HOME=/tmp LANG=C.UTF-8 TERM=xterm PYTHONDONTWRITEBYTECODE=1
 export VT_SRC='$SRC' VT_BUILD='$BUILD' VT_RUN='$RUN'
-exec /bin/bash '$HERE/inside.sh'
+exec /bin/bash '${VOLTANIS_VM_INSIDE:-$HERE/inside.sh}'
 EOF
 
 # The machine's console goes to a log; the tests' output comes on its second

@@ -12,13 +12,16 @@
  * receives ("got 90 3c 40").
  */
 #include "platform/alsa/alsa.h"
+#include "platform/posix/pausewatch.h"
 
 #include <alsa/asoundlib.h>
+#include <dirent.h>
 #include <errno.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/epoll.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -472,6 +475,220 @@ void inputTroubles(vt::Backend *b, Peer &peer)
     check(true, "closing an input whose port vanished returns");
 }
 
+/* Context switches of every thread of this process but the main one (the
+   backend's reader is the only other). */
+long otherThreadSwitches()
+{
+    long sum = 0;
+    char path[300];
+    DIR *d = opendir("/proc/self/task");
+    while (struct dirent *e = d ? readdir(d) : nullptr) {
+        if (e->d_name[0] == '.' || atoi(e->d_name) == (int)getpid())
+            continue;
+        snprintf(path, sizeof path, "/proc/self/task/%s/status", e->d_name);
+        FILE *f = fopen(path, "r");
+        if (!f)
+            continue;
+        char line[128];
+        long v;
+        while (fgets(line, sizeof line, f))
+            if (sscanf(line, "voluntary_ctxt_switches: %ld", &v) == 1 ||
+                sscanf(line, "nonvoluntary_ctxt_switches: %ld", &v) == 1)
+                sum += v;
+        fclose(f);
+    }
+    if (d)
+        closedir(d);
+    return sum;
+}
+
+/* While the console's pause waits on the sequencer, what arrives wakes the
+   pause alone, which reads it; the reader thread sleeps on, since it
+   registers after the pause each time the pause has registered.  Here this
+   thread plays the pause, with an exclusive epoll set as the console's. */
+void pauseReadsAlone(vt::Backend *b, Peer &peer)
+{
+    int p = peer.port("Peer Quiet", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
+    Sink sink;
+    vt::InPort *in = openIn(b, "Peer Quiet", sink, "a source for the pause opens for input");
+    vt::PauseWatch *w[vt::kMaxPauseWatches];
+    int nw = in ? vt::pauseWatches(w, vt::kMaxPauseWatches) : 0;
+    check(nw == 1, "an open input gives the pause one source");
+    if (nw == 1 && in->start()) {
+        struct pollfd fds[8];
+        int n = w[0]->pauseBegins(fds, 8);
+        int ep = epoll_create1(EPOLL_CLOEXEC);
+        for (int i = 0; i < n; i++) {
+            struct epoll_event ev = {};
+            ev.events = EPOLLIN | EPOLLEXCLUSIVE;
+            epoll_ctl(ep, EPOLL_CTL_ADD, fds[i].fd, &ev);
+        }
+        w[0]->pauseWatching();
+        sleepMs(100); /* the reader back in its wait */
+        long before = otherThreadSwitches();
+        const int kNotes = 20;
+        int woken = 0;
+        for (int k = 0; k < kNotes; k++) {
+            std::thread sender([&] { /* while this thread waits in the pause */
+                sleepMs(20);
+                snd_seq_event_t ev;
+                snd_seq_ev_clear(&ev);
+                snd_seq_ev_set_source(&ev, p);
+                snd_seq_ev_set_subs(&ev);
+                snd_seq_ev_set_direct(&ev);
+                snd_seq_ev_set_noteon(&ev, 0, k, 64);
+                snd_seq_event_output_direct(peer.seq, &ev);
+            });
+            struct epoll_event got;
+            if (epoll_wait(ep, &got, 1, 2000) == 1) {
+                woken++;
+                w[0]->ready(false);
+            }
+            sender.join();
+        }
+        w[0]->pauseEnds();
+        long after = otherThreadSwitches();
+        Bytes got = sink.wait(3 * kNotes, 2000);
+        check(woken == kNotes && got.size() == 3 * kNotes,
+            std::to_string(kNotes) + " notes that come while the pause waits wake the pause, which reads them (" +
+                std::to_string(woken) + " wake-ups, " + std::to_string(got.size()) + " bytes)");
+        check(after == before, "the reader thread sleeps through them (" + std::to_string(after - before) +
+                                   " context switches)");
+        close(ep);
+    }
+    delete in;
+    snd_seq_delete_simple_port(peer.seq, p);
+}
+
+/* The reader goes off duty once the main thread keeps up (back in the
+   pause, it left no burst for the reader), and comes back on when a pause
+   finds a burst waiting: then what comes while the main thread is away is
+   read at once.  Off duty, what comes while the main thread is away waits
+   for it. */
+void burstCallsTheReader(vt::Backend *b, Peer &peer)
+{
+    int p = peer.port("Peer Bursts", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
+    Sink sink;
+    vt::InPort *in = openIn(b, "Peer Bursts", sink, "a burst source for the pause opens for input");
+    vt::PauseWatch *w[vt::kMaxPauseWatches];
+    if (!in || vt::pauseWatches(w, vt::kMaxPauseWatches) != 1 || !in->start()) {
+        check(false, "the burst source gives the pause one source");
+        delete in;
+        return;
+    }
+    auto send = [&](int count) {
+        if (count == 1)
+            sleepMs(50); /* one that comes while the pause waits */
+        for (int k = 0; k < count; k++) {
+            snd_seq_event_t ev;
+            snd_seq_ev_clear(&ev);
+            snd_seq_ev_set_source(&ev, p);
+            snd_seq_ev_set_subs(&ev);
+            snd_seq_ev_set_direct(&ev);
+            snd_seq_ev_set_noteon(&ev, 0, k, 64);
+            snd_seq_event_output_direct(peer.seq, &ev);
+        }
+        sleepMs(50);
+    };
+    struct pollfd fds[8];
+    int n = w[0]->pauseBegins(fds, 8);
+    int ep = epoll_create1(EPOLL_CLOEXEC);
+    for (int i = 0; i < n; i++) {
+        struct epoll_event ev = {};
+        ev.events = EPOLLIN | EPOLLEXCLUSIVE;
+        epoll_ctl(ep, EPOLL_CTL_ADD, fds[i].fd, &ev);
+    }
+    w[0]->pauseWatching();
+    /* the main thread's pause: reads what waits, or what `comes` sends
+       while it waits */
+    auto pause = [&](int waiting, int comes) {
+        w[0]->pauseBegins(fds, 8);
+        std::thread sender([&] {
+            if (comes)
+                send(comes);
+        });
+        struct epoll_event got;
+        bool woke = epoll_wait(ep, &got, 1, 2000) == 1;
+        if (woke)
+            w[0]->ready(false);
+        sender.join();
+        w[0]->pauseEnds();
+        Bytes b = sink.wait(3 * (size_t)(waiting + comes), 2000);
+        sink.take();
+        return woke && b.size() == 3 * (size_t)(waiting + comes);
+    };
+    w[0]->pauseEnds();
+    bool ok = pause(0, 1);
+    send(1); /* the main thread away: the reader, still on duty, reads it */
+    ok = ok && sink.wait(3, 2000).size() == 3;
+    sink.take();
+    send(5);
+    Bytes left = sink.wait(15, 300);
+    check(ok && left.empty(), "the main thread keeping up, the reader goes off duty (" +
+                                  std::to_string(left.size() / 3) + " of 5 read while away)");
+    ok = pause(5, 0);
+    send(20);
+    ok = ok && pause(20, 0);
+    send(5);
+    Bytes after = sink.wait(15, 2000);
+    check(ok && after.size() == 15, "a pause that finds 20 notes waiting calls the reader (" +
+                                        std::to_string(after.size() / 3) + " of 5 read while away)");
+    /* the main thread out of the pause for 2 ms or more (or waiting
+       elsewhere) calls the reader; a shorter stretch does not */
+    const struct {
+        int64_t awayUs;
+        size_t readAway; /* of 5 */
+    } busy[] = {{1000, 0}, {3000, 5}, {INT64_MAX, 5}};
+    sink.take();
+    /* the reader off duty: one note in a pause and one while away, which
+       the reader reads if on duty, going off duty then */
+    auto offDuty = [&] {
+        bool settled = pause(0, 1);
+        send(1);
+        if (sink.wait(3, 300).size() < 3)
+            settled = settled && pause(1, 0);
+        sink.take();
+        return settled;
+    };
+    for (const auto &c : busy) {
+        ok = offDuty();
+        w[0]->mainBusy(c.awayUs);
+        send(5);
+        size_t away = sink.wait(15, c.readAway ? 2000 : 300).size() / 3;
+        sink.take();
+        if (away < 5)
+            ok = ok && pause((int)(5 - away), 0);
+        check(ok && away == c.readAway, "the main thread away for " + std::to_string(c.awayUs) +
+                                            " us: " + std::to_string(away) + " of 5 read meanwhile");
+    }
+    /* what this client sends comes back to it through Midi Through: a send
+       that waits for room in its own input pool calls the reader, and a
+       burst arrives whole at once */
+    b->snapshot();
+    int ot = findOut(b, "Midi Through Port-0"), it = findIn(b, "Midi Through Port-0");
+    Sink through;
+    vt::OutPort *out = ot >= 0 ? b->openOut((unsigned)ot) : nullptr;
+    vt::InPort *loop = it >= 0 ? b->openIn((unsigned)it, &through) : nullptr;
+    ok = out && loop && loop->start() && offDuty();
+    Bytes burst;
+    for (int i = 0; i < 3000; i++)
+        burst.insert(burst.end(), {0x90, (uint8_t)(i & 0x7F), (uint8_t)(i >> 7 & 0x7F)});
+    struct timespec t0, t1;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    bool sent = ok && out->send(burst.data(), burst.size());
+    clock_gettime(CLOCK_MONOTONIC, &t1);
+    long tookMs = (t1.tv_sec - t0.tv_sec) * 1000 + (t1.tv_nsec - t0.tv_nsec) / 1000000;
+    Bytes back = through.wait(burst.size(), 3000);
+    check(sent && back == burst && tookMs < 3000,
+        "a send of 3000 notes to this client's own input, the reader off duty: " +
+            std::to_string(back.size() / 3) + " back, in " + std::to_string(tookMs) + " ms");
+    delete loop;
+    delete out;
+    close(ep);
+    delete in;
+    snd_seq_delete_simple_port(peer.seq, p);
+}
+
 /* Another program sends 8000 notes at full speed, taking no notice of the
    kernel refusing some.  The reader drains its pool as they come; whatever
    the kernel throws away all the same is reported, never lost silently, and
@@ -553,6 +770,8 @@ int main(int argc, char **argv)
         throughLoop(b);
         deliveredOnReturn(b, peer);
         inputTroubles(b, peer);
+        pauseReadsAlone(b, peer);
+        burstCallsTheReader(b, peer);
         externalBurst(b, peer);
     }
     if (peer.seq)

@@ -64,7 +64,12 @@ bool SeqBackend::inputRoom(int cells)
     int room = (int)snd_seq_client_pool_get_input_free(pool);
     int size = (int)snd_seq_client_pool_get_input_pool(pool);
     int spare = kSpareCells < size / 4 ? kSpareCells : size / 4;
-    return room >= cells + spare || room == size;
+    if (room >= cells + spare || room == size)
+        return true;
+    /* the sender waits for this client's own input to be read: by the
+       reader, since the main thread is the one sending */
+    handOver();
+    return false;
 }
 
 int SeqBackend::newPort(const char *name, unsigned caps)

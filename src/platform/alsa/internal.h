@@ -57,12 +57,17 @@ public:
     int pauseBegins(struct pollfd *fds, int max) override;
     bool ready(bool failed) override;
     void pauseEnds() override;
+    void pauseWatching() override;
+    void mainBusy(int64_t awayUs) override;
+    /* Puts the reader on duty (reader.cpp). */
+    void handOver();
 
 private:
-    void readLoop();
-    void drainInput();
-    bool startTimer(long ms);
+    void readLoop(unsigned pausesSeen);
+    int drainInput();
+    bool watchSequencer();
     void wakeReader();
+    enum { kOffDuty, kOnDuty, kRecalled }; /* duty_: kRecalled is on duty, asked again */
 
     snd_seq_t *seq_ = nullptr;
     int self_ = -1;
@@ -75,13 +80,16 @@ private:
     vt::seq::InputRouter router_;
     std::thread reader_;
     bool readerRunning_ = false;
-    int wake_ = -1;
-    int timer_ = -1;        /* the take-over timer */
-    bool timerSet_ = false; /* the main thread's own */
-    std::mutex reading_;    /* held by whoever reads */
+    int wake_ = -1;              /* ends the reader's wait */
+    int ep_ = -1;                /* the reader's epoll set */
+    bool exclusive_ = false;     /* the reader waits in it; else in poll, and the pause not */
+    struct pollfd fds_[8];       /* the sequencer's descriptors */
+    int nFds_ = 0;
+    std::mutex reading_;         /* held by whoever reads */
     std::atomic<bool> quit_{false};
-    std::atomic<bool> pausing_{false};      /* the main thread reads, in its pause */
-    std::atomic<bool> readerWatches_{true}; /* the reader waits on the sequencer */
+    std::atomic<int> duty_{kOnDuty};      /* the reader reads what comes while the main thread is away */
+    std::atomic<unsigned> pauses_{0};     /* pauses the main thread began */
+    std::atomic<unsigned> calledAt_{0};   /* pauses_ when the reader was last called on duty */
 };
 
 } // namespace alsa

@@ -7,9 +7,13 @@
  * table, line input and the output.
  *
  * Standard output is buffered, so that a message shown takes one write
- * however many prints make it up, and flushed before every pause and every
- * wait for a key or a line, and while the program is busy every few
- * milliseconds (at _kbhit): nothing stays unseen for longer.
+ * however many prints make it up, and flushed before every wait for a key
+ * or a line, before every pause that waits, and while the program is busy
+ * every few milliseconds (at _kbhit): nothing stays unseen for longer.  A
+ * pause that a notification ends at once does not flush: what came is
+ * shown first and goes out with the lines before it, so during a burst
+ * the lines leave in few large writes, while a message that comes alone
+ * still takes one write.
  */
 #include "console_internal.h"
 #include "posix.h"
@@ -19,6 +23,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#if __has_include(<stdio_ext.h>)
+#include <stdio_ext.h>
+#define VT_OUT_PENDING() __fpending(stdout)
+#else
+#define VT_OUT_PENDING() (size_t)0 /* unknown: every write counts as short */
+#endif
 #include <unistd.h>
 
 namespace {
@@ -54,8 +64,17 @@ const int64_t kBusyFlushUs = 2000;
 char gOutBuf[1 << 16];
 int64_t gFlushedUs;
 
+/* More than this waiting to go out is a burst's lines, and a terminal may
+   take long over them: a write blocks while whoever reads the terminal is
+   behind.  The sources' threads read meanwhile (PauseWatch::mainBusy), so
+   what arrives then waits in the program, not in the system's small
+   queues.  A line or two, as at a steady rate, goes out without that. */
+const size_t kLongWriteBytes = 1024;
+
 void flushOut(void)
 {
+    if (VT_OUT_PENDING() > kLongWriteBytes)
+        vtposix::pauseElsewhere();
     vtposix::flushStdout();
     gFlushedUs = nowUs();
 }
@@ -63,6 +82,7 @@ void flushOut(void)
 void start(int in, int out)
 {
     vtposix::wakeCreate();
+    vtposix::pauseKeysRestarted();
     gOut = out;
     gTerminal = vtposix::termEnter(in);
     vtposix::keysStart(in, gTerminal);
@@ -89,6 +109,7 @@ int conKbhit(void)
     int64_t now = nowUs();
     if (now - gFlushedUs >= kBusyFlushUs)
         flushOut();
+    vtposix::pauseBusy(now);
     return vtposix::keysWaiting(now) ? 1 : 0;
 }
 
@@ -96,14 +117,15 @@ int conGetch(void)
 {
     conInit();
     flushOut();
+    if (!vtposix::keysWaiting(nowUs()))
+        vtposix::pauseElsewhere();
     return vtposix::keysGetch();
 }
 
 void conSleep(unsigned long ms)
 {
     conInit();
-    flushOut();
-    vtposix::pauseFor(ms);
+    vtposix::pauseFor(ms, flushOut);
 }
 
 void terminalEcho(const char *p, size_t n)
@@ -133,6 +155,7 @@ int conReadLine(char *buf, unsigned size)
 {
     conInit();
     flushOut();
+    vtposix::pauseElsewhere();
     ConsoleKeys keys;
     return vt::editLine(keys, buf, size);
 }

@@ -81,8 +81,17 @@ void keysFoundQuiet(void);
 /* Makes the wake-up descriptor, once. */
 void wakeCreate(void);
 /* Waits up to ms for a key, a notification or what a backend's source
-   reads (standard output flushed beforehand). */
-void pauseFor(unsigned long ms);
+   reads; beforeWait runs first, unless a notification came since the last
+   pause, which ends this one at once. */
+void pauseFor(unsigned long ms, void (*beforeWait)(void));
+/* The keyboard's descriptor may be another file from now on. */
+void pauseKeysRestarted(void);
+/* At _kbhit, the main thread busy outside the pause: tells the sources how
+   long since it last waited in one (PauseWatch::mainBusy). */
+void pauseBusy(int64_t now);
+/* The main thread is about to wait outside the pause: for keys, or for a
+   long write to end. */
+void pauseElsewhere(void);
 
 } // namespace vtposix
 

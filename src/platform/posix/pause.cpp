@@ -10,6 +10,12 @@
  *    every registered vt::PauseWatch (pausewatch.h) adds its descriptors
  *    as the pause begins, reads them when they are ready and hears when
  *    the pause ends.  That is the one way in for a backend.
+ *
+ * On Linux the wait is an epoll set kept from one pause to the next, so a
+ * pause costs one system call however many descriptors it waits on, and a
+ * source's thread can wait on the same descriptors and be woken only while
+ * the main thread is away (pausewatch.h).  Elsewhere, or when epoll fails,
+ * it is poll.
  */
 #include "console_internal.h"
 #include "pausewatch.h"
@@ -23,6 +29,7 @@
 #include <poll.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #endif
 
@@ -72,11 +79,14 @@ void sourcesBegin(void)
     }
 }
 
+int64_t gPauseEndedUs; /* when the main thread last left a pause that waited */
+
 void sourcesEnd(void)
 {
     for (int i = 0; i < gSourceCount; i++)
         gSources[i].watch->pauseEnds();
     gSourceCount = 0;
+    gPauseEndedUs = nowUs();
 }
 
 /* The descriptors still waited on, source after source, into p; how many. */
@@ -114,6 +124,103 @@ bool sourcesRead(const struct pollfd *fds)
     return opened && !gWakeGate.arm();
 }
 
+/* ---- the wait ----------------------------------------------------------- */
+
+const nfds_t kMaxFds = 2 + kMaxWatched; /* the wake-up, the keyboard, the sources' */
+unsigned gKeyStarts = 0;                /* the keyboard started afresh */
+
+#ifdef __linux__
+/* The epoll set and what is in it: the descriptors in the order the pause
+   lays them out, their index as each one's data.  It is made anew when that
+   layout changes, when a source comes or goes, or when the keyboard starts
+   afresh (its descriptor may be another file under the same number then);
+   a descriptor closed while in it would otherwise leave it silently. */
+struct WaitSet {
+    int ep = -1;
+    int fds[kMaxFds];
+    nfds_t n = 0, sources = 0; /* sources: where the sources' descriptors begin */
+    unsigned changes = 0, keyStarts = 0;
+    unsigned readyAlways = 0; /* bits of the descriptors epoll refuses (a file, /dev/null) */
+};
+WaitSet gSet;
+
+bool waitSetFits(const struct pollfd *p, nfds_t n, nfds_t sources)
+{
+    if (gSet.ep < 0 || n != gSet.n || sources != gSet.sources || gSet.changes != vt::pauseWatchChanges() ||
+        gSet.keyStarts != gKeyStarts)
+        return false;
+    for (nfds_t i = 0; i < n; i++)
+        if (p[i].fd != gSet.fds[i])
+            return false;
+    return true;
+}
+
+/* Registers what the pause waits on; the sources' descriptors exclusively,
+   so that of all the exclusive waiters on one of them only the first that
+   is waiting wakes, and then tells each source it is registered. */
+bool waitSetMake(const struct pollfd *p, nfds_t n, nfds_t sources)
+{
+    if (gSet.ep >= 0)
+        close(gSet.ep);
+    gSet.ep = epoll_create1(EPOLL_CLOEXEC);
+    if (gSet.ep < 0)
+        return false;
+    gSet.n = n;
+    gSet.sources = sources;
+    gSet.changes = vt::pauseWatchChanges();
+    gSet.keyStarts = gKeyStarts;
+    gSet.readyAlways = 0;
+    for (nfds_t i = 0; i < n; i++) {
+        gSet.fds[i] = p[i].fd;
+        struct epoll_event ev = {};
+        ev.events = EPOLLIN | (i >= sources ? (uint32_t)EPOLLEXCLUSIVE : 0u);
+        ev.data.u32 = (uint32_t)i;
+        int r = epoll_ctl(gSet.ep, EPOLL_CTL_ADD, p[i].fd, &ev);
+        if (r < 0 && errno == EINVAL && i >= sources) {
+            ev.events = EPOLLIN; /* a kernel without exclusive wake-ups */
+            r = epoll_ctl(gSet.ep, EPOLL_CTL_ADD, p[i].fd, &ev);
+        }
+        if (r < 0 && errno == EPERM) {
+            gSet.readyAlways |= 1u << i; /* poll calls such a file readable at once */
+        } else if (r < 0) {
+            close(gSet.ep);
+            gSet.ep = -1;
+            return false;
+        }
+    }
+    for (int i = 0; i < gSourceCount; i++)
+        if (gSources[i].count > 0)
+            gSources[i].watch->pauseWatching();
+    return true;
+}
+#endif
+
+/* poll over the descriptors p, the sources' from `sources` on: their
+   revents filled, the count of those with any, or -1. */
+int waitOn(struct pollfd *p, nfds_t n, nfds_t sources, int timeoutMs)
+{
+#ifdef __linux__
+    if (waitSetFits(p, n, sources) || waitSetMake(p, n, sources)) {
+        int r = 0;
+        for (nfds_t i = 0; i < n; i++) {
+            p[i].revents = (gSet.readyAlways >> i & 1) ? POLLIN : 0;
+            r += p[i].revents != 0;
+        }
+        if (r > 0)
+            return r;
+        struct epoll_event ev[kMaxFds];
+        r = epoll_wait(gSet.ep, ev, (int)kMaxFds, timeoutMs);
+        for (int k = 0; k < r; k++)
+            if (ev[k].data.u32 < n)
+                p[ev[k].data.u32].revents = (short)(ev[k].events & (EPOLLIN | EPOLLERR | EPOLLHUP));
+        return r;
+    }
+#else
+    (void)sources;
+#endif
+    return poll(p, n, timeoutMs);
+}
+
 /* ---- the pause ---------------------------------------------------------- */
 
 /* Waits up to `left` us (the keyboard's own times taken into account) for
@@ -123,7 +230,7 @@ bool pauseOnce(int64_t left, unsigned seen, bool endPending)
 {
     if (!keysQuiet(seen, endPending, &left) || left <= 0)
         return false;
-    struct pollfd p[2 + kMaxWatched];
+    struct pollfd p[kMaxFds];
     nfds_t n = 0;
     int wake = gWakeRead.load(std::memory_order_acquire);
     if (wake >= 0)
@@ -134,7 +241,7 @@ bool pauseOnce(int64_t left, unsigned seen, bool endPending)
         p[n++] = {keys, POLLIN, 0};
     nfds_t watched = n;
     n += sourcesToPoll(p + n);
-    int r = poll(p, n, msFromUs(left));
+    int r = waitOn(p, n, watched, msFromUs(left));
     if (r < 0 && errno != EINTR)
         return false;
     if (r <= 0)
@@ -181,19 +288,34 @@ void vtposix::wakeCreate(void)
     gWakeRead.store(p[0], std::memory_order_release);
 }
 
-void vtposix::pauseFor(unsigned long ms)
+void vtposix::pauseFor(unsigned long ms, void (*beforeWait)(void))
 {
     unsigned seen = keyArrivals();
     bool endPending = keyEndPending();
     int64_t deadline = nowUs() + (int64_t)(ms > 86400000UL ? 86400000UL : ms) * 1000;
     if (!gWakeGate.arm())
         return; /* a notification came since the last pause */
+    beforeWait();
     sourcesBegin();
     while (pauseOnce(deadline - nowUs(), seen, endPending)) {
     }
     sourcesEnd();
     gWakeGate.disarm();
 }
+
+void vtposix::pauseKeysRestarted(void) { gKeyStarts++; }
+
+static void tellBusy(int64_t awayUs)
+{
+    vt::PauseWatch *all[vt::kMaxPauseWatches];
+    int n = vt::pauseWatches(all, vt::kMaxPauseWatches);
+    for (int i = 0; i < n; i++)
+        all[i]->mainBusy(awayUs);
+}
+
+void vtposix::pauseBusy(int64_t now) { tellBusy(now - gPauseEndedUs); }
+
+void vtposix::pauseElsewhere(void) { tellBusy(INT64_MAX); }
 
 void vtWake(void)
 {

@@ -9,6 +9,7 @@ namespace {
 vt::PauseWatch *gWatches[vt::kMaxPauseWatches];
 int gCount = 0;
 vt::PauseWatch *gSet = nullptr; /* what setPauseWatch registered */
+unsigned gChanges = 0;
 
 } // namespace
 
@@ -20,6 +21,7 @@ bool vt::addPauseWatch(PauseWatch *watch)
     if (!watch || gCount == kMaxPauseWatches)
         return false;
     gWatches[gCount++] = watch;
+    gChanges++;
     return true;
 }
 
@@ -29,6 +31,8 @@ void vt::removePauseWatch(PauseWatch *watch)
     for (int i = 0; i < gCount; i++)
         if (gWatches[i] != watch)
             gWatches[kept++] = gWatches[i];
+    if (kept != gCount)
+        gChanges++;
     gCount = kept;
     if (gSet == watch)
         gSet = nullptr;
@@ -51,3 +55,5 @@ void vt::setPauseWatch(PauseWatch *watch)
 }
 
 vt::PauseWatch *vt::pauseWatch(void) { return gSet; }
+
+unsigned vt::pauseWatchChanges(void) { return gChanges; }

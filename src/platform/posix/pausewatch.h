@@ -15,13 +15,21 @@
  * own thread would send it (the sink, the host, the system's callback), so
  * the callback still only stores, and the pause ends on the notification
  * as it would on one from another thread.  Who reads while the main thread
- * is out of the pause, and when the backend's thread takes over, is the
- * backend's own business.
+ * is out of the pause is the backend's own business.
+ *
+ * On Linux the pause keeps its descriptors in an epoll set from one pause
+ * to the next, the sources' ones registered exclusively, so a backend's
+ * thread can hand reading over without any system call per message: it
+ * waits on the same descriptors in an exclusive registration of its own
+ * made after the pause's (pauseWatching), and the kernel then wakes the
+ * pause while the main thread waits there, and that thread at once
+ * whenever the main thread is away.
  */
 #ifndef VOLTANIS_POSIX_PAUSEWATCH_H
 #define VOLTANIS_POSIX_PAUSEWATCH_H
 
 #include <poll.h>
+#include <stdint.h>
 
 namespace vt {
 
@@ -37,6 +45,17 @@ public:
     virtual bool ready(bool failed) = 0;
     /* The pause is over. */
     virtual void pauseEnds() = 0;
+    /* The pause has just registered the descriptors pauseBegins gave in
+       its epoll set, exclusively, ahead of any registration the source
+       makes from now on; it keeps them there, pause after pause, until
+       the registry or the descriptors change (then it registers them anew
+       and says so again).  A source's descriptors stay open while it is
+       registered. */
+    virtual void pauseWatching() {}
+    /* The main thread is busy outside the pause (it asks for keys, as it
+       does every few milliseconds then), and has been for awayUs; or it is
+       about to wait for keys elsewhere (a line typed): INT64_MAX. */
+    virtual void mainBusy(int64_t awayUs) { (void)awayUs; }
 };
 
 /* The most sources registered at once. */
@@ -50,6 +69,8 @@ bool addPauseWatch(PauseWatch *watch);
 void removePauseWatch(PauseWatch *watch);
 /* The registered sources into `out` (at most `max`); how many. */
 int pauseWatches(PauseWatch **out, int max);
+/* Counts every change of the registry. */
+unsigned pauseWatchChanges(void);
 
 /* The one-source form: removes the source it registered before, if any,
    and registers `watch` (nullptr for none); sources added with

@@ -16,6 +16,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#ifdef __linux__
+#include <sys/epoll.h>
+#endif
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -24,6 +27,8 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <atomic>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -543,6 +548,236 @@ TEST_F(PosixConsolePipe, PauseWaitsOnEachRegisteredSource)
         close(idle[0]);
         close(idle[1]);
     }
+}
+
+#ifdef __linux__
+/* The hand-over to a source's own thread: that thread waits on the
+   source's descriptor in an exclusive epoll registration made anew when
+   the pause says it registered its own (as the ALSA reader does).  Input
+   that comes while the pause waits then wakes the pause alone; input that
+   comes while the main thread is elsewhere wakes that thread at once. */
+class HandOverWatch : public PipeWatch {
+public:
+    int ep = -1;
+    int watching = 0;
+    void reRegister()
+    {
+        epoll_ctl(ep, EPOLL_CTL_DEL, fd[0], nullptr);
+        struct epoll_event ev = {};
+        ev.events = EPOLLIN | EPOLLEXCLUSIVE;
+        ASSERT_EQ(epoll_ctl(ep, EPOLL_CTL_ADD, fd[0], &ev), 0);
+    }
+    void pauseWatching() override
+    {
+        watching++;
+        reRegister();
+    }
+};
+
+TEST_F(PosixConsolePipe, InputWakesThePauseWhileItWaitsElseTheSourcesThread)
+{
+    struct Case {
+        const char *what;
+        bool mainPauses;
+        int threadWakes; /* events the source's thread got */
+    } cases[] = {
+        {"while the pause waits: the pause reads, the thread sleeps on", true, 0},
+        {"while the main thread is away: the thread wakes at once", false, 1},
+    };
+    vtWake();
+    C().sleep(60000); /* take any earlier wake-up */
+    HandOverWatch w;
+    ASSERT_EQ(pipe(w.fd), 0);
+    fcntl(w.fd[0], F_SETFL, O_NONBLOCK);
+    w.ep = epoll_create1(EPOLL_CLOEXEC);
+    ASSERT_GE(w.ep, 0);
+    w.reRegister(); /* the thread was there first */
+    vt::setPauseWatch(&w);
+    C().sleep(1);
+    EXPECT_EQ(w.watching, 1);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::atomic<int> woke{-1};
+        std::thread waiter([&] {
+            struct epoll_event ev;
+            woke = epoll_wait(w.ep, &ev, 1, 400);
+        });
+        Typist t(std::chrono::milliseconds(50), [&] { send(w.fd[1], "m"); });
+        if (c.mainPauses)
+            C().sleep(300);
+        else
+            usleep(150 * 1000);
+        t.join();
+        waiter.join();
+        EXPECT_EQ(woke.load(), c.threadWakes);
+        EXPECT_EQ(w.got, c.mainPauses ? "m" : "");
+        char buf[8];
+        while (read(w.fd[0], buf, sizeof buf) > 0) {
+        }
+        w.got.clear();
+    }
+    EXPECT_EQ(w.watching, 1) << "the set is kept from one pause to the next";
+    vt::setPauseWatch(nullptr);
+    close(w.ep);
+    for (int fd : w.fd)
+        close(fd);
+}
+#endif
+
+/* _kbhit tells the sources how long the main thread has been out of the
+   pause, so that a backend's thread can take over from a busy one. */
+TEST_F(PosixConsolePipe, KbhitTellsTheSourcesHowLongTheMainThreadIsAway)
+{
+    struct BusyWatch : PipeWatch {
+        int64_t away = -1;
+        void mainBusy(int64_t awayUs) override { away = awayUs; }
+    } w;
+    ASSERT_EQ(pipe(w.fd), 0);
+    vtWake();
+    C().sleep(60000); /* take any earlier wake-up */
+    vt::setPauseWatch(&w);
+    C().sleep(1);
+    C().kbhit();
+    int64_t atOnce = w.away;
+    usleep(20 * 1000);
+    C().kbhit();
+    int64_t later = w.away;
+    vt::setPauseWatch(nullptr);
+    EXPECT_GE(atOnce, 0);
+    EXPECT_LT(atOnce, later);
+    EXPECT_GE(later, 20000);
+    for (int fd : w.fd)
+        close(fd);
+}
+
+/* Before the main thread waits anywhere but in the pause, the sources
+   hear it (PauseWatch::mainBusy, INT64_MAX), so that their threads read
+   meanwhile: before a burst's lines go out (a terminal may take long over
+   them), before a wait for a key not yet there or for a line.  A line or
+   two written, a key already there: no such word. */
+TEST_F(PosixConsolePipe, TheSourcesHearOfEveryWaitElsewhere)
+{
+    const char *line = "  MIDI Note ON     90 3c 40  ( C 3 )\n";
+    struct Case {
+        const char *what;
+        std::function<void()> act;
+        bool told;
+    } cases[] = {
+        {"one line written",
+            [&] {
+                printf("%s", line);
+                C().sleep(1);
+            },
+            false},
+        {"a burst's lines written",
+            [&] {
+                for (int k = 0; k < 60; k++)
+                    printf("%s", line);
+                C().sleep(1);
+            },
+            true},
+        {"a key that is there",
+            [&] {
+                send(in[1], "k");
+                waitKbhit(500);
+                C().getch();
+            },
+            false},
+        {"a key that is not there yet",
+            [&] {
+                Typist t(std::chrono::milliseconds(30), [&] { send(in[1], "k"); });
+                C().getch();
+                t.join();
+            },
+            true},
+        {"a line",
+            [&] {
+                send(in[1], "ab\r");
+                char buf[8];
+                C().readLine(buf, sizeof buf);
+            },
+            true},
+    };
+    struct ElsewhereWatch : PipeWatch {
+        int out = -1;
+        int told = 0, toldBeforeWrite = 0;
+        void mainBusy(int64_t awayUs) override
+        {
+            if (awayUs != INT64_MAX)
+                return;
+            told++;
+            char b;
+            toldBeforeWrite += read(out, &b, 1) < 0;
+        }
+    } w;
+    ASSERT_EQ(pipe(w.fd), 0);
+    vtWake();
+    C().sleep(60000); /* take any earlier wake-up */
+    int shown[2];     /* standard output */
+    ASSERT_EQ(pipe(shown), 0);
+    fcntl(shown[0], F_SETFL, O_NONBLOCK);
+    fflush(stdout);
+    int saved = dup(1);
+    dup2(shown[1], 1);
+    w.out = shown[0];
+    vt::setPauseWatch(&w);
+    for (const Case &c : cases) {
+        w.told = w.toldBeforeWrite = 0;
+        c.act();
+        EXPECT_EQ(w.told, c.told ? 1 : 0) << c.what;
+        EXPECT_EQ(w.toldBeforeWrite, w.told) << c.what << ": after output went out";
+        fflush(stdout);
+        drain(shown[0], 1);
+    }
+    vt::setPauseWatch(nullptr);
+    dup2(saved, 1);
+    close(saved);
+    close(shown[0]);
+    close(shown[1]);
+    for (int fd : w.fd)
+        close(fd);
+}
+
+/* Output waits for a pause that waits: a pause that a notification ends
+   at once leaves the lines in the buffer, to go out with what came. */
+TEST_F(PosixConsolePipe, OutputGoesOutBeforeAPauseThatWaits)
+{
+    struct Case {
+        const char *what;
+        bool notified;
+        const char *seen; /* on standard output once the pause is over */
+    } cases[] = {
+        {"a notification came: no write yet", true, ""},
+        {"nothing came: written before the wait", false, "line\n"},
+    };
+    vtWake();
+    C().sleep(60000); /* take any earlier wake-up */
+    int out2[2];
+    ASSERT_EQ(pipe(out2), 0);
+    fcntl(out2[0], F_SETFL, O_NONBLOCK);
+    fflush(stdout);
+    int saved = dup(1);
+    dup2(out2[1], 1);
+    std::string seen[2];
+    for (int i = 0; i < 2; i++) {
+        printf("line\n");
+        if (cases[i].notified)
+            vtWake();
+        C().sleep(20);
+        char buf[64];
+        ssize_t n = read(out2[0], buf, sizeof buf);
+        seen[i] = n > 0 ? std::string(buf, (size_t)n) : "";
+        C().sleep(1); /* nothing pending now: out it goes */
+        while (read(out2[0], buf, sizeof buf) > 0) {
+        }
+    }
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    close(out2[0]);
+    close(out2[1]);
+    for (int i = 0; i < 2; i++)
+        EXPECT_EQ(seen[i], cases[i].seen) << cases[i].what;
 }
 
 /* At the end of the input the pause still lasts: the keys that end the
