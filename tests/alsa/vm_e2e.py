@@ -395,7 +395,7 @@ def test_look_alike_ports(binary, work):
 def test_smf_and_syx_files_through_the_kernel(binary, work):
     """An --smf log of three notes played back by aplaymidi to Midi Through
     and logged again by a second program: the same notes in the same order,
-    at times within 5 ms.  A .syx file of --syx sent by amidi -s to a raw
+    at times within 10 ms.  A .syx file of --syx sent by amidi -s to a raw
     MIDI port and saved again: the same bytes."""
     folder = tempfile.mkdtemp(prefix="voltanis-vm-files-")
     try:
@@ -420,9 +420,11 @@ def test_smf_and_syx_files_through_the_kernel(binary, work):
         check([n for _, n in heard] == [n for _, n in played] == [0x3C, 0x3E, 0x40],
               "notes played %r, heard %r" % (played, heard))
         # the two logs start at different moments: compared after the
-        # shift that fits best (the machine's kernel plays on its 4 ms tick)
+        # shift that fits best (the machine's kernel plays on its 4 ms tick,
+        # and an emulated machine stalls for a few ms now and then; the
+        # notes are 300 ms apart, so 10 ms still tells a wrong time)
         shift = sum(th - tp for (tp, _), (th, _) in zip(played, heard)) / len(heard)
-        check(all(abs(th - tp - shift) <= 5 for (tp, _), (th, _) in zip(played, heard)),
+        check(all(abs(th - tp - shift) <= 10 for (tp, _), (th, _) in zip(played, heard)),
               "times played %r, heard %r" % (played, heard))
 
         r = subprocess.run([binary, "-o", "14:0", "-i", "14:0", "--syx", "sent", "-s", "S hello"],
