@@ -13,7 +13,7 @@
 namespace {
 
 /* what an option sets; the short name where it has one */
-enum OptionKey { kSyx = 1, kGap, kSmf, kForce, kHide, kOnly, kChannel };
+enum OptionKey { kSyx = 1, kGap, kSmf, kForce, kHide, kOnly, kChannel, kVirtual };
 
 struct OptionSpec {
     int key;
@@ -39,6 +39,7 @@ const OptionSpec kOptions[] = {
     {kHide, 0, "hide", true},
     {kOnly, 0, "only", true},
     {kChannel, 0, "channel", true},
+    {kVirtual, 0, "virtual", false}, /* its NAME only as --virtual=NAME */
 };
 
 const OptionSpec *byShortName(char c)
@@ -113,7 +114,24 @@ bool apply(const OptionSpec &o, const char *value, CliOptions *opts)
     case 'V': opts->action = CliOptions::Version; return true;
     case 'l': opts->action = CliOptions::List; return false;
     case 'o': opts->out = value; return false;
-    case 'i': opts->in = value; return false;
+    case 'i':
+        if (!opts->in)
+            opts->in = value;
+        opts->ins.push_back(value);
+        return false;
+    case kVirtual:
+        /* a name other programs list and show: text, and short enough
+           for the sequencer */
+        if (!*value)
+            return fail(opts, "--virtual: an empty port name");
+        if (strlen(value) > kMaxVirtualName)
+            return fail(opts, "--virtual: the port name is longer than " + std::to_string(kMaxVirtualName) +
+                                  " bytes");
+        if (!isVisibleText(value))
+            return fail(opts, std::string("--virtual: the port name '") + value +
+                                  "' holds a control character or a byte that is no UTF-8 text");
+        opts->virtualName = value;
+        return false;
     case 'C': opts->dir = value; return false;
     case 't': opts->timestamps = true; return false;
     case kSyx: opts->syxDir = value; return false;
@@ -158,6 +176,8 @@ bool longOption(int argc, const char *const *argv, int *next, CliOptions *opts)
         return fail(opts,
             (ambiguous ? "option '--" + given + "' is ambiguous" : "unrecognized option '--" + given + "'"));
     std::string name = std::string("--") + o->longName;
+    if (o->key == kVirtual)
+        return apply(*o, eq ? eq + 1 : "Voltanis", opts);
     if (!o->takesValue) {
         if (eq)
             return fail(opts, "option '" + name + "' doesn't allow an argument");
@@ -225,7 +245,11 @@ void printUsage(FILE *to)
           "\n"
           "  -l, --list        list the MIDI ports and exit\n"
           "  -o, --out=PORT    take this MIDI OUT port instead of asking\n"
-          "  -i, --in=PORT     take this MIDI IN port instead of asking\n"
+          "  -i, --in=PORT     take this MIDI IN port instead of asking; given\n"
+          "                    several times, show what all of them send, each\n"
+          "                    line tagged with its port\n"
+          "      --virtual[=NAME]  offer a port NAME (default Voltanis) that other\n"
+          "                    programs connect to (ALSA only)\n"
           "  -C, --dir=DIR     keep VOLTANIS.SET and VOLTANIS.REC in DIR and find\n"
           "                    send files there (default: the current folder)\n"
           "  -s, --send=LINE   carry LINE out as typed in mode 0 and ended with Enter;\n"

@@ -12,6 +12,11 @@
  * again at the next pause.  So input is read even while the main thread
  * is busy or blocked on a slow terminal, and a burst still fills the
  * program's ring, not the kernel's pool.
+ *
+ * From the first port opened on, a port of this client also hears the
+ * System's announcements (ports and clients that start and exit,
+ * connections made and undone), so the reader keeps running: it waits in
+ * poll and costs nothing while nothing changes.
  */
 #include "internal.h"
 
@@ -65,9 +70,28 @@ bool SeqBackend::readerUp()
     return readerRunning_;
 }
 
+bool SeqBackend::watch()
+{
+    if (watchPort_ >= 0)
+        return true;
+    int port = newPort("Voltanis Watch",
+        SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT);
+    if (port < 0)
+        return false;
+    watchPort_ = port; /* before the first announcement can come */
+    if (!readerUp() ||
+        snd_seq_connect_from(seq_, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE) < 0) {
+        watchPort_ = -1;
+        snd_seq_delete_simple_port(seq_, port);
+        readerIdle();
+        return false;
+    }
+    return true;
+}
+
 void SeqBackend::readerIdle()
 {
-    if (!readerRunning_ || router_.count() > 0)
+    if (!readerRunning_ || router_.count() > 0 || watchPort_ >= 0)
         return;
     if (vt::pauseWatch() == this)
         vt::setPauseWatch(nullptr);
@@ -99,7 +123,9 @@ void SeqBackend::drainInput()
         }
         if (r < 0)
             return; /* -EAGAIN: nothing more for now */
-        if (ev)
+        if (ev && ev->source.client == SND_SEQ_CLIENT_SYSTEM && ev->dest.port == watchPort_)
+            announced(ev);
+        else if (ev)
             router_.route(ev);
         /* libasound answers 1 for an event whatever is left: when its
            buffer is empty, what was read is done, and poll says when more
@@ -128,7 +154,7 @@ bool SeqBackend::startTimer(long ms)
    loaded); should both read at once, the lock keeps them apart. */
 int SeqBackend::pauseBegins(struct pollfd *fds, int max)
 {
-    if (!readerRunning_ || router_.count() == 0)
+    if (!readerRunning_ || (router_.count() == 0 && watchPort_ < 0))
         return 0;
     startTimer(0);
     pausing_.store(true);

@@ -438,15 +438,19 @@ TEST(AlsaRouter, DeliversOnlyToAStartedPortItsOwnEvents)
     EXPECT_FALSE(r.start(3));
 }
 
-TEST(AlsaRouter, HasRoomForFourInputs)
+/* the inputs of one merged input and the offered port, with room for
+   the host's other inputs */
+TEST(AlsaRouter, HasRoomForEveryPlace)
 {
+    const int n = (int)vt::seq::InputRouter::kPorts;
+    static_assert(vt::seq::InputRouter::kPorts >= VT_MAX_INPUTS + 1, "a merged input and the offered port fit");
     vt::seq::InputRouter r;
-    ByteSink s[5];
-    for (int i = 0; i < 4; i++)
+    ByteSink s[vt::seq::InputRouter::kPorts + 1];
+    for (int i = 0; i < n; i++)
         EXPECT_TRUE(r.add(i, &s[i]));
-    EXPECT_FALSE(r.add(4, &s[4]));
+    EXPECT_FALSE(r.add(n, &s[n]));
     r.remove(2);
-    EXPECT_TRUE(r.add(4, &s[4]));
+    EXPECT_TRUE(r.add(n, &s[n]));
 }
 
 /* ---- what the port host makes of it ----------------------------------- */
