@@ -345,8 +345,10 @@ void noteShortReceived(uint32_t word, int64_t arrivalUs)
     uint8_t status = (uint8_t)word;
     int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
     int shown = !((status == 0xF8 || status == 0xFE) && gbBlockRealTime);
-    if (gViewOn)
+    if (gViewOn) {
+        viewSourceIs(gSource);
         shown = viewShortTaken(word, arrivalUs, shown);
+    }
     arrived(arrivalUs, !shown, waiting);
     if (gSmfOn) {
         bool ok;

@@ -80,7 +80,9 @@ void tellMore(const VtPortEvent &last, unsigned more, unsigned cut, void (*marke
     cutText(cut, extra, sizeof extra);
     const char *now = last.kind == VT_PORT_GONE ? "gone" : last.kind == VT_PORT_BACK ? "back" : "as told";
     if (last.kind == VT_PORT_LINKED || last.kind == VT_PORT_UNLINKED)
-        printf("\nthe connections to %s changed %u more times in the last second\n", gOffered, more);
+        printf("\n%s (%d:%d) connected or disconnected %u more times in the last second; it is %s now\n",
+            last.name[0] ? shown : "a port", last.at.client, last.at.port, more,
+            last.kind == VT_PORT_LINKED ? "connected" : "disconnected");
     else
         printf("\n%s port %s: %u more changes in the last second%s; it is %s now\n", direction(last.isOut), shown,
             more, extra, now);
@@ -107,10 +109,18 @@ size_t charBytes(unsigned char c)
 
 NewsPace::Port *NewsPace::find(const VtPortEvent &e)
 {
-    int key = e.kind == VT_PORT_LINKED || e.kind == VT_PORT_UNLINKED ? 2 : e.isOut;
+    /* a port chosen by its direction and name; a connection by the other
+       program's port and the way it goes */
+    const bool link = e.kind == VT_PORT_LINKED || e.kind == VT_PORT_UNLINKED;
+    const int key = link ? 2 + e.isOut : e.isOut;
+    char name[32];
+    if (link)
+        snprintf(name, sizeof name, "%d:%d", e.at.client, e.at.port);
+    else
+        memcpy(name, e.name, sizeof name);
     Port *free = nullptr;
     for (Port &p : ports_) {
-        if (p.used && p.key == key && strncmp(p.name, key == 2 ? "" : e.name, sizeof p.name) == 0)
+        if (p.used && p.key == key && strncmp(p.name, name, sizeof p.name) == 0)
             return &p;
         if (!p.used && !free)
             free = &p;
@@ -120,8 +130,7 @@ NewsPace::Port *NewsPace::find(const VtPortEvent &e)
     memset(free, 0, sizeof *free);
     free->used = true;
     free->key = key;
-    if (key != 2)
-        memcpy(free->name, e.name, sizeof free->name);
+    memcpy(free->name, name, sizeof free->name);
     free->lineUs = -kQuietUs;
     return free;
 }

@@ -33,7 +33,7 @@ public:
 private:
     struct Port {
         bool used;
-        int key; /* isOut, 2 for connections */
+        int key; /* isOut; 2 + isOut for a connection */
         char name[32];
         int64_t lineUs;
         unsigned more;

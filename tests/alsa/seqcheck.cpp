@@ -631,6 +631,12 @@ void offered(vt::Backend *b, Peer &peer)
         if (b->address(true, (unsigned)findOut(b, "Seqcheck Offer"), &a))
             self = a.client;
     }
+    VtPortEvent news[8];
+    sleepMs(200);
+    while (b->takeNews(news, 8) > 0) {
+        /* news of ports of this client that had the offered port's number
+           before: not the offered port's */
+    }
     snd_seq_addr_t me = {(unsigned char)self, 0};
     snd_seq_port_info_t *pi;
     snd_seq_port_info_alloca(&pi);
@@ -641,14 +647,18 @@ void offered(vt::Backend *b, Peer &peer)
     check(snd_seq_connect_from(peer.seq, p, me.client, me.port) == 0 &&
               snd_seq_connect_to(peer.seq, p, me.client, me.port) == 0,
         "another program connects to it both ways");
-    VtPortEvent news[8];
     int n = 0;
     for (int t = 0; t < 50 && n < 2; t++) {
         sleepMs(100);
         n += b->takeNews(news + n, 8 - n);
     }
-    check(n == 2 && news[0].kind == VT_PORT_LINKED && strcmp(news[0].name, "Peer Both Ways") == 0,
-        "each connection is news, naming the other program's port");
+    std::string told;
+    for (int k = 0; k < n; k++)
+        told += std::string(" [") + std::to_string(news[k].kind) + " " + std::to_string(news[k].isOut) + " " +
+                news[k].name + "]";
+    check(n == 2 && news[0].kind == VT_PORT_LINKED && strcmp(news[0].name, "Peer Both Ways") == 0 &&
+              news[0].isOut == 1 && news[1].isOut == 0,
+        "each connection is news once, naming the other program's port:" + told);
     const uint8_t note[] = {0x90, 0x3C, 0x40};
     if (out && out->send(note, 3)) {
         sleepMs(100);

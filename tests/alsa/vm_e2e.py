@@ -368,7 +368,7 @@ def test_two_peers_merged(binary, work):
         with Session(binary, workdir=work, args=["-o", "14:0", "-i", "Peer One", "-i", "Peer Two"]) as s:
             s.expect("(change with CTRL-G)\n", WAIT)
             s.send(fkey(10))   # quiet recording: the file only
-            s.expect("-Recording\n", WAIT)
+            s.expect("-Recording Quietly-", WAIT)
             one.say("sysex 20000")
             two.say("notes 50")
             one.wait_for("said")

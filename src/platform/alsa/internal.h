@@ -104,6 +104,8 @@ private:
     VtPortEvent news_[kNews];
     int newsN_ = 0;
     unsigned newsLost_ = 0;
+    int lastType_ = -1; /* the connection told last (reader side) */
+    snd_seq_connect_t lastConnect_ = {};
     vt::seq::PortDesc seen_[kMaxSeen];
     vt::seq::PortDesc outs_[kMaxList];
     vt::seq::PortDesc ins_[kMaxList];

@@ -123,7 +123,9 @@ void SeqBackend::drainInput()
         }
         if (r < 0)
             return; /* -EAGAIN: nothing more for now */
-        if (ev && ev->source.client == SND_SEQ_CLIENT_SYSTEM && ev->dest.port == watchPort_)
+        /* the announcements come to the watching port, and those of a
+           connection to the port they concern (the offered port) */
+        if (ev && ev->source.client == SND_SEQ_CLIENT_SYSTEM && ev->source.port == SND_SEQ_PORT_SYSTEM_ANNOUNCE)
             announced(ev);
         else if (ev)
             router_.route(ev);

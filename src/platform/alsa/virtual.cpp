@@ -51,6 +51,11 @@ void SeqBackend::announced(const snd_seq_event_t *ev)
         bool fromUs = offered(c.sender.client, c.sender.port);
         if (toUs == fromUs)
             break; /* not the offered port's, or its own loop */
+        /* told once, however many ways it comes */
+        if (ev->type == lastType_ && memcmp(&c, &lastConnect_, sizeof c) == 0)
+            break;
+        lastType_ = ev->type;
+        lastConnect_ = c;
         const snd_seq_addr_t &other = toUs ? c.sender : c.dest;
         VtPortEvent e;
         memset(&e, 0, sizeof e);
