@@ -98,6 +98,14 @@ public:
     MMRESULT open(vt::Backend *b, unsigned local, VtMidiInProc cb, DWORD_PTR instance, bool arrivalUs,
         vt::Backend *const *alsoB, const unsigned *alsoLocal, int alsoN)
     {
+        /* the names first, outside the mutex: a backend may lock to tell */
+        char names[VT_MAX_INPUTS][32];
+        for (int i = 0; i < 1 + alsoN; i++) {
+            vt::Backend *at = i == 0 ? b : alsoB[i - 1];
+            if (!at->inName(i == 0 ? local : alsoLocal[i - 1], names[i]))
+                names[i][0] = 0;
+            names[i][31] = 0;
+        }
         {
             std::lock_guard<std::mutex> lk(mx_);
             cb_ = cb;
@@ -116,10 +124,7 @@ public:
                 s.portStarted = false;
                 s.goneUntold = false;
                 s.backend = i == 0 ? b : alsoB[i - 1];
-                unsigned at = i == 0 ? local : alsoLocal[i - 1];
-                if (!s.backend->inName(at, s.name))
-                    s.name[0] = 0;
-                s.name[31] = 0;
+                memcpy(s.name, names[i], sizeof s.name);
             }
         }
         /* outside the mutex: a backend takes locks of its own here that its
