@@ -189,6 +189,15 @@ int runSession(const CliOptions &o)
     if (oneShot)
         gMode = 0;
     statusReport();
+    if (vtMidiInSources() > 1) {
+        /* the other inputs, as the tags will name them */
+        printf("merged MIDI IN ports:");
+        for (int i = 0; i < vtMidiInSources(); i++) {
+            char shown[SHOWN_NAME_SIZE];
+            printf("  %d:%s", i + 1, shownName(shown, vtMidiInSourceName(i)));
+        }
+        printf("\n");
+    }
     if (oneShot)
         reportUnopenedPorts();
     runMainLoop();

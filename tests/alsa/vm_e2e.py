@@ -367,6 +367,7 @@ def test_two_peers_merged(binary, work):
             os.unlink(os.path.join(work, "VOLTANIS.REC"))
         with Session(binary, workdir=work, args=["-o", "14:0", "-i", "Peer One", "-i", "Peer Two"]) as s:
             s.expect("(change with CTRL-G)\n", WAIT)
+            s.expect_next("merged MIDI IN ports:  1:Peer One  2:Peer Two\n", WAIT)
             s.send(fkey(10))   # quiet recording: the file only
             s.expect("-Recording Quietly-", WAIT)
             one.say("sysex 20000")
