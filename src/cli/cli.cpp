@@ -197,9 +197,41 @@ int runSession(const CliOptions &o)
         fileProblem("cannot change to the folder", o.dir, folderErrorText(GetLastError()));
         return kUsageError;
     }
+    /* offered first, so that -o and -i may choose it */
+    if (o.virtualName) {
+        int offered = vtOfferPort(o.virtualName);
+        if (offered < 0) {
+            fputs("voltanis: --virtual: the MIDI system here (winmm, or no ALSA sequencer) cannot offer a port "
+                  "to other programs; \"Voltanis Loopback\" or a loopback driver serves instead\n",
+                stderr);
+            return kUsageError;
+        }
+        if (offered == 0) {
+            fputs("voltanis: --virtual: the MIDI system refused to make the port\n", stderr);
+            return kUsageError;
+        }
+        offeredPortOn(o.virtualName);
+    }
     uint32_t out = 0, in = 0;
     if ((o.out && !findPort(true, o.out, &out)) || (o.in && !findPort(false, o.in, &in)))
         return kUsageError;
+    /* the further inputs: each port once, the first one's too */
+    std::vector<UINT> more;
+    for (size_t i = 1; i < o.ins.size(); i++) {
+        uint32_t id;
+        if (!findPort(false, o.ins[i], &id))
+            return kUsageError;
+        bool twice = id == in;
+        for (UINT m : more)
+            twice = twice || m == id;
+        if (!twice)
+            more.push_back(id);
+    }
+    if (more.size() + 1 > VT_MAX_INPUTS) {
+        fprintf(stderr, "voltanis: at most %d input ports at once (%u given)\n", VT_MAX_INPUTS,
+            (unsigned)more.size() + 1);
+        return kUsageError;
+    }
     if (!startTools(o)) {
         extrasStartFailed();
         return kUsageError;
@@ -229,6 +261,8 @@ int runSession(const CliOptions &o)
     printBanner();
     goNumDevs = midiOutGetNumDevs();
     giNumDevs = midiInGetNumDevs();
+    if (!more.empty())
+        vtMidiInAlso(more.data(), (int)more.size());
     if (o.listen) {
         /* no output port, no preset, no question */
         goNumDevs = 0;
@@ -244,6 +278,15 @@ int runSession(const CliOptions &o)
     if (lines)
         gMode = 0;
     statusReport();
+    if (vtMidiInSources() > 1) {
+        /* the other inputs, as the tags will name them */
+        printf("merged MIDI IN ports:");
+        for (int i = 0; i < vtMidiInSources(); i++) {
+            char shown[SHOWN_NAME_SIZE];
+            printf("  %d:%s", i + 1, shownName(shown, vtMidiInSourceName(i)));
+        }
+        printf("\n");
+    }
     if (scripted)
         reportUnopenedPorts();
     if (o.listen && gInHandle == 0) {

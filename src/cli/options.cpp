@@ -28,7 +28,8 @@ enum OptionKey {
     kTimeout,
     kJson,
     kColor,
-    kRecord
+    kRecord,
+    kVirtual
 };
 
 /* whether an option takes a value */
@@ -70,6 +71,7 @@ const OptionSpec kOptions[] = {
     {kJson, 0, "json", false},
     {kColor, 0, "color", kMayValue},
     {kRecord, 0, "record", true},
+    {kVirtual, 0, "virtual", kMayValue}, /* its NAME only as --virtual=NAME */
 };
 
 const OptionSpec *byShortName(char c)
@@ -182,7 +184,26 @@ bool apply(const OptionSpec &o, const char *value, CliOptions *opts)
     case 'V': opts->action = CliOptions::Version; return true;
     case 'l': opts->action = CliOptions::List; return false;
     case 'o': opts->out = value; return false;
-    case 'i': opts->in = value; return false;
+    case 'i':
+        if (!opts->in)
+            opts->in = value;
+        opts->ins.push_back(value);
+        return false;
+    case kVirtual:
+        /* a name other programs list and show: text, and short enough
+           for the sequencer */
+        if (!value)
+            value = "Voltanis";
+        if (!*value)
+            return fail(opts, "--virtual: an empty port name");
+        if (strlen(value) > kMaxVirtualName)
+            return fail(opts, "--virtual: the port name is longer than " + std::to_string(kMaxVirtualName) +
+                                  " bytes");
+        if (!isVisibleText(value))
+            return fail(opts, std::string("--virtual: the port name '") + value +
+                                  "' holds a control character or a byte that is no UTF-8 text");
+        opts->virtualName = value;
+        return false;
     case 'C': opts->dir = value; return false;
     case 't': opts->timestamps = true; return false;
     case kSyx: opts->syxDir = value; return false;
@@ -333,7 +354,11 @@ void printUsage(FILE *to)
           "\n"
           "  -l, --list        list the MIDI ports and exit\n"
           "  -o, --out=PORT    take this MIDI OUT port instead of asking\n"
-          "  -i, --in=PORT     take this MIDI IN port instead of asking\n"
+          "  -i, --in=PORT     take this MIDI IN port instead of asking; given\n"
+          "                    several times, show what all of them send, each\n"
+          "                    line tagged with its port\n"
+          "      --virtual[=NAME]  offer a port NAME (default Voltanis) that other\n"
+          "                    programs connect to (ALSA only)\n"
           "  -C, --dir=DIR     keep VOLTANIS.SET and VOLTANIS.REC in DIR and find\n"
           "                    send files there (default: the current folder)\n"
           "  -s, --send=LINE   carry LINE out as typed in mode 0 and ended with Enter;\n"

@@ -16,7 +16,9 @@ struct CliOptions {
     enum Action { Run, Help, Version, List, Error };
     Action action = Run;
     const char *out = nullptr;      /* --out PORT, as given */
-    const char *in = nullptr;       /* --in PORT */
+    const char *in = nullptr;       /* --in PORT, the first */
+    std::vector<const char *> ins;  /* every --in PORT, in order */
+    const char *virtualName = nullptr; /* --virtual[=NAME]: the port offered */
     const char *dir = nullptr;      /* --dir DIR */
     std::vector<const char *> send; /* --send LINE, in order */
     bool timestamps = false;        /* -t */
@@ -41,6 +43,9 @@ struct CliOptions {
     long timeoutMs = -1;            /* --timeout MS */
     std::string error;              /* with Error: one line, no line end */
 };
+
+/* The longest name of the port --virtual offers, in bytes. */
+const size_t kMaxVirtualName = 63;
 
 /* The largest --gap, in milliseconds. */
 const long kMaxGapMs = 60000;

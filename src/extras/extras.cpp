@@ -4,6 +4,7 @@
 #include "extras.h"
 
 #include "script.h"
+#include "portnews.h"
 #include "smf.h"
 #include "syxfiles.h"
 #include "timing.h"
@@ -31,6 +32,9 @@ int64_t gLatencyUs = 0;
 
 /* --gap */
 unsigned gGapMs = 0;
+
+/* several -i: the source of the message taken last, -1 for none known */
+int gSource = -1;
 
 /* --syx */
 bool gSyxOn = false;
@@ -325,8 +329,10 @@ void extrasFinish(void)
     gHasLatency = false;
     gAboveUs = kNoLineAbove;
     gGapMs = 0;
+    gSource = -1;
     viewOff();
     scriptOff();
+    portNewsOff();
 }
 
 void extrasStartFailed(void)
@@ -337,11 +343,15 @@ void extrasStartFailed(void)
 
 void noteShortReceived(uint32_t word, int64_t arrivalUs)
 {
+    gSource = vtMidiInSources() > 1 ? vtMidiInWordSource(word) : -1;
+    word &= 0xFFFFFFu; /* the message's own bytes */
     uint8_t status = (uint8_t)word;
     int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
     int shown = !((status == 0xF8 || status == 0xFE) && gbBlockRealTime);
-    if (gViewOn)
+    if (gViewOn) {
+        viewSourceIs(gSource);
         shown = viewShortTaken(word, arrivalUs, shown);
+    }
     scriptShortTaken(word, arrivalUs);
     arrived(arrivalUs, !shown, waiting);
     if (gSmfOn) {
@@ -356,6 +366,7 @@ void noteShortReceived(uint32_t word, int64_t arrivalUs)
 
 void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 {
+    gSource = vtMidiInSources() > 1 ? vtMidiInLongSource() : -1;
     int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
     arrived(arrivalUs, gViewOn && !viewSysexTaken(p, n, 0), waiting);
     scriptSysexTaken(p, n, 0, arrivalUs);
@@ -373,6 +384,7 @@ void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 
 void noteSysexCut(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 {
+    gSource = vtMidiInSources() > 1 ? vtMidiInLongSource() : -1;
     int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
     arrived(arrivalUs, gViewOn && !viewSysexTaken(p, n, 1), waiting);
     scriptSysexTaken(p, n, 1, arrivalUs);
@@ -390,6 +402,7 @@ void noteSysexCut(const uint8_t *p, uint32_t n, int64_t arrivalUs)
 
 void noteOtherReceived(int64_t arrivalUs)
 {
+    gSource = -1;
     if (gViewOn)
         viewOtherTaken();
     scriptOtherTaken(gReceived, arrivalUs);
@@ -399,13 +412,50 @@ void noteOtherReceived(int64_t arrivalUs)
 
 const char *receivedTimeColumn(void)
 {
-    static char column[32];
-    if (!gTimes)
-        return "";
-    formatTimeColumn(gArrivalUs - gOriginUs, gAboveUs, column, sizeof column);
-    gAboveUs = gArrivalUs - gOriginUs;
+    static char column[32 + kSourceTagSize];
+    column[0] = '\0';
+    if (gTimes) {
+        formatTimeColumn(gArrivalUs - gOriginUs, gAboveUs, column, 32);
+        gAboveUs = gArrivalUs - gOriginUs;
+    }
+    if (vtMidiInSources() > 1) {
+        char tag[kSourceTagSize];
+        formatSourceTag(gSource + 1, gSource >= 0 ? vtMidiInSourceName(gSource) : "", tag);
+        strncat(column, tag, sizeof column - strlen(column) - 1);
+    }
     return column;
 }
+
+const char *receivedSourceName(void)
+{
+    static char shown[SHOWN_NAME_SIZE];
+    if (vtMidiInSources() < 2)
+        return nullptr;
+    if (gSource < 0)
+        return "";
+    return shownName(shown, vtMidiInSourceName(gSource));
+}
+
+namespace {
+
+/* A marker in the log where a port went or came back. */
+void smfMarker(const char *text)
+{
+    if (!gSmfOn)
+        return;
+    bool ok;
+    {
+        LogSection s;
+        ok = gOrder.release(waitingUs()) && gSmf.text(text, vtClockUs()) && gSmf.tick(vtClockUs());
+    }
+    smfChecked(ok);
+}
+
+} // namespace
+
+void offeredPortOn(const char *name) { portNewsOffered(name); }
+
+void portChangeBegins(void) { vtMidiInAlso(nullptr, 0); }
 
 const char *receivedReplyNote(void)
 {
@@ -435,16 +485,25 @@ int gapAfterBlock(const uint8_t *block, int32_t n)
     return transferPause(gGapMs);
 }
 
-/* Also what the log held back for a message taken since (see SmfOrder). */
-void timedWork(void) { smfCatchUp(); }
+/* Also what the log held back for a message taken since (see SmfOrder),
+   and the news of ports that came and went. */
+void timedWork(void)
+{
+    smfCatchUp();
+    portNewsWork(smfMarker);
+}
 
 int64_t timedWorkDueUs(void)
 {
+    int64_t ports = portNewsDueUs();
     if (!gSmfOn)
-        return -1;
+        return ports;
     /* held back for a message that was taken without a word (a SysEx
        broken off): at the next pass */
-    return gOrder.held() ? vtClockUs() : gSmf.dueUs();
+    int64_t log = gOrder.held() ? vtClockUs() : gSmf.dueUs();
+    if (ports < 0)
+        return log;
+    return log < 0 || ports < log ? ports : log;
 }
 
 namespace {
@@ -456,5 +515,3 @@ const char *recordFileName(void) { return gRecordName ? gRecordName : gRecFileNa
 
 int stopRequested(void) { return vtStopSignalled(); }
 
-/* One input only: no name tells the sources apart. */
-const char *receivedSourceName(void) { return nullptr; }

@@ -103,6 +103,18 @@ int receivedShown(int usual);
    has a line of its own. */
 const char *receivedLineEnd(void);
 
+/* The source port of the message taken last, as names are shown; null while there is one input. */
+const char *receivedSourceName(void);
+
+/* ---- ports that come and go, several inputs -------------------------- */
+
+/* The port other programs connect to is offered under this name
+   (--virtual): connections to it are told by it. */
+void offeredPortOn(const char *name);
+/* hook: the port change (frontend/select.cpp, CTRL-N), before the ports
+   are chosen again: one port each way from now on. */
+void portChangeBegins(void);
+
 /* ---- hooks: transmissions (output/output.cpp, output/sendfile.cpp) --- */
 
 /* Around each long message sent: the reply clock (a message of no byte
@@ -124,7 +136,9 @@ void exitPromptNotes(void);
 
 /* What is due by the clock: the log's header update once a second; and
    what the log held back until the messages that arrived before it were
-   taken. */
+   taken.  And the ports: a line when a chosen port vanished or came back
+   (at most one a second for each, with a count of the rest), a marker in
+   the log for each of the input. */
 void timedWork(void);
 /* When timedWork has something to do next (vtClockUs), -1 for nothing:
    for a main loop that sleeps until a timer. */

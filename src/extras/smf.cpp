@@ -151,6 +151,24 @@ bool SmfLog::shortMessage(uint32_t word, int64_t arrivalUs)
     return true;
 }
 
+bool SmfLog::text(const char *s, int64_t atUs)
+{
+    if (!out_)
+        return false;
+    uint8_t ev[12];
+    unsigned n;
+    if (!delta(atUs, ev, &n))
+        return false;
+    uint32_t len = (uint32_t)strnlen(s, 127);
+    ev[n++] = 0xFF;
+    ev[n++] = kTextType;
+    n += smfVarLen(len, ev + n);
+    if (!event(ev, n, (const uint8_t *)s, len))
+        return false;
+    running_ = 0;
+    return true;
+}
+
 /* One SysEx event: F0 or F7, the body's length, the body. */
 bool SmfLog::sysexEvent(uint8_t type, const uint8_t *body, uint32_t n, int64_t arrivalUs)
 {

@@ -77,6 +77,9 @@ public:
     /* The header brought up to date when events were written since the
        last update and a second has passed since it. */
     bool tick(int64_t nowUs);
+    /* A text event (a marker: "MIDI IN port gone: NAME"), at atUs; the
+       text is cut to 127 bytes. */
+    bool text(const char *s, int64_t atUs);
     /* The header brought up to date now, when events were written.  Uses
        no lock and allocates nothing: also for a signal handler, with an
        out that does the same. */

@@ -24,7 +24,10 @@ bool gFilters = false;
 ViewFilter gFilter;
 uint32_t gHidden = 0; /* messages the filters hid that would have been shown */
 
-Explainer gExplainer;
+/* one per input port: what a port's messages set (controllers, the
+   clock's tempo) is that port's alone while several are merged */
+Explainer gExplainers[VT_MAX_INPUTS];
+Explainer *gExplainer = &gExplainers[0];
 
 /* the message taken last */
 enum Taken { TakenNone, TakenShort, TakenSysex };
@@ -73,9 +76,16 @@ void viewOff(void)
     gExplain = gFilters = gViewOn = false;
     gFilter = ViewFilter();
     gHidden = 0;
-    gExplainer.clear();
+    for (Explainer &e : gExplainers)
+        e.clear();
+    gExplainer = &gExplainers[0];
     gTaken = TakenNone;
     gVerdict = FilterAsUsual;
+}
+
+void viewSourceIs(int source)
+{
+    gExplainer = &gExplainers[source > 0 && source < VT_MAX_INPUTS ? source : 0];
 }
 
 int viewShortTaken(uint32_t word, int64_t arrivalUs, int usual)
@@ -84,7 +94,7 @@ int viewShortTaken(uint32_t word, int64_t arrivalUs, int usual)
     gWord = word;
     gVerdict = gFilters ? filterVerdict(gFilter, (uint8_t)word) : FilterAsUsual;
     if (gExplain)
-        gExplainer.take(word, arrivalUs);
+        gExplainer->take(word, arrivalUs);
     return shows(usual);
 }
 
@@ -136,8 +146,8 @@ const char *explanation(void)
     const uint8_t status = (uint8_t)gWord;
     /* a clock CTRL-B hides has no line: its tempo has one when it is news */
     if ((status == 0xF8 || status == 0xFE) && gbBlockRealTime && gVerdict != FilterShows)
-        return separated(status == 0xF8 ? gExplainer.tempoNews(text, room) : 0);
-    return separated(gExplainer.shortText(gWord, text, room));
+        return separated(status == 0xF8 ? gExplainer->tempoNews(text, room) : 0);
+    return separated(gExplainer->shortText(gWord, text, room));
 }
 
 } // namespace

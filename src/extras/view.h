@@ -14,6 +14,9 @@ extern bool gViewOn;
 /* The message being taken, before it is recorded or shown; returns
    whether the display shows it, `usual` being its own answer (as
    receivedShown, without counting it). */
+/* The input port the next messages taken come from (0 based; -1 for one
+   port): the explanations keep each port's state apart. */
+void viewSourceIs(int source);
 int viewShortTaken(uint32_t word, int64_t arrivalUs, int usual);
 /* cut: the message was cut off before its end, and means nothing */
 int viewSysexTaken(const uint8_t *p, uint32_t n, int cut);

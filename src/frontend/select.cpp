@@ -3,6 +3,7 @@
  * the port change of CTRL-N; the port close sequence.
  */
 #include "frontend.h"
+#include "../extras/extras.h"
 
 #include "../input/input.h"
 #include "../preset/preset.h"
@@ -124,6 +125,7 @@ void closePorts(void)
 void changePorts(void)
 {
     closePorts();
+    portChangeBegins();
     printf("\n");
     selectDevices();
     statusReport();

@@ -331,6 +331,65 @@ typedef struct {
    port has no such address (the loopback, every Windows port). */
 int midiPortAddress(int isOut, UINT id, VtPortAddress *addr);
 
+/* Ports that vanish and come back.  The open ports are followed by their
+   names: when one vanishes, its handle stays open and sending to it fails;
+   when a port of that name appears again (anywhere, under any address) it
+   is reopened behind the same handle.  An address is never used again
+   unless the port there has the name.  The news, one record each: */
+enum {
+    VT_PORT_GONE = 1, /* an open port vanished */
+    VT_PORT_BACK,     /* and was reopened */
+    VT_PORT_LINKED,   /* a program connected to the port offered (vtOfferPort) */
+    VT_PORT_UNLINKED  /* and disconnected */
+};
+typedef struct {
+    int kind;
+    int isOut;      /* the direction of the open port; for LINKED, 1 when
+                       the program reads what is sent */
+    char name[32];  /* the port's name as the lists give it (LINKED: the
+                       other program's port) */
+    int hasAddress; /* BACK, LINKED: at holds where it is */
+    VtPortAddress at;
+    unsigned alike; /* BACK: how many ports go by the name (the first by
+                       address was taken) */
+    unsigned cut;   /* GONE of an input: SysEx messages it cut off */
+} VtPortEvent;
+
+/* Main thread: what became of the open ports since the last call, up to
+   max records; how many.  Costs nothing while no backend told of a change
+   and nothing is due. */
+int vtPortsFollow(VtPortEvent *ev, int max);
+/* When vtPortsFollow has to look again although nobody tells (a vanished
+   port of a backend without notifications is looked for once a second),
+   on the clock of vtClockUs; -1 for never. */
+int64_t vtPortsFollowDueUs(void);
+
+/* Several input ports as one input: from the next midiInOpen on, the
+   input opened also takes these ports (numbers of the latest count; the
+   one opened and repeats are taken once), all in one stream of
+   notifications; n = 0 goes back to one port.  A message of one port is
+   never split by another's: what another port sends while a SysEx
+   arrives waits for its end.  Returns how many further ports were kept
+   (VT_MAX_INPUTS - 1 at most). */
+#define VT_MAX_INPUTS 8
+int vtMidiInAlso(const UINT *ids, int n);
+/* The ports of the input opened last: how many (1 for one port), each
+   one's name (zero-terminated, as the lists give it), from 0. */
+int vtMidiInSources(void);
+const char *vtMidiInSourceName(int i);
+/* Where a message taken from a merged input came from (0 based), -1 for
+   one port: a MIM_DATA word carries it in bits 24-31 (source + 1, only
+   while several ports are merged); each long message handed back with
+   bytes, or cut off, is asked for once, in order, when it is taken. */
+int vtMidiInWordSource(DWORD word);
+int vtMidiInLongSource(void);
+
+/* A port of this program that other programs connect to, in both
+   directions, under this name: listed in each direction just before the
+   built-in loopback.  1 when it is there; 0 when it could not be made; -1
+   where the MIDI system cannot offer one (winmm, no sequencer). */
+int vtOfferPort(const char *name);
+
 /* 1 when the byte the last _getch returned is a character typed, whatever
    its value (a character whose first UTF-8 byte is 0xE0, say); 0 when it
    is the prefix or the scan code of a function or cursor key.  From a pipe

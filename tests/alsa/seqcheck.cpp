@@ -9,7 +9,10 @@
  * instead: a client with a read/write port for each NAME, which stay until
  * it is killed (a port that vanishes while the program has it open, ports
  * that share a name or take the loopback's), printing the bytes it
- * receives ("got 90 3c 40").
+ * receives ("got 90 3c 40").  Lines on its standard input make its first
+ * port send: "send 90 3c 40" (bytes in hex), "sysex N" (a SysEx of N bytes,
+ * F0 7D and a count, in events of 256 bytes, a pause after each), "notes N"
+ * (N note-ons, a pause after each); "said" is printed when it is done.
  */
 #include "platform/alsa/alsa.h"
 #include "platform/posix/pausewatch.h"
@@ -32,6 +35,12 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+/* What the backend tells the port host: ports came or went. */
+std::atomic<int> gChanged{0};
+namespace vt {
+void portsChanged() { gChanged++; }
+} // namespace vt
 
 namespace {
 
@@ -421,9 +430,26 @@ void deliveredOnReturn(vt::Backend *b, Peer &peer)
     const uint8_t note[] = {0x90, 0x3C, 0x40};
     check(!out->send(note, 3), "sending to a vanished port fails");
     check(!out->send(note, 3), "and keeps failing");
+    check(out->gone(), "an output knows its port vanished");
+    /* another port takes the address: still gone, nothing goes there */
+    int other = peer.port("Someone Else", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+    check(out->gone(), std::string("a port of another name at ") + (other == p ? "the same" : "another") +
+                           " address does not bring it back");
     delete out;
     b->snapshot();
     check(findOut(b, "Peer In") < 0, "the vanished port is no longer offered");
+    /* back under the same name at another address: found by the name */
+    int back = peer.port("Peer In", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+    vt::FoundPort where = {};
+    out = b->openOutNamed("Peer In", &where);
+    check(out && where.hasAddress && where.at.port == back && where.alike == 1,
+        "a port that came back is found by its name at its new address");
+    peer.read();
+    if (out && out->send(note, 3))
+        check(peer.read() == Bytes(note, note + 3), "and what is sent reaches it");
+    delete out;
+    snd_seq_delete_simple_port(peer.seq, other);
+    snd_seq_delete_simple_port(peer.seq, back);
 }
 
 /* An input whose port vanishes; a peer that floods a stalled reader. */
@@ -466,8 +492,13 @@ void inputTroubles(vt::Backend *b, Peer &peer)
     check(after.size() % 3 == 0, "what arrives around an overrun is whole messages");
 
     /* the source vanishes while open */
+    int told = gChanged.load();
     snd_seq_delete_simple_port(peer.seq, p);
     sleepMs(100);
+    for (int t = 0; t < 50 && gChanged.load() == told; t++)
+        sleepMs(100);
+    check(gChanged.load() > told, "the announcement of a vanished port is heard");
+    check(in->gone(), "an input knows its port vanished");
     b->snapshot();
     check(findIn(b, "Peer Out") < 0, "a vanished input port is no longer offered");
     in->stop();
@@ -738,6 +769,134 @@ void externalBurst(vt::Backend *b, Peer &peer)
     snd_seq_delete_simple_port(peer.seq, p);
 }
 
+/* One event from the peer's first port to its subscribers. */
+void peerSend(Peer &peer, snd_seq_event_t &ev)
+{
+    snd_seq_ev_set_source(&ev, 0);
+    snd_seq_ev_set_subs(&ev);
+    snd_seq_ev_set_direct(&ev);
+    while (snd_seq_event_output_direct(peer.seq, &ev) == -EAGAIN)
+        sleepMs(1);
+}
+
+/* A line of the peer's standard input (see the top). */
+void peerSays(Peer &peer, const std::string &line)
+{
+    snd_seq_event_t ev;
+    unsigned n = 0;
+    if (line.compare(0, 5, "send ") == 0) {
+        Bytes b;
+        for (const char *p = line.c_str() + 5; *p;) {
+            char *end;
+            unsigned long v = strtoul(p, &end, 16);
+            if (end == p)
+                break;
+            b.push_back((uint8_t)v);
+            p = end;
+        }
+        snd_midi_event_t *enc;
+        snd_midi_event_new(b.size() + 1, &enc);
+        for (uint8_t x : b) {
+            snd_seq_ev_clear(&ev);
+            if (snd_midi_event_encode_byte(enc, x, &ev) == 1)
+                peerSend(peer, ev);
+        }
+        snd_midi_event_free(enc);
+    } else if (sscanf(line.c_str(), "sysex %u", &n) == 1 && n >= 4) {
+        Bytes m(n);
+        m[0] = 0xF0;
+        m[1] = 0x7D;
+        for (unsigned i = 2; i + 1 < n; i++)
+            m[i] = (uint8_t)(i % 100);
+        m[n - 1] = 0xF7;
+        for (unsigned at = 0; at < n; at += 256) {
+            snd_seq_ev_clear(&ev);
+            snd_seq_ev_set_sysex(&ev, n - at < 256 ? n - at : 256, m.data() + at);
+            peerSend(peer, ev);
+            sleepMs(2);
+        }
+    } else if (sscanf(line.c_str(), "notes %u", &n) == 1) {
+        for (unsigned i = 0; i < n; i++) {
+            snd_seq_ev_clear(&ev);
+            snd_seq_ev_set_noteon(&ev, 9, 36 + i % 40, 100);
+            peerSend(peer, ev);
+            sleepMs(3);
+        }
+    }
+    printf("said\n");
+    fflush(stdout);
+}
+
+/* The port other programs connect to: last in both lists; a program that
+   connects is news; what it sends comes in, what is sent reaches it. */
+void offered(vt::Backend *b, Peer &peer)
+{
+    check(vtAlsaOffer("Seqcheck Offer"), "a port is offered");
+    b->snapshot();
+    check(findOut(b, "Seqcheck Offer") == (int)b->outCount() - 1 &&
+              findIn(b, "Seqcheck Offer") == (int)b->inCount() - 1,
+        "the offered port ends both lists");
+    int p = peer.port("Peer Both Ways", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
+                                            SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+    Sink sink;
+    vt::InPort *in = openIn(b, "Seqcheck Offer", sink, "the offered port opens for input");
+    vt::OutPort *out = b->openOut((unsigned)findOut(b, "Seqcheck Offer"));
+    check(out != nullptr, "the offered port opens for output");
+    int self = -1;
+    {
+        VtPortAddress a;
+        if (b->address(true, (unsigned)findOut(b, "Seqcheck Offer"), &a))
+            self = a.client;
+    }
+    VtPortEvent news[8];
+    sleepMs(200);
+    while (b->takeNews(news, 8) > 0) {
+        /* news of ports of this client that had the offered port's number
+           before: not the offered port's */
+    }
+    snd_seq_addr_t me = {(unsigned char)self, 0};
+    snd_seq_port_info_t *pi;
+    snd_seq_port_info_alloca(&pi);
+    for (int port = 0; port < 64; port++)
+        if (snd_seq_get_any_port_info(peer.seq, self, port, pi) == 0 &&
+            strcmp(snd_seq_port_info_get_name(pi), "Seqcheck Offer") == 0)
+            me.port = (unsigned char)port;
+    check(snd_seq_connect_from(peer.seq, p, me.client, me.port) == 0 &&
+              snd_seq_connect_to(peer.seq, p, me.client, me.port) == 0,
+        "another program connects to it both ways");
+    int n = 0;
+    for (int t = 0; t < 50 && n < 2; t++) {
+        sleepMs(100);
+        n += b->takeNews(news + n, 8 - n);
+    }
+    std::string told;
+    for (int k = 0; k < n; k++)
+        told += std::string(" [") + std::to_string(news[k].kind) + " " + std::to_string(news[k].isOut) + " " +
+                news[k].name + "]";
+    check(n == 2 && news[0].kind == VT_PORT_LINKED && strcmp(news[0].name, "Peer Both Ways") == 0 &&
+              news[0].isOut == 1 && news[1].isOut == 0,
+        "each connection is news once, naming the other program's port:" + told);
+    const uint8_t note[] = {0x90, 0x3C, 0x40};
+    if (out && out->send(note, 3)) {
+        sleepMs(100);
+        check(peer.read() == Bytes(note, note + 3), "what is sent reaches the program connected");
+    }
+    snd_seq_event_t ev;
+    snd_seq_ev_clear(&ev);
+    snd_seq_ev_set_source(&ev, p);
+    snd_seq_ev_set_subs(&ev);
+    snd_seq_ev_set_direct(&ev);
+    snd_seq_ev_set_controller(&ev, 0, 7, 99);
+    snd_seq_event_output_direct(peer.seq, &ev);
+    if (in)
+        check(sink.wait(3, 5000) == Bytes({0xB0, 0x07, 0x63}), "what it sends comes in");
+    if (in)
+        in->stop();
+    delete in;
+    delete out;
+    snd_seq_delete_simple_port(peer.seq, p);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -752,11 +911,22 @@ int main(int argc, char **argv)
                 return 1;
         printf("ready\n");
         fflush(stdout);
+        std::string line;
         for (;;) {
             Bytes got = peer.read();
             if (!got.empty()) {
                 printf("got %s\n", hex(got).c_str());
                 fflush(stdout);
+            }
+            struct pollfd in = {0, POLLIN, 0};
+            char c;
+            while (poll(&in, 1, 0) > 0 && read(0, &c, 1) == 1) {
+                if (c != '\n') {
+                    line += c;
+                    continue;
+                }
+                peerSays(peer, line);
+                line.clear();
             }
             sleepMs(50);
         }
@@ -774,6 +944,8 @@ int main(int argc, char **argv)
         burstCallsTheReader(b, peer);
         externalBurst(b, peer);
     }
+    if (b && peer.seq)
+        offered(b, peer);
     if (peer.seq)
         snd_seq_close(peer.seq);
     printf("seqcheck: %d passed, %d failed\n", gPassed, gFailed);

@@ -76,10 +76,15 @@ class Peer:
 
     def __init__(self, argv, ready=None):
         self.out = tempfile.NamedTemporaryFile(prefix="peer-", suffix=".txt", delete=False)
-        self.proc = subprocess.Popen(["stdbuf", "-o0", "-e0"] + argv, stdout=self.out,
+        self.proc = subprocess.Popen(["stdbuf", "-o0", "-e0"] + argv, stdout=self.out, stdin=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, start_new_session=True)
         if ready:
             self.wait_for(ready)
+
+    def say(self, line):
+        """A line for the helper client to send (see seqcheck.cpp)."""
+        self.proc.stdin.write((line + "\n").encode())
+        self.proc.stdin.flush()
 
     def text(self):
         with open(self.out.name, "rb") as f:
@@ -99,6 +104,11 @@ class Peer:
     def stop(self):
         if self.out is None:
             return
+        if self.proc.stdin:
+            try:
+                self.proc.stdin.close()
+            except OSError:
+                pass
         if self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
             try:
@@ -281,32 +291,129 @@ def test_preset_finds_midi_through_again(binary, work):
         s.exit_via_prompt(WAIT)
 
 
+def gone_line(direction, name):
+    return "\n%s port %s is gone; waiting for it to come back (CTRL-N chooses another port)\n" % (direction, name)
+
+
 def test_port_vanishing_while_open(binary, work):
+    """A program's port, chosen both ways, quits and starts again with
+    another client number (another program took the old one meanwhile):
+    a line when it goes and when it is back, a send meanwhile fails and
+    reaches nobody, what it sends after the return is shown and recorded
+    with all that came before, and the log marks the gap."""
     if os.path.exists(os.path.join(work, "VOLTANIS.SET")):
         os.unlink(os.path.join(work, "VOLTANIS.SET"))
+    for name in ("VOLTANIS.REC", "gap.mid"):
+        if os.path.exists(os.path.join(work, name)):
+            os.unlink(os.path.join(work, name))
     peer = Peer([SEQCHECK, "--peer", "Vanishing Port"], ready="ready")
+    filler = None
     try:
-        with Session(binary, workdir=work) as s:
+        with Session(binary, workdir=work, args=["--smf", "gap.mid"]) as s:
             s.expect("type ? for a short list of commands\n\n", WAIT)
             names = [THROUGH, VIR0, VIR1, "Vanishing Port", LOOPBACK]
             choose(s, names, "Vanishing Port", names, "Vanishing Port")
+            s.send(fkey(9))
+            s.expect("-Recording\n", WAIT)
             s.send("N 3C 40" + ENTER)
             s.expect_next("N 3C 40\n", WAIT)
             peer.wait_for("got 90 3c 40")
+            peer.say("send 90 3c 11")
+            s.expect("  MIDI Note ON     90 3c 11", WAIT)
             peer.stop()
             peer = None
-            time.sleep(1)
+            s.expect(gone_line("MIDI OUT", "Vanishing Port"), WAIT)
+            s.expect_next(gone_line("MIDI IN", "Vanishing Port"), WAIT)
+            # the old client number goes to another program
+            filler = Peer([SEQCHECK, "--peer", "Someone Else"], ready="ready")
             s.send("N 3C 40" + ENTER)
             s.expect_next("N 3C 40\n\nERROR MIDI TRANSMISSION\n", WAIT)
-            port_change(s)
-            names = [THROUGH, VIR0, VIR1, LOOPBACK]
-            choose(s, names, THROUGH, names, THROUGH)
-            s.send("N 3C 40" + ENTER)
-            s.expect_next("N 3C 40\n" + NOTE_ON, WAIT)
+            time.sleep(1.2)   # a line a second for each port
+            peer = Peer([SEQCHECK, "--peer", "Vanishing Port"], ready="ready")
+            back = re.compile(r"\nMIDI (OUT|IN) port Vanishing Port is back \(at (\d+):0\) and connected again\n")
+            s.expect("connected again\n", WAIT)
+            s.expect("connected again\n", WAIT)
+            found = back.findall(s.text())
+            check(len(found) == 2 and found[0][1] == found[1][1], "not both back at one address: %r" % found)
+            peer.say("send 90 3e 22")
+            s.expect("  MIDI Note ON     90 3e 22", WAIT)
+            s.send("N 3C 41" + ENTER)
+            s.expect("N 3C 41\n", WAIT)
+            peer.wait_for("got 90 3c 41")
+            check("got" not in filler.text(), "the program at the old address got: %s" % filler.text())
+            s.send(fkey(12))
+            s.expect("-Rec File Closed\n", WAIT)
             s.exit_via_prompt(WAIT)
+        with open(os.path.join(work, "VOLTANIS.REC"), "rb") as f:
+            rec = f.read()
+        check(rec == bytes([0x90, 0x3C, 0x11, 0x90, 0x3E, 0x22]), "record file %r" % rec)
+        with open(os.path.join(work, "gap.mid"), "rb") as f:
+            log = f.read()
+        check(b"MIDI IN port gone: Vanishing Port" in log and b"MIDI IN port back: Vanishing Port" in log,
+              "no markers of the gap in the log")
     finally:
-        if peer:
-            peer.stop()
+        for p in (peer, filler):
+            if p:
+                p.stop()
+
+
+def test_two_peers_merged(binary, work):
+    """Two programs' ports as one input: each line tagged; a 20,000-byte
+    SysEx of one, sent in pieces while the other sends notes, stays whole
+    on the screen and in the record file."""
+    one = Peer([SEQCHECK, "--peer", "Peer One"], ready="ready")
+    two = Peer([SEQCHECK, "--peer", "Peer Two"], ready="ready")
+    try:
+        if os.path.exists(os.path.join(work, "VOLTANIS.REC")):
+            os.unlink(os.path.join(work, "VOLTANIS.REC"))
+        with Session(binary, workdir=work, args=["-o", "14:0", "-i", "Peer One", "-i", "Peer Two"]) as s:
+            s.expect("(change with CTRL-G)\n", WAIT)
+            s.expect_next("merged MIDI IN ports:  1:Peer One  2:Peer Two\n", WAIT)
+            s.send(fkey(10))   # quiet recording: the file only
+            s.expect("-Recording Quietly-", WAIT)
+            one.say("sysex 20000")
+            two.say("notes 50")
+            one.wait_for("said")
+            two.wait_for("said")
+            time.sleep(2)
+            s.send(fkey(12))
+            s.expect("-Rec File Closed\n", WAIT)
+            one.say("send 90 3c 40")
+            s.expect("1:Peer One   MIDI Note ON     90 3c 40", WAIT)
+            two.say("sysex 300")
+            s.expect("2:Peer Two   SysEx( 7d )", WAIT)
+            line = s.expect("\n", WAIT)
+            check(line.endswith(" EOX"), "the SysEx line does not end whole: %r" % line[-80:])
+            s.exit_via_prompt(WAIT)
+        with open(os.path.join(work, "VOLTANIS.REC"), "rb") as f:
+            rec = f.read()
+        body = bytes([0xF0, 0x7D] + [i % 100 for i in range(2, 19999)] + [0xF7])
+        check(body in rec, "the 20,000-byte SysEx is not whole in the record file")
+        check(len(rec) == 20000 + 50 * 3, "the record file holds %d bytes" % len(rec))
+    finally:
+        one.stop()
+        two.stop()
+
+
+def test_virtual_port(binary, work):
+    """--virtual: aplaymidi plays to it and its notes show; aseqdump
+    connected to it gets a typed note; each connection is a line."""
+    notes = os.path.join(work, "virtual.mid")
+    with open(notes, "wb") as f:
+        f.write(smf([(0, bytes([0x90, 0x3C, 0x33])), (10, bytes([0x80, 0x3C, 0x00]))]))
+    with Session(binary, workdir=work, args=["--virtual=VT Virtual", "-o", "VT Virtual", "-i", "VT Virtual"]) as s:
+        s.expect("(change with CTRL-G)\n", WAIT)
+        r = subprocess.run(["aplaymidi", "-p", "Voltanis:0", notes], capture_output=True, text=True, timeout=WAIT)
+        check(r.returncode == 0, "aplaymidi failed: %s" % r.stderr)
+        s.expect("  MIDI Note ON     90 3c 33", WAIT)
+        dump = Peer(["aseqdump", "-p", "Voltanis:0"], ready="Waiting for data")
+        try:
+            s.expect("now receives from VT Virtual\n", WAIT)
+            s.send("N 3C 40" + ENTER)
+            dump.wait_for("Note on                 0, note 60, velocity 64")
+        finally:
+            dump.stop()
+        s.exit_via_prompt(WAIT)
 
 
 def run_program(binary, *args):
@@ -533,7 +640,7 @@ def main():
                   test_port_vanishing_while_open, test_command_line_ports,
                   test_smf_and_syx_files_through_the_kernel, test_amidi_sysex_dump_recorded,
                   test_look_alike_ports, test_listen_json_while_aplaymidi_plays,
-                  test_a_dump_request_waits_for_its_answers):
+                  test_a_dump_request_waits_for_its_answers, test_two_peers_merged, test_virtual_port):
             t0 = time.monotonic()
             try:
                 t(binary, work)

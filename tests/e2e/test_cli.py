@@ -52,7 +52,8 @@ def test_wrong_command_lines(binary):
     for args, message in ((["--bogus"], "unrecognized option '--bogus'"),
                           (["-o"], "option requires an argument -- 'o'"),
                           (["--send"], "option '--send' requires an argument"),
-                          (["ports"], "unexpected argument 'ports'")):
+                          (["ports"], "unexpected argument 'ports'"),
+                          (["--virtual="], "--virtual: an empty port name")):
         status, out, err = run(binary, *args)
         check(status == 2 and out == "", "%s: status %d, stdout %r" % (args, status, out))
         first, rest = err.split("\n", 1)
@@ -82,6 +83,27 @@ def test_one_shot_on_a_terminal(binary):
         s.expect_next(EXIT_PROMPT + "\n")
         s.expect_exit(0)
         s.expect_terminal_restored()
+
+
+def test_one_input_given_many_times_is_taken_once(binary):
+    """-i 64 times the same port: one input, its lines untagged, each
+    message once."""
+    args = ["-o", "loop", "-s", "N 3C 40"]
+    for _ in range(64):
+        args += ["-i", "loop"]
+    status, out, err = run(binary, *args)
+    check(status == 0 and err == "", "status %d, stderr %r\n%s" % (status, err, out[-2000:]))
+    check(out.count(NOTE_ON) == 1, "not one untagged note:\n%s" % out[-2000:])
+
+
+def test_virtual_without_a_sequencer_says_why(binary):
+    """Where no port can be offered (winmm, or no ALSA sequencer), the
+    reason and status 2."""
+    if os.path.exists("/dev/snd/seq"):
+        return
+    status, out, err = run(binary, "--virtual", "-s", "N 3C 40")
+    check(status == 2 and out == "", "status %d, stdout %r" % (status, out))
+    check("cannot offer a port to other programs" in err and "Voltanis Loopback" in err, "stderr %r" % err)
 
 
 def test_one_shot_lines_in_order_and_the_keyboard_not_read(binary):

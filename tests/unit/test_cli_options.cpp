@@ -103,6 +103,48 @@ TEST(CliOptions, EachOptionEachSpellingAndTheErrors)
     }
 }
 
+/* --virtual[=NAME]: a name other programs show, so text of at most 63
+   bytes; and -i as often as given, the first being the preset's. */
+TEST(CliOptions, VirtualPortNameAndSeveralInputs)
+{
+    const std::string longest(63, 'v'), tooLong(64, 'v');
+    const std::string named = "--virtual=" + longest, overlong = "--virtual=" + tooLong;
+    const struct {
+        Args args;
+        const char *name;
+        const char *error;
+    } cases[] = {
+        {{"--virtual"}, "Voltanis", ""},
+        {{"--virt=Studio Desk"}, "Studio Desk", ""},
+        {{named.c_str()}, longest.c_str(), ""},
+        {{"--virtual="}, nullptr, "--virtual: an empty port name"},
+        {{overlong.c_str()}, nullptr, "--virtual: the port name is longer than 63 bytes"},
+        {{"--virtual=a\x1b[2Jb"}, nullptr,
+            "--virtual: the port name 'a\x1b[2Jb' holds a control character or a byte that is no UTF-8 text"},
+        {{"--virtual=\xff"}, nullptr,
+            "--virtual: the port name '\xff' holds a control character or a byte that is no UTF-8 text"},
+        {{"--virtual", "Name"}, nullptr, "unexpected argument 'Name'"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        CliOptions o = parsed(c.args);
+        EXPECT_EQ(o.error, c.error);
+        if (!*c.error) {
+            EXPECT_EQ(show(o.virtualName), show(c.name));
+        }
+    }
+
+    Args many;
+    for (int i = 0; i < 64; i++) {
+        many.push_back("-i");
+        many.push_back(i % 2 ? "Keys" : "Drums");
+    }
+    CliOptions o = parsed(many);
+    EXPECT_EQ(o.action, kRun);
+    EXPECT_EQ(o.ins.size(), 64u);
+    EXPECT_EQ(show(o.in), show("Drums")) << "the first is the one the preset keeps";
+}
+
 TEST(CliOptions, TimeAndSysexTools)
 {
     const struct {

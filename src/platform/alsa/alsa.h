@@ -34,4 +34,8 @@
    simply contributes no ports. */
 vt::Backend *vtAlsaBackend(void);
 
+/* The port other programs connect to (virtual.cpp), offered from now on
+   under `name`; false when the sequencer is missing or refuses it. */
+bool vtAlsaOffer(const char *name);
+
 #endif

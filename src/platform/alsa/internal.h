@@ -50,8 +50,31 @@ public:
     vt::OutPort *openOut(unsigned i) override;
     vt::InPort *openIn(unsigned i, vt::InputSink *sink) override;
     vt::seq::InputRouter &router() { return router_; }
+    vt::OutPort *openOutAt(const vt::seq::PortDesc &d);
+    vt::InPort *openInAt(const vt::seq::PortDesc &d, vt::InputSink *sink);
 
-    /* reader.cpp: the reader runs while any input is open */
+    /* portlist.cpp: following ports by name */
+    vt::OutPort *openOutNamed(const char *name, vt::FoundPort *where) override;
+    vt::InPort *openInNamed(const char *name, vt::InputSink *sink, vt::FoundPort *where) override;
+    bool notifies() override { return true; }
+    /* Whether the port at d's address is there now under d's name; else
+       *now is filled with the first port of that name (false when none). */
+    bool stillThere(vt::seq::Direction dir, const vt::seq::PortDesc &d, vt::seq::PortDesc *now);
+    /* Whether the port at client:port went away since `mark`, or another
+       port took its address. */
+    bool goneSince(uint64_t mark, int client, int port, const char *name);
+    uint64_t exitMark() { return exits_.mark(); }
+
+    /* virtual.cpp: the port other programs connect to, and the news the
+       announcements bring about it */
+    bool offer(const char *name);
+    bool offered(int client, int port) const { return client == self_ && port == virt_ && virt_ >= 0; }
+    int takeNews(VtPortEvent *ev, int max) override;
+    void announced(const snd_seq_event_t *ev);
+
+    /* reader.cpp: the reader runs while any input is open, and from the
+       first open of a port on, for the announcements */
+    bool watch();
     bool readerUp();
     void readerIdle();
     int pauseBegins(struct pollfd *fds, int max) override;
@@ -69,8 +92,25 @@ private:
     void wakeReader();
     enum { kOffDuty, kOnDuty, kRecalled }; /* duty_: kRecalled is on duty, asked again */
 
+    unsigned scan(vt::seq::PortDesc *seen, unsigned max);
+    void appendOffered();
+    bool findNow(vt::seq::Direction dir, const char *name, vt::seq::PortDesc *found, unsigned *alike);
+
     snd_seq_t *seq_ = nullptr;
     int self_ = -1;
+    std::atomic<int> watchPort_{-1}; /* subscribed to the System's announcements */
+    int virt_ = -1;       /* the offered port */
+    char virtName_[64] = {0};
+    vt::seq::ExitLog exits_;
+    vt::seq::PortDesc scanSeen_[kMaxSeen]; /* main thread: a look at the ports now */
+    vt::seq::PortDesc scanList_[kMaxList];
+    std::mutex newsMx_;
+    static constexpr int kNews = 32;
+    VtPortEvent news_[kNews];
+    int newsN_ = 0;
+    unsigned newsLost_ = 0;
+    int lastType_ = -1; /* the connection told last (reader side) */
+    snd_seq_connect_t lastConnect_ = {};
     vt::seq::PortDesc seen_[kMaxSeen];
     vt::seq::PortDesc outs_[kMaxList];
     vt::seq::PortDesc ins_[kMaxList];

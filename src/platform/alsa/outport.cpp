@@ -5,7 +5,13 @@
  * straight to the chosen port, delivered when the write returns (no queue:
  * the kernel hands a direct event to its receiver inside the write).
  * Addressing the port itself rather than "the subscribers" is what makes a
- * vanished port an error instead of a silent send to nobody.
+ * vanished port an error instead of a silent send to nobody.  Before each
+ * send the port is asked whether its port is still the one chosen: a
+ * client's number is given to the next program that starts, and what is
+ * typed never goes to that one.
+ *
+ * The offered port (virtual.cpp) is the exception: it sends to whoever
+ * subscribed to it, which may be nobody.
  */
 #include "internal.h"
 
@@ -31,14 +37,24 @@ long nowMs()
 
 class SeqOut : public vt::OutPort {
 public:
-    SeqOut(SeqBackend *b, snd_seq_t *seq, int port, const vt::seq::PortDesc &dest) : b_(b), seq_(seq), port_(port)
+    SeqOut(SeqBackend *b, snd_seq_t *seq, int port, const vt::seq::PortDesc &dest, bool offered)
+        : b_(b), seq_(seq), port_(port), offered_(offered), mark_(b->exitMark())
     {
         dest_.client = (unsigned char)dest.client;
         dest_.port = (unsigned char)dest.port;
+        vt::seq::portName(dest.name, name_);
     }
     ~SeqOut() override;
     bool ok() const { return enc_.ok(); }
     bool send(const uint8_t *p, size_t n) override;
+    bool gone() override
+    {
+        if (offered_)
+            return false;
+        if (!gone_)
+            gone_ = b_->goneSince(mark_, dest_.client, dest_.port, name_);
+        return gone_;
+    }
 
 private:
     static bool emit(void *ctx, const snd_seq_event_t *ev);
@@ -47,6 +63,10 @@ private:
     SeqBackend *b_;
     snd_seq_t *seq_;
     int port_;
+    bool offered_;
+    uint64_t mark_; /* the exits before the open */
+    bool gone_ = false;
+    char name_[32];
     snd_seq_addr_t dest_;
     vt::seq::EventEncoder enc_;
 };
@@ -54,6 +74,8 @@ private:
 SeqOut::~SeqOut()
 {
     snd_seq_drop_output(seq_);
+    if (offered_)
+        return; /* the port stays offered */
     snd_seq_disconnect_to(seq_, port_, dest_.client, dest_.port);
     snd_seq_delete_simple_port(seq_, port_);
 }
@@ -63,7 +85,10 @@ bool SeqOut::emit(void *ctx, const snd_seq_event_t *ev)
     SeqOut *o = (SeqOut *)ctx;
     snd_seq_event_t e = *ev;
     snd_seq_ev_set_source(&e, o->port_);
-    snd_seq_ev_set_dest(&e, o->dest_.client, o->dest_.port);
+    if (o->offered_)
+        snd_seq_ev_set_subs(&e);
+    else
+        snd_seq_ev_set_dest(&e, o->dest_.client, o->dest_.port);
     snd_seq_ev_set_direct(&e);
     for (;;) {
         int r = snd_seq_event_output_buffer(o->seq_, &e);
@@ -127,26 +152,44 @@ bool SeqOut::send(const uint8_t *p, size_t n)
 
 } // namespace
 
+/* The port of the snapshot, if it is still there under its name: its
+   address may have been given to another program since. */
 vt::OutPort *SeqBackend::openOut(unsigned i)
 {
     if (i >= nOut_)
         return nullptr;
+    vt::seq::PortDesc now = outs_[i];
+    if (!stillThere(vt::seq::kOutput, outs_[i], &now))
+        return nullptr;
+    return openOutAt(now);
+}
+
+vt::OutPort *SeqBackend::openOutAt(const vt::seq::PortDesc &d)
+{
+    watch();
+    if (offered(d.client, d.port)) {
+        SeqOut *o = new (std::nothrow) SeqOut(this, seq_, virt_, d, true);
+        if (o && o->ok())
+            return o;
+        delete o;
+        return nullptr;
+    }
     int port = newPort("Voltanis Out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
     if (port < 0)
         return nullptr;
     /* The connection is what opens a hardware port's device in the kernel,
        and it shows in every connection list. */
-    if (snd_seq_connect_to(seq_, port, outs_[i].client, outs_[i].port) < 0) {
+    if (snd_seq_connect_to(seq_, port, d.client, d.port) < 0) {
         snd_seq_delete_simple_port(seq_, port);
         return nullptr;
     }
-    SeqOut *o = new (std::nothrow) SeqOut(this, seq_, port, outs_[i]);
+    SeqOut *o = new (std::nothrow) SeqOut(this, seq_, port, d, false);
     if (o && o->ok())
         return o;
     if (o) {
         delete o; /* disconnects and deletes the port */
     } else {
-        snd_seq_disconnect_to(seq_, port, outs_[i].client, outs_[i].port);
+        snd_seq_disconnect_to(seq_, port, d.client, d.port);
         snd_seq_delete_simple_port(seq_, port);
     }
     return nullptr;

@@ -26,6 +26,12 @@
  * at once and the order is kept.  Without epoll the reader waits on the
  * sequencer alone and the pause does not (each message then wakes both
  * threads).
+ *
+ * From the first port opened on, a port of this client also hears the
+ * System's announcements (ports and clients that start and exit,
+ * connections made and undone), so the reader keeps running and the pause
+ * keeps waiting on the sequencer even with no input open; whoever reads
+ * takes the announcements with the rest.
  */
 #include "internal.h"
 
@@ -92,9 +98,28 @@ bool SeqBackend::readerUp()
     return readerRunning_;
 }
 
+bool SeqBackend::watch()
+{
+    if (watchPort_ >= 0)
+        return true;
+    int port = newPort("Voltanis Watch",
+        SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT);
+    if (port < 0)
+        return false;
+    watchPort_ = port; /* before the first announcement can come */
+    if (!readerUp() ||
+        snd_seq_connect_from(seq_, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE) < 0) {
+        watchPort_ = -1;
+        snd_seq_delete_simple_port(seq_, port);
+        readerIdle();
+        return false;
+    }
+    return true;
+}
+
 void SeqBackend::readerIdle()
 {
-    if (!readerRunning_ || router_.count() > 0)
+    if (!readerRunning_ || router_.count() > 0 || watchPort_ >= 0)
         return;
     if (vt::pauseWatch() == this)
         vt::setPauseWatch(nullptr);
@@ -158,7 +183,11 @@ int SeqBackend::drainInput()
         }
         if (r < 0)
             return read; /* -EAGAIN: nothing more for now */
-        if (ev)
+        /* the announcements come to the watching port, and those of a
+           connection to the port they concern (the offered port) */
+        if (ev && ev->source.client == SND_SEQ_CLIENT_SYSTEM && ev->source.port == SND_SEQ_PORT_SYSTEM_ANNOUNCE)
+            announced(ev);
+        else if (ev)
             router_.route(ev);
         read++;
         /* libasound answers 1 for an event whatever is left: when its
@@ -172,7 +201,7 @@ int SeqBackend::drainInput()
 
 int SeqBackend::pauseBegins(struct pollfd *fds, int max)
 {
-    if (!readerRunning_ || router_.count() == 0)
+    if (!readerRunning_ || (router_.count() == 0 && watchPort_ < 0))
         return 0;
     pauses_.fetch_add(1);
     int n = nFds_ < max ? nFds_ : max;

@@ -7,6 +7,48 @@
 namespace vt {
 namespace seq {
 
+int findByName(const PortDesc *list, unsigned n, const char *name, unsigned *alike)
+{
+    int first = -1;
+    *alike = 0;
+    for (unsigned i = 0; i < n; i++) {
+        char shown[32];
+        portName(list[i].name, shown);
+        if (strcmp(shown, name) != 0)
+            continue;
+        if (first < 0)
+            first = (int)i;
+        ++*alike;
+    }
+    return first;
+}
+
+void ExitLog::record(int client, int port)
+{
+    std::lock_guard<std::mutex> lk(mx_);
+    kept_[count_ % kKept] = Exit{client, port};
+    count_++;
+}
+
+uint64_t ExitLog::mark()
+{
+    std::lock_guard<std::mutex> lk(mx_);
+    return count_;
+}
+
+bool ExitLog::goneSince(uint64_t mark, int client, int port)
+{
+    std::lock_guard<std::mutex> lk(mx_);
+    if (count_ - mark > kKept)
+        return true;
+    for (uint64_t i = mark; i < count_; i++) {
+        const Exit &e = kept_[i % kKept];
+        if (e.client == client && (e.port < 0 || e.port == port))
+            return true;
+    }
+    return false;
+}
+
 unsigned pickPorts(const PortDesc *all, unsigned n, int self, Direction dir, PortDesc *out, unsigned max)
 {
     const unsigned need = dir == kOutput ? SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE

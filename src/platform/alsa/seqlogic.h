@@ -42,6 +42,38 @@ unsigned pickPorts(const PortDesc *all, unsigned n, int self, Direction dir, Por
    one start to the next, so a preset finds the port again. */
 void portName(const char *seqName, char name[32]);
 
+/* The port a vanished one is followed to: the first in `list` (ordered
+   by address, as pickPorts gives it) whose name (portName) is `name`;
+   *alike says how many have it.  -1 when none. */
+int findByName(const PortDesc *list, unsigned n, const char *name, unsigned *alike);
+
+/* The ports and clients that went away, as the announcements tell, for
+   the open ports to ask whether theirs is among them since they were
+   opened: a client's number is given to the next client that starts, so
+   a port that is there now at the same address may be another.  Locked:
+   the reader records, the main thread asks. */
+class ExitLog {
+public:
+    static constexpr unsigned kKept = 64;
+    /* port -1: the whole client */
+    void record(int client, int port);
+    /* What has been recorded so far, to ask about later. */
+    uint64_t mark();
+    /* Whether client:port (or its client) went away after `mark`.  When
+       more went than are kept, any port counts as gone: it is then looked
+       for again by name, which finds it if it is there. */
+    bool goneSince(uint64_t mark, int client, int port);
+
+private:
+    struct Exit {
+        int client;
+        int port;
+    };
+    std::mutex mx_;
+    uint64_t count_ = 0;
+    Exit kept_[kKept] = {};
+};
+
 /* Sequencer events back to the bytes a cable would carry: status always
    present (no running status), SysEx events passed through as they come,
    in chunks that the receiver joins. */
@@ -109,7 +141,7 @@ private:
    not called again. */
 class InputRouter {
 public:
-    static constexpr unsigned kPorts = 4;
+    static constexpr unsigned kPorts = 12; /* the inputs of one merged input and the offered port */
 
     /* false when all places are taken or the decoder cannot be made */
     bool add(int port, InputSink *sink);

@@ -94,6 +94,10 @@ public:
        end in the middle of a message; the next call goes on from there.
        Returns false when the port failed (for instance it vanished). */
     virtual bool send(const uint8_t *p, size_t n) = 0;
+    /* True once the port this one is connected to has vanished (its
+       program quit, its device was unplugged), also when another port has
+       taken its address since.  Main thread. */
+    virtual bool gone() { return false; }
 };
 
 class InPort {
@@ -104,6 +108,17 @@ public:
     virtual bool start() = 0;
     /* Stops delivery; when it returns, no sink call is running or will run. */
     virtual void stop() = 0;
+    /* As OutPort::gone. */
+    virtual bool gone() { return false; }
+};
+
+/* Where a port reopened by its name was found: its address (when ports
+   have one), and how many ports go by that name (the first, by address,
+   is taken). */
+struct FoundPort {
+    VtPortAddress at;
+    bool hasAddress;
+    unsigned alike;
 };
 
 class Backend {
@@ -123,7 +138,28 @@ public:
     /* Where the port lives, for the port lists (midiPortAddress); false
        when this backend's ports have no address. */
     virtual bool address(bool /*out*/, unsigned /*i*/, VtPortAddress * /*addr*/) { return false; }
+
+    /* Following a port that vanished, by its name (the name outName gave):
+       the ports as they are now, without a new snapshot (the numbering
+       stays), the first of that name opened.  nullptr when none has it, and
+       always for a backend whose ports never vanish. */
+    virtual OutPort *openOutNamed(const char * /*name*/, FoundPort * /*where*/) { return nullptr; }
+    virtual InPort *openInNamed(const char * /*name*/, InputSink * /*sink*/, FoundPort * /*where*/)
+    {
+        return nullptr;
+    }
+    /* True when the backend tells of ports coming and going by itself
+       (vtHostPortsChanged); otherwise a vanished port is looked for once a
+       second. */
+    virtual bool notifies() { return false; }
+    /* Lines of news of its own (a program connected to the port offered
+       to others), up to max; how many.  Main thread. */
+    virtual int takeNews(VtPortEvent * /*ev*/, int /*max*/) { return 0; }
 };
+
+/* A backend's news, from any thread: ports came or went, or an open port
+   failed.  The main thread looks at its open ports at its next pass. */
+void portsChanged();
 
 } // namespace vt
 

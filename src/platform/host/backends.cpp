@@ -147,6 +147,14 @@ vt::Backend *locate(bool out, UINT id, unsigned *local)
     return nullptr;
 }
 
+int backendNews(VtPortEvent *ev, int max)
+{
+    int n = 0;
+    for (int i = 0; i < gNumBackends && n < max; i++)
+        n += gBackends[i]->takeNews(ev + n, max - n);
+    return n;
+}
+
 UINT outGetNumDevs(void) { return countAll(true); }
 MMRESULT outGetDevCaps(UINT id, LPMIDIOUTCAPSA p, UINT size) { return caps(true, id, p, size); }
 UINT inGetNumDevs(void) { return countAll(false); }
@@ -164,6 +172,19 @@ int midiPortAddress(int isOut, UINT id, VtPortAddress *addr)
         return 0;
     memset(addr, 0, sizeof *addr);
     return b->address(isOut != 0, local, addr) ? 1 : 0;
+}
+
+int vtOfferPort(const char *name)
+{
+#ifdef VOLTANIS_HAVE_ALSA
+    std::lock_guard<std::mutex> lk(vt::host::gPortsMx);
+    if (!vtAlsaBackend())
+        return -1; /* no sequencer here */
+    return vtAlsaOffer(name) ? 1 : 0;
+#else
+    (void)name;
+    return -1;
+#endif
 }
 
 void vtHostSetBackends(vt::Backend *const *list, int n) { vt::host::setBackends(list, n); }

@@ -26,6 +26,24 @@ Backend *locate(bool out, UINT id, unsigned *local);
 void closeOutputs();
 void dropInputs();
 
+/* Following vanished ports (follow.cpp): the news of the open outputs and
+   inputs, up to max; with look, vanished ones are looked for by name.
+   gPortsMx held, main thread. */
+int followOutputs(VtPortEvent *ev, int max, bool look);
+int followInputs(VtPortEvent *ev, int max, bool look);
+/* Whether an open port is gone; pollOnly: one of a backend that does not
+   tell when it comes back. */
+bool outputsGone(bool pollOnly);
+bool inputsGone(bool pollOnly);
+/* The backends' own news; gPortsMx held. */
+int backendNews(VtPortEvent *ev, int max);
+
+/* The merged inputs (input.cpp). */
+int inAlso(const UINT *ids, int n);
+int lastSources();
+const char *lastSourceName(int i);
+int lastLongSource();
+
 #define VT_HOST_OPERATION(name, result, params, args) result name params;
 VT_MIDI_OPERATIONS(VT_HOST_OPERATION)
 #undef VT_HOST_OPERATION

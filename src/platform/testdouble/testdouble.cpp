@@ -5,8 +5,13 @@
  * scripted ports are the only ones the host offers while the double is
  * installed, so the system code meets the host's own handles, header
  * rules and input queue.  What is the double's own:
- * - the port lists, and at most one open output and one open input (a
- *   second open of a direction answers MMSYSERR_ALLOCATED);
+ * - the port lists, each port with an address of its own (a new one each
+ *   time a port appears, as a program that starts again gets a new client
+ *   number); ports that vanish and come back, told to the host as the
+ *   sequencer's announcements are (or not, as winmm tells nothing);
+ * - at most one open output, and each input port open once (a second open
+ *   answers MMSYSERR_ALLOCATED); several inputs are open at once when they
+ *   are merged;
  * - every sent long message recorded;
  * - notifications delivered into the open input on a thread of their own,
  *   as a real port's thread would: short messages and invalid bytes as
@@ -51,12 +56,17 @@ class DoubleIn;
 struct State {
     std::vector<std::string> outNames;
     std::vector<std::string> inNames;
+    std::vector<int> outAddr; /* each port's address, beside its name */
+    std::vector<int> inAddr;
+    int nextAddr = 20;
+    bool notifies = true;
     Failures fail;
     int stillPlaying = 0;
     int calls[kOps] = {};
     std::vector<std::vector<uint8_t>> sent;
-    DoubleOut *out = nullptr; /* the open output port, if any */
-    DoubleIn *in = nullptr;   /* the open input port, if any */
+    DoubleOut *out = nullptr;     /* the open output port, if any */
+    DoubleIn *in = nullptr;       /* the input port opened first, if any */
+    std::vector<DoubleIn *> ins;  /* every open input port */
 };
 
 std::mutex gMx;        /* guards gState; never held while a sink or callback runs */
@@ -90,6 +100,7 @@ void clearFailures()
 
 class DoubleOut : public vt::OutPort {
 public:
+    explicit DoubleOut(int addr) : addr_(addr) {}
     ~DoubleOut() override
     {
         std::lock_guard<std::mutex> lk(gMx);
@@ -98,19 +109,46 @@ public:
     bool send(const uint8_t *p, size_t n) override
     {
         std::lock_guard<std::mutex> lk(gMx);
+        if (gone_)
+            return false;
         gState.sent.emplace_back(p, p + n);
         return true;
     }
+    bool gone() override
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        return gone_;
+    }
+    /* gMx held */
+    int addr() const { return addr_; }
+    void vanish() { gone_ = true; }
+
+private:
+    int addr_;
+    bool gone_ = false;
 };
 
 class DoubleIn : public vt::InPort {
 public:
-    explicit DoubleIn(vt::InputSink *sink) : sink_(sink) {}
+    DoubleIn(vt::InputSink *sink, int addr, const std::string &name) : sink_(sink), addr_(addr), name_(name) {}
     ~DoubleIn() override
     {
         std::lock_guard<std::mutex> lk(gMx);
-        gState.in = nullptr;
+        for (size_t i = 0; i < gState.ins.size(); i++)
+            if (gState.ins[i] == this)
+                gState.ins.erase(gState.ins.begin() + (long)i--);
+        if (gState.in == this)
+            gState.in = gState.ins.empty() ? nullptr : gState.ins[0];
     }
+    bool gone() override
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        return gone_;
+    }
+    /* gMx held */
+    int addr() const { return addr_; }
+    const std::string &name() const { return name_; }
+    void vanish() { gone_ = true; }
     bool start() override { return true; }
     void stop() override
     {
@@ -123,8 +161,37 @@ public:
 
 private:
     vt::InputSink *sink_;
+    int addr_;
+    std::string name_;
     bool live_ = true;
+    bool gone_ = false;
 };
+
+/* The port of that name at the lowest address, as the sequencer's
+   would be found; gMx held */
+int firstNamed(const std::vector<std::string> &names, const std::vector<int> &addrs, const char *name,
+    unsigned *alike)
+{
+    int first = -1;
+    *alike = 0;
+    for (size_t i = 0; i < names.size(); i++) {
+        if (names[i].substr(0, 31) != name)
+            continue;
+        if (first < 0 || addrs[i] < addrs[(size_t)first])
+            first = (int)i;
+        ++*alike;
+    }
+    return first;
+}
+
+/* gMx held */
+bool inOpenAt(int addr)
+{
+    for (DoubleIn *in : gState.ins)
+        if (in->addr() == addr)
+            return true;
+    return false;
+}
 
 /* The scripted lists are always the latest: a port a test adds can be
    opened at once, with no count taken in between. */
@@ -141,20 +208,65 @@ public:
         std::lock_guard<std::mutex> lk(gMx);
         if (i >= gState.outNames.size() || failing(OutOpen, (int)i) || gState.out)
             return nullptr;
-        gState.out = new DoubleOut;
+        gState.out = new DoubleOut(gState.outAddr[i]);
         return gState.out;
     }
 
     vt::InPort *openIn(unsigned i, vt::InputSink *sink) override
     {
         std::lock_guard<std::mutex> lk(gMx);
-        if (i >= gState.inNames.size() || failing(InOpen, (int)i) || gState.in)
+        if (i >= gState.inNames.size() || failing(InOpen, (int)i) || inOpenAt(gState.inAddr[i]))
             return nullptr;
-        gState.in = new DoubleIn(sink);
-        return gState.in;
+        DoubleIn *in = new DoubleIn(sink, gState.inAddr[i], gState.inNames[i]);
+        gState.ins.push_back(in);
+        if (!gState.in)
+            gState.in = in;
+        return in;
+    }
+
+    vt::OutPort *openOutNamed(const char *name, vt::FoundPort *where) override
+    {
+        unsigned alike;
+        int i;
+        {
+            std::lock_guard<std::mutex> lk(gMx);
+            i = firstNamed(gState.outNames, gState.outAddr, name, &alike);
+        }
+        vt::OutPort *o = i < 0 ? nullptr : openOut((unsigned)i);
+        if (o)
+            found(gState.outAddr[(size_t)i], alike, where);
+        return o;
+    }
+
+    vt::InPort *openInNamed(const char *name, vt::InputSink *sink, vt::FoundPort *where) override
+    {
+        unsigned alike;
+        int i;
+        {
+            std::lock_guard<std::mutex> lk(gMx);
+            i = firstNamed(gState.inNames, gState.inAddr, name, &alike);
+        }
+        vt::InPort *in = i < 0 ? nullptr : openIn((unsigned)i, sink);
+        if (in)
+            found(gState.inAddr[(size_t)i], alike, where);
+        return in;
+    }
+
+    bool notifies() override
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        return gState.notifies;
     }
 
 private:
+    static void found(int addr, unsigned alike, vt::FoundPort *where)
+    {
+        where->hasAddress = true;
+        where->at.client = addr;
+        where->at.port = 0;
+        where->alike = alike;
+    }
+
     static unsigned listed(const std::vector<std::string> &names)
     {
         std::lock_guard<std::mutex> lk(gMx);
@@ -177,13 +289,17 @@ DoubleBackend gBackend;
 /* Runs give(sink) on a thread of its own, as a port's thread would, and
    waits for it; false when no input is open or the host did not take what
    was given (not started, no header queued). */
-template <class Give> bool intoInput(Give give)
+template <class Give> bool intoInput(Give give, const char *port = nullptr)
 {
     std::lock_guard<std::mutex> dl(gDeliverMx);
-    vt::InputSink *sink;
+    vt::InputSink *sink = nullptr;
     {
         std::lock_guard<std::mutex> lk(gMx);
-        sink = gState.in ? gState.in->liveSink() : nullptr;
+        if (!port)
+            sink = gState.in ? gState.in->liveSink() : nullptr;
+        for (DoubleIn *in : gState.ins)
+            if (port && !sink && in->name() == port)
+                sink = in->liveSink();
     }
     if (!sink)
         return false;
@@ -527,6 +643,10 @@ void install()
         std::lock_guard<std::mutex> lk(gMx);
         gState.outNames.clear();
         gState.inNames.clear();
+        gState.outAddr.clear();
+        gState.inAddr.clear();
+        gState.nextAddr = 20;
+        gState.notifies = true;
         clearFailures();
         for (int &c : gState.calls)
             c = 0;
@@ -565,16 +685,89 @@ void uninstall()
     vtHostSetBackends(nullptr, 0);
 }
 
+/* A port appears: the sequencer would announce it. */
+void appeared()
+{
+    bool tell;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        tell = gState.notifies;
+    }
+    if (tell)
+        vt::portsChanged();
+}
+
 void addOutPort(const char *name)
 {
-    std::lock_guard<std::mutex> lk(gMx);
-    gState.outNames.push_back(name);
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        gState.outNames.push_back(name);
+        gState.outAddr.push_back(gState.nextAddr++);
+    }
+    appeared();
 }
 
 void addInPort(const char *name)
 {
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        gState.inNames.push_back(name);
+        gState.inAddr.push_back(gState.nextAddr++);
+    }
+    appeared();
+}
+
+void addPortAt(const char *name, int addr)
+{
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        gState.outNames.push_back(name);
+        gState.outAddr.push_back(addr);
+        gState.inNames.push_back(name);
+        gState.inAddr.push_back(addr);
+    }
+    appeared();
+}
+
+/* An open port that fails tells of it even where nothing is announced
+   (winmm closes an input whose device went, a send fails). */
+void removePort(const char *name)
+{
+    bool openOne = false;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        unsigned alike;
+        int i = firstNamed(gState.outNames, gState.outAddr, name, &alike);
+        if (i >= 0) {
+            if (gState.out && gState.out->addr() == gState.outAddr[(size_t)i]) {
+                gState.out->vanish();
+                openOne = true;
+            }
+            gState.outNames.erase(gState.outNames.begin() + i);
+            gState.outAddr.erase(gState.outAddr.begin() + i);
+        }
+        i = firstNamed(gState.inNames, gState.inAddr, name, &alike);
+        if (i >= 0) {
+            for (DoubleIn *in : gState.ins) {
+                if (in->addr() == gState.inAddr[(size_t)i]) {
+                    in->vanish();
+                    openOne = true;
+                }
+            }
+            gState.inNames.erase(gState.inNames.begin() + i);
+            gState.inAddr.erase(gState.inAddr.begin() + i);
+        }
+    }
+    if (openOne)
+        vt::portsChanged();
+    else
+        appeared();
+}
+
+void portsNotify(bool on)
+{
     std::lock_guard<std::mutex> lk(gMx);
-    gState.inNames.push_back(name);
+    gState.notifies = on;
 }
 
 void fail(Op op, int port)
@@ -672,6 +865,16 @@ bool deliverBytes(const std::vector<uint8_t> &bytes)
         s->bytes(bytes.data(), bytes.size());
         return true;
     });
+}
+
+bool deliverBytesFrom(const char *port, const std::vector<uint8_t> &bytes)
+{
+    return intoInput(
+        [&](vt::InputSink *s) {
+            s->bytes(bytes.data(), bytes.size());
+            return true;
+        },
+        port);
 }
 
 namespace {

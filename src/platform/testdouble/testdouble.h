@@ -23,8 +23,18 @@ void install();
 /* Puts the real services back. */
 void uninstall();
 
+/* A port appears, at a new address (told to the host at once, as the
+   sequencer announces it, unless portsNotify is off). */
 void addOutPort(const char *name);
 void addInPort(const char *name);
+/* A port of both directions at this address. */
+void addPortAt(const char *name, int addr);
+/* The first port of this name vanishes, in each direction that has it;
+   the open ports at its address fail from now on (sends answer an error). */
+void removePort(const char *name);
+/* Off: the ports come and go without a word, as winmm's do (the host
+   then looks for a vanished port once a second).  On by default. */
+void portsNotify(bool on);
 
 /* The port operations that are counted and can be made to fail, by their
    place in the service's table. */
@@ -83,6 +93,9 @@ bool deliverLongError(const std::vector<uint8_t> &bytes);
 /* Bytes as a cable carries them, through the host's own stream parser
    (running status, a SysEx cut off by a status byte, wild bytes). */
 bool deliverBytes(const std::vector<uint8_t> &bytes);
+/* The same, from the open input port of this name (one of a merged
+   input). */
+bool deliverBytesFrom(const char *port, const std::vector<uint8_t> &bytes);
 
 /* Keys for _kbhit/_getch, appended to the queue; readLine takes its line
    from the same queue with the shared line editor, echoing as a console

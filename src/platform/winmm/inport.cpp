@@ -19,6 +19,8 @@
 
 #include <string.h>
 
+#include <atomic>
+
 #include <mutex>
 #include <new>
 
@@ -92,6 +94,8 @@ public:
         midiInReset(h_); /* the buffers come back, and are not queued again */
     }
 
+    bool gone() override { return gone_.load(); }
+
 private:
     static void CALLBACK onEvent(HMIDIIN, UINT msg, DWORD_PTR self, DWORD_PTR p1, DWORD_PTR p2)
     {
@@ -123,7 +127,12 @@ private:
             midiInAddBuffer(h_, hdr, sizeof *hdr);
             break;
         }
-        default: break; /* MIM_OPEN, MIM_CLOSE: the host gives its own */
+        case MIM_CLOSE:
+            /* while it runs: the driver closed it, its device is gone */
+            gone_.store(true);
+            vt::portsChanged();
+            break;
+        default: break; /* MIM_OPEN: the host gives its own */
         }
     }
 
@@ -131,6 +140,7 @@ private:
     HMIDIIN h_ = 0;
     std::mutex mx_;
     bool live_ = false;
+    std::atomic<bool> gone_{false};
     int64_t startUs_ = 0; /* when midiInStart was called, on the clock of vtClockUs */
     MIDIHDR hdrs_[kInBuffers];
     char data_[kInBuffers][kInBufferSize];
@@ -140,7 +150,14 @@ private:
 
 vt::InPort *WinmmBackend::openIn(unsigned i, vt::InputSink *sink)
 {
-    if (i >= ins_ || !sink)
+    if (i >= ins_)
+        return nullptr;
+    return openInAt(i, sink);
+}
+
+vt::InPort *WinmmBackend::openInAt(unsigned i, vt::InputSink *sink)
+{
+    if (!sink)
         return nullptr;
     WinmmIn *in = new (std::nothrow) WinmmIn(sink);
     if (in && in->open(i))

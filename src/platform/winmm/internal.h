@@ -31,7 +31,16 @@ public:
     vt::OutPort *openOut(unsigned i) override;
     vt::InPort *openIn(unsigned i, vt::InputSink *sink) override;
 
+    /* backend.cpp: winmm tells nothing of devices that come and go; a
+       vanished one is looked for in its list as it is now */
+    vt::OutPort *openOutNamed(const char *name, vt::FoundPort *where) override;
+    vt::InPort *openInNamed(const char *name, vt::InputSink *sink, vt::FoundPort *where) override;
+
 private:
+    /* device i of winmm's list now */
+    vt::OutPort *openOutAt(unsigned i);
+    vt::InPort *openInAt(unsigned i, vt::InputSink *sink);
+
     unsigned outs_ = 0;
     unsigned ins_ = 0;
 };

@@ -37,15 +37,28 @@ public:
         memset(&hdr, 0, sizeof hdr);
         hdr.lpData = (LPSTR)p; /* winmm only reads an output buffer */
         hdr.dwBufferLength = hdr.dwBytesRecorded = (DWORD)n;
-        if (midiOutPrepareHeader(h_, &hdr, sizeof hdr) != MMSYSERR_NOERROR)
-            return false;
-        bool ok = midiOutLongMsg(h_, &hdr, sizeof hdr) == MMSYSERR_NOERROR;
+        MMRESULT r = midiOutPrepareHeader(h_, &hdr, sizeof hdr);
+        if (r != MMSYSERR_NOERROR)
+            return failed(r);
+        r = midiOutLongMsg(h_, &hdr, sizeof hdr);
+        bool ok = r == MMSYSERR_NOERROR || failed(r);
         while (midiOutUnprepareHeader(h_, &hdr, sizeof hdr) == MIDIERR_STILLPLAYING)
             WaitForSingleObject(done_, kSendWaitMs);
         return ok;
     }
 
+    bool gone() override { return gone_; }
+
 private:
+    /* A device unplugged answers that its driver or handle is no more. */
+    bool failed(MMRESULT r)
+    {
+        if (r == MMSYSERR_NODRIVER || r == MMSYSERR_INVALHANDLE)
+            gone_ = true;
+        return false;
+    }
+
+    bool gone_ = false;
     HMIDIOUT h_;
     HANDLE done_; /* signalled by winmm when it is done with a header */
 };
@@ -56,6 +69,11 @@ vt::OutPort *WinmmBackend::openOut(unsigned i)
 {
     if (i >= outs_)
         return nullptr;
+    return openOutAt(i);
+}
+
+vt::OutPort *WinmmBackend::openOutAt(unsigned i)
+{
     HANDLE done = CreateEventA(NULL, FALSE, FALSE, NULL);
     if (!done)
         return nullptr;

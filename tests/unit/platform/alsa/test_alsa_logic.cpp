@@ -100,6 +100,47 @@ TEST(AlsaPorts, TooManyKeepsTheLowestAddresses)
     EXPECT_EQ(0u, vt::seq::pickPorts(seen, 0, 128, vt::seq::kOutput, out, 3));
 }
 
+/* A vanished port is followed by its name: the first by address of that
+   name (names compared as the lists cut them), and how many have it. */
+TEST(AlsaPorts, FollowedByNameTheLowestAddressWins)
+{
+    const std::string longName(40, 'x');
+    PortDesc list[] = {{14, 0, 0, "Midi Through Port-0"}, {20, 0, 0, "Synth"}, {24, 1, 0, "Synth"}, {30, 0, 0, ""}};
+    snprintf(list[3].name, sizeof list[3].name, "%s", longName.c_str());
+    const struct {
+        const char *name;
+        int at;
+        unsigned alike;
+    } cases[] = {{"Synth", 1, 2}, {"Midi Through Port-0", 0, 1}, {"synth", -1, 0}, {"Synt", -1, 0},
+        {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", 3, 1}};
+    for (const auto &c : cases) {
+        unsigned alike = 99;
+        EXPECT_EQ(vt::seq::findByName(list, 4, c.name, &alike), c.at) << c.name;
+        EXPECT_EQ(alike, c.alike) << c.name;
+    }
+}
+
+/* The exits the announcements tell: a port or its whole client gone since
+   a mark; when more went than are kept, every port counts as gone. */
+TEST(AlsaPorts, ExitLogTellsWhatWentSinceAMark)
+{
+    vt::seq::ExitLog log;
+    log.record(20, 0);
+    uint64_t mark = log.mark();
+    log.record(24, 1);
+    log.record(30, -1);
+    const struct {
+        int client, port;
+        bool gone;
+    } cases[] = {{20, 0, false}, {24, 1, true}, {24, 0, false}, {30, 5, true}, {31, 0, false}};
+    for (const auto &c : cases)
+        EXPECT_EQ(log.goneSince(mark, c.client, c.port), c.gone) << c.client << ":" << c.port;
+    for (unsigned i = 0; i < vt::seq::ExitLog::kKept; i++)
+        log.record(99, 0);
+    EXPECT_TRUE(log.goneSince(mark, 31, 0)) << "more went than are kept";
+    EXPECT_FALSE(log.goneSince(log.mark(), 99, 0));
+}
+
 TEST(AlsaPorts, NamesAreCutTo31BytesAtACharacterBoundary)
 {
     const std::string a29(29, 'a'), a30(30, 'a'), a28(28, 'a');
@@ -438,15 +479,19 @@ TEST(AlsaRouter, DeliversOnlyToAStartedPortItsOwnEvents)
     EXPECT_FALSE(r.start(3));
 }
 
-TEST(AlsaRouter, HasRoomForFourInputs)
+/* the inputs of one merged input and the offered port, with room for
+   the host's other inputs */
+TEST(AlsaRouter, HasRoomForEveryPlace)
 {
+    const int n = (int)vt::seq::InputRouter::kPorts;
+    static_assert(vt::seq::InputRouter::kPorts >= VT_MAX_INPUTS + 1, "a merged input and the offered port fit");
     vt::seq::InputRouter r;
-    ByteSink s[5];
-    for (int i = 0; i < 4; i++)
+    ByteSink s[vt::seq::InputRouter::kPorts + 1];
+    for (int i = 0; i < n; i++)
         EXPECT_TRUE(r.add(i, &s[i]));
-    EXPECT_FALSE(r.add(4, &s[4]));
+    EXPECT_FALSE(r.add(n, &s[n]));
     r.remove(2);
-    EXPECT_TRUE(r.add(4, &s[4]));
+    EXPECT_TRUE(r.add(n, &s[n]));
 }
 
 /* ---- what the port host makes of it ----------------------------------- */
