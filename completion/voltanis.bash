@@ -55,7 +55,7 @@ _voltanis()
         COMPREPLY=($(compgen -W "-h --help -V --version -l --list -o --out -i --in -C --dir
             -s --send -t --timestamps --syx --gap --smf --force -x --explain --hide --only
             --channel -f --send-file --slow -v --verbose -q --quiet --wait --expect
-            --expect-sysex --timeout -L --listen --json --color --color= --record" -- "$cur"))
+            --expect-sysex --timeout -L --listen --json --color --color= --record --virtual --virtual=" -- "$cur"))
     fi
 }
 complete -F _voltanis voltanis

@@ -381,7 +381,7 @@ void printUsage(FILE *to)
           "  -f, --send-file=FILE  send FILE, raw MIDI bytes, as F7 does, show what\n"
           "                    comes back, then exit\n"
           "      --slow        send FILE as F6 does, 64 bytes per 100 ms\n"
-          "  -L, --listen      only show what the input port of -i receives, until\n"
+          "  -L, --listen      only show what the input ports of -i receive, until\n"
           "                    CTRL-C or SIGTERM; no output port\n"
           "  -q, --quiet       piped input as quiet as --send\n"
           "  -v, --verbose     the session's texts as without these options\n"
