@@ -73,8 +73,14 @@ public:
 
     bool send(const uint8_t *p, size_t n)
     {
-        const int64_t sentUs = vtClockUs();
         std::unique_lock<std::mutex> lk(mx_);
+        /* A cable carries one send after another: two sends within one
+           microsecond still arrive one after the other, so that what
+           orders by arrival (the MIDI file log) keeps the order sent. */
+        int64_t sentUs = vtClockUs();
+        if (sentUs <= lastSentUs_)
+            sentUs = lastSentUs_ + 1;
+        lastSentUs_ = sentUs;
         while (n > 0 && listening_) {
             notFull_.wait(lk, [this] { return count_ < kRing || !listening_; });
             if (!listening_)
@@ -208,6 +214,7 @@ private:
     static const size_t kSends = 1024;
     Sent sends_[kSends];
     size_t sendFirst_ = 0, sendCount_ = 0;
+    int64_t lastSentUs_ = -1;
     bool inOpen_ = false;
     bool listening_ = false;
     vt::InputSink *sink_ = nullptr;
