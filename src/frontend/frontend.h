@@ -81,6 +81,9 @@ const char *shownName(char out[SHOWN_NAME_SIZE], const char *name);
    into out (size bytes); returns out.  What it leaves is well-formed UTF-8
    without a control character, one character for each '?'. */
 const char *shownText(char *out, size_t size, const char *text);
+/* The length of the well-formed UTF-8 character of two to four bytes at p
+   (at most left bytes), 0 for none. */
+size_t utf8CharAt(const uint8_t *p, size_t left);
 /* 1 when shownName would change no character of text (whatever its
    length): no control character, well-formed UTF-8 throughout. */
 int isVisibleText(const char *text);

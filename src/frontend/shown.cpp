@@ -13,22 +13,15 @@
 /* Continuation bytes of a UTF-8 character are 10xxxxxx. */
 static int isTail(uint8_t b) { return (b & 0xC0) == 0x80; }
 
-/* The length of the printable UTF-8 character at p (at most left bytes),
-   or 0 when the bytes there are a control character (C1 ones included,
-   U+0080 to U+009F) or no well-formed UTF-8. */
-static size_t printableAt(const uint8_t *p, size_t left)
+size_t utf8CharAt(const uint8_t *p, size_t left)
 {
     uint8_t b = p[0];
-    if (b < 0x20 || b == 0x7F)
-        return 0;
     if (b < 0x80)
-        return 1;
+        return 0;
     size_t len;
     uint8_t lo = 0x80, hi = 0xBF; /* the range of the second byte */
     if (b >= 0xC2 && b <= 0xDF) {
         len = 2;
-        if (b == 0xC2)
-            lo = 0xA0; /* C2 80..9F are the C1 controls */
     } else if (b >= 0xE0 && b <= 0xEF) {
         len = 3;
         if (b == 0xE0)
@@ -50,6 +43,21 @@ static size_t printableAt(const uint8_t *p, size_t left)
         if (!isTail(p[i]))
             return 0;
     return len;
+}
+
+/* The length of the printable UTF-8 character at p (at most left bytes),
+   or 0 when the bytes there are a control character (C1 ones included,
+   U+0080 to U+009F, C2 80 to C2 9F) or no well-formed UTF-8. */
+static size_t printableAt(const uint8_t *p, size_t left)
+{
+    uint8_t b = p[0];
+    if (b < 0x20 || b == 0x7F)
+        return 0;
+    if (b < 0x80)
+        return 1;
+    if (b == 0xC2 && left > 1 && p[1] < 0xA0)
+        return 0;
+    return utf8CharAt(p, left);
 }
 
 const char *shownText(char *out, size_t size, const char *text)
