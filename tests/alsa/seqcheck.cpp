@@ -630,6 +630,12 @@ void burstCallsTheReader(vt::Backend *b, Peer &peer)
         epoll_ctl(ep, EPOLL_CTL_ADD, fds[i].fd, &ev);
     }
     w[0]->pauseWatching();
+    /* the reader outlives the inputs (it also takes the System's
+       announcements): what they left waiting is read in a pause */
+    sleepMs(50);
+    w[0]->pauseBegins(fds, 8);
+    w[0]->ready(false);
+    w[0]->pauseEnds();
     /* the main thread's pause: reads what waits, or what `comes` sends
        while it waits */
     auto pause = [&](int waiting, int comes) {
@@ -649,6 +655,18 @@ void burstCallsTheReader(vt::Backend *b, Peer &peer)
         return woke && b.size() == 3 * (size_t)(waiting + comes);
     };
     w[0]->pauseEnds();
+    /* and its duty is as the checks before left it: settled off duty (a
+       note in a pause, then one while away, twice), then called on, as a
+       new input's reader starts */
+    for (int k = 0; k < 2; k++) {
+        pause(0, 1);
+        send(1);
+        if (sink.wait(3, 300).size() < 3)
+            pause(1, 0);
+        sink.take();
+    }
+    w[0]->mainBusy(INT64_MAX);
+    sleepMs(20);
     bool ok = pause(0, 1);
     send(1); /* the main thread away: the reader, still on duty, reads it */
     ok = ok && sink.wait(3, 2000).size() == 3;

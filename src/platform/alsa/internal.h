@@ -87,7 +87,7 @@ public:
 
 private:
     void readLoop(unsigned pausesSeen);
-    int drainInput();
+    int drainInput(); /* the MIDI events it read (announcements aside) */
     bool watchSequencer();
     void wakeReader();
     enum { kOffDuty, kOnDuty, kRecalled }; /* duty_: kRecalled is on duty, asked again */

@@ -184,12 +184,14 @@ int SeqBackend::drainInput()
         if (r < 0)
             return read; /* -EAGAIN: nothing more for now */
         /* the announcements come to the watching port, and those of a
-           connection to the port they concern (the offered port) */
-        if (ev && ev->source.client == SND_SEQ_CLIENT_SYSTEM && ev->source.port == SND_SEQ_PORT_SYSTEM_ANNOUNCE)
+           connection to the port they concern (the offered port); they
+           are no traffic, so they count for no hand-over */
+        if (ev && ev->source.client == SND_SEQ_CLIENT_SYSTEM && ev->source.port == SND_SEQ_PORT_SYSTEM_ANNOUNCE) {
             announced(ev);
-        else if (ev)
+        } else if (ev) {
             router_.route(ev);
-        read++;
+            read++;
+        }
         /* libasound answers 1 for an event whatever is left: when its
            buffer is empty, what was read is done, and a wake-up says when
            more comes (one read per message, not a second one that finds
