@@ -364,41 +364,38 @@ void noteShortReceived(uint32_t word, int64_t arrivalUs)
     }
 }
 
-void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs)
+namespace {
+
+/* A SysEx taken, whole or cut off: a cut one is never saved, and the log
+   writes it as it came. */
+void sysexTaken(const uint8_t *p, uint32_t n, int cut, int64_t arrivalUs)
 {
     gSource = vtMidiInSources() > 1 ? vtMidiInLongSource() : -1;
     int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
-    arrived(arrivalUs, gViewOn && !viewSysexTaken(p, n, 0), waiting);
-    scriptSysexTaken(p, n, 0, arrivalUs);
-    if (gSyxOn)
-        syxSaveChecked(p, n);
+    arrived(arrivalUs, gViewOn && !viewSysexTaken(p, n, cut), waiting);
+    scriptSysexTaken(p, n, cut, arrivalUs);
+    if (gSyxOn) {
+        if (cut)
+            syxCut();
+        else
+            syxSaveChecked(p, n);
+    }
     if (gSmfOn) {
         bool ok;
         {
             LogSection s;
-            ok = gOrder.sysex(p, n, arrivalUs, waiting) && gSmf.tick(vtClockUs());
+            ok = (cut ? gOrder.cutSysex(p, n, arrivalUs, waiting) : gOrder.sysex(p, n, arrivalUs, waiting)) &&
+                 gSmf.tick(vtClockUs());
         }
         smfChecked(ok);
     }
 }
 
-void noteSysexCut(const uint8_t *p, uint32_t n, int64_t arrivalUs)
-{
-    gSource = vtMidiInSources() > 1 ? vtMidiInLongSource() : -1;
-    int64_t waiting = gTimes || gSmfOn ? waitingUs() : SmfOrder::kNothingWaits;
-    arrived(arrivalUs, gViewOn && !viewSysexTaken(p, n, 1), waiting);
-    scriptSysexTaken(p, n, 1, arrivalUs);
-    if (gSyxOn)
-        syxCut();
-    if (gSmfOn) {
-        bool ok;
-        {
-            LogSection s;
-            ok = gOrder.cutSysex(p, n, arrivalUs, waiting) && gSmf.tick(vtClockUs());
-        }
-        smfChecked(ok);
-    }
-}
+} // namespace
+
+void noteSysexReceived(const uint8_t *p, uint32_t n, int64_t arrivalUs) { sysexTaken(p, n, 0, arrivalUs); }
+
+void noteSysexCut(const uint8_t *p, uint32_t n, int64_t arrivalUs) { sysexTaken(p, n, 1, arrivalUs); }
 
 void noteOtherReceived(int64_t arrivalUs)
 {
