@@ -33,9 +33,14 @@
 
 namespace {
 
-/* Port names the fuzzer can find: the seeds hold records naming them. */
-const char *const kOut[] = {"Voltanis Loopback", "Synth A", "Synth A", "Out 31 characters long........."};
-const char *const kIn[] = {"Keyboard", "Voltanis Loopback", "In"};
+/* Ports of the test double.  One of each list goes by the built-in
+   loopback's name, so the lists offer it as "Voltanis Loopback (external)":
+   the names a preset can find are the offered ones, read back in setUp. */
+const char *const kAdded[2][4] = {
+    {"Voltanis Loopback", "Synth A", "Synth A", "Out 31 characters long........."},
+    {"Keyboard", "Voltanis Loopback", "In"},
+};
+char offeredOut[4][32], offeredIn[3][32];
 
 struct Settings {
     int32_t mode;
@@ -89,10 +94,20 @@ void setUp(void)
     });
     td::install();
     td::endOfInput(false);
-    for (const char *n : kOut)
+    for (const char *n : kAdded[0])
         td::addOutPort(n);
-    for (const char *n : kIn)
-        td::addInPort(n);
+    for (int i = 0; i < 3; i++)
+        td::addInPort(kAdded[1][i]);
+    for (UINT i = 0; i < 4; i++) {
+        if (midiOutGetDevCapsA(i, &gMoc, sizeof gMoc) != MMSYSERR_NOERROR)
+            abort();
+        memcpy(offeredOut[i], gMoc.szPname, 32);
+    }
+    for (UINT i = 0; i < 3; i++) {
+        if (midiInGetDevCapsA(i, &gMic, sizeof gMic) != MMSYSERR_NOERROR)
+            abort();
+        memcpy(offeredIn[i], gMic.szPname, 32);
+    }
     fillNoteNames();
 }
 
@@ -157,12 +172,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(terminated(gMidiOutName, 64) && terminated(gMidiInName, 64) && terminated(gSendFileName, 32),
         "a name without its terminator");
     FUZZ_CHECK(goSelDev < goNumDevs && giSelDev < giNumDevs, "ports %u %u", goSelDev, giSelDev);
-    FUZZ_CHECK(strcmp(gMidiOutName, kOut[goSelDev]) == 0, "out name [%s] for port %u [%s]", gMidiOutName,
-        goSelDev, kOut[goSelDev]);
-    FUZZ_CHECK(strcmp(gMidiInName, kIn[giSelDev]) == 0, "in name [%s] for port %u", gMidiInName, giSelDev);
+    FUZZ_CHECK(strcmp(gMidiOutName, offeredOut[goSelDev]) == 0, "out name [%s] for port %u [%s]", gMidiOutName,
+        goSelDev, offeredOut[goSelDev]);
+    FUZZ_CHECK(strcmp(gMidiInName, offeredIn[giSelDev]) == 0, "in name [%s] for port %u", gMidiInName, giSelDev);
     /* the lower of two ports with the same name */
     for (uint32_t i = 0; i < goSelDev; i++)
-        FUZZ_CHECK(strcmp(kOut[i], gMidiOutName) != 0, "took port %u, %u has the name too", goSelDev, i);
+        FUZZ_CHECK(strcmp(offeredOut[i], gMidiOutName) != 0, "took port %u, %u has the name too", goSelDev, i);
     FUZZ_CHECK(gMode == (data[1] & 0x7F) && gbBlockRealTime == !(data[1] & 0x80) && gChannel == data[2] &&
                    gNumBase == data[3] && memcmp(gIdStr, data + 4, 4) == 0,
         "settings differ from the record");

@@ -92,14 +92,15 @@ write("typing", seeds)
 
 # --- preset: the file itself -------------------------------------------------
 def record(version=6, mode=0, channel=0, base=16, ident=b"\x7d\xff\xff\xff",
-           out=b"Voltanis Loopback", inp=b"Keyboard", send=b"", size=168):
+           out=b"Voltanis Loopback (external)", inp=b"Keyboard", send=b"", size=168):
     r = bytes([version, mode, channel, base]) + ident
     r += out.ljust(64, b"\0")[:64] + inp.ljust(64, b"\0")[:64] + send.ljust(32, b"\0")[:32]
     return (r + b"\xee" * 64)[:size]
 
 seeds = [
     record(), record(mode=0x83), record(base=10, channel=15, ident=b"\x00\x20\x33\xff"),
-    record(out=b"Synth A", inp=b"Voltanis Loopback", send=b"song.syx"),
+    record(out=b"Synth A", inp=b"Voltanis Loopback (external)", send=b"song.syx"),
+    record(out=b"Voltanis Loopback", inp=b"Voltanis Loopback"),
     record(out=b"Out 31 characters long.........", inp=b"In"),
     record(size=167), record(size=200), record(version=5), record(out=b"Synth a"),
     record(out=b"Synth A "), record(inp=b"Gone"), record(mode=0x7f, base=7, channel=99),
