@@ -36,10 +36,8 @@ namespace {
 /* Ports of the test double.  One of each list goes by the built-in
    loopback's name, so the lists offer it as "Voltanis Loopback (external)":
    the names a preset can find are the offered ones, read back in setUp. */
-const char *const kAdded[2][4] = {
-    {"Voltanis Loopback", "Synth A", "Synth A", "Out 31 characters long........."},
-    {"Keyboard", "Voltanis Loopback", "In"},
-};
+const char *const kAddedOut[] = {"Voltanis Loopback", "Synth A", "Synth A", "Out 31 characters long........."};
+const char *const kAddedIn[] = {"Keyboard", "Voltanis Loopback", "In"};
 char offeredOut[4][32], offeredIn[3][32];
 
 struct Settings {
@@ -94,10 +92,10 @@ void setUp(void)
     });
     td::install();
     td::endOfInput(false);
-    for (const char *n : kAdded[0])
+    for (const char *n : kAddedOut)
         td::addOutPort(n);
-    for (int i = 0; i < 3; i++)
-        td::addInPort(kAdded[1][i]);
+    for (const char *n : kAddedIn)
+        td::addInPort(n);
     for (UINT i = 0; i < 4; i++) {
         if (midiOutGetDevCapsA(i, &gMoc, sizeof gMoc) != MMSYSERR_NOERROR)
             abort();
